@@ -1,0 +1,152 @@
+#include "platform/clock.h"
+
+#include <chrono>
+#include <climits>
+#include <thread>
+
+namespace platform {
+
+ClockWaiter::ClockWaiter(Clock& clock) : clock_(clock) { clock_.Register(this); }
+
+ClockWaiter::~ClockWaiter() { clock_.Unregister(this); }
+
+bool ClockWaiter::WaitSome(std::unique_lock<std::mutex>& lock, uint32_t ms) {
+  if (!clock_.IsVirtual()) {
+    return cv_.wait_for(lock, std::chrono::milliseconds(ms)) ==
+           std::cv_status::no_timeout;
+  }
+  auto& manual = static_cast<ManualClock&>(clock_);
+  const int64_t deadline = manual.NowMs() + ms;
+  manual.NoteWait(deadline, true);
+  cv_.wait(lock);
+  manual.NoteWait(deadline, false);
+  return true;
+}
+
+namespace {
+// Sleep is a wait for a signal that never comes.
+class Sleeper : public ClockWaiter {
+ public:
+  using ClockWaiter::ClockWaiter;
+  void Sleep(uint32_t ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    WaitLocked(lock, ms, [] { return false; });
+  }
+};
+}  // namespace
+
+void Clock::Sleep(uint32_t ms) {
+  if (!IsVirtual() && ms != kInfinite) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return;
+  }
+  Sleeper(*this).Sleep(ms);
+}
+
+bool Clock::LocalTime(TimeValue t, std::tm* out) const {
+  // Windows refuses times before 1970; refuse them here as well so both
+  // builds agree.
+  if (t < 0) return false;
+  const std::time_t value = t;
+#ifdef _WIN32
+  return localtime_s(out, &value) == 0;
+#else
+  return localtime_r(&value, out) != nullptr;
+#endif
+}
+
+TimeValue Clock::MakeTime(std::tm* fields) const {
+  fields->tm_isdst = -1;
+  const std::time_t value = std::mktime(fields);
+  if (value < 0 || value > INT32_MAX) return -1;
+  return static_cast<TimeValue>(value);
+}
+
+TimeValue RealClock::Now() {
+  return static_cast<TimeValue>(std::time(nullptr));
+}
+
+int64_t RealClock::NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+ManualClock::ManualClock(TimeValue start) : start_(start) {}
+
+TimeValue ManualClock::Now() {
+  return static_cast<TimeValue>(start_ + now_ms_.load() / 1000);
+}
+
+void ManualClock::Register(ClockWaiter* w) {
+  std::lock_guard<std::mutex> g(registry_mutex_);
+  waiters_.insert(w);
+}
+
+void ManualClock::Unregister(ClockWaiter* w) {
+  std::lock_guard<std::mutex> g(registry_mutex_);
+  waiters_.erase(w);
+}
+
+void ManualClock::NoteWait(int64_t deadline, bool begin) {
+  std::lock_guard<std::mutex> g(deadline_mutex_);
+  if (begin) {
+    deadlines_.insert(deadline);
+  } else {
+    deadlines_.erase(deadlines_.find(deadline));
+  }
+  deadlines_changed_.notify_all();
+}
+
+void ManualClock::AdvanceMs(int64_t ms) {
+  now_ms_.fetch_add(ms);
+  // Lock order: registry, then each waiter's own mutex. Taking the waiter's
+  // mutex before notifying means a waiter that read the old time is already
+  // inside its wait and cannot miss this.
+  std::lock_guard<std::mutex> g(registry_mutex_);
+  for (ClockWaiter* w : waiters_) {
+    std::lock_guard<std::mutex> wg(w->mutex_);
+    w->cv_.notify_all();
+  }
+}
+
+bool ManualClock::AdvanceToNextDeadline() {
+  int64_t next;
+  {
+    std::lock_guard<std::mutex> g(deadline_mutex_);
+    if (deadlines_.empty()) return false;
+    next = *deadlines_.begin();
+  }
+  const int64_t now = NowMs();
+  AdvanceMs(next > now ? next - now : 0);
+  return true;
+}
+
+int ManualClock::TimedWaiters() {
+  std::lock_guard<std::mutex> g(deadline_mutex_);
+  return static_cast<int>(deadlines_.size());
+}
+
+bool ManualClock::AwaitTimedWaiters(int n, int real_ms) {
+  std::unique_lock<std::mutex> lock(deadline_mutex_);
+  return deadlines_changed_.wait_for(
+      lock, std::chrono::milliseconds(real_ms),
+      [&] { return static_cast<int>(deadlines_.size()) >= n; });
+}
+
+namespace {
+RealClock& TheRealClock() {
+  static RealClock* clock = new RealClock();  // never destroyed: threads outlive main
+  return *clock;
+}
+std::atomic<Clock*> installed_clock{nullptr};
+}  // namespace
+
+Clock& SystemClock() {
+  Clock* c = installed_clock.load();
+  return c ? *c : TheRealClock();
+}
+
+void SetSystemClockForTesting(Clock* clock) { installed_clock.store(clock); }
+
+}  // namespace platform

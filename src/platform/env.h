@@ -1,0 +1,51 @@
+// The OS calls whose results decide the system's behaviour and that tests
+// replace: registry reads and process starts. A test installs its own Env;
+// everything else reaches the OS through the real one.
+#ifndef SCHEDEXE_PLATFORM_ENV_H_
+#define SCHEDEXE_PLATFORM_ENV_H_
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+enum class RegistryStatus {
+  kOk,
+  kNoKey,       // the key does not open
+  kUnreadable,  // the key opens, the value is missing, not a string or too long
+};
+
+// Creation flags of a process start, with their Windows values.
+constexpr uint32_t kDetachedProcess = 0x00000008;
+constexpr uint32_t kNormalPriorityClass = 0x00000020;
+
+class Env {
+ public:
+  virtual ~Env() = default;
+
+  // Reads the string value `value_name` of HKEY_LOCAL_MACHINE\`subkey` into
+  // `buffer` of `size` bytes, NUL-terminated. A value that does not fit whole,
+  // terminator included, is refused (kUnreadable), never cut. On any failure
+  // the buffer holds the empty text.
+  virtual RegistryStatus ReadRegistryString(const char* subkey,
+                                            const char* value_name,
+                                            char* buffer, size_t size) = 0;
+
+  // Starts a Windows command line with no application name, as
+  // CreateProcessA(NULL, command_line, ...) does, with the given creation
+  // flags, inheriting environment and current directory. When `wait`, blocks
+  // without limit until the process ends. True when the process started.
+  virtual bool StartProcess(const char* command_line, uint32_t creation_flags,
+                            bool wait) = 0;
+};
+
+// The OS backend of this build.
+Env& DefaultEnv();
+// The Env the system uses: DefaultEnv() unless a test installed another.
+Env& SystemEnv();
+// Installs `env` (nullptr restores the default). Tests only.
+void SetSystemEnvForTesting(Env* env);
+
+}  // namespace platform
+
+#endif  // SCHEDEXE_PLATFORM_ENV_H_

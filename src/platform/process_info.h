@@ -1,0 +1,29 @@
+// What a program of this project knows about itself, and the append-only
+// journal write of the agent stand-ins.
+#ifndef SCHEDEXE_PLATFORM_PROCESS_INFO_H_
+#define SCHEDEXE_PLATFORM_PROCESS_INFO_H_
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The command line exactly as this process received it: Windows
+// GetCommandLineA; Linux the environment variable SCHEDEXE_CMDLINE when set
+// (the text the starter passed), else argv joined by blanks.
+std::string OwnCommandLine(int argc, char** argv);
+
+// Native path of the folder that holds the running executable, no trailing
+// separator.
+std::string ExecutableDirectory();
+
+// Appends `data` to the file (created when missing) in one write under an
+// exclusive lock, so lines of concurrent writers never interleave.
+bool AppendExclusive(const std::string& native_path, std::string_view data);
+
+// Environment variable, or "" when unset.
+std::string GetEnvironmentVariable(const char* name);
+
+}  // namespace platform
+
+#endif  // SCHEDEXE_PLATFORM_PROCESS_INFO_H_

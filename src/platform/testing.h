@@ -1,0 +1,49 @@
+// Test support that has to know the OS: scratch folders, registry values,
+// child processes. Linked into tests and benchmarks only.
+#ifndef SCHEDEXE_PLATFORM_TESTING_H_
+#define SCHEDEXE_PLATFORM_TESTING_H_
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform::testing {
+
+// A new empty folder for one test, under the system's temporary folder.
+// Returns its native path without a trailing separator.
+std::string MakeTempDir(const std::string& tag);
+// Removes a folder and everything in it.
+void RemoveTree(const std::string& native_path);
+
+// Writes or deletes HKEY_LOCAL_MACHINE\subkey's string value (Windows: the
+// real registry; Linux: the registry file named by SCHEDEXE_REGISTRY, which
+// must be set). Returns false on failure.
+bool SetRegistryString(const std::string& subkey, const std::string& value_name,
+                       const std::string& data);
+bool DeleteRegistryKey(const std::string& subkey);
+
+bool SetEnv(const std::string& name, const std::string& value);
+void UnsetEnv(const std::string& name);
+
+// ".exe" on Windows, "" on Linux.
+std::string ExeSuffix();
+// Native path separator as text.
+std::string Sep();
+
+// A process a test starts, waits for or kills.
+class ChildProcess {
+ public:
+  virtual ~ChildProcess() = default;
+  // Starts `program` (native path) with the given arguments, each quoted the
+  // Windows way where needed. nullptr when it cannot start.
+  static std::unique_ptr<ChildProcess> Start(const std::string& program,
+                                             const std::vector<std::string>& args);
+  // Exit code (-1 when killed by a signal).
+  virtual int Wait() = 0;
+  // Ends it at once, wherever it is.
+  virtual void Kill() = 0;
+};
+
+}  // namespace platform::testing
+
+#endif  // SCHEDEXE_PLATFORM_TESTING_H_

@@ -1,0 +1,38 @@
+#include "platform/thread.h"
+
+#include <system_error>
+#include <thread>
+
+namespace platform {
+
+bool StartDetachedThread(std::function<void()> body) {
+  try {
+    std::thread(std::move(body)).detach();
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
+void PauseGate::Pause() {
+  std::lock_guard<std::mutex> g(mutex_);
+  paused_ = true;
+}
+
+void PauseGate::Resume() {
+  std::lock_guard<std::mutex> g(mutex_);
+  paused_ = false;
+  resumed_.notify_all();
+}
+
+bool PauseGate::IsPaused() {
+  std::lock_guard<std::mutex> g(mutex_);
+  return paused_;
+}
+
+void PauseGate::Checkpoint() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  resumed_.wait(lock, [this] { return !paused_; });
+}
+
+}  // namespace platform
