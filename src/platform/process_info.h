@@ -8,6 +8,12 @@
 
 namespace platform {
 
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
 // The command line exactly as this process received it: Windows
 // GetCommandLineA; Linux the environment variable SCHEDEXE_CMDLINE when set
 // (the text the starter passed), else argv joined by blanks.

@@ -30,6 +30,10 @@ std::string ExeSuffix();
 // Native path separator as text.
 std::string Sep();
 
+// True in a Windows build running under Wine (which differs from Windows in a
+// few details tests must allow for); always false on Linux.
+bool RunningUnderWine();
+
 // A process a test starts, waits for or kills.
 class ChildProcess {
  public:

@@ -1,0 +1,28 @@
+#include "dmi/command_runner.h"
+
+#include "dmi/dmi_commands.h"
+#include "dmi/registry_path.h"
+#include "platform/env.h"
+
+namespace dmi {
+
+int RunCommandAndWait(const std::string& commandLine) {
+  return platform::SystemEnv().StartProcess(
+             commandLine.c_str(), platform::kNormalPriorityClass, true)
+             ? 1
+             : 0;
+}
+
+int RunAgentCommand(const std::string& commandText) {
+  std::string line;
+  if (!ReadAgentClientDirectory(&line)) return 0;
+  line += commandText;
+  if (line.size() >= kPathBufferSize) return 0;
+  return RunCommandAndWait(line);
+}
+
+int SetProfileRowDeleted(int rowNumber) {
+  return RunAgentCommand(ProfileDeleteCommand(rowNumber));
+}
+
+}  // namespace dmi

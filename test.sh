@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds both targets and runs every test: unit tests natively and under Wine,
+# end-to-end tests. Installs what is missing first (Debian packages).
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(cmake g++ clang libgtest-dev libgmock-dev googletest libbenchmark-dev
+          g++-mingw-w64-x86-64-posix wine64 xvfb faketime)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "== installing: ${missing[*]}"
+  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+echo "== native build"
+cmake --preset native >/dev/null
+cmake --build --preset native
+echo "== mingw-w64 build"
+cmake --preset mingw >/dev/null
+cmake --build --preset mingw
+
+echo "== native tests"
+ctest --preset native -j2
+echo "== tests under Wine"
+ctest --preset mingw

@@ -1,0 +1,65 @@
+#include "config/data_file_path.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <chrono>
+#include <thread>
+
+#include "platform/clock.h"
+#include "support/fake_env.h"
+
+namespace config {
+namespace {
+
+class DataFilePathTest : public ::testing::Test {
+ protected:
+  DataFilePathTest() { platform::SetSystemClockForTesting(&clock_); }
+  ~DataFilePathTest() override { platform::SetSystemClockForTesting(nullptr); }
+
+  platform::ManualClock clock_;
+  testsupport::FakeEnv env_;
+};
+
+TEST_F(DataFilePathTest, PathIsTheDirectoryValueWithTheFileNameAppended) {
+  env_.SetValue(kDataDirectoryKey, kDataDirectoryValue, "C:\\Dats\\");
+  // Joined as it stands: a trailing backslash gives two.
+  EXPECT_EQ(ReadDataFilePath(), "C:\\Dats\\\\tarn.dat");
+  env_.SetValue(kDataDirectoryKey, kDataDirectoryValue, std::string(1014, 'p'));
+  EXPECT_EQ(ReadDataFilePath().size(), 1023u);
+}
+
+TEST_F(DataFilePathTest, MissingKeyGivesTheEmptyPathAtOnce) {
+  EXPECT_EQ(ReadDataFilePath(), "");
+  EXPECT_EQ(env_.registry_reads(), 1);
+}
+
+TEST_F(DataFilePathTest, UnreadableValueIsRetriedWithGrowingPauses) {
+  env_.AddKey(kDataDirectoryKey);
+  // A value too long to hold the file name is never cut into a path; it is
+  // treated like a value not written yet.
+  env_.SetValue(kDataDirectoryKey, kDataDirectoryValue, std::string(1015, 'p'));
+  std::string path;
+  std::thread reader([&] { path = ReadDataFilePath(); });
+  const int64_t start = clock_.NowMs();
+  // Ten failed reads, each followed by a pause in virtual time.
+  for (int failures = 1; failures <= 10; ++failures) {
+    // The reader has read once more (so it left its last pause) and sleeps.
+    for (int i = 0; i < 10000 && env_.registry_reads() < failures; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(env_.registry_reads(), failures);
+    ASSERT_TRUE(clock_.AwaitTimedWaiters(1));
+    if (failures == 10) env_.SetValue(kDataDirectoryKey, kDataDirectoryValue, "D:");
+    ASSERT_TRUE(clock_.AdvanceToNextDeadline());
+  }
+  reader.join();
+  EXPECT_EQ(path, "D:\\tarn.dat");
+  EXPECT_EQ(env_.registry_reads(), 11);
+  // 50, 100, ... 3200 ms, then capped at 5 s: never a busy loop.
+  EXPECT_EQ(clock_.NowMs() - start, 50 + 100 + 200 + 400 + 800 + 1600 + 3200 +
+                                        5000 + 5000 + 5000);
+}
+
+}  // namespace
+}  // namespace config

@@ -1,0 +1,69 @@
+#include "dmi/command_runner.h"
+
+#include <gtest/gtest.h>
+
+#include "dmi/dmi_commands.h"
+#include "dmi/registry_path.h"
+#include "platform/env.h"
+#include "support/fake_env.h"
+
+namespace dmi {
+namespace {
+
+class CommandRunnerTest : public ::testing::Test {
+ protected:
+  testsupport::FakeEnv env_;
+};
+
+TEST_F(CommandRunnerTest, CommandsRunFromTheClientDirectoryAndAreWaitedFor) {
+  env_.SetValue(kAgentKey, kAgentPathValue, "C:\\Program Files\\Agent");
+  EXPECT_NE(RunAgentCommand(kSynchCommand), 0);
+  EXPECT_NE(SetProfileRowDeleted(4), 0);
+  ASSERT_EQ(env_.starts().size(), 2u);
+  const std::string dir = "C:\\Program Files\\Agent\\KVClient\\";
+  // Unquoted program path, directory glued to the command text.
+  EXPECT_EQ(env_.starts()[0].command_line, dir + kSynchCommand);
+  EXPECT_EQ(env_.starts()[1].command_line,
+            dir + "DmiSetValue \"CORVANEX|Events, Alarms & Responses "
+                  "Creation||CORVANEX|Scheduler Profile Table|\" 7 \"Delete\" "
+                  "\"A1|4\" 8");
+  for (const auto& start : env_.starts()) {
+    EXPECT_TRUE(start.wait);
+    EXPECT_EQ(start.flags, platform::kNormalPriorityClass);
+  }
+  // The directory is read afresh for every command.
+  env_.SetValue(kAgentKey, kAgentPathValue, "D:\\a");
+  RunAgentCommand("wactivate /category:2 /event:3");
+  EXPECT_EQ(env_.starts().back().command_line,
+            "D:\\a\\KVClient\\wactivate /category:2 /event:3");
+}
+
+TEST_F(CommandRunnerTest, NothingStartsWithoutAUsableDirectory) {
+  // No key at all.
+  EXPECT_EQ(RunAgentCommand(kSynchCommand), 0);
+  // Key without the value.
+  env_.AddKey(kAgentKey);
+  EXPECT_EQ(RunAgentCommand(kSynchCommand), 0);
+  // A directory so long that "\KVClient\" no longer fits: refused, not cut.
+  env_.SetValue(kAgentKey, kAgentPathValue, std::string(1014, 'd'));
+  EXPECT_EQ(RunAgentCommand(kSynchCommand), 0);
+  // The directory fits but the whole line would pass 1023 characters.
+  env_.SetValue(kAgentKey, kAgentPathValue, std::string(1000, 'd'));
+  EXPECT_EQ(RunAgentCommand(kSynchCommand), 0);
+  EXPECT_TRUE(env_.starts().empty());
+  // Exactly 1023 characters still go.
+  const std::string text(1023 - 1000 - 10, 'x');
+  EXPECT_NE(RunAgentCommand(text), 0);
+  ASSERT_EQ(env_.starts().size(), 1u);
+  EXPECT_EQ(env_.starts()[0].command_line.size(), 1023u);
+}
+
+TEST_F(CommandRunnerTest, AProgramThatCannotStartIsReportedAsZero) {
+  env_.SetValue(kAgentKey, kAgentPathValue, "C:\\Agent");
+  env_.start_result = false;
+  EXPECT_EQ(RunAgentCommand(kSynchCommand), 0);
+  EXPECT_EQ(RunCommandAndWait("C:\\nowhere\\x.exe"), 0);
+}
+
+}  // namespace
+}  // namespace dmi

@@ -1,0 +1,62 @@
+#include "support/fake_env.h"
+
+#include <cstring>
+
+namespace testsupport {
+
+FakeEnv::FakeEnv() { platform::SetSystemEnvForTesting(this); }
+
+FakeEnv::~FakeEnv() { platform::SetSystemEnvForTesting(nullptr); }
+
+void FakeEnv::SetValue(const std::string& subkey, const std::string& value,
+                       const std::string& text) {
+  std::lock_guard<std::mutex> g(mutex_);
+  keys_[subkey][value] = text;
+}
+
+void FakeEnv::AddKey(const std::string& subkey) {
+  std::lock_guard<std::mutex> g(mutex_);
+  keys_[subkey];
+}
+
+std::vector<FakeEnv::Start> FakeEnv::starts() {
+  std::lock_guard<std::mutex> g(mutex_);
+  return starts_;
+}
+
+std::vector<std::string> FakeEnv::command_lines() {
+  std::vector<std::string> lines;
+  for (const Start& s : starts()) lines.push_back(s.command_line);
+  return lines;
+}
+
+int FakeEnv::registry_reads() {
+  std::lock_guard<std::mutex> g(mutex_);
+  return registry_reads_;
+}
+
+platform::RegistryStatus FakeEnv::ReadRegistryString(const char* subkey,
+                                                     const char* value_name,
+                                                     char* buffer, size_t size) {
+  if (on_registry_read) on_registry_read(subkey, value_name);
+  std::lock_guard<std::mutex> g(mutex_);
+  ++registry_reads_;
+  if (size > 0) buffer[0] = '\0';
+  auto key = keys_.find(subkey);
+  if (key == keys_.end()) return platform::RegistryStatus::kNoKey;
+  auto value = key->second.find(value_name);
+  if (value == key->second.end() || value->second.size() >= size) {
+    return platform::RegistryStatus::kUnreadable;
+  }
+  std::memcpy(buffer, value->second.c_str(), value->second.size() + 1);
+  return platform::RegistryStatus::kOk;
+}
+
+bool FakeEnv::StartProcess(const char* command_line, uint32_t creation_flags,
+                           bool wait) {
+  std::lock_guard<std::mutex> g(mutex_);
+  starts_.push_back({command_line, creation_flags, wait});
+  return start_result;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,59 @@
+// An Env for tests: registry values from a map, process starts recorded
+// instead of run. Installs itself for its lifetime.
+#ifndef SCHEDEXE_TESTS_SUPPORT_FAKE_ENV_H_
+#define SCHEDEXE_TESTS_SUPPORT_FAKE_ENV_H_
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/env.h"
+
+namespace testsupport {
+
+class FakeEnv : public platform::Env {
+ public:
+  struct Start {
+    std::string command_line;
+    uint32_t flags;
+    bool wait;
+  };
+
+  FakeEnv();
+  ~FakeEnv() override;
+
+  // Registry: (subkey, value) -> text. A subkey listed in `keys` but without
+  // the value reads as unreadable; an unlisted subkey as missing.
+  void SetValue(const std::string& subkey, const std::string& value,
+                const std::string& text);
+  void AddKey(const std::string& subkey);
+  // Called before every registry read; may change the values (for retries).
+  std::function<void(const std::string& subkey, const std::string& value)>
+      on_registry_read;
+
+  // Whether StartProcess reports a start.
+  bool start_result = true;
+
+  std::vector<Start> starts();
+  std::vector<std::string> command_lines();
+  int registry_reads();
+
+  platform::RegistryStatus ReadRegistryString(const char* subkey,
+                                              const char* value_name,
+                                              char* buffer, size_t size) override;
+  bool StartProcess(const char* command_line, uint32_t creation_flags,
+                    bool wait) override;
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, std::map<std::string, std::string>> keys_;
+  std::vector<Start> starts_;
+  int registry_reads_ = 0;
+};
+
+}  // namespace testsupport
+
+#endif  // SCHEDEXE_TESTS_SUPPORT_FAKE_ENV_H_

@@ -1,0 +1,27 @@
+#include "agent_journal.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "platform/process_info.h"
+
+std::string AgentJournalPath() {
+  std::string path = platform::GetEnvironmentVariable("AGENT_JOURNAL");
+  if (!path.empty()) return path;
+  return platform::ExecutableDirectory() + platform::kPathSeparator +
+         "agent-journal.log";
+}
+
+std::string JournalLine(double seconds, const std::string& command_line) {
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%.3f\t", seconds);
+  return stamp + command_line + "\n";
+}
+
+bool AppendJournalLine(const std::string& command_line) {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  const double seconds =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now).count() / 1000.0;
+  return platform::AppendExclusive(AgentJournalPath(),
+                                   JournalLine(seconds, command_line));
+}

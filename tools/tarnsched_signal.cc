@@ -1,0 +1,44 @@
+// Asks a running scheduler to reload, as the agent's programs do after they
+// edit the data file: signals the named event "TARNSCHED".
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "platform/named_event.h"
+
+namespace {
+constexpr char kReloadEventName[] = "TARNSCHED";
+
+int Usage() {
+  std::fprintf(stderr, "usage: tarnsched-signal [--create] [--name NAME]\n");
+  return 2;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool create = false;
+  const char* name = kReloadEventName;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--create") == 0) {
+      create = true;
+    } else if (std::strcmp(argv[i], "--name") == 0 && i + 1 < argc) {
+      name = argv[++i];
+    } else {
+      return Usage();
+    }
+  }
+  std::unique_ptr<platform::NamedEvent> event = platform::NamedEvent::Open(name);
+  if (!event && create) event = platform::NamedEvent::Create(name);
+  if (!event) {
+    std::fprintf(stderr,
+                 "tarnsched-signal: no scheduler has created the event \"%s\" "
+                 "(is schedExe running? --create makes it)\n",
+                 name);
+    return 1;
+  }
+  if (!event->Set()) {
+    std::fprintf(stderr, "tarnsched-signal: cannot signal \"%s\"\n", name);
+    return 1;
+  }
+  return 0;
+}
