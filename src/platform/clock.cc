@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <thread>
 
 namespace platform {
@@ -141,6 +142,16 @@ RealClock& TheRealClock() {
 }
 std::atomic<Clock*> installed_clock{nullptr};
 }  // namespace
+
+void SetTimeZoneForTesting(const char* tz) {
+#ifdef _WIN32
+  _putenv_s("TZ", tz);
+  _tzset();
+#else
+  setenv("TZ", tz, 1);
+  tzset();
+#endif
+}
 
 Clock& SystemClock() {
   Clock* c = installed_clock.load();

@@ -119,6 +119,10 @@ class ManualClock final : public Clock {
   std::multiset<int64_t> deadlines_;
 };
 
+// Sets the TZ variable and makes the C library's local-time conversions follow
+// it. Tests only ("UTC0", "CET-1CEST,M3.5.0,M10.5.0/3", ...).
+void SetTimeZoneForTesting(const char* tz);
+
 // The clock the system runs on: the RealClock unless a test installed another.
 Clock& SystemClock();
 // Installs `clock` (nullptr restores the real one). Tests only.

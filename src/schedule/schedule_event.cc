@@ -1,0 +1,121 @@
+#include "schedule/schedule_event.h"
+
+#include <climits>
+#include <ctime>
+
+namespace schedule {
+
+namespace {
+
+// The local-time conversion of calendar values; -1 for a calendar time the
+// time value cannot hold, including fields no struct tm can carry.
+TimeValue MakeLocalTime(int64_t year, int64_t month, int64_t day, int64_t hour,
+                        int64_t minute) {
+  const int64_t tm_year = year - 1900;
+  const int64_t tm_mon = month - 1;
+  for (int64_t field : {tm_year, tm_mon, day, hour, minute}) {
+    if (field < INT_MIN || field > INT_MAX) return -1;
+  }
+  std::tm fields{};
+  fields.tm_year = static_cast<int>(tm_year);
+  fields.tm_mon = static_cast<int>(tm_mon);
+  fields.tm_mday = static_cast<int>(day);
+  fields.tm_hour = static_cast<int>(hour);
+  fields.tm_min = static_cast<int>(minute);
+  fields.tm_sec = 0;
+  return platform::SystemClock().MakeTime(&fields);
+}
+
+}  // namespace
+
+TimeValue AddSpan(TimeValue t, TimeSpan span) {
+  return static_cast<TimeValue>(static_cast<uint32_t>(t) +
+                                static_cast<uint32_t>(span));
+}
+
+void ScheduleEvent::SetSchedule(std::string task_text, int32_t year,
+                                int32_t month, int32_t dayOfMonth,
+                                int32_t day_of_week, int32_t hour,
+                                int32_t minute, int32_t freq) {
+  task = std::move(task_text);
+  platform::Clock& clock = platform::SystemClock();
+  std::tm now{};
+  clock.LocalTime(clock.Now(), &now);
+  if (year == -1) year = now.tm_year + 1900;
+  if (month == -1) month = now.tm_mon + 1;
+  if (dayOfMonth == -1) dayOfMonth = now.tm_mday;
+  if (hour == -1) hour = now.tm_hour;
+  if (minute == -1) minute = now.tm_min;
+  nextTime = MakeLocalTime(year, month, dayOfMonth, hour, minute);
+  dayOfWeek = day_of_week;
+  frequency = freq;
+}
+
+void ScheduleEvent::SetOneTime(std::string task_text, int32_t year,
+                               int32_t month, int32_t dayOfMonth, int32_t hour,
+                               int32_t minute) {
+  SetSchedule(std::move(task_text), year, month, dayOfMonth, -1, hour, minute,
+              OneTime);
+}
+
+void ScheduleEvent::SetHourly(std::string task_text, int32_t minute) {
+  SetSchedule(std::move(task_text), -1, -1, -1, -1, -1, minute, Hourly);
+}
+
+void ScheduleEvent::SetDaily(std::string task_text, int32_t hour,
+                             int32_t minute) {
+  SetSchedule(std::move(task_text), -1, -1, -1, -1, hour, minute, Daily);
+}
+
+void ScheduleEvent::SetWeekly(std::string task_text, int32_t day_of_week,
+                              int32_t hour, int32_t minute) {
+  platform::Clock& clock = platform::SystemClock();
+  TimeValue when = clock.Now();
+  std::tm local{};
+  if (day_of_week != -1) {
+    clock.LocalTime(when, &local);
+    const int64_t today = local.tm_wday + 1;
+    // Whole days added to the instant, then the date read back: the coming
+    // matching weekday, today included.
+    const int64_t offset =
+        day_of_week >= today ? day_of_week - today : 7 - (today - day_of_week);
+    when = AddSpan(when, static_cast<TimeSpan>(offset * kDaySpan));
+  }
+  int32_t year = -1, month = -1, day = -1;
+  if (clock.LocalTime(when, &local)) {
+    year = local.tm_year + 1900;
+    month = local.tm_mon + 1;
+    day = local.tm_mday;
+  }
+  SetSchedule(std::move(task_text), year, month, day, day_of_week, hour, minute,
+              Weekly);
+}
+
+void ScheduleEvent::SetMonthly(std::string task_text, int32_t dayOfMonth,
+                               int32_t hour, int32_t minute) {
+  SetSchedule(std::move(task_text), -1, -1, dayOfMonth, -1, hour, minute,
+              Monthly);
+}
+
+void ScheduleEvent::SetYearly(std::string task_text, int32_t month,
+                              int32_t dayOfMonth, int32_t hour, int32_t minute) {
+  SetSchedule(std::move(task_text), -1, month, dayOfMonth, -1, hour, minute,
+              Yearly);
+}
+
+void ScheduleEvent::SetIrregular(std::string task_text) {
+  SetSchedule(std::move(task_text), -1, -1, -1, -1, -1, -1, Irregular);
+}
+
+int32_t SecondsUntil(const ScheduleEvent& event) {
+  return static_cast<int32_t>(static_cast<uint32_t>(event.GetNextTime()) -
+                              static_cast<uint32_t>(platform::SystemClock().Now()));
+}
+
+int CompareEvents(const ScheduleEvent& a, const ScheduleEvent& b) {
+  if (a.GetNextTime() < b.GetNextTime()) return -1;
+  if (a.GetNextTime() > b.GetNextTime()) return 1;
+  return 0;
+}
+
+}  // namespace schedule

@@ -1,0 +1,114 @@
+// One scheduled task: what to start, how often, and when it is next due.
+#ifndef SCHEDEXE_SCHEDULE_SCHEDULE_EVENT_H_
+#define SCHEDEXE_SCHEDULE_SCHEDULE_EVENT_H_
+
+#include <cstdint>
+#include <string>
+
+#include "platform/clock.h"
+
+namespace schedule {
+
+using TimeValue = platform::TimeValue;
+using TimeSpan = int32_t;
+
+// How an event recurs. The codes are stored and compared as numbers.
+enum Frequency : int32_t {
+  NotSet = -1,
+  OneTime = 0,
+  Hourly = 1,
+  Daily = 2,
+  Weekly = 3,
+  Monthly = 4,
+  Yearly = 5,
+  Irregular = 6,
+};
+
+// The profile's "State" word as a code.
+enum ProfileState : int32_t {
+  kStateNone = 0,
+  kStateActive = 1,
+  kStateAdd = 2,
+  kStateDelete = 3,
+  kStateUpdate = 4,
+};
+
+inline constexpr TimeSpan kHourSpan = 3600;
+inline constexpr TimeSpan kDaySpan = 86400;
+inline constexpr TimeSpan kWeekSpan = 7 * kDaySpan;
+inline constexpr TimeSpan kMonthSpan = 30 * kDaySpan;
+inline constexpr TimeSpan kYearSpan = 365 * kDaySpan;
+inline constexpr TimeSpan kMinuteSpan = 60;
+
+// A time value moved by a span. Wraps like the 32-bit arithmetic it models
+// instead of overflowing.
+TimeValue AddSpan(TimeValue t, TimeSpan span);
+
+class ScheduleEvent {
+ public:
+  ScheduleEvent() = default;
+  ScheduleEvent(const ScheduleEvent&) = default;
+  ScheduleEvent& operator=(const ScheduleEvent&) = default;
+  virtual ~ScheduleEvent() = default;
+
+  // Set-up: stores task and frequency and computes the first due time. A
+  // calendar value of -1 stands for the current value of that field; none is
+  // checked against its range (the local-time conversion rolls them over).
+  void SetOneTime(std::string task, int32_t year, int32_t month,
+                  int32_t dayOfMonth, int32_t hour, int32_t minute);
+  void SetHourly(std::string task, int32_t minute);
+  void SetDaily(std::string task, int32_t hour, int32_t minute);
+  void SetWeekly(std::string task, int32_t dayOfWeek, int32_t hour,
+                 int32_t minute);
+  void SetMonthly(std::string task, int32_t dayOfMonth, int32_t hour,
+                  int32_t minute);
+  void SetYearly(std::string task, int32_t month, int32_t dayOfMonth,
+                 int32_t hour, int32_t minute);
+  void SetIrregular(std::string task);
+  void SetSchedule(std::string task, int32_t year, int32_t month,
+                   int32_t dayOfMonth, int32_t dayOfWeek, int32_t hour,
+                   int32_t minute, int32_t frequency);
+
+  // Moves the due time on by a fixed span; not a calendar computation.
+  void AdvanceHour() { Advance(kHourSpan); }
+  void AdvanceDay() { Advance(kDaySpan); }
+  void AdvanceWeek() { Advance(kWeekSpan); }
+  void AdvanceMonth() { Advance(kMonthSpan); }
+  void AdvanceYear() { Advance(kYearSpan); }
+  void AdvanceMinute() { Advance(kMinuteSpan); }
+
+  std::string GetTask() const { return task; }
+  int32_t GetFrequency() const { return frequency; }
+  TimeValue GetNextTime() const { return nextTime; }
+  int32_t GetState() const { return state; }
+  void SetState(int32_t s) { state = s; }
+  std::string GetSourceFile() const { return sourceFile; }
+  void SetSourceFile(std::string file) { sourceFile = std::move(file); }
+  int32_t GetDayOfWeek() const { return dayOfWeek; }
+  std::string GetReserved1() const { return reserved1; }
+  std::string GetReserved2() const { return reserved2; }
+
+ private:
+  void Advance(TimeSpan span) { nextTime = AddSpan(nextTime, span); }
+
+  std::string sourceFile;
+  std::string task;
+  int32_t state = kStateNone;
+  std::string reserved1;
+  std::string reserved2;
+  // Meaningful only after a set-up operation.
+  int32_t dayOfWeek = -1;
+  int32_t frequency = NotSet;
+  TimeValue nextTime = 0;
+};
+
+// Seconds from now (system clock) until the event is due; 0 or less when due
+// or overdue.
+int32_t SecondsUntil(const ScheduleEvent& event);
+
+// -1, 0 or 1 as a's due time is earlier than, equal to or later than b's.
+int CompareEvents(const ScheduleEvent& a, const ScheduleEvent& b);
+
+}  // namespace schedule
+
+#endif  // SCHEDEXE_SCHEDULE_SCHEDULE_EVENT_H_

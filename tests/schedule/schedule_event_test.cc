@@ -1,0 +1,222 @@
+#include "schedule/schedule_event.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <ctime>
+
+#include "platform/clock.h"
+
+namespace schedule {
+namespace {
+
+// Calendar of a time value in the test's zone.
+struct Cal {
+  int year, month, day, hour, minute, second, weekday;
+};
+
+Cal Local(TimeValue t) {
+  std::tm tm{};
+  EXPECT_TRUE(platform::SystemClock().LocalTime(t, &tm));
+  return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+          tm.tm_min,         tm.tm_sec,     tm.tm_wday + 1};
+}
+
+class ScheduleEventTest : public ::testing::Test {
+ protected:
+  ScheduleEventTest() {
+    platform::SetTimeZoneForTesting("UTC0");
+    platform::SetSystemClockForTesting(&clock_);
+  }
+  ~ScheduleEventTest() override { platform::SetSystemClockForTesting(nullptr); }
+
+  // Puts virtual "now" at the given UTC calendar time.
+  void SetNow(int year, int month, int day, int hour, int minute, int second) {
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    const TimeValue target = platform::SystemClock().MakeTime(&tm);
+    ASSERT_NE(target, -1);
+    clock_.AdvanceSeconds(static_cast<int64_t>(target) - clock_.Now());
+  }
+
+  platform::ManualClock clock_{0};
+};
+
+void ExpectDue(const ScheduleEvent& e, Cal want) {
+  const Cal got = Local(e.GetNextTime());
+  EXPECT_EQ(got.year, want.year);
+  EXPECT_EQ(got.month, want.month);
+  EXPECT_EQ(got.day, want.day);
+  EXPECT_EQ(got.hour, want.hour);
+  EXPECT_EQ(got.minute, want.minute);
+  EXPECT_EQ(got.second, 0);
+}
+
+TEST_F(ScheduleEventTest, ConstructionAndCopyKeepEveryField) {
+  ScheduleEvent e;
+  EXPECT_EQ(e.GetFrequency(), NotSet);
+  EXPECT_EQ(e.GetState(), kStateNone);
+  EXPECT_EQ(e.GetTask(), "");
+  EXPECT_EQ(e.GetSourceFile(), "");
+
+  SetNow(2027, 4, 14, 10, 20, 30);
+  e.SetSourceFile("C:\\d\\tarn.dat");
+  e.SetState(kStateUpdate);
+  e.SetWeekly("5", 2, 9, 0);
+  const ScheduleEvent copy(e);
+  EXPECT_EQ(copy.GetTask(), "5");
+  EXPECT_EQ(copy.GetSourceFile(), "C:\\d\\tarn.dat");
+  EXPECT_EQ(copy.GetState(), kStateUpdate);
+  EXPECT_EQ(copy.GetDayOfWeek(), 2);
+  EXPECT_EQ(copy.GetFrequency(), Weekly);
+  EXPECT_EQ(copy.GetNextTime(), e.GetNextTime());
+}
+
+TEST_F(ScheduleEventTest, FirstDueTimeOfEveryFrequency) {
+  SetNow(2027, 4, 14, 10, 20, 30);  // a Wednesday
+  ScheduleEvent e;
+
+  e.SetHourly("3", 15);
+  EXPECT_EQ(e.GetFrequency(), Hourly);
+  EXPECT_EQ(e.GetDayOfWeek(), -1);
+  ExpectDue(e, {2027, 4, 14, 10, 15, 0, 0});
+  // Minute 0 at 10:20 lies 20 minutes back and is not moved forward.
+  e.SetHourly("3", 0);
+  EXPECT_EQ(SecondsUntil(e), -(20 * 60 + 30));
+
+  e.SetDaily("1", 9, 5);
+  EXPECT_EQ(e.GetFrequency(), Daily);
+  ExpectDue(e, {2027, 4, 14, 9, 5, 0, 0});
+
+  e.SetOneTime("2", 2027, 12, 24, 18, 0);
+  EXPECT_EQ(e.GetFrequency(), OneTime);
+  ExpectDue(e, {2027, 12, 24, 18, 0, 0, 0});
+
+  e.SetMonthly("4", 20, 7, 30);
+  EXPECT_EQ(e.GetFrequency(), Monthly);
+  ExpectDue(e, {2027, 4, 20, 7, 30, 0, 0});
+
+  e.SetYearly("6", 1, 2, 3, 4);
+  EXPECT_EQ(e.GetFrequency(), Yearly);
+  ExpectDue(e, {2027, 1, 2, 3, 4, 0, 0});
+
+  e.SetIrregular("7");
+  EXPECT_EQ(e.GetFrequency(), Irregular);
+  ExpectDue(e, {2027, 4, 14, 10, 20, 0, 0});
+
+  // -1 stands for the current value of a field.
+  e.SetOneTime("2", -1, -1, -1, -1, 45);
+  ExpectDue(e, {2027, 4, 14, 10, 45, 0, 0});
+}
+
+TEST_F(ScheduleEventTest, CalendarValuesRollOverIntoTheNextUnit) {
+  SetNow(2027, 4, 14, 10, 20, 30);
+  ScheduleEvent e;
+  e.SetMonthly("1", 31, 8, 0);  // no 31 April
+  ExpectDue(e, {2027, 5, 1, 8, 0, 0, 0});
+  e.SetYearly("1", 2, 29, 8, 0);  // 2027 is a common year
+  ExpectDue(e, {2027, 3, 1, 8, 0, 0, 0});
+  e.SetMonthly("1", 0, 8, 0);  // day 0: last day of March
+  ExpectDue(e, {2027, 3, 31, 8, 0, 0, 0});
+  e.SetDaily("1", 8, 60);
+  ExpectDue(e, {2027, 4, 14, 9, 0, 0, 0});
+  e.SetYearly("1", 13, 1, 0, 0);
+  ExpectDue(e, {2028, 1, 1, 0, 0, 0, 0});
+}
+
+TEST_F(ScheduleEventTest, UnrepresentableTimesGiveMinusOne) {
+  SetNow(2027, 4, 14, 10, 20, 30);
+  ScheduleEvent e;
+  e.SetOneTime("1", 1960, 6, 1, 12, 0);
+  EXPECT_EQ(e.GetNextTime(), -1);
+  e.SetOneTime("1", 2040, 6, 1, 12, 0);
+  EXPECT_EQ(e.GetNextTime(), -1);
+  e.SetOneTime("1", 2038, 1, 19, 3, 14);
+  EXPECT_EQ(e.GetNextTime(), INT32_MAX - 7);
+  // Numbers no calendar can hold are refused, not overflowed.
+  e.SetOneTime("1", INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX, INT32_MIN);
+  EXPECT_EQ(e.GetNextTime(), -1);
+  e.SetMonthly("1", 99999999, 99999999, 99999999);
+  EXPECT_EQ(e.GetNextTime(), -1);
+  EXPECT_LT(SecondsUntil(e), 0);
+}
+
+TEST_F(ScheduleEventTest, WeeklyFallsOnTheComingMatchingWeekday) {
+  // 2027-04-11 is a Sunday; try every weekday as today and as target.
+  for (int today = 1; today <= 7; ++today) {
+    SetNow(2027, 4, 10 + today, 15, 0, 0);
+    ASSERT_EQ(Local(clock_.Now()).weekday, today);
+    for (int target = 1; target <= 7; ++target) {
+      ScheduleEvent e;
+      e.SetWeekly("5", target, 9, 0);
+      const Cal due = Local(e.GetNextTime());
+      EXPECT_EQ(due.weekday, target) << "today " << today;
+      const int offset = due.day - (10 + today);
+      EXPECT_EQ(offset, (target - today + 7) % 7) << today << "->" << target;
+      EXPECT_EQ(due.hour, 9);
+      EXPECT_EQ(e.GetDayOfWeek(), target);
+    }
+    // Day 0 lands where Saturday does; -1 means today.
+    ScheduleEvent zero, saturday, unset;
+    zero.SetWeekly("5", 0, 9, 0);
+    saturday.SetWeekly("5", 7, 9, 0);
+    EXPECT_EQ(zero.GetNextTime(), saturday.GetNextTime());
+    unset.SetWeekly("5", -1, 9, 0);
+    EXPECT_EQ(Local(unset.GetNextTime()).day, 10 + today);
+  }
+}
+
+TEST_F(ScheduleEventTest, AdvanceAddsFixedSpansAndDriftsAgainstTheCalendar) {
+  SetNow(2027, 1, 1, 0, 0, 0);
+  ScheduleEvent monthly;
+  monthly.SetOneTime("1", 2027, 1, 31, 9, 0);
+  const int expected[][2] = {{3, 2}, {4, 1}, {5, 1}, {5, 31}};
+  for (const auto& md : expected) {
+    monthly.AdvanceMonth();
+    const Cal c = Local(monthly.GetNextTime());
+    EXPECT_EQ(c.month, md[0]);
+    EXPECT_EQ(c.day, md[1]);
+    EXPECT_EQ(c.hour, 9);
+  }
+  ScheduleEvent yearly;
+  yearly.SetOneTime("1", 2027, 3, 1, 9, 0);
+  yearly.AdvanceYear();
+  ExpectDue(yearly, {2028, 2, 29, 9, 0, 0, 0});
+
+  ScheduleEvent e;
+  e.SetOneTime("1", 2027, 6, 1, 9, 0);
+  const TimeValue t = e.GetNextTime();
+  e.AdvanceHour();
+  EXPECT_EQ(e.GetNextTime(), t + 3600);
+  e.AdvanceDay();
+  EXPECT_EQ(e.GetNextTime(), t + 3600 + 86400);
+  e.AdvanceWeek();
+  e.AdvanceMinute();
+  EXPECT_EQ(e.GetNextTime(), t + 3600 + 86400 + 604800 + 60);
+  // Past the end of the 32-bit range it wraps instead of overflowing.
+  EXPECT_EQ(AddSpan(INT32_MAX, 1), INT32_MIN);
+}
+
+TEST_F(ScheduleEventTest, SecondsUntilAndOrdering) {
+  SetNow(2027, 4, 14, 10, 20, 0);
+  ScheduleEvent now, earlier, later;
+  now.SetDaily("1", 10, 20);
+  earlier.SetDaily("2", 10, 19);
+  later.SetDaily("3", 11, 0);
+  EXPECT_EQ(SecondsUntil(now), 0);
+  EXPECT_EQ(SecondsUntil(earlier), -60);
+  EXPECT_EQ(SecondsUntil(later), 2400);
+  EXPECT_EQ(CompareEvents(earlier, now), -1);
+  EXPECT_EQ(CompareEvents(later, now), 1);
+  ScheduleEvent same;
+  same.SetHourly("4", 20);
+  EXPECT_EQ(CompareEvents(same, now), 0);
+}
+
+}  // namespace
+}  // namespace schedule
