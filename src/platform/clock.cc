@@ -153,6 +153,16 @@ void SetTimeZoneForTesting(const char* tz) {
 #endif
 }
 
+void UseStartupTimeZoneForTesting(const char* zone) {
+#ifdef _WIN32
+  (void)zone;
+  _putenv_s("TZ", "");
+  _tzset();
+#else
+  SetTimeZoneForTesting(zone);
+#endif
+}
+
 Clock& SystemClock() {
   Clock* c = installed_clock.load();
   return c ? *c : TheRealClock();

@@ -123,6 +123,11 @@ class ManualClock final : public Clock {
 // it. Tests only ("UTC0", "CET-1CEST,M3.5.0,M10.5.0/3", ...).
 void SetTimeZoneForTesting(const char* tz);
 
+// Makes the local-time conversions follow the zone this process was started
+// in (TZ of the Linux process; under Wine the zone Wine derived from it,
+// since the Windows C runtime cannot parse zone names). Tests only.
+void UseStartupTimeZoneForTesting(const char* zone);
+
 // The clock the system runs on: the RealClock unless a test installed another.
 Clock& SystemClock();
 // Installs `clock` (nullptr restores the real one). Tests only.

@@ -54,8 +54,13 @@ platform::RegistryStatus FakeEnv::ReadRegistryString(const char* subkey,
 
 bool FakeEnv::StartProcess(const char* command_line, uint32_t creation_flags,
                            bool wait) {
-  std::lock_guard<std::mutex> g(mutex_);
-  starts_.push_back({command_line, creation_flags, wait});
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    starts_.push_back({command_line, creation_flags, wait});
+  }
+  if (run_processes) {
+    return platform::DefaultEnv().StartProcess(command_line, creation_flags, wait);
+  }
   return start_result;
 }
 

@@ -36,6 +36,9 @@ class FakeEnv : public platform::Env {
 
   // Whether StartProcess reports a start.
   bool start_result = true;
+  // Also start the processes for real (through the OS backend), so programs
+  // such as the agent stand-ins run.
+  bool run_processes = false;
 
   std::vector<Start> starts();
   std::vector<std::string> command_lines();
