@@ -1,0 +1,46 @@
+// Reading and writing the data file the way every part of the configuration
+// store does: texts through an 80-byte buffer, numbers as the profile
+// functions parse them, words compared without regard to case.
+#ifndef SCHEDEXE_CONFIG_PROFILE_ACCESS_H_
+#define SCHEDEXE_CONFIG_PROFILE_ACCESS_H_
+
+#include <string>
+#include <string_view>
+
+namespace config {
+
+// Texts are seen through buffers of this size: at most 79 characters.
+inline constexpr int kTextBufferSize = 80;
+
+// Section and key names of the data file.
+inline constexpr char kCategoriesSection[] = "TARN Event Categories";
+inline constexpr char kCategoryCountKey[] = "Number of Categories";
+inline constexpr char kCategoryKeyPrefix[] = "EventCat";
+inline constexpr char kListSectionSuffix[] = " List";
+inline constexpr char kCat2CountKey[] = "Number of Cat2 Events";
+inline constexpr char kChangedKey[] = "Changed";
+inline constexpr char kCat2EntryPrefix[] = "Cat2:";
+inline constexpr char kUserAlarmList[] = "EventCat2 List";
+inline constexpr char kProfileSectionPrefix[] = "Scheduler Profile ";
+inline constexpr char kProfilesSection[] = "Scheduler Profiles";
+inline constexpr char kProfileCountKey[] = "Number of Profiles";
+inline constexpr char kCat2SectionPrefix[] = "Event Cat2:";
+inline constexpr char kUnusedWord[] = "Unused";
+inline constexpr char kUnusedMarkedWord[] = "!Unused!";
+inline constexpr char kTrueWord[] = "True";
+
+// The value of the key, or "" when missing; cut to size-1 characters.
+std::string ReadProfileText(const std::string& file, const std::string& section,
+                            const std::string& key, int size = kTextBufferSize);
+// The value as a number, 0 when missing.
+int ReadProfileInt(const std::string& file, const std::string& section,
+                   const std::string& key);
+void WriteProfileText(const std::string& file, const std::string& section,
+                      const std::string& key, const std::string& value);
+
+// ASCII comparison without regard to case, as _stricmp.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+}  // namespace config
+
+#endif  // SCHEDEXE_CONFIG_PROFILE_ACCESS_H_

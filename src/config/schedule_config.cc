@@ -1,0 +1,202 @@
+#include "config/schedule_config.h"
+
+#include "config/cat2_event.h"
+#include "config/data_file_path.h"
+#include "config/profile_access.h"
+#include "dmi/command_runner.h"
+#include "dmi/dmi_commands.h"
+
+namespace config {
+
+namespace {
+
+constexpr const char* kDayNames[] = {"Sunday",   "Monday", "Tuesday",
+                                     "Wednesday", "Thursday", "Friday",
+                                     "Saturday"};
+constexpr const char* kMonthNames[] = {
+    "January", "February", "March",     "April",   "May",      "June",
+    "July",    "August",   "September", "October", "November", "December"};
+
+constexpr char kNameKey[] = "Name";
+constexpr char kStateKey[] = "State";
+constexpr char kEventStatusKey[] = "Event Status";
+
+// State words in the order they are tried.
+struct Word {
+  const char* text;
+  int32_t code;
+};
+constexpr Word kStateWords[] = {{"Add", schedule::kStateAdd},
+                                {"Active", schedule::kStateActive},
+                                {"Delete", schedule::kStateDelete},
+                                {"Update", schedule::kStateUpdate}};
+
+template <size_t N>
+int32_t NumberFromName(const std::string& name, const char* const (&names)[N]) {
+  for (size_t i = 0; i < N; ++i) {
+    if (EqualsIgnoreCase(name, names[i])) return static_cast<int32_t>(i + 1);
+  }
+  return 1;
+}
+
+std::string ProfileSection(const std::string& slot) {
+  return kProfileSectionPrefix + slot;
+}
+
+}  // namespace
+
+ScheduleConfig::ScheduleConfig(engine::SchedulerHost* owner)
+    : host(owner), dataFile(ReadDataFilePath()) {
+  LoadCategory(kUserAlarmsCategory);
+  LoadCat2Count();
+  LoadProfiles();
+}
+
+void ScheduleConfig::LoadCategory(std::string categoryName) {
+  const int count = ReadProfileInt(dataFile, kCategoriesSection, kCategoryCountKey);
+  for (int k = 1; k <= count; ++k) {
+    const std::string key = kCategoryKeyPrefix + std::to_string(k);
+    if (EqualsIgnoreCase(ReadProfileText(dataFile, kCategoriesSection, key),
+                         categoryName)) {
+      categoryKey = key;
+      return;
+    }
+  }
+}
+
+void ScheduleConfig::LoadCat2Count() {
+  cat2Count = ReadProfileInt(dataFile, ListSection(), kCat2CountKey);
+}
+
+bool ScheduleConfig::IsChanged() {
+  return EqualsIgnoreCase(ReadProfileText(dataFile, ListSection(), kChangedKey),
+                          kTrueWord);
+}
+
+void ScheduleConfig::ResetChanged() {
+  dmi::RunAgentCommand(dmi::Cat2ListUnchangedCommand());
+}
+
+void ScheduleConfig::LoadProfiles() {
+  const std::string list = ListSection();
+  for (int slot = 1; slot <= kSlotCount; ++slot) {
+    const std::string entry =
+        ReadProfileText(dataFile, list, kCat2EntryPrefix + std::to_string(slot));
+    if (EqualsIgnoreCase(entry, kUnusedWord) ||
+        EqualsIgnoreCase(entry, kUnusedMarkedWord)) {
+      continue;
+    }
+    const std::string task = std::to_string(slot);
+    const std::string section = ProfileSection(task);
+    const std::string frequency = ReadProfileText(dataFile, section, "Frequency");
+    const int32_t year = ReadProfileInt(dataFile, section, "Year");
+    const int32_t month =
+        MonthNumberFromName(ReadProfileText(dataFile, section, "Month"));
+    const int32_t day = ReadProfileInt(dataFile, section, "DayOfMonth");
+    const int32_t weekday =
+        DayNumberFromName(ReadProfileText(dataFile, section, "DayOfWeek"));
+    const int32_t hour = ReadProfileInt(dataFile, section, "Hour");
+    const int32_t minute = ReadProfileInt(dataFile, section, "Minute");
+    const std::string state = ReadProfileText(dataFile, section, kStateKey);
+
+    auto event = std::make_unique<schedule::ScheduleEvent>();
+    event->SetSourceFile(dataFile);
+    for (const Word& w : kStateWords) {
+      if (EqualsIgnoreCase(state, w.text)) {
+        event->SetState(w.code);
+        break;
+      }
+    }
+    if (EqualsIgnoreCase(frequency, "One Time")) {
+      event->SetOneTime(task, year, month, day, hour, minute);
+    } else if (EqualsIgnoreCase(frequency, "Hourly")) {
+      event->SetHourly(task, minute);
+    } else if (EqualsIgnoreCase(frequency, "Daily")) {
+      event->SetDaily(task, hour, minute);
+    } else if (EqualsIgnoreCase(frequency, "Weekly")) {
+      event->SetWeekly(task, weekday, hour, minute);
+    } else if (EqualsIgnoreCase(frequency, "Monthly")) {
+      event->SetMonthly(task, day, hour, minute);
+    } else if (EqualsIgnoreCase(frequency, "Yearly")) {
+      event->SetYearly(task, month, day, hour, minute);
+    } else if (EqualsIgnoreCase(frequency, "Irregular")) {
+      event->SetIrregular(task);
+    } else {
+      continue;  // no schedule: the slot yields no event
+    }
+    events.push_back(std::move(event));
+  }
+}
+
+int32_t ScheduleConfig::DayNumberFromName(std::string name) {
+  return NumberFromName(name, kDayNames);
+}
+
+int32_t ScheduleConfig::MonthNumberFromName(std::string name) {
+  return NumberFromName(name, kMonthNames);
+}
+
+std::string ScheduleConfig::ProfileText(const std::string& task,
+                                        const char* key) const {
+  return ReadProfileText(dataFile, ProfileSection(task), key);
+}
+
+int32_t ScheduleConfig::FindCat2Number(const std::string& name) {
+  for (int n = 1; n <= kSlotCount; ++n) {
+    if (EqualsIgnoreCase(ReadProfileText(dataFile, kUserAlarmList,
+                                         kCat2EntryPrefix + std::to_string(n)),
+                         name)) {
+      return n;
+    }
+  }
+  return 0;
+}
+
+void ScheduleConfig::MarkCat2Fired(const schedule::ScheduleEvent& event) {
+  const int32_t n = FindCat2Number(ProfileText(event.GetTask(), kNameKey));
+  if (n == 0) return;
+  WriteProfileText(dataFile, kCat2SectionPrefix + std::to_string(n),
+                   kEventStatusKey, kTrueWord);
+  dmi::RunAgentCommand(dmi::Cat2FiredCommand(n));
+  dmi::RunAgentCommand(dmi::GeneralFiredCommand());
+  dmi::RunAgentCommand(dmi::kSynchCommand);
+}
+
+void ScheduleConfig::ReleaseDeletedProfile(const std::string& task) {
+  if (!EqualsIgnoreCase(ProfileText(task, kStateKey), "Delete")) return;
+  const int32_t n = FindCat2Number(ProfileText(task, kNameKey));
+  if (n == 0) return;
+  ResetCat2Record(n);
+  ReleaseCat2ListEntry(n);
+  ReleaseProfileListEntry(n);
+}
+
+void ScheduleConfig::ResetCat2Record(int32_t n) {
+  if (ReadProfileInt(dataFile, kUserAlarmList, kCat2CountKey) <= 0) return;
+  Cat2Event record;
+  record.Load(n);
+  record.ResetResponses();
+}
+
+void ScheduleConfig::ReleaseCat2ListEntry(int32_t n) {
+  const int count = ReadProfileInt(dataFile, kUserAlarmList, kCat2CountKey);
+  if (count <= 0) return;
+  dmi::RunAgentCommand(dmi::Cat2ListEntryUnusedCommand(n));
+  WriteProfileText(dataFile, kUserAlarmList, kCat2CountKey,
+                   std::to_string(count - 1));
+  dmi::RunAgentCommand(dmi::Cat2ListCountCommand(count - 1));
+  dmi::RunAgentCommand(dmi::Cat2ListLastEventClearCommand());
+}
+
+void ScheduleConfig::ReleaseProfileListEntry(int32_t n) {
+  const int count = ReadProfileInt(dataFile, kProfilesSection, kProfileCountKey);
+  if (count <= 0) return;
+  dmi::RunAgentCommand(dmi::ProfileListEntryUnusedCommand(n));
+  WriteProfileText(dataFile, kProfilesSection, kProfileCountKey,
+                   std::to_string(count - 1));
+  dmi::RunAgentCommand(dmi::ProfileCountCommand(count - 1));
+  dmi::RunAgentCommand(dmi::ProfileNameUnusedCommand(n));
+  dmi::RunAgentCommand(dmi::ProfileStateUnusedCommand(n));
+}
+
+}  // namespace config

@@ -1,0 +1,75 @@
+// A snapshot of the scheduler's configuration, read afresh from the data
+// file: the user-alarm category, its slot count, and one schedule event per
+// slot in use. One is made per synchronisation pass and per fired event.
+#ifndef SCHEDEXE_CONFIG_SCHEDULE_CONFIG_H_
+#define SCHEDEXE_CONFIG_SCHEDULE_CONFIG_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/profile_access.h"
+#include "schedule/schedule_event.h"
+
+namespace engine {
+class SchedulerHost;
+}
+
+namespace config {
+
+inline constexpr int kSlotCount = 12;
+inline constexpr char kUserAlarmsCategory[] = "User Alarms";
+
+class ScheduleConfig {
+ public:
+  explicit ScheduleConfig(engine::SchedulerHost* host);
+  virtual ~ScheduleConfig() = default;
+  ScheduleConfig(const ScheduleConfig&) = delete;
+  ScheduleConfig& operator=(const ScheduleConfig&) = delete;
+
+  // Categories and the user-alarm list.
+  void LoadCategory(std::string categoryName);
+  void LoadCat2Count();
+  bool IsChanged();
+  void ResetChanged();
+
+  // Reads the twelve slots into the event list, in slot order.
+  void LoadProfiles();
+
+  // Weekday 1 (Sunday) to 7 and month 1 to 12 from their English names; a
+  // name that matches none gives 1.
+  static int32_t DayNumberFromName(std::string name);
+  static int32_t MonthNumberFromName(std::string name);
+
+  // DMI upkeep of the slots.
+  int32_t FindCat2Number(const std::string& name);
+  void MarkCat2Fired(const schedule::ScheduleEvent& event);
+  void ReleaseDeletedProfile(const std::string& task);
+  void ResetCat2Record(int32_t n);
+  void ReleaseCat2ListEntry(int32_t n);
+  void ReleaseProfileListEntry(int32_t n);
+
+  int32_t GetCat2Count() const { return cat2Count; }
+  const std::string& GetCategoryKey() const { return categoryKey; }
+  const std::string& GetDataFile() const { return dataFile; }
+  engine::SchedulerHost* GetHost() const { return host; }
+  const std::vector<std::unique_ptr<schedule::ScheduleEvent>>& GetEvents() const {
+    return events;
+  }
+
+ private:
+  std::string ListSection() const { return categoryKey + kListSectionSuffix; }
+  std::string ProfileText(const std::string& task, const char* key) const;
+
+  int32_t cat2Count = 0;
+  std::string categoryKey;
+  // The snapshot's own events, in slot order; the live queue gets copies.
+  std::vector<std::unique_ptr<schedule::ScheduleEvent>> events;
+  engine::SchedulerHost* host;
+  std::string dataFile;
+};
+
+}  // namespace config
+
+#endif  // SCHEDEXE_CONFIG_SCHEDULE_CONFIG_H_

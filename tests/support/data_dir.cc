@@ -1,0 +1,45 @@
+#include "support/data_dir.h"
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "config/data_file_path.h"
+#include "dmi/registry_path.h"
+#include "platform/file.h"
+#include "platform/testing.h"
+
+namespace testsupport {
+
+DataDir::DataDir(FakeEnv& env, const std::string& tag)
+    : env_(env), dir_(platform::testing::MakeTempDir(tag)) {
+  env_.SetValue(config::kDataDirectoryKey, config::kDataDirectoryValue, dir_);
+  env_.SetValue(dmi::kAgentKey, dmi::kAgentPathValue, dir_);
+}
+
+DataDir::~DataDir() { platform::testing::RemoveTree(dir_); }
+
+std::string DataDir::native_data_file() const {
+  return platform::NativePath(data_file());
+}
+
+void DataDir::Write(const std::string& contents) {
+  std::ofstream out(native_data_file(), std::ios::binary | std::ios::trunc);
+  out << contents;
+}
+
+std::string DataDir::Read() const {
+  std::ifstream in(native_data_file(), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> DataDir::Commands() const {
+  std::vector<std::string> texts;
+  const std::string prefix = client_dir();
+  for (const std::string& line : env_.command_lines()) {
+    texts.push_back(line.rfind(prefix, 0) == 0 ? line.substr(prefix.size()) : line);
+  }
+  return texts;
+}
+
+}  // namespace testsupport
