@@ -26,15 +26,4 @@ void WriteProfileText(const std::string& file, const std::string& section,
                            file.c_str());
 }
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](unsigned char c) {
-      return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
-    };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 }  // namespace config

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "schedule/words.h"
+
 namespace config {
 
 // Texts are seen through buffers of this size: at most 79 characters.
@@ -38,8 +40,7 @@ int ReadProfileInt(const std::string& file, const std::string& section,
 void WriteProfileText(const std::string& file, const std::string& section,
                       const std::string& key, const std::string& value);
 
-// ASCII comparison without regard to case, as _stricmp.
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+using schedule::EqualsIgnoreCase;
 
 }  // namespace config
 

@@ -17,6 +17,10 @@ constexpr const char* kMonthNames[] = {
     "January", "February", "March",     "April",   "May",      "June",
     "July",    "August",   "September", "October", "November", "December"};
 
+// The frequencies by code, as scheduler profiles name them.
+constexpr const char* kProfileFrequencyWords[schedule::kFrequencyCount] = {
+    "One Time", "Hourly", "Daily", "Weekly", "Monthly", "Yearly", "Irregular"};
+
 constexpr char kNameKey[] = "Name";
 constexpr char kStateKey[] = "State";
 constexpr char kEventStatusKey[] = "Event Status";
@@ -107,23 +111,9 @@ void ScheduleConfig::LoadProfiles() {
         break;
       }
     }
-    if (EqualsIgnoreCase(frequency, "One Time")) {
-      event->SetOneTime(task, year, month, day, hour, minute);
-    } else if (EqualsIgnoreCase(frequency, "Hourly")) {
-      event->SetHourly(task, minute);
-    } else if (EqualsIgnoreCase(frequency, "Daily")) {
-      event->SetDaily(task, hour, minute);
-    } else if (EqualsIgnoreCase(frequency, "Weekly")) {
-      event->SetWeekly(task, weekday, hour, minute);
-    } else if (EqualsIgnoreCase(frequency, "Monthly")) {
-      event->SetMonthly(task, day, hour, minute);
-    } else if (EqualsIgnoreCase(frequency, "Yearly")) {
-      event->SetYearly(task, month, day, hour, minute);
-    } else if (EqualsIgnoreCase(frequency, "Irregular")) {
-      event->SetIrregular(task);
-    } else {
-      continue;  // no schedule: the slot yields no event
-    }
+    const int32_t code = schedule::FrequencyFromWord(frequency, kProfileFrequencyWords);
+    // A word that names no frequency: the slot yields no event.
+    if (!event->SetUp(code, task, year, month, day, weekday, hour, minute)) continue;
     events.push_back(std::move(event));
   }
 }
@@ -141,6 +131,10 @@ std::string ScheduleConfig::ProfileText(const std::string& task,
   return ReadProfileText(dataFile, ProfileSection(task), key);
 }
 
+std::string ScheduleConfig::ProfileName(const std::string& task) const {
+  return ProfileText(task, kNameKey);
+}
+
 int32_t ScheduleConfig::FindCat2Number(const std::string& name) {
   for (int n = 1; n <= kSlotCount; ++n) {
     if (EqualsIgnoreCase(ReadProfileText(dataFile, kUserAlarmList,
@@ -153,7 +147,7 @@ int32_t ScheduleConfig::FindCat2Number(const std::string& name) {
 }
 
 void ScheduleConfig::MarkCat2Fired(const schedule::ScheduleEvent& event) {
-  const int32_t n = FindCat2Number(ProfileText(event.GetTask(), kNameKey));
+  const int32_t n = FindCat2Number(ProfileName(event.GetTask()));
   if (n == 0) return;
   WriteProfileText(dataFile, kCat2SectionPrefix + std::to_string(n),
                    kEventStatusKey, kTrueWord);
@@ -164,7 +158,7 @@ void ScheduleConfig::MarkCat2Fired(const schedule::ScheduleEvent& event) {
 
 void ScheduleConfig::ReleaseDeletedProfile(const std::string& task) {
   if (!EqualsIgnoreCase(ProfileText(task, kStateKey), "Delete")) return;
-  const int32_t n = FindCat2Number(ProfileText(task, kNameKey));
+  const int32_t n = FindCat2Number(ProfileName(task));
   if (n == 0) return;
   ResetCat2Record(n);
   ReleaseCat2ListEntry(n);

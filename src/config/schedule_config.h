@@ -44,6 +44,8 @@ class ScheduleConfig {
 
   // DMI upkeep of the slots.
   int32_t FindCat2Number(const std::string& name);
+  // The "Name" of a slot's scheduler profile: the key to its list entry.
+  std::string ProfileName(const std::string& task) const;
   void MarkCat2Fired(const schedule::ScheduleEvent& event);
   void ReleaseDeletedProfile(const std::string& task);
   void ResetCat2Record(int32_t n);

@@ -1,5 +1,6 @@
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -11,17 +12,27 @@ ClockWaiter::ClockWaiter(Clock& clock) : clock_(clock) { clock_.Register(this); 
 
 ClockWaiter::~ClockWaiter() { clock_.Unregister(this); }
 
-bool ClockWaiter::WaitSome(std::unique_lock<std::mutex>& lock, uint32_t ms) {
-  if (!clock_.IsVirtual()) {
-    return cv_.wait_for(lock, std::chrono::milliseconds(ms)) ==
-           std::cv_status::no_timeout;
-  }
+void ClockWaiter::WaitSome(std::unique_lock<std::mutex>& lock,
+                           int64_t deadline) {
   auto& manual = static_cast<ManualClock&>(clock_);
-  const int64_t deadline = manual.NowMs() + ms;
-  manual.NoteWait(deadline, true);
+  WaitRecord record{deadline, false};
+  records_.push_back(&record);
+  manual.BeginWait(&record);
   cv_.wait(lock);
-  manual.NoteWait(deadline, false);
-  return true;
+  records_.erase(std::find(records_.begin(), records_.end(), &record));
+  manual.EndWait(&record);
+}
+
+void ClockWaiter::ReleaseWaiters(int count) {
+  if (!clock_.IsVirtual()) return;
+  auto& manual = static_cast<ManualClock&>(clock_);
+  for (WaitRecord* r : records_) {
+    if (count == 0) break;
+    if (!r->released) {
+      manual.Release(r);
+      --count;
+    }
+  }
 }
 
 namespace {
@@ -89,48 +100,68 @@ void ManualClock::Unregister(ClockWaiter* w) {
   waiters_.erase(w);
 }
 
-void ManualClock::NoteWait(int64_t deadline, bool begin) {
-  std::lock_guard<std::mutex> g(deadline_mutex_);
-  if (begin) {
-    deadlines_.insert(deadline);
-  } else {
-    deadlines_.erase(deadlines_.find(deadline));
-  }
-  deadlines_changed_.notify_all();
+void ManualClock::BeginWait(ClockWaiter::WaitRecord* r) {
+  std::lock_guard<std::mutex> g(wait_mutex_);
+  ++blocked_;
+  if (r->deadline != INT64_MAX) deadlines_.insert(r->deadline);
+  waits_changed_.notify_all();
+}
+
+void ManualClock::Release(ClockWaiter::WaitRecord* r) {
+  std::lock_guard<std::mutex> g(wait_mutex_);
+  r->released = true;
+  --blocked_;
+  if (r->deadline != INT64_MAX) deadlines_.erase(deadlines_.find(r->deadline));
+  waits_changed_.notify_all();
+}
+
+void ManualClock::EndWait(ClockWaiter::WaitRecord* r) {
+  // A wake-up nobody released (a poke for another deadline): the thread
+  // runs now and blocks again in a moment.
+  if (!r->released) Release(r);
 }
 
 void ManualClock::AdvanceMs(int64_t ms) {
-  now_ms_.fetch_add(ms);
+  const int64_t now = now_ms_.fetch_add(ms) + ms;
   // Lock order: registry, then each waiter's own mutex. Taking the waiter's
   // mutex before notifying means a waiter that read the old time is already
   // inside its wait and cannot miss this.
   std::lock_guard<std::mutex> g(registry_mutex_);
   for (ClockWaiter* w : waiters_) {
     std::lock_guard<std::mutex> wg(w->mutex_);
+    for (ClockWaiter::WaitRecord* r : w->records_) {
+      if (!r->released && r->deadline <= now) Release(r);
+    }
     w->cv_.notify_all();
   }
 }
 
+int64_t ManualClock::EarliestDeadline() {
+  std::lock_guard<std::mutex> g(wait_mutex_);
+  return deadlines_.empty() ? -1 : *deadlines_.begin();
+}
+
 bool ManualClock::AdvanceToNextDeadline() {
-  int64_t next;
-  {
-    std::lock_guard<std::mutex> g(deadline_mutex_);
-    if (deadlines_.empty()) return false;
-    next = *deadlines_.begin();
-  }
+  const int64_t next = EarliestDeadline();
+  if (next < 0) return false;
   const int64_t now = NowMs();
   AdvanceMs(next > now ? next - now : 0);
   return true;
 }
 
 int ManualClock::TimedWaiters() {
-  std::lock_guard<std::mutex> g(deadline_mutex_);
+  std::lock_guard<std::mutex> g(wait_mutex_);
   return static_cast<int>(deadlines_.size());
 }
 
+int ManualClock::Blocked() {
+  std::lock_guard<std::mutex> g(wait_mutex_);
+  return blocked_;
+}
+
 bool ManualClock::AwaitTimedWaiters(int n, int real_ms) {
-  std::unique_lock<std::mutex> lock(deadline_mutex_);
-  return deadlines_changed_.wait_for(
+  std::unique_lock<std::mutex> lock(wait_mutex_);
+  return waits_changed_.wait_for(
       lock, std::chrono::milliseconds(real_ms),
       [&] { return static_cast<int>(deadlines_.size()) >= n; });
 }

@@ -5,11 +5,14 @@
 #define SCHEDEXE_PLATFORM_CLOCK_H_
 
 #include <atomic>
+#include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
 #include <mutex>
 #include <set>
+#include <vector>
 
 namespace platform {
 
@@ -23,7 +26,9 @@ class Clock;
 
 // A waitable point for one Clock. Event and Sleep build on it; a ManualClock
 // pokes every registered waiter when time moves, so a timed wait can end on
-// virtual time.
+// virtual time. Under a ManualClock every wait is also accounted for, so a
+// test can tell when all of its threads are blocked and nothing can happen
+// until it moves time.
 class ClockWaiter {
  public:
   explicit ClockWaiter(Clock& clock);
@@ -39,13 +44,23 @@ class ClockWaiter {
   template <typename Ready>
   bool WaitLocked(std::unique_lock<std::mutex>& lock, uint32_t ms, Ready ready);
 
+  // Called with mutex_ held by whoever makes ready() true: up to `count`
+  // blocked threads count as running from now on (virtual time only).
+  void ReleaseWaiters(int count);
+
   std::mutex mutex_;
   std::condition_variable cv_;
 
  private:
   friend class ManualClock;
-  bool WaitSome(std::unique_lock<std::mutex>& lock, uint32_t ms);
+  struct WaitRecord {
+    int64_t deadline;  // INT64_MAX: no limit
+    bool released;
+  };
+  void WaitSome(std::unique_lock<std::mutex>& lock, int64_t deadline);
+
   Clock& clock_;
+  std::vector<WaitRecord*> records_;  // threads blocked here (virtual time)
 };
 
 class Clock {
@@ -97,26 +112,36 @@ class ManualClock final : public Clock {
   // Moves time to the earliest deadline of any blocked timed wait (if any lies
   // ahead). Returns false when nobody waits with a deadline.
   bool AdvanceToNextDeadline();
+  // Earliest deadline (NowMs scale) of a blocked timed wait, or -1.
+  int64_t EarliestDeadline();
 
   // Number of threads blocked in a timed wait right now.
   int TimedWaiters();
   // Blocks (in real time, up to real_ms) until at least n threads are in a
   // timed wait. Lets a test advance only after its threads have gone to sleep.
   bool AwaitTimedWaiters(int n, int real_ms = 10'000);
+  // Threads blocked in any wait of this clock (timed or not) that nothing has
+  // released yet: a thread that was signalled or whose deadline passed is
+  // running, even before the OS has scheduled it.
+  int Blocked();
 
  private:
   friend class ClockWaiter;
   void Register(ClockWaiter* w) override;
   void Unregister(ClockWaiter* w) override;
-  void NoteWait(int64_t deadline, bool begin);
+  // Accounting of one blocked thread; called with the waiter's mutex held.
+  void BeginWait(ClockWaiter::WaitRecord* r);
+  void Release(ClockWaiter::WaitRecord* r);
+  void EndWait(ClockWaiter::WaitRecord* r);
 
   const TimeValue start_;
   std::atomic<int64_t> now_ms_{0};
   std::mutex registry_mutex_;  // guards waiters_
-  std::mutex deadline_mutex_;  // guards deadlines_; taken inside a waiter's mutex
-  std::condition_variable deadlines_changed_;
+  std::mutex wait_mutex_;      // guards deadlines_ and blocked_; taken inside a waiter's mutex
+  std::condition_variable waits_changed_;
   std::set<ClockWaiter*> waiters_;
-  std::multiset<int64_t> deadlines_;
+  std::multiset<int64_t> deadlines_;  // of blocked, unreleased timed waits
+  int blocked_ = 0;
 };
 
 // Sets the TZ variable and makes the C library's local-time conversions follow
@@ -136,15 +161,17 @@ void SetSystemClockForTesting(Clock* clock);
 template <typename Ready>
 bool ClockWaiter::WaitLocked(std::unique_lock<std::mutex>& lock, uint32_t ms,
                              Ready ready) {
-  if (ms == kInfinite) {
-    cv_.wait(lock, ready);
-    return true;
+  if (!clock_.IsVirtual()) {
+    if (ms == kInfinite) {
+      cv_.wait(lock, ready);
+      return true;
+    }
+    return cv_.wait_for(lock, std::chrono::milliseconds(ms), ready);
   }
-  const int64_t deadline = clock_.NowMs() + ms;
+  const int64_t deadline = ms == kInfinite ? INT64_MAX : clock_.NowMs() + ms;
   while (!ready()) {
-    const int64_t left = deadline - clock_.NowMs();
-    if (left <= 0) return false;
-    WaitSome(lock, static_cast<uint32_t>(left));
+    if (deadline != INT64_MAX && clock_.NowMs() >= deadline) return false;
+    WaitSome(lock, deadline);
   }
   return true;
 }

@@ -1,5 +1,7 @@
 #include "platform/event.h"
 
+#include <cstdint>
+
 namespace platform {
 
 Event::Event(bool manual_reset, bool initially_set, Clock& clock)
@@ -8,11 +10,11 @@ Event::Event(bool manual_reset, bool initially_set, Clock& clock)
 void Event::Set() {
   std::lock_guard<std::mutex> g(mutex_);
   signalled_ = true;
-  if (manual_reset_) {
-    cv_.notify_all();
-  } else {
-    cv_.notify_one();
-  }
+  // All waiters wake and look; for an auto-reset event the first takes the
+  // signal and the others wait again, which keeps the virtual-time accounting
+  // of who is running exact.
+  ReleaseWaiters(manual_reset_ ? INT32_MAX : 1);
+  cv_.notify_all();
 }
 
 void Event::Reset() {

@@ -1,7 +1,11 @@
 #include "schedule/schedule_event.h"
 
 #include <climits>
+#include <cstdio>
 #include <ctime>
+
+#include "kvbase/profile.h"
+#include "schedule/words.h"
 
 namespace schedule {
 
@@ -105,6 +109,134 @@ void ScheduleEvent::SetYearly(std::string task_text, int32_t month,
 
 void ScheduleEvent::SetIrregular(std::string task_text) {
   SetSchedule(std::move(task_text), -1, -1, -1, -1, -1, -1, Irregular);
+}
+
+namespace {
+
+constexpr const char* kDayNames[] = {"Sunday",   "Monday", "Tuesday",
+                                     "Wednesday", "Thursday", "Friday",
+                                     "Saturday"};
+
+std::string Format(const char* format, auto... args) {
+  const int length = std::snprintf(nullptr, 0, format, args...);
+  if (length <= 0) return "";
+  std::string line(static_cast<size_t>(length) + 1, '\0');
+  std::snprintf(line.data(), line.size(), format, args...);
+  line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+bool ScheduleEvent::SetUp(int32_t freq, std::string task_text, int32_t year,
+                          int32_t month, int32_t dayOfMonth, int32_t day_of_week,
+                          int32_t hour, int32_t minute) {
+  switch (freq) {
+    case OneTime:
+      SetOneTime(std::move(task_text), year, month, dayOfMonth, hour, minute);
+      return true;
+    case Hourly:
+      SetHourly(std::move(task_text), minute);
+      return true;
+    case Daily:
+      SetDaily(std::move(task_text), hour, minute);
+      return true;
+    case Weekly:
+      SetWeekly(std::move(task_text), day_of_week, hour, minute);
+      return true;
+    case Monthly:
+      SetMonthly(std::move(task_text), dayOfMonth, hour, minute);
+      return true;
+    case Yearly:
+      SetYearly(std::move(task_text), month, dayOfMonth, hour, minute);
+      return true;
+    case Irregular:
+      SetIrregular(std::move(task_text));
+      return true;
+    default:
+      return false;
+  }
+}
+
+int32_t FrequencyFromWord(std::string_view word,
+                          const char* const (&words)[kFrequencyCount]) {
+  for (int32_t i = 0; i < kFrequencyCount; ++i) {
+    if (EqualsIgnoreCase(word, words[i])) return i;
+  }
+  return NotSet;
+}
+
+void ScheduleEvent::WriteSection(int32_t n, const std::string& file) {
+  sourceFile = file;
+  const std::string section = "schedEvent" + std::to_string(n);
+  auto put = [&](const char* key, const std::string& value) {
+    TARNG_WriteProfileString(section.c_str(), key, value.c_str(), file.c_str());
+  };
+  put(kScheduleTaskKey, task);
+  if (frequency < OneTime || frequency > Irregular) return;
+  put("frequency", kScheduleFrequencyWords[frequency]);
+  std::tm local{};
+  platform::SystemClock().LocalTime(nextTime, &local);
+  const std::string year = std::to_string(local.tm_year + 1900);
+  const std::string month = std::to_string(local.tm_mon + 1);
+  const std::string day = std::to_string(local.tm_mday);
+  const std::string hour = std::to_string(local.tm_hour);
+  const std::string minute = std::to_string(local.tm_min);
+  switch (frequency) {
+    case OneTime:
+      put("year", year);
+      put("month", month);
+      put("dayOfMonth", day);
+      break;
+    case Weekly:
+      put("dayOfWeek", std::to_string(local.tm_wday + 1));
+      break;
+    case Monthly:
+      put("dayOfMonth", day);
+      break;
+    case Yearly:
+      put("month", month);
+      put("dayOfMonth", day);
+      break;
+    default:
+      break;
+  }
+  if (frequency == Irregular) return;
+  if (frequency != Hourly) put("hour", hour);
+  put("minute", minute);
+}
+
+std::string ScheduleEvent::Describe() const {
+  std::tm t{};
+  platform::SystemClock().LocalTime(nextTime, &t);
+  const int year = t.tm_year + 1900, month = t.tm_mon + 1;
+  const char* name = task.c_str();
+  switch (frequency) {
+    case OneTime:
+      return Format("Onetime event: %s %d/%d/%d at %d:%d", name, month,
+                    t.tm_mday, year, t.tm_hour, t.tm_min);
+    case Hourly:
+      return Format("Hourly event: %s at %d minutes", name, t.tm_min);
+    case Daily:
+      return Format("Daily event: %s at %d:%d", name, t.tm_hour, t.tm_min);
+    case Weekly:
+      return Format("Weekly event: %s on %s at %d:%d", name,
+                    DayName(dayOfWeek).c_str(), t.tm_hour, t.tm_min);
+    case Monthly:
+      return Format("Monthly event: %s on the %d of the month at %d:%d", name,
+                    t.tm_mday, t.tm_hour, t.tm_min);
+    case Yearly:
+      return Format("Yearly event: %s on %d/%d at %d:%d", name, month,
+                    t.tm_mday, t.tm_hour, t.tm_min);
+    case Irregular:
+      return Format("Irregular event: %s", name);
+    default:
+      return "";
+  }
+}
+
+std::string ScheduleEvent::DayName(int32_t day) {
+  return day >= 1 && day <= 7 ? kDayNames[day - 1] : "";
 }
 
 int32_t SecondsUntil(const ScheduleEvent& event) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/clock.h"
 
@@ -39,6 +40,20 @@ inline constexpr TimeSpan kWeekSpan = 7 * kDaySpan;
 inline constexpr TimeSpan kMonthSpan = 30 * kDaySpan;
 inline constexpr TimeSpan kYearSpan = 365 * kDaySpan;
 inline constexpr TimeSpan kMinuteSpan = 60;
+
+inline constexpr int kFrequencyCount = 7;
+// The frequencies by code, as the schedule text form writes them.
+inline constexpr const char* kScheduleFrequencyWords[kFrequencyCount] = {
+    "oneTime", "hourly", "daily", "weekly", "monthly", "yearly", "irregular"};
+
+// The code of a frequency word (any case) in `words`, listed by code; NotSet
+// when it is none of them.
+int32_t FrequencyFromWord(std::string_view word,
+                          const char* const (&words)[kFrequencyCount]);
+
+// Key of the task in the schedule text form, for writing and reading alike,
+// so that a saved schedule loads back unchanged.
+inline constexpr char kScheduleTaskKey[] = "task";
 
 // A time value moved by a span. Wraps like the 32-bit arithmetic it models
 // instead of overflowing.
@@ -76,6 +91,19 @@ class ScheduleEvent {
   void AdvanceMonth() { Advance(kMonthSpan); }
   void AdvanceYear() { Advance(kYearSpan); }
   void AdvanceMinute() { Advance(kMinuteSpan); }
+
+  // Runs the set-up operation of a frequency code with the calendar values
+  // it takes; false (nothing set up) for a code that names no frequency.
+  bool SetUp(int32_t frequency, std::string task, int32_t year, int32_t month,
+             int32_t dayOfMonth, int32_t dayOfWeek, int32_t hour,
+             int32_t minute);
+  // Writes the event as section "schedEvent" n of `file`, which becomes its
+  // source file.
+  void WriteSection(int32_t n, const std::string& file);
+  // One English line: "Daily event: 3 at 9:5".
+  std::string Describe() const;
+  // "Sunday" ... "Saturday" for 1 to 7, else "".
+  static std::string DayName(int32_t day);
 
   std::string GetTask() const { return task; }
   int32_t GetFrequency() const { return frequency; }

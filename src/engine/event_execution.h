@@ -1,0 +1,27 @@
+// The work of one fired event, on a thread of its own so that neither the
+// timer nor the dispatcher waits for wactivate.
+#ifndef SCHEDEXE_ENGINE_EVENT_EXECUTION_H_
+#define SCHEDEXE_ENGINE_EVENT_EXECUTION_H_
+
+#include "engine/event_queue.h"
+
+namespace engine {
+
+class SchedulerHost;
+
+class EventExecution {
+ public:
+  EventExecution(SchedulerHost* host, EventRef event)
+      : host(host), event(std::move(event)) {}
+  virtual ~EventExecution() = default;
+
+  SchedulerHost* const host;
+  const EventRef event;
+};
+
+// Runs the fired event on its host, then deletes the execution. Returns 1.
+int ExecutionThread(EventExecution* execution);
+
+}  // namespace engine
+
+#endif  // SCHEDEXE_ENGINE_EVENT_EXECUTION_H_

@@ -1,0 +1,208 @@
+#include "engine/scheduler_host.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dmi/dmi_commands.h"
+#include "engine/event_timer.h"
+#include "platform/clock.h"
+#include "support/data_dir.h"
+#include "support/fake_env.h"
+#include "support/virtual_time.h"
+
+namespace engine {
+namespace {
+
+using schedule::ScheduleEvent;
+
+// 2027-04-14 10:20:00 UTC.
+constexpr platform::TimeValue kStart = 1807698000;
+
+class SchedulerHostTest : public ::testing::Test {
+ protected:
+  SchedulerHostTest() {
+    platform::SetTimeZoneForTesting("UTC0");
+    platform::SetSystemClockForTesting(&clock_);
+    data_.Write(
+        "[TARN Event Categories]\nNumber of Categories=2\nEventCat2=User Alarms\n"
+        "[EventCat2 List]\nNumber of Cat2 Events=3\nCat2:1=Alpha\nCat2:2=Beta\n"
+        "Cat2:3=Gamma\n"
+        "[Scheduler Profile 1]\nName=Gamma\n[Scheduler Profile 2]\nName=beta\n"
+        "[Scheduler Profile 3]\nName=Nobody\n");
+    host_ = std::make_unique<SchedulerHost>(&queue_);
+  }
+  ~SchedulerHostTest() override {
+    host_.reset();
+    platform::SetSystemClockForTesting(nullptr);
+  }
+
+  testsupport::VirtualTime& time() {
+    if (!time_) time_.emplace(clock_, host_->scheduler().threads());
+    return *time_;
+  }
+
+  // Queues the event as the worker would, and lets the engine settle.
+  void Add(const ScheduleEvent& event) {
+    ASSERT_TRUE(time().Run([this, event] { host_->AddEvent(event); }));
+  }
+
+  static ScheduleEvent Daily(const std::string& task, int hour, int minute) {
+    ScheduleEvent e;
+    e.SetDaily(task, hour, minute);
+    return e;
+  }
+
+  std::vector<std::string> Activations() {
+    std::vector<std::string> found;
+    for (const std::string& c : data_.Commands()) {
+      if (c.rfind("wactivate", 0) == 0) found.push_back(c);
+    }
+    return found;
+  }
+
+  std::vector<platform::TimeValue> DueTimes() {
+    std::vector<platform::TimeValue> times;
+    for (size_t i = 0; i < host_->QueueLength(); ++i) {
+      times.push_back(queue_.events[i]->GetNextTime());
+    }
+    return times;
+  }
+
+  platform::ManualClock clock_{kStart};
+  testsupport::FakeEnv env_;
+  testsupport::DataDir data_{env_, "engine"};
+  EventQueue queue_;
+  std::unique_ptr<SchedulerHost> host_;
+  std::optional<testsupport::VirtualTime> time_;
+};
+
+TEST_F(SchedulerHostTest, QueueKeepsDueOrderAndOneEventPerTask) {
+  Add(Daily("1", 12, 0));
+  Add(Daily("2", 11, 0));
+  Add(Daily("3", 12, 0));  // same time as "1": goes after it
+  Add(Daily("1", 9, 0));   // task queued already: refused
+  ScheduleEvent irregular;
+  irregular.SetIrregular("4");
+  Add(irregular);  // never runs, so never queued
+  Add(Daily("a", 13, 0));
+  Add(Daily("A", 13, 0));  // tasks compare exactly
+  std::vector<std::string> tasks;
+  for (const auto& e : queue_.events) tasks.push_back(e->GetTask());
+  EXPECT_EQ(tasks, (std::vector<std::string>{"2", "1", "3", "a", "A"}));
+  EXPECT_EQ(host_->FindEventIndex("3"), 2);
+  EXPECT_EQ(host_->FindEventIndex("x"), -1);
+  EXPECT_EQ(host_->FirstEvent()->GetTask(), "2");
+
+  host_->RemoveEvent("3", false);
+  host_->RemoveEvent("x", false);
+  EXPECT_EQ(host_->QueueLength(), 4u);
+  EXPECT_TRUE(data_.Commands().empty());
+  // The one-time deletion runs whether or not the task was queued.
+  host_->RemoveEvent("7", true);
+  host_->RemoveEvent("zz", true);
+  EXPECT_EQ(data_.Commands(), (std::vector<std::string>{
+                                  dmi::ProfileDeleteCommand(8),
+                                  dmi::ProfileDeleteCommand(1)}));
+  EXPECT_NE(data_.Read().find("[Scheduler Profile 7]\nState=Delete\n"),
+            std::string::npos);
+}
+
+TEST_F(SchedulerHostTest, ALongWaitSleepsInChunksThenFires) {
+  ScheduleEvent one;
+  one.SetOneTime("2", 2027, 4, 14, 10, 20);  // now
+  for (int i = 0; i < 50001; ++i) one.AdvanceMinute();
+  // Adding takes the 1 s of a Wake with no signal pending, so the timer is
+  // armed 3,000,000 s before the event is due.
+  clock_.AdvanceSeconds(59);
+
+  Add(one);
+  const int64_t start = clock_.NowMs();
+  EXPECT_EQ(clock_.EarliestDeadline(), start + int64_t{kMaxSleepChunk} * 1000);
+  ASSERT_TRUE(time().RunFor(int64_t{kMaxSleepChunk} * 1000));
+  EXPECT_TRUE(Activations().empty());
+  EXPECT_EQ(clock_.EarliestDeadline(), start + 3'000'000'000LL);
+  ASSERT_TRUE(time().RunFor(852'517'000LL - 1));
+  EXPECT_TRUE(Activations().empty());
+  ASSERT_TRUE(time().RunFor(5000));
+  // Fired: the user event is marked (rows 11, 12, 13) and wactivate gets the
+  // slot of the profile's name; the one-time event leaves the queue and its
+  // profile is marked deleted.
+  const auto commands = data_.Commands();
+  EXPECT_EQ(Activations(), std::vector<std::string>{"wactivate /category:2 /event:2"});
+  EXPECT_NE(std::find(commands.begin(), commands.end(), dmi::Cat2FiredCommand(2)),
+            commands.end());
+  EXPECT_NE(std::find(commands.begin(), commands.end(), dmi::kSynchCommand),
+            commands.end());
+  EXPECT_NE(std::find(commands.begin(), commands.end(), dmi::ProfileDeleteCommand(3)),
+            commands.end());
+  EXPECT_EQ(host_->QueueLength(), 0u);
+  EXPECT_NE(data_.Read().find("State=Delete"), std::string::npos);
+  EXPECT_NE(data_.Read().find("[Event Cat2:2]\nEvent Status=True\n"),
+            std::string::npos);
+}
+
+TEST_F(SchedulerHostTest, OverdueEventsMoveOnWithoutRunning) {
+  // Weekly, due between two and three weeks ago: advanced three times.
+  ScheduleEvent overdue;
+  overdue.SetSchedule("1", 2027, 3, 31, 4, 9, 0, schedule::Weekly);
+  const platform::TimeValue first = overdue.GetNextTime();
+  // Hourly at minute 0, now 10:20: 10:00 has passed, first run 11:00.
+  ScheduleEvent hourly;
+  hourly.SetHourly("2", 0);
+
+  Add(overdue);
+  Add(hourly);
+  ASSERT_TRUE(time().RunFor(10'000));
+  EXPECT_TRUE(Activations().empty());
+  EXPECT_EQ(DueTimes(), (std::vector<platform::TimeValue>{
+                            kStart + 40 * 60, first + 3 * schedule::kWeekSpan}));
+  // The next run is at 11:00, for the hourly one only.
+  ASSERT_TRUE(time().RunFor(40 * 60 * 1000));
+  EXPECT_EQ(Activations(), std::vector<std::string>{"wactivate /category:2 /event:2"});
+}
+
+TEST_F(SchedulerHostTest, SecondEventOfTheSameSecondIsFoundDueAndNotStarted) {
+  Add(Daily("1", 10, 30));
+  Add(Daily("2", 10, 30));
+  ASSERT_TRUE(time().RunFor(11 * 60 * 1000));
+  // Slot 1's profile is named Gamma: list slot 3.
+  EXPECT_EQ(Activations(), std::vector<std::string>{"wactivate /category:2 /event:3"});
+  EXPECT_EQ(DueTimes(), (std::vector<platform::TimeValue>{
+                            kStart + 600 + schedule::kDaySpan,
+                            kStart + 600 + schedule::kDaySpan}));
+}
+
+TEST_F(SchedulerHostTest, ANewHeadCancelsTheRunningTimer) {
+  Add(Daily("1", 10, 30));
+  std::shared_ptr<EventTimer> first = host_->scheduler().CurrentTimer();
+  ASSERT_TRUE(first);
+  Add(Daily("2", 10, 25));
+  EXPECT_NE(host_->scheduler().CurrentTimer(), first);
+  EXPECT_FALSE(first->IsArmed());
+  ASSERT_TRUE(time().RunFor(11 * 60 * 1000));
+  // Each ran once, the new head first; the cancelled timer fired nothing.
+  EXPECT_EQ(Activations(), (std::vector<std::string>{
+                               "wactivate /category:2 /event:2",
+                               "wactivate /category:2 /event:3"}));
+  // Slot 3's profile name is in no list slot: /event:0, and no DMI marks.
+  Add(Daily("3", 10, 40));
+  ASSERT_TRUE(time().RunFor(10 * 60 * 1000));
+  EXPECT_EQ(Activations().back(), "wactivate /category:2 /event:0");
+}
+
+TEST_F(SchedulerHostTest, EmptyingTheQueueCancelsTheTimer) {
+  Add(Daily("1", 10, 30));
+  host_->RemoveEvent("1", false);
+  time().Do([this] { host_->WakeScheduler(); });
+  ASSERT_TRUE(time().RunFor(20 * 60 * 1000));
+  EXPECT_TRUE(Activations().empty());
+  EXPECT_EQ(host_->QueueLength(), 0u);
+}
+
+}  // namespace
+}  // namespace engine

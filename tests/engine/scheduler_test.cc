@@ -1,0 +1,42 @@
+#include "engine/scheduler.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/clock.h"
+#include "support/virtual_time.h"
+
+namespace engine {
+namespace {
+
+TEST(SchedulerTest, WakeWaitsASecondUnlessASignalIsPending) {
+  platform::ManualClock clock;
+  platform::SetSystemClockForTesting(&clock);
+  {
+    Scheduler scheduler(nullptr, nullptr);
+    testsupport::VirtualTime time(clock, scheduler.threads());
+    scheduler.pendingFlag = false;
+    const int64_t start = clock.NowMs();
+
+    time.Do([&] { scheduler.Wake(); });
+    ASSERT_TRUE(time.AwaitQuiet());
+    EXPECT_EQ(clock.EarliestDeadline(), start + 1000);
+    EXPECT_FALSE(scheduler.pendingFlag);
+    ASSERT_TRUE(time.RunFor(999));
+    EXPECT_FALSE(scheduler.pendingFlag);
+    ASSERT_TRUE(time.RunFor(1));
+    EXPECT_EQ(scheduler.threads().Live(), 0);
+    EXPECT_TRUE(scheduler.pendingFlag);
+    EXPECT_TRUE(scheduler.wakeEvent.IsSet());
+
+    // The second Wake takes the first one's signal at once and signals again.
+    time.Do([&] { scheduler.Wake(); });
+    ASSERT_TRUE(time.AwaitQuiet());
+    EXPECT_EQ(scheduler.threads().Live(), 0);
+    EXPECT_EQ(clock.NowMs(), start + 1000);
+    EXPECT_TRUE(scheduler.wakeEvent.IsSet());
+  }
+  platform::SetSystemClockForTesting(nullptr);
+}
+
+}  // namespace
+}  // namespace engine

@@ -1,0 +1,53 @@
+#include "support/virtual_time.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <utility>
+
+namespace testsupport {
+
+void VirtualTime::Do(std::function<void()> action) {
+  threads_.Start(std::move(action));
+}
+
+bool VirtualTime::Run(std::function<void()> action) {
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  Do([action = std::move(action), done] {
+    action();
+    done->store(true);
+  });
+  while (true) {
+    if (!AwaitQuiet()) return false;
+    if (done->load()) return true;
+    if (!clock_.AdvanceToNextDeadline()) return false;  // blocked for good
+  }
+}
+
+bool VirtualTime::AwaitQuiet() {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < give_up) {
+    // One consistent look: no thread started or ended around the count.
+    const uint64_t before = threads_.Generation();
+    const int live = threads_.Live();
+    const int blocked = clock_.Blocked();
+    if (threads_.Generation() == before && blocked >= live) return true;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return false;
+}
+
+bool VirtualTime::RunFor(int64_t ms) {
+  const int64_t target = clock_.NowMs() + ms;
+  while (true) {
+    if (!AwaitQuiet()) return false;
+    const int64_t next = clock_.EarliestDeadline();
+    if (next < 0 || next > target) break;
+    clock_.AdvanceMs(next - clock_.NowMs());
+  }
+  clock_.AdvanceMs(target - clock_.NowMs());
+  return AwaitQuiet();
+}
+
+}  // namespace testsupport
