@@ -1,0 +1,135 @@
+// The schedule text form: a schedule saved by the host loads back unchanged,
+// and every queued event describes itself in one line.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/scheduler_host.h"
+#include "platform/clock.h"
+#include "support/data_dir.h"
+#include "support/fake_env.h"
+#include "support/virtual_time.h"
+
+namespace engine {
+namespace {
+
+using schedule::ScheduleEvent;
+
+class ScheduleTextTest : public ::testing::Test {
+ protected:
+  ScheduleTextTest() {
+    platform::SetTimeZoneForTesting("UTC0");
+    platform::SetSystemClockForTesting(&clock_);
+    host_ = std::make_unique<SchedulerHost>(&queue_);
+    time_ = std::make_unique<testsupport::VirtualTime>(clock_,
+                                                       host_->scheduler().threads());
+  }
+  ~ScheduleTextTest() override {
+    host_.reset();
+    platform::SetSystemClockForTesting(nullptr);
+  }
+
+  std::vector<std::string> Descriptions() {
+    std::vector<std::string> lines;
+    for (std::string line; !(line = host_->NextDescription()).empty();) {
+      lines.push_back(line);
+    }
+    return lines;
+  }
+
+  platform::ManualClock clock_{1807698000};  // 2027-04-14 10:20:00 UTC, Wednesday
+  testsupport::FakeEnv env_;
+  testsupport::DataDir data_{env_, "schedtext"};
+  EventQueue queue_;
+  std::unique_ptr<SchedulerHost> host_;
+  std::unique_ptr<testsupport::VirtualTime> time_;
+};
+
+TEST_F(ScheduleTextTest, SavedScheduleLoadsBackUnchanged) {
+  ASSERT_TRUE(time_->Run([this] {
+    host_->AddOneTime("1", 2027, 12, 24, 18, 5);
+    host_->AddHourly("2", 45);
+    host_->AddDaily("3", 23, 5);
+    host_->AddWeekly("4", 3, 9, 30);
+    host_->AddMonthly("5", 20, 8, 0);
+    host_->AddYearly("6", 12, 31, 7, 45);
+  }));
+  ASSERT_TRUE(time_->RunFor(5000));  // all due later: nothing moves
+  ASSERT_EQ(host_->QueueLength(), 6u);
+  std::vector<ScheduleEvent> saved;
+  for (const auto& e : queue_.events) saved.push_back(*e);
+  host_->SaveSchedule();
+
+  // A fresh queue and host read the file back.
+  host_.reset();
+  EventQueue reloaded;
+  host_ = std::make_unique<SchedulerHost>(&reloaded);
+  host_->LoadSchedule();
+  EXPECT_EQ(host_->GetRecordCount(), 6);
+  ASSERT_EQ(reloaded.events.size(), saved.size());
+  for (size_t i = 0; i < saved.size(); ++i) {
+    const ScheduleEvent& got = *reloaded.events[i];
+    EXPECT_EQ(got.GetTask(), saved[i].GetTask());
+    EXPECT_EQ(got.GetFrequency(), saved[i].GetFrequency());
+    EXPECT_EQ(got.GetNextTime(), saved[i].GetNextTime()) << got.GetTask();
+    EXPECT_EQ(got.GetSourceFile(), data_.data_file());
+  }
+  EXPECT_EQ(Descriptions(),
+            (std::vector<std::string>{
+                "Hourly event: 2 at 45 minutes", "Daily event: 3 at 23:5",
+                "Monthly event: 5 on the 20 of the month at 8:0",
+                "Weekly event: 4 on Tuesday at 9:30",
+                "Onetime event: 1 12/24/2027 at 18:5",
+                "Yearly event: 6 on 12/31 at 7:45"}));
+  EXPECT_EQ(host_->NextDescription(), "");
+}
+
+TEST_F(ScheduleTextTest, LoadingStopsAtTheFirstSectionWithoutATask) {
+  data_.Write("[schedEvent2]\ntask=9\nfrequency=daily\nhour=1\n");
+  host_->LoadSchedule();
+  EXPECT_EQ(host_->GetRecordCount(), 0);
+  EXPECT_EQ(host_->NextDescription(), "");
+  EXPECT_EQ(host_->NextDescription(), "");
+
+  data_.Write(
+      "[schedEvent1]\ntask=1\nfrequency=WEEKLY\ndayOfWeek=2\nhour=9\nminute=30\n"
+      "[schedEvent2]\ntask=2\nfrequency=fortnightly\n"
+      "[schedEvent3]\ntask=3\nfrequency=Irregular\n"
+      "[schedEvent5]\ntask=5\nfrequency=daily\n");
+  host_->LoadSchedule();
+  EXPECT_EQ(host_->GetRecordCount(), 2);
+  EXPECT_EQ(Descriptions(), (std::vector<std::string>{
+                                "Weekly event: 1 on Monday at 9:30",
+                                "Irregular event: 3"}));
+  EXPECT_EQ(ScheduleEvent::DayName(0), "");
+  EXPECT_EQ(ScheduleEvent::DayName(8), "");
+}
+
+TEST_F(ScheduleTextTest, SavingClearsTheLoadedSectionsFirst) {
+  std::string file;
+  for (int i = 1; i <= 5; ++i) {
+    file += "[schedEvent" + std::to_string(i) + "]\ntask=" + std::to_string(i) +
+            "\nfrequency=hourly\nminute=" + std::to_string(i) + "\n";
+  }
+  data_.Write(file + "[Other]\nkeep=yes\n");
+  host_->LoadSchedule();
+  ASSERT_EQ(host_->GetRecordCount(), 5);
+  host_->RemoveEventAt(4);
+  host_->RemoveEventAt(0);
+  host_->RemoveEventAt(7);  // no such record
+  EXPECT_EQ(host_->GetRecordCount(), 3);
+  host_->SaveSchedule();
+  EXPECT_EQ(data_.Read(),
+            "[Other]\nkeep=yes\n"
+            "[schedEvent1]\ntask=2\nfrequency=hourly\nminute=2\n"
+            "[schedEvent2]\ntask=3\nfrequency=hourly\nminute=3\n"
+            "[schedEvent3]\ntask=4\nfrequency=hourly\nminute=4\n");
+  host_->ResetSchedule();
+  EXPECT_EQ(host_->GetRecordCount(), 0);
+  EXPECT_EQ(host_->NextDescription(), "");
+}
+
+}  // namespace
+}  // namespace engine
