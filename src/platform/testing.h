@@ -3,6 +3,7 @@
 #ifndef SCHEDEXE_PLATFORM_TESTING_H_
 #define SCHEDEXE_PLATFORM_TESTING_H_
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +22,12 @@ void RemoveTree(const std::string& native_path);
 bool SetRegistryString(const std::string& subkey, const std::string& value_name,
                        const std::string& data);
 bool DeleteRegistryKey(const std::string& subkey);
+// Windows build only: stores the bytes `data` as they stand (string types in
+// UTF-16LE, no terminator added) with the Windows value type `type`
+// (1 REG_SZ, 2 REG_EXPAND_SZ, 3 REG_BINARY, 4 REG_DWORD), for values no .reg
+// file or ANSI call can make.
+bool SetRegistryRaw(const std::string& subkey, const std::string& value_name,
+                    uint32_t type, const std::string& data);
 
 bool SetEnv(const std::string& name, const std::string& value);
 void UnsetEnv(const std::string& name);
@@ -33,6 +40,20 @@ std::string Sep();
 // True in a Windows build running under Wine (which differs from Windows in a
 // few details tests must allow for); always false on Linux.
 bool RunningUnderWine();
+
+// True when the named event exists and every user may open and signal it
+// (Windows: its security descriptor has a present, null DACL; Linux: its
+// shared memory has mode 0666).
+bool NamedEventHasNullDacl(const std::string& name);
+
+// Removes what is left of a test's named event once nobody uses it. Linux
+// keeps the event's shared memory until it is removed; a Windows event goes
+// with its last handle.
+#ifdef _WIN32
+inline void RemoveNamedEvent(const std::string&) {}
+#else
+void RemoveNamedEvent(const std::string& name);
+#endif
 
 // A process a test starts, waits for or kills.
 class ChildProcess {

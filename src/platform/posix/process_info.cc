@@ -1,0 +1,67 @@
+#include "platform/process_info.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+namespace platform {
+
+std::string OwnCommandLine(int argc, char** argv) {
+  // Set by the scheduler's process start: the Windows command line as sent.
+  if (const char* line = std::getenv("SCHEDEXE_CMDLINE")) return line;
+  std::string line;
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0) line += ' ';
+    line += argv[i];
+  }
+  return line;
+}
+
+std::string ExecutableDirectory() {
+  std::vector<char> path(4096);
+  for (;;) {
+    const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
+    if (n < 0) return "";
+    if (static_cast<size_t>(n) < path.size()) {
+      const std::string exe(path.data(), static_cast<size_t>(n));
+      const size_t slash = exe.rfind('/');
+      if (slash == std::string::npos) return ".";
+      return slash == 0 ? "/" : exe.substr(0, slash);
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+bool AppendExclusive(const std::string& native_path, std::string_view data) {
+  const int fd = open(native_path.c_str(),
+                      O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  int rc;
+  while ((rc = flock(fd, LOCK_EX)) < 0 && errno == EINTR) {
+  }
+  bool ok = rc == 0;
+  // One write normally; the loop only finishes a write a signal cut short.
+  size_t done = 0;
+  while (ok && done < data.size()) {
+    const ssize_t n = write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+    } else {
+      done += static_cast<size_t>(n);
+    }
+  }
+  close(fd);  // releases the lock
+  return ok;
+}
+
+std::string GetEnvironmentVariable(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+}  // namespace platform

@@ -1,0 +1,69 @@
+// The Linux stand-in for HKEY_LOCAL_MACHINE: a registry file in the text
+// format of regedit exports, so that the same file imports on Windows with
+// `reg import`. The file is applied the way an import applies it to an empty
+// registry: keys and values in file order, later lines winning.
+#ifndef SCHEDEXE_PLATFORM_POSIX_REGISTRY_FILE_H_
+#define SCHEDEXE_PLATFORM_POSIX_REGISTRY_FILE_H_
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace platform::posix {
+
+// Where the registry file lives: SCHEDEXE_REGISTRY, else the system default.
+std::string RegistryFilePath();
+
+struct RegistryValue {
+  bool is_string = false;  // REG_SZ, or REG_EXPAND_SZ given as hex(2)
+  std::string text;        // the string (UTF-8) when is_string
+  std::string raw;         // what stands right of '=', for writing it back
+};
+
+struct RegistryKey {
+  std::string path;  // full path as first written, root included
+  // In file order; names compare without regard to case.
+  std::vector<std::pair<std::string, RegistryValue>> values;
+
+  const RegistryValue* Find(std::string_view name) const;
+};
+
+class RegistryFile {
+ public:
+  // Parses the file's bytes (UTF-8 with or without BOM, or UTF-16LE with
+  // BOM; CRLF or LF). False when they are not a registry file: then nothing
+  // in it counts.
+  bool Parse(std::string_view bytes);
+
+  // `path` is the full key path, e.g. "HKEY_LOCAL_MACHINE\SOFTWARE\X".
+  // nullptr when the key does not exist. A key exists when it or one of its
+  // subkeys was written, as reg import creates every key on the way.
+  const RegistryKey* FindKey(std::string_view path) const;
+
+  void SetString(std::string_view path, std::string_view name,
+                 std::string_view text);
+  // Removes the key and all its subkeys.
+  void DeleteKey(std::string_view path);
+
+  // The file's text: UTF-8, LF line ends, every key as a section.
+  std::string Format() const;
+
+ private:
+  RegistryKey& CreateKey(std::string_view path);
+  bool ApplyLine(std::string_view line, RegistryKey** current);
+
+  // By lowercased path; a deleted key is absent.
+  std::map<std::string, RegistryKey> keys_;
+  // hex(2) data is UTF-16LE under the version 5 header, ANSI under REGEDIT4.
+  bool unicode_ = true;
+};
+
+// Reads and parses the file at `path`. False when it is missing, unreadable
+// or malformed.
+bool LoadRegistryFile(const std::string& path, RegistryFile* out);
+
+}  // namespace platform::posix
+
+#endif  // SCHEDEXE_PLATFORM_POSIX_REGISTRY_FILE_H_

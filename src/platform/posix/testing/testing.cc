@@ -1,0 +1,202 @@
+#include "platform/testing.h"
+
+#include <ftw.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/file.h"
+#include "platform/posix/named_event.h"
+#include "platform/posix/registry_file.h"
+#include "platform/thread.h"
+
+extern char** environ;
+
+namespace platform::testing {
+
+namespace {
+
+// Applies `change` to the registry file, as an edit with regedit would. A
+// missing file starts empty; a malformed one is left alone.
+template <typename Change>
+bool EditRegistry(Change change) {
+  const char* path = std::getenv("SCHEDEXE_REGISTRY");
+  if (!path || !*path) return false;
+  posix::RegistryFile file;
+  struct stat st;
+  if (stat(path, &st) == 0 && !posix::LoadRegistryFile(path, &file))
+    return false;
+  change(&file);
+  std::string error;
+  return ReplaceFileContents(path, file.Format(), &error);
+}
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+  remove(path);
+  return 0;
+}
+
+// One argument as the Microsoft C runtime splits it back.
+void AppendQuoted(const std::string& arg, std::string* out) {
+  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) {
+    *out += arg;
+    return;
+  }
+  *out += '"';
+  size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    out->append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    *out += c;
+  }
+  out->append(backslashes * 2, '\\');
+  *out += '"';
+}
+
+class PosixChildProcess final : public ChildProcess {
+ public:
+  explicit PosixChildProcess(pid_t pid) : pid_(pid) {}
+  // Like closing a Windows process handle: the child runs on (and is reaped
+  // when it ends).
+  ~PosixChildProcess() override {
+    if (!reaped_) {
+      const pid_t pid = pid_;
+      StartDetachedThread([pid] {
+        int status;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+      });
+    }
+  }
+  PosixChildProcess(const PosixChildProcess&) = delete;
+  PosixChildProcess& operator=(const PosixChildProcess&) = delete;
+
+  int Wait() override {
+    if (!reaped_) {
+      int status = 0;
+      while (waitpid(pid_, &status, 0) < 0) {
+        if (errno != EINTR) {
+          status = -1;
+          break;
+        }
+      }
+      reaped_ = true;
+      code_ = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return code_;
+  }
+
+  void Kill() override {
+    if (!reaped_) kill(pid_, SIGKILL);
+  }
+
+ private:
+  const pid_t pid_;
+  bool reaped_ = false;
+  int code_ = -1;
+};
+
+}  // namespace
+
+std::string MakeTempDir(const std::string& tag) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = tmp && *tmp ? tmp : "/tmp";
+  if (base.size() > 1 && base.back() == '/') base.pop_back();
+  std::string clean = tag;
+  for (char& c : clean) {
+    if (c == '/' || c == '\0') c = '_';
+  }
+  std::string path = base + "/schedexe-" + clean + "-XXXXXX";
+  if (!mkdtemp(path.data())) return "";
+  return path;
+}
+
+void RemoveTree(const std::string& native_path) {
+  if (native_path.empty() || native_path == "/") return;
+  nftw(native_path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+bool SetRegistryString(const std::string& subkey, const std::string& value_name,
+                       const std::string& data) {
+  return EditRegistry([&](posix::RegistryFile* file) {
+    file->SetString("HKEY_LOCAL_MACHINE\\" + subkey, value_name, data);
+  });
+}
+
+bool DeleteRegistryKey(const std::string& subkey) {
+  return EditRegistry([&](posix::RegistryFile* file) {
+    file->DeleteKey("HKEY_LOCAL_MACHINE\\" + subkey);
+  });
+}
+
+bool SetEnv(const std::string& name, const std::string& value) {
+  return setenv(name.c_str(), value.c_str(), 1) == 0;
+}
+
+void UnsetEnv(const std::string& name) { unsetenv(name.c_str()); }
+
+std::string ExeSuffix() { return ""; }
+
+std::string Sep() { return "/"; }
+
+bool RunningUnderWine() { return false; }
+
+// The Linux counterpart: the event's shared memory is open to every user.
+bool NamedEventHasNullDacl(const std::string& name) {
+  const std::string object = posix::NamedEventObject(name);
+  struct stat st;
+  return !object.empty() && stat(("/dev/shm" + object).c_str(), &st) == 0 &&
+         (st.st_mode & 0777) == 0666;
+}
+
+void RemoveNamedEvent(const std::string& name) {
+  const std::string object = posix::NamedEventObject(name);
+  if (!object.empty()) shm_unlink(object.c_str());
+}
+
+std::unique_ptr<ChildProcess> ChildProcess::Start(
+    const std::string& program, const std::vector<std::string>& args) {
+  std::vector<std::string> argv_text = {program};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  // The child reads its command line as the scheduler would have sent it,
+  // not one inherited from whoever started us.
+  std::string line = "SCHEDEXE_CMDLINE=";
+  if (program.find_first_of(" \t") != std::string::npos) {
+    line += "\"" + program + "\"";
+  } else {
+    line += program;
+  }
+  for (const std::string& arg : args) {
+    line += ' ';
+    AppendQuoted(arg, &line);
+  }
+  std::vector<char*> argv;
+  for (std::string& arg : argv_text) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (char** e = environ; *e; ++e) {
+    if (std::strncmp(*e, "SCHEDEXE_CMDLINE=", 17) != 0) envp.push_back(*e);
+  }
+  envp.push_back(line.data());
+  envp.push_back(nullptr);
+
+  pid_t pid;
+  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(),
+                  envp.data()) != 0) {
+    return nullptr;
+  }
+  return std::make_unique<PosixChildProcess>(pid);
+}
+
+}  // namespace platform::testing

@@ -1,0 +1,133 @@
+// Windows command lines on Linux: the program CreateProcessA would pick and
+// the arguments a Microsoft C runtime program would see.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/posix/command_line.h"
+#include "platform/process_info.h"
+#include "platform/testing.h"
+
+namespace platform::posix {
+namespace {
+
+namespace pt = ::platform::testing;
+using Args = std::vector<std::string>;
+
+TEST(CommandLinePosixTest, SplitsArgumentsLikeTheCRuntime) {
+  EXPECT_EQ(SplitArguments(""), Args{});
+  EXPECT_EQ(SplitArguments(" \t "), Args{});
+  EXPECT_EQ(SplitArguments("  a\t b  "), (Args{"a", "b"}));
+  EXPECT_EQ(
+      SplitArguments(
+          R"("CORVANEX|Remote Execution Triggers|" 16 "synch" "" 8)"),
+      (Args{"CORVANEX|Remote Execution Triggers|", "16", "synch", "", "8"}));
+  EXPECT_EQ(SplitArguments(R"("" x)"), (Args{"", "x"}));
+  // Backslashes count only before a quote.
+  EXPECT_EQ(SplitArguments(R"(a\\b c\)"), (Args{R"(a\\b)", R"(c\)"}));
+  EXPECT_EQ(SplitArguments(R"(a\"b)"), (Args{R"(a"b)"}));
+  EXPECT_EQ(SplitArguments(R"(a\\"b c")"), (Args{R"(a\b c)"}));
+  EXPECT_EQ(SplitArguments(R"(a\\\"b)"), (Args{R"(a\"b)"}));
+  EXPECT_EQ(SplitArguments(R"("C:\dir\\" next)"), (Args{R"(C:\dir\)", "next"}));
+  // "" inside quotes is a quote and the quotes go on.
+  EXPECT_EQ(SplitArguments(R"("a""b c" d)"), (Args{R"(a"b c)", "d"}));
+  EXPECT_EQ(SplitArguments(R"(x"y z"w "open end)"),
+            (Args{"xy zw", "open end"}));
+}
+
+TEST(CommandLinePosixTest, ProgramChoicesInCreateProcessOrder) {
+  auto names = [](std::string_view line) {
+    Args out;
+    for (const ProgramChoice& c : ProgramChoices(line)) out.push_back(c.name);
+    return out;
+  };
+  EXPECT_EQ(
+      names(R"(/opt/my agent/K/D "x y" 7)"),
+      (Args{"/opt/my", "/opt/my agent/K/D", R"(/opt/my agent/K/D "x)",
+            R"(/opt/my agent/K/D "x y")", R"(/opt/my agent/K/D "x y" 7)"}));
+  const std::vector<ProgramChoice> quoted =
+      ProgramChoices(R"("/p q/x" a "b c")");
+  ASSERT_EQ(quoted.size(), 1u);
+  EXPECT_EQ(quoted[0].name, "/p q/x");
+  EXPECT_EQ(quoted[0].rest, R"( a "b c")");
+  // Without its closing quote the quote is part of the name.
+  EXPECT_EQ(names(R"("no close)"), (Args{R"("no)", R"("no close)"}));
+  EXPECT_EQ(names(""), Args{});
+}
+
+class ResolveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = pt::MakeTempDir("resolve");
+    ASSERT_FALSE(dir_.empty());
+    ASSERT_EQ(mkdir((dir_ + "/my agent").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir_ + "/my agent/KVClient").c_str(), 0755), 0);
+    program_ = dir_ + "/my agent/KVClient/DmiSetValue";
+    MakeFile(program_, 0755);
+    MakeFile(dir_ + "/my", 0644);  // a first prefix that is no program
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    cwd_ = cwd;
+  }
+  void TearDown() override {
+    EXPECT_EQ(chdir(cwd_.c_str()), 0);
+    pt::RemoveTree(dir_);
+  }
+  static void MakeFile(const std::string& path, mode_t mode) {
+    std::ofstream(path) << "#!/bin/sh\n";
+    chmod(path.c_str(), mode);
+  }
+
+  std::string dir_, program_, cwd_;
+};
+
+TEST_F(ResolveTest, FirstExecutablePrefixWins) {
+  ResolvedCommand command;
+  const std::string written = dir_ + R"(/my agent\KVClient\DmiSetValue)";
+  ASSERT_TRUE(ResolveCommandLine(written + R"( "x y" 7)", &command));
+  EXPECT_EQ(command.path, program_);
+  EXPECT_EQ(command.argv, (Args{written, "x y", "7"}));
+
+  // Folders, plain files and missing files are no programs.
+  EXPECT_FALSE(ResolveCommandLine(dir_ + "/my agent/KVClient", &command));
+  EXPECT_FALSE(ResolveCommandLine(dir_ + "/missing a b", &command));
+
+  // Once the shorter prefix names a program, it is the one started.
+  chmod((dir_ + "/my").c_str(), 0755);
+  ASSERT_TRUE(ResolveCommandLine(written + R"( "x y" 7)", &command));
+  EXPECT_EQ(command.path, dir_ + "/my");
+  EXPECT_EQ(command.argv,
+            (Args{dir_ + "/my", R"(agent\KVClient\DmiSetValue)", "x y", "7"}));
+
+  // Quoted, only the quoted name is tried.
+  ASSERT_TRUE(ResolveCommandLine("\"" + program_ + "\" 1", &command));
+  EXPECT_EQ(command.argv, (Args{program_, "1"}));
+  EXPECT_FALSE(
+      ResolveCommandLine("\"" + dir_ + "/my agent\" KVClient", &command));
+}
+
+TEST_F(ResolveTest, RelativeAndBareNames) {
+  ASSERT_EQ(chdir((dir_ + "/my agent/KVClient").c_str()), 0);
+  ResolvedCommand command;
+  ASSERT_TRUE(ResolveCommandLine(R"(.\DmiSetValue /e24)", &command));
+  EXPECT_EQ(command.path, "./DmiSetValue");
+  EXPECT_EQ(command.argv, (Args{R"(.\DmiSetValue)", "/e24"}));
+
+  // A bare name: beside our executable first, then here, then along PATH.
+  ASSERT_TRUE(ResolveCommandLine("DmiSetValue", &command));
+  EXPECT_EQ(command.path, ExecutableDirectory() + "/DmiSetValue");
+  MakeFile("only-here", 0755);
+  ASSERT_TRUE(ResolveCommandLine("only-here x", &command));
+  EXPECT_EQ(command.path, "./only-here");
+  ASSERT_TRUE(ResolveCommandLine("sh -c true", &command));
+  EXPECT_EQ(access(command.path.c_str(), X_OK), 0);
+  EXPECT_EQ(command.argv, (Args{"sh", "-c", "true"}));
+  EXPECT_FALSE(ResolveCommandLine("no-such-program-anywhere", &command));
+}
+
+}  // namespace
+}  // namespace platform::posix

@@ -1,0 +1,64 @@
+// What a program knows about itself, and the journal append that concurrent
+// stand-ins share.
+#include "platform/process_info.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/testing.h"
+
+namespace platform {
+namespace {
+
+namespace pt = ::platform::testing;
+
+TEST(ProcessInfoTest, KnowsItself) {
+  const std::string dir = ExecutableDirectory();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_NE(dir.back(), kPathSeparator);
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir + pt::Sep() + "unit_tests" +
+                                               pt::ExeSuffix()));
+
+  ASSERT_TRUE(pt::SetEnv("SCHEDEXE_TEST_VARIABLE", "a b=c"));
+  EXPECT_EQ(GetEnvironmentVariable("SCHEDEXE_TEST_VARIABLE"), "a b=c");
+  pt::UnsetEnv("SCHEDEXE_TEST_VARIABLE");
+  EXPECT_EQ(GetEnvironmentVariable("SCHEDEXE_TEST_VARIABLE"), "");
+}
+
+TEST(ProcessInfoTest, ConcurrentAppendsNeverInterleave) {
+  const std::string dir = pt::MakeTempDir("append");
+  ASSERT_FALSE(dir.empty());
+  const std::string path = dir + pt::Sep() + "journal.log";
+  constexpr int kWriters = 6;
+  constexpr int kLines = 100;
+  std::vector<std::thread> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.emplace_back([&, w] {
+      // Long lines, so that a write split in two would show.
+      const std::string line =
+          std::string(4000, static_cast<char>('a' + w)) + "\n";
+      for (int i = 0; i < kLines; ++i) EXPECT_TRUE(AppendExclusive(path, line));
+    });
+  }
+  for (std::thread& t : writers) t.join();
+
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  int count = 0;
+  while (std::getline(in, line)) {
+    ++count;
+    ASSERT_EQ(line.size(), 4000u);
+    ASSERT_EQ(line.find_first_not_of(line[0]), std::string::npos)
+        << "mixed line " << count;
+  }
+  EXPECT_EQ(count, kWriters * kLines);
+  pt::RemoveTree(dir);
+}
+
+}  // namespace
+}  // namespace platform

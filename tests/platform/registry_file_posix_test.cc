@@ -1,0 +1,139 @@
+// The registry file read the way reg import would apply it: regedit's own
+// UTF-16 exports, deletions, other value types, and files that are no
+// registry file at all.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/env.h"
+#include "platform/posix/registry_file.h"
+#include "platform/testing.h"
+
+namespace platform::posix {
+namespace {
+
+namespace pt = ::platform::testing;
+
+constexpr char kKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Teltrix";
+
+// The string value, or "<none>" / "<not a string>".
+std::string Value(const RegistryFile& file, const std::string& key,
+                  const std::string& name) {
+  const RegistryKey* k = file.FindKey(key);
+  if (!k) return "<no key>";
+  const RegistryValue* v = k->Find(name);
+  if (!v) return "<none>";
+  return v->is_string ? v->text : "<not a string>";
+}
+
+std::string Utf16Le(const std::string& ascii) {
+  std::string out = "\xFF\xFE";
+  for (char c : ascii) {
+    out.push_back(c);
+    out.push_back('\0');
+  }
+  return out;
+}
+
+TEST(RegistryFilePosixTest, ReadsWhatRegImportWouldApply) {
+  const std::string text =
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "; exported\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Teltrix]\r\n"
+      "\"TTX Path\"=\"C:\\\\Program Files\\\\\\\"Corvane\\\"\"\r\n"
+      "\"Count\"=dword:00000004\r\n"
+      "\"Old\"=\"gone\"\r\n"
+      "\"Old\"=-\r\n"
+      "@=\"default\"\r\n"
+      "\"Expand\"=hex(2):2f,00,6f,00,70,00,\\\r\n"
+      "  74,00,00,00\r\n"
+      "\r\n"
+      "[hkey_local_machine\\software\\corvane\\teltrix\\ZIZ2UDE]\r\n"
+      "\"DatsPath\"=\"/first\"\r\n"
+      "\"datspath\" = \"/second\"  \r\n"
+      "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Teltrix\\Gone]\r\n"
+      "\"Ignored\"=\"under a deleted key\"\r\n";
+  // regedit writes UTF-16LE with a BOM; hand-made files are UTF-8.
+  for (const std::string& bytes :
+       {Utf16Le(text), "\xEF\xBB\xBF" + text, text}) {
+    RegistryFile file;
+    ASSERT_TRUE(file.Parse(bytes));
+    EXPECT_EQ(Value(file, kKey, "TTX Path"), "C:\\Program Files\\\"Corvane\"");
+    EXPECT_EQ(Value(file, kKey, "ttx path"), "C:\\Program Files\\\"Corvane\"");
+    EXPECT_EQ(Value(file, kKey, "Count"), "<not a string>");
+    EXPECT_EQ(Value(file, kKey, "Old"), "<none>");
+    EXPECT_EQ(Value(file, kKey, ""), "default");
+    EXPECT_EQ(Value(file, kKey, "Expand"), "/opt");
+    EXPECT_EQ(Value(file, std::string(kKey) + "\\ZIZ2UDE", "DatsPath"),
+              "/second");
+    EXPECT_EQ(Value(file, "HKEY_LOCAL_MACHINE\\SOFTWARE", "x"), "<none>");
+    EXPECT_EQ(file.FindKey(std::string(kKey) + "\\Gone"), nullptr);
+  }
+
+  // A deleted key takes its subkeys along; a later section brings it back.
+  RegistryFile file;
+  ASSERT_TRUE(
+      file.Parse("REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\B\\C]\n\"v\"=\"1\"\n[HKEY_"
+                 "LOCAL_MACHINE\\A\\B2]\n"
+                 "[-HKEY_LOCAL_MACHINE\\A\\B]\n[HKEY_LOCAL_MACHINE\\A\\B]\n"));
+  EXPECT_NE(file.FindKey("HKEY_LOCAL_MACHINE\\A\\B"), nullptr);
+  EXPECT_EQ(file.FindKey("HKEY_LOCAL_MACHINE\\A\\B\\C"), nullptr);
+  EXPECT_NE(file.FindKey("HKEY_LOCAL_MACHINE\\A\\B2"), nullptr);
+
+  // What Format writes reads back the same.
+  file.SetString("HKEY_LOCAL_MACHINE\\A\\B", "q", "a\\\"b");
+  RegistryFile again;
+  ASSERT_TRUE(again.Parse(file.Format()));
+  EXPECT_EQ(Value(again, "HKEY_LOCAL_MACHINE\\A\\B", "q"), "a\\\"b");
+  EXPECT_NE(again.FindKey("HKEY_LOCAL_MACHINE\\A\\B2"), nullptr);
+}
+
+TEST(RegistryFilePosixTest, MalformedFilesReadAsMissing) {
+  const std::string key = "[HKEY_LOCAL_MACHINE\\K]\n";
+  for (const std::string& bytes : std::vector<std::string>{
+           "", "\"v\"=\"no header\"\n",
+           "Windows Registry Editor Version 4.00\n" + key,
+           "REGEDIT4\n\"v\"=\"before any key\"\n" + key,
+           "REGEDIT4\n" + key + "\"v\"=\"unterminated\n",
+           "REGEDIT4\n" + key + "\"v\"=\"x\" trailing\n",
+           "REGEDIT4\n" + key + "v=\"unquoted name\"\n",
+           "REGEDIT4\n" + key + "\"v\"=hex(2):4g\n",
+           "REGEDIT4\n[HKEY_NOWHERE\\K]\n",
+           "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K\n",
+           "\xFF\xFE"
+           "R\0E\0G\0",                         // odd UTF-16 length
+           std::string("\xFF\xFE\x00\xD8", 4),  // lone surrogate
+       }) {
+    RegistryFile file;
+    EXPECT_FALSE(file.Parse(bytes)) << bytes;
+    EXPECT_EQ(file.FindKey("HKEY_LOCAL_MACHINE\\K"), nullptr);
+  }
+
+  // Through the Env: a malformed or missing file is a missing key.
+  const std::string dir = pt::MakeTempDir("regfile");
+  const std::string path = dir + "/registry.reg";
+  ASSERT_TRUE(pt::SetEnv("SCHEDEXE_REGISTRY", path));
+  char buffer[16] = "junk";
+  Env& env = DefaultEnv();
+  EXPECT_EQ(env.ReadRegistryString("K", "v", buffer, sizeof buffer),
+            RegistryStatus::kNoKey);
+  std::ofstream(path) << "REGEDIT4\n" << key << "\"v\"=\"ok\"\n\"d\"=dword:1\n";
+  EXPECT_EQ(env.ReadRegistryString("K", "v", buffer, sizeof buffer),
+            RegistryStatus::kOk);
+  EXPECT_STREQ(buffer, "ok");
+  EXPECT_EQ(env.ReadRegistryString("K", "d", buffer, sizeof buffer),
+            RegistryStatus::kUnreadable);
+  EXPECT_STREQ(buffer, "");
+  std::ofstream(path, std::ios::app) << "garbage\n";
+  EXPECT_EQ(env.ReadRegistryString("K", "v", buffer, sizeof buffer),
+            RegistryStatus::kNoKey);
+  // The test helper refuses to rewrite a file it cannot read.
+  EXPECT_FALSE(pt::SetRegistryString("K", "v", "new"));
+  pt::UnsetEnv("SCHEDEXE_REGISTRY");
+  pt::RemoveTree(dir);
+}
+
+}  // namespace
+}  // namespace platform::posix
