@@ -30,6 +30,11 @@ std::vector<std::string> FakeEnv::command_lines() {
   return lines;
 }
 
+int64_t FakeEnv::start_count() {
+  std::lock_guard<std::mutex> g(mutex_);
+  return start_count_;
+}
+
 int FakeEnv::registry_reads() {
   std::lock_guard<std::mutex> g(mutex_);
   return registry_reads_;
@@ -56,7 +61,8 @@ bool FakeEnv::StartProcess(const char* command_line, uint32_t creation_flags,
                            bool wait) {
   {
     std::lock_guard<std::mutex> g(mutex_);
-    starts_.push_back({command_line, creation_flags, wait});
+    ++start_count_;
+    if (keep_starts) starts_.push_back({command_line, creation_flags, wait});
   }
   if (run_processes) {
     return platform::DefaultEnv().StartProcess(command_line, creation_flags, wait);

@@ -3,6 +3,7 @@
 #ifndef SCHEDEXE_TESTS_SUPPORT_FAKE_ENV_H_
 #define SCHEDEXE_TESTS_SUPPORT_FAKE_ENV_H_
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -39,10 +40,13 @@ class FakeEnv : public platform::Env {
   // Also start the processes for real (through the OS backend), so programs
   // such as the agent stand-ins run.
   bool run_processes = false;
+  // Keep every start for starts() (off: only count them, for long runs).
+  bool keep_starts = true;
 
   std::vector<Start> starts();
   std::vector<std::string> command_lines();
   int registry_reads();
+  int64_t start_count();
 
   platform::RegistryStatus ReadRegistryString(const char* subkey,
                                               const char* value_name,
@@ -55,6 +59,7 @@ class FakeEnv : public platform::Env {
   std::map<std::string, std::map<std::string, std::string>> keys_;
   std::vector<Start> starts_;
   int registry_reads_ = 0;
+  int64_t start_count_ = 0;
 };
 
 }  // namespace testsupport

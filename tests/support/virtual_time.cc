@@ -27,13 +27,18 @@ bool VirtualTime::Run(std::function<void()> action) {
 
 bool VirtualTime::AwaitQuiet() {
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < give_up) {
+  for (int spins = 0; std::chrono::steady_clock::now() < give_up; ++spins) {
     // One consistent look: no thread started or ended around the count.
     const uint64_t before = threads_.Generation();
     const int live = threads_.Live();
     const int blocked = clock_.Blocked();
     if (threads_.Generation() == before && blocked >= live) return true;
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    // Threads that just woke usually block again within microseconds.
+    if (spins < 200) {
+      std::this_thread::yield();
+    } else {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
   }
   return false;
 }
