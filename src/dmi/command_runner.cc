@@ -3,6 +3,7 @@
 #include "dmi/dmi_commands.h"
 #include "dmi/registry_path.h"
 #include "platform/env.h"
+#include "platform/thread.h"
 
 namespace dmi {
 
@@ -14,6 +15,8 @@ int RunCommandAndWait(const std::string& commandLine) {
 }
 
 int RunAgentCommand(const std::string& commandText) {
+  // A paused worker stops between commands, never inside one.
+  platform::PausePoint();
   std::string line;
   if (!ReadAgentClientDirectory(&line)) return 0;
   line += commandText;

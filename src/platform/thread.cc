@@ -35,4 +35,14 @@ void PauseGate::Checkpoint() {
   resumed_.wait(lock, [this] { return !paused_; });
 }
 
+namespace {
+thread_local PauseGate* thread_gate = nullptr;
+}  // namespace
+
+void SetThreadPauseGate(PauseGate* gate) { thread_gate = gate; }
+
+void PausePoint() {
+  if (thread_gate) thread_gate->Checkpoint();
+}
+
 }  // namespace platform

@@ -29,6 +29,13 @@ class PauseGate {
   bool paused_ = false;
 };
 
+// The gate of the calling thread (nullptr: none). A thread sets its own; a
+// pause then holds it at the next PausePoint() it passes. Code shared with
+// other threads (a DMI command, a step of a pass) calls PausePoint() freely:
+// threads without a gate pass straight through.
+void SetThreadPauseGate(PauseGate* gate);
+void PausePoint();
+
 }  // namespace platform
 
 #endif  // SCHEDEXE_PLATFORM_THREAD_H_
