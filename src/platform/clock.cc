@@ -159,6 +159,12 @@ int ManualClock::Blocked() {
   return blocked_;
 }
 
+void ManualClock::AwaitBlockedChange(int count, int real_us) {
+  std::unique_lock<std::mutex> lock(wait_mutex_);
+  if (blocked_ >= count) return;
+  waits_changed_.wait_for(lock, std::chrono::microseconds(real_us));
+}
+
 bool ManualClock::AwaitTimedWaiters(int n, int real_ms) {
   std::unique_lock<std::mutex> lock(wait_mutex_);
   return waits_changed_.wait_for(

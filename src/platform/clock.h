@@ -124,6 +124,9 @@ class ManualClock final : public Clock {
   // released yet: a thread that was signalled or whose deadline passed is
   // running, even before the OS has scheduled it.
   int Blocked();
+  // Waits (real time, at most real_us) until Blocked() reaches `count`, or
+  // any wait begins or ends. Lets a test follow its threads without polling.
+  void AwaitBlockedChange(int count, int real_us);
 
  private:
   friend class ClockWaiter;

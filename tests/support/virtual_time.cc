@@ -27,18 +27,15 @@ bool VirtualTime::Run(std::function<void()> action) {
 
 bool VirtualTime::AwaitQuiet() {
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  for (int spins = 0; std::chrono::steady_clock::now() < give_up; ++spins) {
+  while (std::chrono::steady_clock::now() < give_up) {
     // One consistent look: no thread started or ended around the count.
     const uint64_t before = threads_.Generation();
     const int live = threads_.Live();
     const int blocked = clock_.Blocked();
     if (threads_.Generation() == before && blocked >= live) return true;
-    // Threads that just woke usually block again within microseconds.
-    if (spins < 200) {
-      std::this_thread::yield();
-    } else {
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
+    // Woken by the next wait that begins or ends; threads that end without
+    // waiting are seen on the short time-out.
+    clock_.AwaitBlockedChange(live, 50);
   }
   return false;
 }
