@@ -1,9 +1,6 @@
 #include "engine/scheduler_host.h"
 
-#include <cerrno>
 #include <chrono>
-#include <climits>
-#include <cstdlib>
 #include <thread>
 #include <utility>
 
@@ -14,6 +11,7 @@
 #include "dmi/registry_path.h"
 #include "engine/event_timer.h"
 #include "kvbase/profile.h"
+#include "schedule/task_number.h"
 
 namespace engine {
 
@@ -23,15 +21,6 @@ constexpr char kStateKey[] = "State";
 constexpr char kDeleteWord[] = "Delete";
 constexpr char kActivationText[] = "wactivate /category:2 /event:";
 constexpr char kScheduleSectionPrefix[] = "schedEvent";
-
-// The task text as C's atoi reads it, without its undefined overflow.
-int TaskNumber(const std::string& task) {
-  errno = 0;
-  const long value = std::strtol(task.c_str(), nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
-}
 
 }  // namespace
 
@@ -81,7 +70,7 @@ void SchedulerHost::RemoveEvent(const std::string& task, bool oneTime) {
   config::WriteProfileText(path, config::kProfileSectionPrefix + task, kStateKey,
                            kDeleteWord);
   dmi::SetProfileRowDeleted(static_cast<int>(
-      static_cast<unsigned>(TaskNumber(task)) + 1u));
+      static_cast<unsigned>(schedule::TaskNumber(task)) + 1u));
 }
 
 int SchedulerHost::FindEventIndexLocked(const std::string& task) const {
@@ -176,38 +165,48 @@ void SchedulerHost::ArmTimer() {
 }
 
 void SchedulerHost::HandleFiredEvent(const EventRef& event) {
-  const std::string task = event->GetTask();
-  switch (event->GetFrequency()) {
-    case schedule::OneTime:
-      RemoveEvent(task, true);
-      return;
+  const int32_t frequency = event->GetFrequency();
+  if (frequency == schedule::OneTime) {
+    RemoveEvent(event->GetTask(), true);
+    return;
+  }
+  // Only the queued object moves on. One a reload took out (or replaced)
+  // while it fired is not put back: a deleted profile must not come back.
+  if (!RemoveQueued(event)) return;
+  switch (frequency) {
     case schedule::Hourly:
-      RemoveEvent(task, false);
       event->AdvanceHour();
       break;
     case schedule::Daily:
-      RemoveEvent(task, false);
       event->AdvanceDay();
       break;
     case schedule::Weekly:
-      RemoveEvent(task, false);
       event->AdvanceWeek();
       break;
     case schedule::Monthly:
-      RemoveEvent(task, false);
       event->AdvanceMonth();
       break;
     case schedule::Yearly:
-      RemoveEvent(task, false);
       event->AdvanceYear();
       break;
     default:
       // Never run and never re-armed: left at the head it would be found due
       // again at once, for ever.
-      RemoveEvent(task, false);
       return;
   }
   AddEvent(*event);
+}
+
+bool SchedulerHost::RemoveQueued(const EventRef& event) {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto& events = queue->events;
+  for (auto it = events.begin(); it != events.end(); ++it) {
+    if (*it == event) {
+      events.erase(it);
+      return true;
+    }
+  }
+  return false;
 }
 
 void SchedulerHost::RunFiredEvent(const schedule::ScheduleEvent& event) {

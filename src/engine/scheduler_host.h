@@ -74,6 +74,8 @@ class SchedulerHost {
 
  private:
   int FindEventIndexLocked(const std::string& task) const;
+  // Takes this very object out of the queue; false when it is not there.
+  bool RemoveQueued(const EventRef& event);
   schedule::ScheduleEvent NewRecord();
 
   std::mutex mutex_;  // one queue operation at a time; never held across Wake

@@ -195,6 +195,25 @@ TEST_F(SchedulerHostTest, ANewHeadCancelsTheRunningTimer) {
   EXPECT_EQ(Activations().back(), "wactivate /category:2 /event:0");
 }
 
+TEST_F(SchedulerHostTest, RemovedOrIrregularEventsAreNotPutBack) {
+  // A firing that lands after a reload took its event out does not bring
+  // the event back.
+  Add(Daily("1", 10, 30));
+  EventRef fired = host_->FirstEvent();
+  host_->RemoveEvent("1", false);
+  ASSERT_TRUE(time().Run([&] { host_->HandleFiredEvent(fired); }));
+  EXPECT_EQ(host_->QueueLength(), 0u);
+  // An irregular event that reached the queue by a plain append is taken
+  // out, unrun, once it stands at the head; the queue then works on.
+  ScheduleEvent irregular;
+  irregular.SetIrregular("2");
+  host_->AppendEvent(irregular);
+  Add(Daily("3", 10, 40));
+  ASSERT_TRUE(time().RunFor(30 * 60 * 1000));
+  EXPECT_EQ(host_->FindEventIndex("2"), -1);
+  EXPECT_EQ(Activations(), std::vector<std::string>{"wactivate /category:2 /event:0"});
+}
+
 TEST_F(SchedulerHostTest, EmptyingTheQueueCancelsTheTimer) {
   Add(Daily("1", 10, 30));
   host_->RemoveEvent("1", false);

@@ -1,0 +1,175 @@
+"""A scratch agent for end-to-end runs of schedExe: registry, data file,
+client folder with the stand-ins, and the journal of what they were sent."""
+
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+
+BIN = os.environ.get("SCHEDEXE_BIN", os.path.join(os.path.dirname(__file__), "../../build/native/bin"))
+
+CLASS = "CORVANEX|Events, Alarms & Responses Creation||CORVANEX|"
+
+
+def keyed(group, attribute, value, row):
+    return f'DmiSetValue "{CLASS}{group}|" {attribute} {value} "A1|{row}" 8'
+
+
+SYNCH = 'DmiSetValue "CORVANEX|Remote Execution Triggers|" 16 "synch" "" 8'
+UNCHANGED = keyed("EventCat2 List", 2, '"False"', 3)
+
+
+def active(slot):
+    return keyed("Scheduler Profile Table", 7, '"Active"', slot + 1)
+
+
+def deleted(slot):
+    return keyed("Scheduler Profile Table", 7, '"Delete"', slot + 1)
+
+
+def release(slot, cat2_count, profile_count):
+    """Every command of the release of a deleted profile's slot, in order."""
+    lines = [keyed("Event Cat2 Table", 6, 0, slot + 1)]
+    lines += [keyed("Event Cat2 Table", 6 + k, '"Unused"', slot + 1) for k in range(1, 13)]
+    lines += [keyed("EventCat2 List", 2, '"Unused"', slot + 12),
+              keyed("EventCat2 List", 2, cat2_count - 1, 11),
+              keyed("EventCat2 List", 2, 0, 12),
+              keyed("Scheduler Profiles", 2, '"Unused"', slot + 6),
+              keyed("Scheduler Profiles", 2, profile_count - 1, 6),
+              keyed("Scheduler Profile Table", 2, '"Unused"', slot + 1),
+              keyed("Scheduler Profile Table", 7, '"Unused"', slot + 1)]
+    return lines
+
+
+def fired(slot):
+    return [keyed("Event Cat2 Table", 5, '"True"', slot + 1),
+            keyed("General", 2, '"True"', 3), SYNCH]
+
+
+class Agent:
+    """Folders of one run: <root>/agent (TTX Path), <root>/data (DatsPath)."""
+
+    def __init__(self):
+        self.root = tempfile.mkdtemp(prefix="schedexe-e2e-")
+        self.agent_dir = os.path.join(self.root, "agent")
+        self.data_dir = os.path.join(self.root, "data")
+        self.work_dir = os.path.join(self.root, "work")
+        self.journal = os.path.join(self.root, "journal.log")
+        self.registry = os.path.join(self.root, "registry.reg")
+        for d in (os.path.join(self.agent_dir, "KVClient"), self.data_dir, self.work_dir):
+            os.makedirs(d)
+        for program in ("DmiSetValue", "wactivate"):
+            shutil.copy(os.path.join(BIN, program), os.path.join(self.agent_dir, "KVClient"))
+        # The backup/restore/mirror command is relative to the service's folder.
+        shutil.copy(os.path.join(BIN, "kvcmd"), self.work_dir)
+        with open(self.registry, "w") as f:
+            f.write("Windows Registry Editor Version 5.00\r\n\r\n"
+                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Teltrix]\r\n"
+                    f'"TTX Path"="{self.agent_dir}"\r\n\r\n'
+                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Teltrix\\ZIZ2UDE]\r\n"
+                    f'"DatsPath"="{self.data_dir}"\r\n')
+        self.event_name = "TARNSCHED"
+        self.processes = []
+
+    @property
+    def client_prefix(self):
+        return self.agent_dir + "\\KVClient\\"
+
+    @property
+    def data_file(self):
+        return os.path.join(self.data_dir, "tarn.dat")
+
+    def write_data(self, text):
+        with open(self.data_file, "w", newline="") as f:
+            f.write(text.replace("\n", "\r\n"))
+
+    def read_data(self):
+        with open(self.data_file, newline="") as f:
+            return f.read().replace("\r\n", "\n")
+
+    def env(self, **extra):
+        env = dict(os.environ)
+        env.update(SCHEDEXE_REGISTRY=self.registry, AGENT_JOURNAL=self.journal)
+        env.pop("NOTIFY_SOCKET", None)
+        env.update(extra)
+        return env
+
+    def start(self, *args, **env):
+        p = subprocess.Popen([os.path.join(BIN, "schedExe"), *args], cwd=self.work_dir,
+                             env=self.env(**env), stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.processes.append(p)
+        return p
+
+    def signal_reload(self):
+        subprocess.run([os.path.join(BIN, "tarnsched-signal")], check=True, env=self.env())
+
+    def commands(self):
+        """Journal lines without time stamps; the client folder is dropped
+        from lines that start with it."""
+        if not os.path.exists(self.journal):
+            return []
+        with open(self.journal, newline="") as f:
+            lines = [line.rstrip("\n").split("\t", 1)[1] for line in f if "\t" in line]
+        return [line[len(self.client_prefix):] if line.startswith(self.client_prefix) else line
+                for line in lines]
+
+    def wait_for(self, predicate, timeout=60.0, what="condition"):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if predicate():
+                return
+            time.sleep(0.05)
+        raise AssertionError(f"timed out waiting for {what}; journal: {self.commands()}")
+
+    def wait_for_count(self, line, count, timeout=60.0):
+        self.wait_for(lambda: self.commands().count(line) >= count, timeout,
+                      f"{count} x {line!r}")
+
+    def close(self):
+        for p in self.processes:
+            if p.poll() is None:
+                p.kill()
+            p.wait()
+            if p.stdout:
+                p.stdout.close()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+class NotifyListener:
+    """The NOTIFY_SOCKET end of systemd: collects the status datagrams."""
+
+    def __init__(self, root):
+        self.path = os.path.join(root, "notify.sock")
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.sock.bind(self.path)
+        self.sock.settimeout(0.1)
+        self.reports = []
+
+    def poll(self):
+        while True:
+            try:
+                data = self.sock.recv(4096).decode()
+            except socket.timeout:
+                return self.reports
+            fields = dict(line.split("=", 1) for line in data.splitlines() if "=" in line)
+            self.reports.append(fields)
+
+    def states(self):
+        return [(int(r["X_SCHEDEXE_STATE"]), int(r.get("X_SCHEDEXE_CHECKPOINT", 0)),
+                 int(r.get("X_SCHEDEXE_WAIT_HINT", 0))) for r in self.poll()
+                if "X_SCHEDEXE_STATE" in r]
+
+    def wait_states(self, count, timeout=30.0):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            states = self.states()
+            if len(states) >= count:
+                return states
+        raise AssertionError(f"only {self.states()} reported")
+
+    def close(self):
+        self.sock.close()

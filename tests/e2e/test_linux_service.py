@@ -1,0 +1,223 @@
+"""schedExe end to end on Linux, driven as an operator would: a registry
+file, a data file, the agent stand-ins, signals and systemd's notify socket."""
+
+import os
+import shutil
+import signal
+import subprocess
+import time
+import unittest
+
+from agent import (BIN, Agent, NotifyListener, SYNCH, UNCHANGED, active, deleted,
+                   fired, release)
+
+LIST = """[TARN Event Categories]
+Number of Categories=2
+EventCat1=System Alarms
+EventCat2=User Alarms
+
+[EventCat2 List]
+Number of Cat2 Events=5
+{changed}Cat2:1=Alpha
+Cat2:2=Beta
+Cat2:3=Gamma
+Cat2:4=Delta
+Cat2:5=Epsilon
+Cat2:6=Unused
+Cat2:7=!unused!
+Cat2:8=Unused
+Cat2:9=Unused
+Cat2:10=Unused
+Cat2:11=Unused
+Cat2:12=Unused
+
+[Scheduler Profiles]
+Number of Profiles=5
+"""
+
+
+def profile(slot, name, state, frequency="One Time", year=2030, month="June",
+            day=1, hour=12, minute=0):
+    return (f"\n[Scheduler Profile {slot}]\nName={name}\nFrequency={frequency}\n"
+            f"Year={year}\nMonth={month}\nDayOfMonth={day}\nDayOfWeek=Monday\n"
+            f"Hour={hour}\nMinute={minute}\nState={state}\n")
+
+
+MIX = (profile(1, "Alpha", "Active") + profile(2, "Beta", "Add", "Weekly") +
+       profile(3, "Gamma", "update", "Monthly") + profile(4, "Delta", "Delete") +
+       profile(5, "Epsilon", ""))
+
+
+def faketime():
+    return shutil.which("faketime")
+
+
+class ServiceTest(unittest.TestCase):
+    def setUp(self):
+        self.agent = Agent()
+
+    def tearDown(self):
+        self.agent.close()
+
+    def test_initial_pass_and_reloads_in_foreground_mode(self):
+        a = self.agent
+        a.write_data(LIST.format(changed="Changed=True\n") + MIX)
+        p = a.start("/d")
+        a.wait_for_count(SYNCH, 1)
+        initial = [active(2), active(3), deleted(4), *release(4, 5, 5), UNCHANGED, SYNCH]
+        self.assertEqual(a.commands(), initial)
+        data = a.read_data()
+        self.assertIn("Number of Cat2 Events=4\n", data)
+        self.assertIn("Number of Profiles=4\n", data)
+        self.assertIn("[Event Cat2:4]\nUser Changable=\n", data)
+
+        # "Changed" still reads True: the reload handles the profiles again,
+        # and the deleted slot is released once more with the new counts.
+        a.signal_reload()
+        a.wait_for_count(SYNCH, 2)
+        self.assertEqual(a.commands()[len(initial):],
+                         [active(2), active(3), deleted(4), *release(4, 4, 4),
+                          UNCHANGED, SYNCH])
+
+        # Without the mark a reload only sends the synch trigger.
+        a.write_data(LIST.format(changed="") + MIX)
+        before = len(a.commands())
+        a.signal_reload()
+        a.wait_for_count(SYNCH, 3)
+        self.assertEqual(a.commands()[before:], [SYNCH])
+
+        self.assertIsNone(p.poll())
+        p.send_signal(signal.SIGTERM)
+        self.assertEqual(p.wait(timeout=30), 0)
+
+    def test_command_line_chooses_the_mode(self):
+        a = self.agent
+        a.write_data("")
+        # "/d x" is service mode: outside systemd the dispatcher fails at once.
+        p = a.start("/d", "x")
+        self.assertEqual(p.wait(timeout=30), 0)
+        p = a.start()
+        self.assertEqual(p.wait(timeout=30), 0)
+        self.assertEqual(a.commands(), [])
+        # "/D" and a quoted "/d" are foreground mode: the worker runs (a missing
+        # data file still ends in the change mark reset and the synch trigger).
+        p = a.start("/D")
+        a.wait_for_count(SYNCH, 1)
+        p.send_signal(signal.SIGTERM)
+        self.assertEqual(p.wait(timeout=30), 0)
+        p = a.start(SCHEDEXE_CMDLINE='schedExe "/d"')
+        a.wait_for_count(SYNCH, 2)
+        p.send_signal(signal.SIGINT)
+        self.assertEqual(p.wait(timeout=30), 0)
+        self.assertEqual(a.commands(), [UNCHANGED, SYNCH, UNCHANGED, SYNCH])
+
+    def test_backup_profiles_start_the_command_tool(self):
+        a = self.agent
+        a.write_data(LIST.format(changed="") +
+                     "\n[Backup/Restore/Mirror Profiles]\nNumber of Profiles=3\n"
+                     "Profile1=Nightly\nProfile2=Weekly copy\nProfile3=Mirror\n"
+                     "\n[Backup/Restore/Mirror Profile Nightly]\nPackage=4\n"
+                     "\n[Backup/Restore/Mirror Profile Weekly copy]\nPackage=4\n"
+                     "\n[Backup/Restore/Mirror Profile Mirror]\nPackage=3\n")
+        p = a.start("/d")
+        a.wait_for_count(".\\kvcmd /e24", 2)
+        a.wait_for_count(SYNCH, 1)
+        p.send_signal(signal.SIGTERM)
+        p.wait(timeout=30)
+        self.assertEqual(a.commands().count(".\\kvcmd /e24"), 2)
+
+    def test_service_states_and_controls(self):
+        a = self.agent
+        a.write_data(LIST.format(changed="") + MIX)
+        notify = NotifyListener(a.root)
+        try:
+            p = a.start(NOTIFY_SOCKET=notify.path)
+            expected = [(2, 1, 5000), (2, 2, 1000), (4, 0, 0)]
+            self.assertEqual(notify.wait_states(3), expected)
+            self.assertEqual([r["X_SCHEDEXE_CONTROLS"] for r in notify.reports], ["0", "0", "7"])
+            self.assertIn("READY", notify.reports[2])
+            # One control at a time: pending signals are not delivered in the
+            # order they were sent. Pause while paused, continue while
+            # running, interrogate and shutdown report nothing.
+            steps = [(signal.SIGTSTP, [(6, 1, 1000), (7, 0, 0)]), (signal.SIGTSTP, []),
+                     (signal.SIGUSR1, []), (signal.SIGCONT, [(5, 1, 1000), (4, 0, 0)]),
+                     (signal.SIGCONT, []), (signal.SIGUSR2, []),
+                     (signal.SIGTERM, [(3, 1, 5000), (1, 0, 0)])]
+            for sig, reports in steps:
+                p.send_signal(sig)
+                expected += reports
+                if reports:
+                    notify.wait_states(len(expected))
+                else:
+                    time.sleep(0.5)
+                self.assertEqual(notify.states(), expected, sig)
+            self.assertEqual(p.wait(timeout=30), 0)
+            self.assertIn("STOPPING", notify.reports[-2])
+            self.assertEqual(notify.reports[-1]["X_SCHEDEXE_WIN32_EXIT_CODE"], "0")
+        finally:
+            notify.close()
+
+    @unittest.skipUnless(faketime(), "needs faketime")
+    def test_event_fires_and_fires_while_paused(self):
+        a = self.agent
+        # Slot 1 one time at 10:20, slot 2 daily at 10:21; the clock starts
+        # at 10:19:50.
+        a.write_data(LIST.format(changed="") +
+                     profile(1, "alpha", "Add", "One Time", 2027, "April", 14, 10, 20) +
+                     profile(2, "Beta", "Active", "Daily", hour=10, minute=21))
+        notify = NotifyListener(a.root)
+        try:
+            p = subprocess.Popen(
+                [faketime(), "-f", "@2027-04-14 10:19:50", os.path.join(BIN, "schedExe")],
+                cwd=a.work_dir, env=a.env(NOTIFY_SOCKET=notify.path, TZ="UTC"),
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            a.processes.append(p)
+            notify.wait_states(3)
+            a.wait_for_count("wactivate /category:2 /event:1", 1, timeout=40)
+            a.wait_for_count(deleted(1), 1)
+            commands = a.commands()
+            start = commands.index(fired(1)[0])
+            self.assertEqual(commands[start:start + 3], fired(1))
+            data = a.read_data()
+            self.assertIn("[Event Cat2:1]\nEvent Status=True\n", data)
+            self.assertIn("Name=alpha\nFrequency=One Time\nYear=2027\nMonth=April\n"
+                          "DayOfMonth=14\nDayOfWeek=Monday\nHour=10\nMinute=20\n"
+                          "State=Delete\n", data)
+
+            # Paused: slot 2 still fires at 10:21; the reload waits for continue.
+            p.send_signal(signal.SIGTSTP)
+            notify.wait_states(5)
+            a.write_data(LIST.format(changed="Changed=True\n") +
+                         profile(2, "Beta", "Active", "Daily", hour=10, minute=21))
+            a.signal_reload()
+            a.wait_for_count("wactivate /category:2 /event:2", 1, timeout=90)
+            # The initial pass and two firings; no reload yet.
+            self.assertEqual(a.commands().count(SYNCH), 3)
+            self.assertEqual(a.commands().count(UNCHANGED), 1)
+            p.send_signal(signal.SIGCONT)
+            a.wait_for_count(UNCHANGED, 2)
+            a.wait_for_count(SYNCH, 4)
+            p.send_signal(signal.SIGTERM)
+            self.assertEqual(p.wait(timeout=30), 0)
+        finally:
+            notify.close()
+
+    def test_bad_input_and_signal_bursts(self):
+        a = self.agent
+        # No data file and no data directory value: the service runs on.
+        with open(a.registry, "w") as f:
+            f.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Teltrix]\n"
+                    f'"TTX Path"="{a.agent_dir}"\n')
+        p = a.start("/d")
+        a.wait_for_count(SYNCH, 1)
+        for _ in range(1000):
+            a.signal_reload()
+        a.wait_for_count(SYNCH, 2)
+        self.assertIsNone(p.poll())
+        self.assertLessEqual(a.commands().count(SYNCH), 1001)
+        p.send_signal(signal.SIGTERM)
+        self.assertEqual(p.wait(timeout=30), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
