@@ -72,8 +72,15 @@ TEST(EngineStressTest, NothingFiresAfterItsEventIsRemoved) {
       });
     }
     for (auto& t : workers) t.join();
-    // What is still queued fires within the next minutes.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // One more event for the next minute: it and what is still queued fire
+    // within the next minutes of virtual time.
+    std::tm next{};
+    clock.LocalTime(clock.Now() + 60, &next);
+    schedule::ScheduleEvent last;
+    last.SetDaily("1", next.tm_hour, next.tm_min);
+    host.AddEvent(last);
+    const int64_t fired_by = clock.NowMs() + 5 * 60 * 1000;
+    while (clock.NowMs() < fired_by) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_GT(Activations(data), 0u);
 
     for (int task = 1; task <= 12; ++task) host.RemoveEvent(std::to_string(task), false);
