@@ -55,6 +55,15 @@ class FileWriteLock {
 bool ReplaceFileContents(const std::string& native_path, std::string_view data,
                          std::string* error);
 
+// Removes temporary files that ReplaceFileContents left beside this file
+// when its writer died. Call only while holding the FileWriteLock: every
+// live writer makes its temporary file under that lock.
+void RemoveStaleTemporaries(const std::string& native_path);
+
+// Whether the folder that would hold this file exists (a missing file in an
+// existing folder reads differently from a path that cannot exist).
+bool ParentFolderExists(const std::string& native_path);
+
 // The line end of a file this system creates (CRLF on Windows, LF on Linux).
 std::string_view NativeLineEnd();
 

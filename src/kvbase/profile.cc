@@ -1,0 +1,534 @@
+#include "kvbase/profile.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "kvbase/profile_text.h"
+#include "platform/file.h"
+
+namespace kvbase {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Cache of parsed files. The worker and the execution threads read the same
+// file many times per snapshot; parsing it once per version saves most of
+// the work. An entry is used on the strength of its stamp only once the file
+// has been still for a while: a rewrite in the same clock tick as our read,
+// of the same size, reusing the inode, would otherwise look unchanged. Until
+// then the file is read on every call, and the parse is reused only when the
+// bytes are the very same.
+
+constexpr int64_t kSettleNs = 2'000'000'000;
+constexpr size_t kCacheSlots = 8;
+
+struct CacheEntry {
+  std::string path;
+  platform::FileStamp stamp;
+  bool settled = false;
+  uint64_t last_use = 0;
+  std::shared_ptr<const std::string> raw;
+  std::shared_ptr<const ProfileText> text;
+};
+
+std::mutex cache_mutex;
+std::vector<CacheEntry> cache;  // guarded by cache_mutex
+uint64_t use_counter = 0;       // guarded by cache_mutex
+std::atomic<bool> cache_enabled{true};
+
+int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+void ForgetCached(const std::string& path) {
+  std::lock_guard<std::mutex> lock(cache_mutex);
+  for (size_t i = 0; i < cache.size(); ++i) {
+    if (cache[i].path == path) {
+      cache.erase(cache.begin() + static_cast<std::ptrdiff_t>(i));
+      return;
+    }
+  }
+}
+
+// How the file opened: as Windows' profile code opens it for reading.
+enum class Opened {
+  kText,    // a file, parsed
+  kNoFile,  // no such file in an existing folder: an empty profile
+  kFailed,  // cannot be opened at all (no folder, a directory, no access)
+};
+
+std::shared_ptr<const ProfileText> EmptyText() {
+  static const auto empty =
+      std::make_shared<const ProfileText>(ProfileText::Parse(""));
+  return empty;
+}
+
+Opened LoadForRead(const std::string& path,
+                   std::shared_ptr<const ProfileText>* out) {
+  const bool use_cache = cache_enabled.load(std::memory_order_relaxed);
+  platform::FileStamp stamp;
+  if (use_cache) {
+    const platform::FileStatus st = platform::StatFile(path, &stamp);
+    if (st == platform::FileStatus::kOk) {
+      std::lock_guard<std::mutex> lock(cache_mutex);
+      for (CacheEntry& e : cache) {
+        if (e.path == path && e.settled && e.stamp == stamp) {
+          e.last_use = ++use_counter;
+          *out = e.text;
+          return Opened::kText;
+        }
+      }
+    }
+  }
+  const int64_t read_at = NowNs();
+  std::string raw;
+  const platform::FileStatus st =
+      platform::ReadFileContents(path, &raw, &stamp);
+  if (st == platform::FileStatus::kError) return Opened::kFailed;
+  if (st == platform::FileStatus::kMissing) {
+    if (!platform::ParentFolderExists(path)) return Opened::kFailed;
+    *out = EmptyText();
+    return Opened::kNoFile;
+  }
+  std::shared_ptr<const std::string> known_raw;
+  std::shared_ptr<const ProfileText> known_text;
+  if (use_cache) {
+    std::lock_guard<std::mutex> lock(cache_mutex);
+    for (const CacheEntry& e : cache) {
+      if (e.path == path) {
+        known_raw = e.raw;
+        known_text = e.text;
+      }
+    }
+  }
+  std::shared_ptr<const ProfileText> text =
+      known_raw && *known_raw == raw
+          ? known_text
+          : std::make_shared<const ProfileText>(ProfileText::Parse(raw));
+  *out = text;
+  if (use_cache && stamp.mtime_ns >= 0) {
+    auto raw_copy = known_raw && known_text == text
+                        ? known_raw
+                        : std::make_shared<const std::string>(std::move(raw));
+    std::lock_guard<std::mutex> lock(cache_mutex);
+    CacheEntry* slot = nullptr;
+    for (CacheEntry& e : cache) {
+      if (e.path == path) slot = &e;
+    }
+    if (!slot && cache.size() < kCacheSlots) slot = &cache.emplace_back();
+    if (!slot) {
+      slot = &cache[0];
+      for (CacheEntry& e : cache) {
+        if (e.last_use < slot->last_use) slot = &e;
+      }
+    }
+    slot->path = path;
+    slot->stamp = stamp;
+    slot->settled = read_at - stamp.mtime_ns > kSettleNs;
+    slot->last_use = ++use_counter;
+    slot->raw = std::move(raw_copy);
+    slot->text = std::move(text);
+  }
+  return Opened::kText;
+}
+
+// ---------------------------------------------------------------------------
+// Reading, with the Windows profile functions' results in every corner.
+
+// Copies at most size-1 characters and a NUL.
+size_t CopyTruncated(char* buffer, size_t size, std::string_view text) {
+  const size_t n = text.size() < size - 1 ? text.size() : size - 1;
+  std::memcpy(buffer, text.data(), n);
+  buffer[n] = '\0';
+  return n;
+}
+
+// A value (or default) that starts and ends with the same quote loses the
+// pair. The closing quote is dropped from what the buffer received, so a
+// buffer that cuts the value keeps the opening quote's removal only.
+size_t CopyEntry(char* buffer, size_t size, std::string_view value) {
+  bool quoted = false;
+  if (value.size() > 1 && (value[0] == '\'' || value[0] == '"') &&
+      value.back() == value[0]) {
+    quoted = true;
+    value.remove_prefix(1);
+  }
+  size_t n = value.size() < size - 1 ? value.size() : size - 1;
+  if (quoted && size >= value.size() && n > 0) --n;
+  std::memcpy(buffer, value.data(), n);
+  buffer[n] = '\0';
+  return n;
+}
+
+// Key names of a section, each NUL-terminated, ending with an empty one.
+size_t ListKeys(const ProfileText& text, const char* section, char* buffer,
+                size_t size) {
+  const std::string folded = FoldCase(section);
+  for (const ProfileSection& s : text.sections()) {
+    if (s.folded != folded) continue;
+    const size_t old_size = size;
+    char* p = buffer;
+    for (const ProfileKey& k : s.keys) {
+      if (size <= 2) break;
+      if (!k.has_value) continue;  // blank lines, comments, lines without '='
+      if (!k.name.empty() && k.name[0] == ';') continue;
+      const size_t n = CopyTruncated(p, size - 1, k.name);
+      size -= n + 1;
+      p += n + 1;
+      if (size < 2) break;
+    }
+    *p = '\0';
+    if (size <= 1) {
+      if (p > buffer) p[-1] = '\0';
+      return old_size - 2;
+    }
+    return old_size - size;
+  }
+  buffer[0] = '\0';
+  if (size > 1) buffer[1] = '\0';
+  return 0;
+}
+
+// Names of all sections, each NUL-terminated, ending with an empty one.
+size_t ListSections(const ProfileText& text, char* buffer, size_t size) {
+  if (size == 1) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  size_t room = size - 1;
+  char* p = buffer;
+  for (const ProfileSection& s : text.sections()) {
+    if (s.name.empty()) continue;
+    const size_t n = s.name.size() + 1;
+    if (n >= room) {
+      if (room > 0) {
+        std::memcpy(p, s.name.data(), room - 1);
+        p += room - 1;
+        *p++ = '\0';
+      }
+      *p = '\0';
+      return size - 2;
+    }
+    std::memcpy(p, s.name.c_str(), n);
+    p += n;
+    room -= n;
+  }
+  *p = '\0';
+  return static_cast<size_t>(p - buffer);
+}
+
+// Trailing blanks of the default go; a default of blanks only keeps one.
+std::optional<std::string_view> TrimDefault(const char* def) {
+  if (!def || !*def) return std::nullopt;
+  std::string_view d(def);
+  size_t end = d.size();
+  while (end > 1 && d[end - 1] == ' ') --end;
+  return d.substr(0, end);
+}
+
+size_t GetString(const char* section, const char* key, const char* def,
+                 char* buffer, size_t size, const char* file) {
+  if (!buffer || size == 0) return 0;
+  std::shared_ptr<const ProfileText> text;
+  const Opened opened = file && *file
+                            ? LoadForRead(platform::NativePath(file), &text)
+                            : Opened::kFailed;
+  if (!section || !key) {
+    // Listings: the default is used as given, quotes removed, and only when
+    // a section's key list comes out empty.
+    std::string list(size, '\0');
+    size_t n = 0;
+    if (opened != Opened::kFailed) {
+      n = section ? ListKeys(*text, section, list.data(), size)
+                  : ListSections(*text, list.data(), size);
+    }
+    if (section && !list[0]) return CopyEntry(buffer, size, def ? def : "");
+    // Only the counted part of the list reaches the caller's buffer,
+    // followed by one NUL, as the ANSI layer of Windows copies it.
+    const size_t count = n < size ? n : size - 1;
+    std::memcpy(buffer, list.data(), count);
+    buffer[count] = '\0';
+    return count;
+  }
+  const std::optional<std::string_view> def_text = TrimDefault(def);
+  if (opened == Opened::kFailed) {
+    return CopyTruncated(buffer, size, def_text.value_or(""));
+  }
+  const ProfileSection* s =
+      text->FindSection(FoldCase(TrimProfileSpace(section)));
+  const ProfileKey* k =
+      s ? ProfileText::FindKey(*s, FoldCase(TrimProfileSpace(key))) : nullptr;
+  if (k && k->has_value) return CopyEntry(buffer, size, k->value);
+  return CopyEntry(buffer, size, def_text.value_or(""));
+}
+
+// Decimal, or 0x hexadecimal, 0o octal, 0b binary; stops at the first
+// character that does not fit, wraps modulo 2^32.
+uint32_t ParseInteger(const char* s) {
+  while (*s && static_cast<unsigned char>(*s) <= ' ') ++s;
+  bool minus = false;
+  if (*s == '+') {
+    ++s;
+  } else if (*s == '-') {
+    minus = true;
+    ++s;
+  }
+  uint32_t base = 10;
+  if (s[0] == '0' && s[1] == 'x') {
+    base = 16;
+    s += 2;
+  } else if (s[0] == '0' && s[1] == 'o') {
+    base = 8;
+    s += 2;
+  } else if (s[0] == '0' && s[1] == 'b') {
+    base = 2;
+    s += 2;
+  }
+  uint32_t total = 0;
+  for (; *s; ++s) {
+    const char c = *s;
+    uint32_t digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<uint32_t>(c - '0');
+    } else if (c >= 'a' && c <= 'z') {
+      digit = static_cast<uint32_t>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'Z') {
+      digit = static_cast<uint32_t>(c - 'A' + 10);
+    } else {
+      break;
+    }
+    if (digit >= base) break;
+    total = total * base + digit;
+  }
+  return minus ? 0u - total : total;
+}
+
+// ---------------------------------------------------------------------------
+// Writing: the new file is the old one with at most one line changed,
+// inserted or removed, or one section's lines removed.
+
+struct Edit {
+  size_t first_line;  // lines [first_line, last_line) are replaced
+  size_t last_line;
+  std::string text;  // raw bytes put in their place
+};
+
+std::string Apply(std::string_view raw, const ProfileText& text,
+                  const Edit& edit) {
+  const auto& lines = text.lines();
+  const size_t from =
+      edit.first_line < lines.size()
+          ? lines[edit.first_line].begin
+          : (lines.empty() ? text.body_start() : lines.back().end);
+  const size_t to =
+      edit.last_line < lines.size()
+          ? lines[edit.last_line].begin
+          : (lines.empty() ? text.body_start() : lines.back().end);
+  std::string out;
+  out.reserve(raw.size() + edit.text.size());
+  out.append(raw.substr(0, from));
+  out.append(edit.text);
+  out.append(raw.substr(to));
+  return out;
+}
+
+// The raw line end of `line`, or the file's own one when it has none.
+std::string RawLineEnd(std::string_view raw, const ProfileText& text,
+                       size_t line, const std::string& file_line_end) {
+  const ProfileLine& l = text.lines()[line];
+  if (l.end > l.content_end)
+    return std::string(raw.substr(l.content_end, l.end - l.content_end));
+  return text.Encode(file_line_end);
+}
+
+bool IsBlankLine(std::string_view raw, const ProfileText& text, size_t line) {
+  return TrimProfileSpace(text.DecodeLine(raw, line)).empty();
+}
+
+// The edit that sets the key; nullopt when the file already says so.
+std::optional<Edit> SetKeyEdit(std::string_view raw, const ProfileText& text,
+                               std::string_view section, std::string_view key,
+                               std::string_view value,
+                               const std::string& line_end) {
+  const ProfileSection* s = text.FindSection(FoldCase(section));
+  if (s) {
+    if (const ProfileKey* k = ProfileText::FindKey(*s, FoldCase(key))) {
+      if (k->has_value && k->value == value) return std::nullopt;
+      // Keep the key as the file spells it, and the blanks around '='.
+      const std::string old = text.DecodeLine(raw, k->line);
+      std::string line;
+      const size_t eq = old.find('=');
+      if (eq == std::string::npos) {
+        size_t end = old.size();
+        while (end > 0 &&
+               IsProfileSpace(static_cast<unsigned char>(old[end - 1])))
+          --end;
+        line = old.substr(0, end);
+        line += '=';
+      } else {
+        size_t v = eq + 1;
+        while (v < old.size() &&
+               IsProfileSpace(static_cast<unsigned char>(old[v])))
+          ++v;
+        line = old.substr(0, v == old.size() ? eq + 1 : v);
+      }
+      line += value;
+      return Edit{k->line, k->line + 1,
+                  text.Encode(line) + RawLineEnd(raw, text, k->line, line_end)};
+    }
+    // A new key goes after the section's last non-blank line.
+    size_t after = s->header_line;  // kNoHeader: the top of the file
+    const size_t first =
+        s->header_line == ProfileSection::kNoHeader ? 0 : s->header_line + 1;
+    for (size_t i = s->end_line; i > first; --i) {
+      if (!IsBlankLine(raw, text, i - 1)) {
+        after = i - 1;
+        break;
+      }
+    }
+    std::string insert =
+        text.Encode(std::string(key) + "=" + std::string(value) + line_end);
+    if (after == ProfileSection::kNoHeader) return Edit{0, 0, insert};
+    const ProfileLine& l = text.lines()[after];
+    if (l.end == l.content_end) {
+      // The last line of the file has no line end yet: give it one.
+      return Edit{after, after + 1,
+                  std::string(raw.substr(l.begin, l.end - l.begin)) +
+                      text.Encode(line_end) + insert};
+    }
+    return Edit{after + 1, after + 1, insert};
+  }
+  // A new section goes at the end of the file.
+  std::string add;
+  const auto& lines = text.lines();
+  if (!lines.empty() && lines.back().end == lines.back().content_end)
+    add += line_end;
+  add += "[" + std::string(section) + "]" + line_end;
+  add += std::string(key) + "=" + std::string(value) + line_end;
+  return Edit{lines.size(), lines.size(), text.Encode(add)};
+}
+
+std::optional<Edit> DeleteSectionEdit(const ProfileText& text,
+                                      const char* section) {
+  const std::string folded = FoldCase(section);
+  for (const ProfileSection& s : text.sections()) {
+    if (s.folded != folded) continue;
+    const size_t first =
+        s.header_line == ProfileSection::kNoHeader ? 0 : s.header_line;
+    if (first == s.end_line) return std::nullopt;
+    return Edit{first, s.end_line, std::string()};
+  }
+  return std::nullopt;
+}
+
+std::optional<Edit> DeleteKeyEdit(const ProfileText& text, const char* section,
+                                  const char* key) {
+  const std::string folded_section = FoldCase(section);
+  const std::string folded_key = FoldCase(key);
+  for (const ProfileSection& s : text.sections()) {
+    if (s.folded != folded_section) continue;
+    for (const ProfileKey& k : s.keys) {
+      if (k.folded == folded_key)
+        return Edit{k.line, k.line + 1, std::string()};
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool WriteProfileString(const char* section, const char* key, const char* value,
+                        const char* file, std::string* error) {
+  std::string ignored;
+  if (!error) error = &ignored;
+  if (!file || !*file) {
+    *error = "no file name";
+    return false;
+  }
+  if (!section) {
+    *error = "no section name";
+    return false;
+  }
+  const std::string path = platform::NativePath(file);
+  std::unique_ptr<platform::FileWriteLock> lock =
+      platform::FileWriteLock::Acquire(path, error);
+  if (!lock) return false;
+  platform::RemoveStaleTemporaries(path);
+
+  std::string raw;
+  const platform::FileStatus st =
+      platform::ReadFileContents(path, &raw, nullptr);
+  if (st == platform::FileStatus::kError) {
+    *error = "cannot read " + path + " (not a regular file, or no access)";
+    return false;
+  }
+  const ProfileText text = ProfileText::Parse(raw);
+  std::string line_end = text.LineEnd(raw);
+  if (line_end.empty()) line_end = std::string(platform::NativeLineEnd());
+
+  std::optional<Edit> edit;
+  if (!key) {
+    edit = DeleteSectionEdit(text, section);
+  } else if (!value) {
+    edit = DeleteKeyEdit(text, section, key);
+  } else {
+    // Like Windows, the value loses its leading blanks.
+    size_t skip = 0;
+    while (value[skip] &&
+           IsProfileSpace(static_cast<unsigned char>(value[skip])))
+      ++skip;
+    edit = SetKeyEdit(raw, text, TrimProfileSpace(section),
+                      TrimProfileSpace(key), value + skip, line_end);
+  }
+  if (!edit) return true;  // nothing to change: no file is created either
+  const std::string updated = Apply(raw, text, *edit);
+  ForgetCached(path);
+  if (!platform::ReplaceFileContents(path, updated, error)) return false;
+  ForgetCached(path);
+  return true;
+}
+
+void SetCacheEnabledForTesting(bool enabled) {
+  cache_enabled.store(enabled);
+  if (!enabled) {
+    std::lock_guard<std::mutex> lock(cache_mutex);
+    cache.clear();
+  }
+}
+
+}  // namespace kvbase
+
+int TARNG_GetProfileString(const char* section, const char* key,
+                           const char* default_value, const char* buffer,
+                           int size, const char* file) {
+  // The interface declares the buffer constant; callers pass a writable one.
+  char* out = const_cast<char*>(buffer);
+  return static_cast<int>(
+      kvbase::GetString(section, key, default_value, out,
+                        size > 0 ? static_cast<size_t>(size) : 0, file));
+}
+
+int TARNG_GetProfileInt(const char* section, const char* key, int default_value,
+                        const char* file) {
+  // Windows reads the value into a buffer of 30 characters first.
+  char buffer[30];
+  if (kvbase::GetString(section, key, "", buffer, sizeof buffer, file) == 0 ||
+      !buffer[0]) {
+    return default_value;
+  }
+  return static_cast<int>(kvbase::ParseInteger(buffer));
+}
+
+int TARNG_WriteProfileString(const char* section, const char* key,
+                             const char* value, const char* file) {
+  return kvbase::WriteProfileString(section, key, value, file, nullptr) ? 1 : 0;
+}

@@ -1,0 +1,328 @@
+#include "kvbase/profile_text.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+namespace kvbase {
+
+namespace {
+
+// Unicode of the Windows-1252 bytes 0x80..0x9F (unassigned ones map to
+// themselves, as Windows does).
+constexpr uint16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+uint32_t AnsiToUnicode(unsigned char c) {
+  return (c >= 0x80 && c < 0xA0) ? kCp1252High[c - 0x80] : c;
+}
+
+char UnicodeToAnsi(uint32_t cp) {
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
+  for (int i = 0; i < 32; ++i) {
+    if (kCp1252High[i] == cp) return static_cast<char>(0x80 + i);
+  }
+  return '?';
+}
+
+struct CharTables {
+  std::array<bool, 256> space{};
+  std::array<char, 256> lower{};
+  CharTables() {
+    for (int c = 0; c < 256; ++c) {
+      lower[c] = static_cast<char>(c);
+      const uint32_t u = AnsiToUnicode(static_cast<unsigned char>(c));
+      // The C blanks, and Ctrl-Z (an old end-of-file mark) which the
+      // profile functions also skip; not the no-break space.
+      space[c] = (u >= 0x09 && u <= 0x0D) || u == 0x20 || u == 0x1A;
+    }
+    // Only ASCII letters compare without regard to case: É and é differ.
+    for (int c = 'A'; c <= 'Z'; ++c) lower[c] = static_cast<char>(c + 32);
+  }
+};
+
+const CharTables& Tables() {
+  static const CharTables tables;
+  return tables;
+}
+
+std::string_view TrimStart(std::string_view t) {
+  size_t b = 0;
+  while (b < t.size() && IsProfileSpace(static_cast<unsigned char>(t[b]))) ++b;
+  return t.substr(b);
+}
+
+std::string_view TrimEnd(std::string_view t) {
+  size_t e = t.size();
+  while (e > 0 && IsProfileSpace(static_cast<unsigned char>(t[e - 1]))) --e;
+  return t.substr(0, e);
+}
+
+// Names and values end at a NUL byte, as C strings do.
+std::string CutAtNul(std::string_view t) {
+  const size_t nul = t.find('\0');
+  return std::string(nul == std::string_view::npos ? t : t.substr(0, nul));
+}
+
+size_t UnitSize(TextEncoding e) {
+  return (e == TextEncoding::kUtf16Le || e == TextEncoding::kUtf16Be) ? 2 : 1;
+}
+
+// The code unit at `pos` (a byte, or a UTF-16 unit).
+uint32_t UnitAt(std::string_view raw, size_t pos, TextEncoding e) {
+  const auto b = [&](size_t i) { return static_cast<unsigned char>(raw[i]); };
+  switch (e) {
+    case TextEncoding::kUtf16Le:
+      return b(pos) | (b(pos + 1) << 8);
+    case TextEncoding::kUtf16Be:
+      return (b(pos) << 8) | b(pos + 1);
+    default:
+      return b(pos);
+  }
+}
+
+// Next CR or LF at or after `pos`, or npos.
+size_t FindLineBreak(std::string_view raw, size_t pos, size_t end,
+                     TextEncoding e) {
+  if (UnitSize(e) == 1) {
+    for (size_t i = pos; i < end; ++i) {
+      if (raw[i] == '\n' || raw[i] == '\r') return i;
+    }
+    return std::string_view::npos;
+  }
+  for (size_t i = pos; i < end; i += 2) {
+    const uint32_t u = UnitAt(raw, i, e);
+    if (u == '\n' || u == '\r') return i;
+  }
+  return std::string_view::npos;
+}
+
+std::string DecodeUtf8(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  size_t i = 0;
+  while (i < s.size()) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    int extra = 0;
+    uint32_t cp = 0;
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      extra = 1;
+      cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2;
+      cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3;
+      cp = c & 0x07;
+    } else {
+      out.push_back('?');
+      ++i;
+      continue;
+    }
+    size_t j = i + 1;
+    bool ok = true;
+    for (int k = 0; k < extra; ++k, ++j) {
+      if (j >= s.size() || (static_cast<unsigned char>(s[j]) & 0xC0) != 0x80) {
+        ok = false;
+        break;
+      }
+      cp = (cp << 6) | (static_cast<unsigned char>(s[j]) & 0x3F);
+    }
+    out.push_back(ok ? UnicodeToAnsi(cp) : '?');
+    i = ok ? j : i + 1;
+  }
+  return out;
+}
+
+void AppendUtf8(uint32_t cp, std::string* out) {
+  if (cp < 0x80) {
+    out->push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+}  // namespace
+
+bool IsProfileSpace(unsigned char c) { return Tables().space[c]; }
+
+std::string FoldCase(std::string_view text) {
+  const auto& lower = Tables().lower;
+  std::string out(text);
+  for (char& c : out) c = lower[static_cast<unsigned char>(c)];
+  return out;
+}
+
+std::string_view TrimProfileSpace(std::string_view text) {
+  return TrimEnd(TrimStart(text));
+}
+
+ProfileText ProfileText::Parse(std::string_view raw) {
+  ProfileText p;
+  const auto byte = [&](size_t i) {
+    return static_cast<unsigned char>(raw[i]);
+  };
+  if (raw.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB &&
+      byte(2) == 0xBF) {
+    p.encoding_ = TextEncoding::kUtf8;
+    p.body_start_ = 3;
+  } else if (raw.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) {
+    p.encoding_ = TextEncoding::kUtf16Le;
+    p.body_start_ = 2;
+  } else if (raw.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF) {
+    p.encoding_ = TextEncoding::kUtf16Be;
+    p.body_start_ = 2;
+  }
+  const TextEncoding enc = p.encoding_;
+  const size_t unit = UnitSize(enc);
+  const size_t end = p.body_start_ + (raw.size() - p.body_start_) / unit * unit;
+
+  // A line ends at CR, LF or CRLF.
+  for (size_t pos = p.body_start_; pos < end;) {
+    ProfileLine line;
+    line.begin = pos;
+    size_t brk = FindLineBreak(raw, pos, end, enc);
+    if (brk == std::string_view::npos) {
+      line.end = line.content_end = end;
+    } else {
+      line.content_end = brk;
+      line.end = brk + unit;
+      if (UnitAt(raw, brk, enc) == '\r' && line.end < end &&
+          UnitAt(raw, line.end, enc) == '\n') {
+        line.end += unit;
+      }
+    }
+    p.lines_.push_back(line);
+    pos = line.end;
+  }
+
+  p.sections_.emplace_back();  // the nameless section before any header
+  const ProfileKey* prev_key = nullptr;
+  std::string decoded;
+  for (size_t i = 0; i < p.lines_.size(); ++i) {
+    const ProfileLine& line = p.lines_[i];
+    std::string_view text;
+    if (enc == TextEncoding::kAnsi) {
+      text = raw.substr(line.begin, line.content_end - line.begin);
+    } else {
+      decoded = p.DecodeLine(raw, i);
+      text = decoded;
+    }
+    text = TrimProfileSpace(text);
+    if (text.empty()) continue;
+    if (text[0] == '[') {
+      const size_t close = text.rfind(']');
+      if (close != std::string_view::npos && close > 0) {
+        p.sections_.back().end_line = i;
+        ProfileSection s;
+        s.name = CutAtNul(TrimProfileSpace(text.substr(1, close - 1)));
+        s.folded = FoldCase(s.name);
+        s.header_line = i;
+        p.sections_.push_back(std::move(s));
+        prev_key = nullptr;
+        continue;
+      }
+    }
+    ProfileKey key;
+    key.line = i;
+    const size_t eq = text.find('=');
+    std::string_view name = text;
+    if (eq != std::string_view::npos) {
+      name = TrimEnd(text.substr(0, eq));
+      key.value = CutAtNul(TrimStart(text.substr(eq + 1)));
+      key.has_value = true;
+    }
+    // A nameless entry directly after another nameless one is dropped, as
+    // the Windows loader does (it matters only to key listings).
+    const bool keep = !name.empty() || !prev_key || !prev_key->name.empty();
+    if (!keep) continue;
+    key.name = CutAtNul(name);
+    key.folded = FoldCase(key.name);
+    auto& keys = p.sections_.back().keys;
+    keys.push_back(std::move(key));
+    prev_key = &keys.back();
+  }
+  p.sections_.back().end_line = p.lines_.size();
+  for (size_t i = 0; i < p.sections_.size(); ++i) {
+    p.first_section_.emplace(p.sections_[i].folded, i);
+  }
+  return p;
+}
+
+const ProfileSection* ProfileText::FindSection(
+    std::string_view folded_name) const {
+  auto it = first_section_.find(std::string(folded_name));
+  return it == first_section_.end() ? nullptr : &sections_[it->second];
+}
+
+const ProfileKey* ProfileText::FindKey(const ProfileSection& section,
+                                       std::string_view folded_name) {
+  for (const ProfileKey& k : section.keys) {
+    if (k.folded == folded_name) return &k;
+  }
+  return nullptr;
+}
+
+std::string ProfileText::DecodeLine(std::string_view raw, size_t line) const {
+  const ProfileLine& l = lines_[line];
+  const std::string_view bytes = raw.substr(l.begin, l.content_end - l.begin);
+  switch (encoding_) {
+    case TextEncoding::kAnsi:
+      return std::string(bytes);
+    case TextEncoding::kUtf8:
+      return DecodeUtf8(bytes);
+    default: {
+      std::string out;
+      out.reserve(bytes.size() / 2);
+      for (size_t i = l.begin; i < l.content_end; i += 2) {
+        out.push_back(UnicodeToAnsi(UnitAt(raw, i, encoding_)));
+      }
+      return out;
+    }
+  }
+}
+
+std::string ProfileText::Encode(std::string_view ansi) const {
+  if (encoding_ == TextEncoding::kAnsi) return std::string(ansi);
+  std::string out;
+  for (char ch : ansi) {
+    const uint32_t cp = AnsiToUnicode(static_cast<unsigned char>(ch));
+    if (encoding_ == TextEncoding::kUtf8) {
+      AppendUtf8(cp, &out);
+    } else if (encoding_ == TextEncoding::kUtf16Le) {
+      out.push_back(static_cast<char>(cp & 0xFF));
+      out.push_back(static_cast<char>(cp >> 8));
+    } else {
+      out.push_back(static_cast<char>(cp >> 8));
+      out.push_back(static_cast<char>(cp & 0xFF));
+    }
+  }
+  return out;
+}
+
+std::string ProfileText::LineEnd(std::string_view raw) const {
+  const size_t unit = UnitSize(encoding_);
+  for (const ProfileLine& l : lines_) {
+    if (l.content_end == l.end) continue;
+    std::string ansi;
+    for (size_t i = l.content_end; i < l.end; i += unit) {
+      ansi.push_back(static_cast<char>(UnitAt(raw, i, encoding_)));
+    }
+    return ansi;
+  }
+  return std::string();
+}
+
+}  // namespace kvbase

@@ -1,0 +1,5 @@
+#include "kvbase/tarn_object.h"
+
+TarnObject::TarnObject() = default;
+
+TarnObject::~TarnObject() = default;

@@ -1,0 +1,62 @@
+// Scratch files for the kvbase tests.
+#ifndef SCHEDEXE_TESTS_KVBASE_PROFILE_TEST_UTIL_H_
+#define SCHEDEXE_TESTS_KVBASE_PROFILE_TEST_UTIL_H_
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include "kvbase/profile.h"
+#include "platform/testing.h"
+
+namespace kvbase_test {
+
+class ScratchDir {
+ public:
+  explicit ScratchDir(const std::string& tag)
+      : dir_(platform::testing::MakeTempDir(tag)) {}
+  ~ScratchDir() { platform::testing::RemoveTree(dir_); }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::string& dir() const { return dir_; }
+  std::string Path(const std::string& name) const {
+    return dir_ + platform::testing::Sep() + name;
+  }
+
+ private:
+  std::string dir_;
+};
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
+}
+
+inline bool Exists(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return in.good();
+}
+
+// A read as the service makes it, with a buffer of `size` bytes.
+inline std::string Get(const std::string& file, const char* section,
+                       const char* key, const char* def = "", int size = 80) {
+  std::string buffer(static_cast<size_t>(size) + 16, '#');
+  TARNG_GetProfileString(section, key, def, buffer.data(), size, file.c_str());
+  // Nothing may be written past the buffer.
+  EXPECT_EQ(buffer.substr(static_cast<size_t>(size)), std::string(16, '#'));
+  return std::string(buffer.c_str());
+}
+
+}  // namespace kvbase_test
+
+#endif  // SCHEDEXE_TESTS_KVBASE_PROFILE_TEST_UTIL_H_

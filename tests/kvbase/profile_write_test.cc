@@ -1,0 +1,173 @@
+// Writes through kvbase change only what they must and keep every other
+// byte of the file.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "kvbase/profile.h"
+#include "platform/file.h"
+#include "tests/kvbase/profile_test_util.h"
+
+namespace kvbase_test {
+namespace {
+
+class ProfileWriteTest : public ::testing::Test {
+ protected:
+  ProfileWriteTest() : scratch_("kvwrite"), file_(scratch_.Path("tarn.dat")) {}
+
+  bool Set(const char* section, const char* key, const char* value) {
+    return TARNG_WriteProfileString(section, key, value, file_.c_str()) != 0;
+  }
+
+  ScratchDir scratch_;
+  std::string file_;
+};
+
+TEST_F(ProfileWriteTest, UpdateKeepsEveryOtherByte) {
+  const std::string before =
+      "; agent data\r\n"
+      "\r\n"
+      "[Scheduler Profile 3]\r\n"
+      "  Hour =  9\r\n"
+      "no equals sign here\r\n"
+      "Hour=duplicate\r\n"
+      "\t\r\n"
+      "[Event Cat2:3]\r\n"
+      "Event Status=False\r\n";
+  WriteBytes(file_, before);
+  ASSERT_TRUE(Set("scheduler profile 3", "HOUR", "10"));
+  std::string expected = before;
+  expected.replace(expected.find("  Hour =  9"), 11, "  Hour =  10");
+  EXPECT_EQ(ReadBytes(file_), expected);
+  EXPECT_EQ(Get(file_, "Scheduler Profile 3", "Hour"), "10");
+
+  // The same value again changes nothing.
+  ASSERT_TRUE(Set("Scheduler Profile 3", "Hour", "10"));
+  EXPECT_EQ(ReadBytes(file_), expected);
+
+  // Leading blanks of a value go, as Windows drops them; empty values stay.
+  ASSERT_TRUE(Set("Event Cat2:3", "Event Status", "  True"));
+  ASSERT_TRUE(Set("Event Cat2:3", "User Changable", ""));
+  EXPECT_EQ(ReadBytes(file_), expected.substr(0, expected.size() - 20) +
+                                  "Event Status=True\r\nUser Changable=\r\n");
+}
+
+TEST_F(ProfileWriteTest, NewKeysAndSectionsGoWhereWindowsPutsThem) {
+  WriteBytes(file_,
+             "[A]\n"
+             "k=1\n"
+             "; trailing comment of A\n"
+             "\n"
+             "[B]\n"
+             "x=1\n"
+             "[a]\n"
+             "k2=second copy\n");
+  ASSERT_TRUE(Set("A", "k2", "new"));  // into the first [A], after its comment
+  ASSERT_TRUE(
+      Set(" C ", " key ", "v"));  // a new section at the end, names trimmed
+  EXPECT_EQ(ReadBytes(file_),
+            "[A]\n"
+            "k=1\n"
+            "; trailing comment of A\n"
+            "k2=new\n"
+            "\n"
+            "[B]\n"
+            "x=1\n"
+            "[a]\n"
+            "k2=second copy\n"
+            "[C]\n"
+            "key=v\n");
+  EXPECT_EQ(Get(file_, "A", "k2"), "new");
+
+  // A file without a line end at its end gets one before the new line.
+  WriteBytes(file_, "[A]\r\nk=1");
+  ASSERT_TRUE(Set("A", "j", "2"));
+  ASSERT_TRUE(Set("Z", "z", "3"));
+  EXPECT_EQ(ReadBytes(file_), "[A]\r\nk=1\r\nj=2\r\n[Z]\r\nz=3\r\n");
+
+  // Keys before any header stay before it.
+  WriteBytes(file_, "top=1\n[S]\n");
+  ASSERT_TRUE(Set("", "top2", "2"));
+  EXPECT_EQ(ReadBytes(file_), "top=1\ntop2=2\n[S]\n");
+}
+
+TEST_F(ProfileWriteTest, NewFileUsesTheNativeLineEnd) {
+  ASSERT_FALSE(Exists(file_));
+  ASSERT_TRUE(Set("Scheduler Profiles", "Number of Profiles", "2"));
+  const std::string nl(platform::NativeLineEnd());
+  EXPECT_EQ(ReadBytes(file_),
+            "[Scheduler Profiles]" + nl + "Number of Profiles=2" + nl);
+  EXPECT_EQ(TARNG_GetProfileInt("Scheduler Profiles", "Number of Profiles", 0,
+                                file_.c_str()),
+            2);
+}
+
+TEST_F(ProfileWriteTest, DeletionsRemoveOnlyTheirLinesAndCreateNothing) {
+  const std::string missing = scratch_.Path("missing.dat");
+  EXPECT_TRUE(TARNG_WriteProfileString("S", nullptr, nullptr, missing.c_str()));
+  EXPECT_TRUE(TARNG_WriteProfileString("S", "K", nullptr, missing.c_str()));
+  EXPECT_FALSE(Exists(missing));
+
+  WriteBytes(file_,
+             "; head\n"
+             "[Keep]\n"
+             "a=1\n"
+             "[Scheduler Profile 2]\n"
+             "State=Delete\n"
+             "; its comment\n"
+             "\n"
+             "[Keep2]\n"
+             "b=2\n"
+             "b=3\n"
+             "[scheduler profile 2]\n"
+             "State=second\n");
+  ASSERT_TRUE(Set("SCHEDULER PROFILE 2", nullptr, nullptr));
+  EXPECT_EQ(ReadBytes(file_),
+            "; head\n[Keep]\na=1\n[Keep2]\nb=2\nb=3\n[scheduler profile "
+            "2]\nState=second\n");
+  // The second copy is now the first.
+  EXPECT_EQ(Get(file_, "Scheduler Profile 2", "State"), "second");
+  ASSERT_TRUE(Set("Keep2", "B", nullptr));
+  EXPECT_EQ(Get(file_, "Keep2", "b"), "3");
+  const std::string now = ReadBytes(file_);
+  ASSERT_TRUE(Set("Nope", nullptr, nullptr));
+  ASSERT_TRUE(Set("Keep", "nope", nullptr));
+  EXPECT_EQ(ReadBytes(file_), now);
+}
+
+TEST_F(ProfileWriteTest, FailuresAreReportedNotHidden) {
+  std::string error;
+  const std::string no_folder =
+      scratch_.Path("nope") + platform::testing::Sep() + "x.dat";
+  EXPECT_FALSE(
+      kvbase::WriteProfileString("S", "K", "v", no_folder.c_str(), &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(TARNG_WriteProfileString("S", "K", "v", no_folder.c_str()), 0);
+  // A folder where the file should be.
+  error.clear();
+  EXPECT_FALSE(kvbase::WriteProfileString("S", "K", "v", scratch_.dir().c_str(),
+                                          &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(TARNG_WriteProfileString(nullptr, "K", "v", file_.c_str()), 0);
+  EXPECT_FALSE(Exists(file_));
+}
+
+TEST_F(ProfileWriteTest, EncodedFilesStayInTheirEncoding) {
+  // UTF-8 with a byte order mark: the value written as ANSI is stored as UTF-8.
+  WriteBytes(file_, "\xEF\xBB\xBF[S]\nName=caf\xC3\xA9\n");
+  EXPECT_EQ(Get(file_, "S", "Name"), "caf\xE9");
+  ASSERT_TRUE(Set("S", "New", "\xE9t\xE9"));
+  EXPECT_EQ(ReadBytes(file_),
+            "\xEF\xBB\xBF[S]\nName=caf\xC3\xA9\nNew=\xC3\xA9t\xC3\xA9\n");
+  // UTF-16 little endian.
+  const std::string u16("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0v\0\r\0\n\0", 22);
+  WriteBytes(file_, u16);
+  EXPECT_EQ(Get(file_, "S", "k"), "v");
+  ASSERT_TRUE(Set("S", "k", "w"));
+  std::string expected = u16;
+  expected[16] = 'w';
+  EXPECT_EQ(ReadBytes(file_), expected);
+}
+
+}  // namespace
+}  // namespace kvbase_test

@@ -1,0 +1,141 @@
+// The file layer under kvbase: stamps, the writers' lock and replacement.
+#include "platform/file.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "platform/testing.h"
+
+namespace platform {
+namespace {
+
+namespace pt = ::platform::testing;
+
+class FileTest : public ::testing::Test {
+ protected:
+  FileTest()
+      : dir_(pt::MakeTempDir("file")), file_(dir_ + pt::Sep() + "data.dat") {}
+  ~FileTest() override { pt::RemoveTree(dir_); }
+
+  void Write(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+  }
+  std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in),
+                       std::istreambuf_iterator<char>());
+  }
+  size_t Entries() {
+    size_t n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+      (void)e;
+      ++n;
+    }
+    return n;
+  }
+
+  std::string dir_;
+  std::string file_;
+};
+
+TEST_F(FileTest, PathsStampsAndReads) {
+  EXPECT_EQ(NativePath("a\\b\\c.dat"),
+            "a" + pt::Sep() + "b" + pt::Sep() + "c.dat");
+  EXPECT_EQ(NativePath(""), "");
+
+  FileStamp stamp;
+  std::string data = "junk";
+  EXPECT_EQ(StatFile(file_, &stamp), FileStatus::kMissing);
+  EXPECT_EQ(ReadFileContents(file_, &data, &stamp), FileStatus::kMissing);
+  EXPECT_EQ(data, "");
+  EXPECT_EQ(StatFile(dir_ + pt::Sep() + "no" + pt::Sep() + "x", &stamp),
+            FileStatus::kMissing);
+  EXPECT_EQ(StatFile(dir_, &stamp), FileStatus::kError);
+  EXPECT_EQ(ReadFileContents(dir_, &data, &stamp), FileStatus::kError);
+  EXPECT_TRUE(ParentFolderExists(file_));
+  EXPECT_FALSE(ParentFolderExists(dir_ + pt::Sep() + "no" + pt::Sep() + "x"));
+
+  Write(file_, std::string("a\0b", 3));
+  FileStamp before, read_stamp;
+  ASSERT_EQ(StatFile(file_, &before), FileStatus::kOk);
+  ASSERT_EQ(ReadFileContents(file_, &data, &read_stamp), FileStatus::kOk);
+  EXPECT_EQ(data, std::string("a\0b", 3));
+  EXPECT_EQ(before, read_stamp);
+  EXPECT_EQ(before.size, 3u);
+
+  // A replacement of the same size is still a new stamp.
+  std::string error;
+  ASSERT_TRUE(ReplaceFileContents(file_, "xyz", &error)) << error;
+  FileStamp after;
+  ASSERT_EQ(StatFile(file_, &after), FileStatus::kOk);
+  EXPECT_NE(before, after);
+  EXPECT_EQ(Read(file_), "xyz");
+}
+
+TEST_F(FileTest, ReplaceLeavesNothingBehind) {
+  std::string error;
+  ASSERT_TRUE(ReplaceFileContents(file_, "one", &error))
+      << error;  // creates it
+  ASSERT_TRUE(ReplaceFileContents(file_, "two", &error)) << error;
+  EXPECT_EQ(Read(file_), "two");
+  EXPECT_EQ(Entries(), 1u);
+  // A folder in the way fails, with a reason, and leaves no temporary file.
+  const std::string sub = dir_ + pt::Sep() + "sub";
+  std::filesystem::create_directory(sub);
+  EXPECT_FALSE(ReplaceFileContents(sub, "x", &error));
+  EXPECT_FALSE(error.empty());
+  error.clear();
+  EXPECT_FALSE(ReplaceFileContents(dir_ + pt::Sep() + "no" + pt::Sep() + "x",
+                                   "x", &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(Entries(), 2u);
+
+  // What a dead writer left is cleared; other files are not touched.
+  Write(dir_ + pt::Sep() + ".data.dat.123.4.kvtmp", "stale");
+  Write(dir_ + pt::Sep() + ".other.dat.1.1.kvtmp", "not ours");
+  Write(dir_ + pt::Sep() + "data.dat.bak", "keep");
+  RemoveStaleTemporaries(file_);
+  EXPECT_FALSE(
+      std::filesystem::exists(dir_ + pt::Sep() + ".data.dat.123.4.kvtmp"));
+  EXPECT_TRUE(
+      std::filesystem::exists(dir_ + pt::Sep() + ".other.dat.1.1.kvtmp"));
+  EXPECT_TRUE(std::filesystem::exists(dir_ + pt::Sep() + "data.dat.bak"));
+  EXPECT_EQ(Read(file_), "two");
+}
+
+TEST_F(FileTest, WriteLockIsExclusive) {
+  std::string error;
+  auto held = FileWriteLock::Acquire(file_, &error);
+  ASSERT_NE(held, nullptr) << error;
+  EXPECT_FALSE(std::filesystem::exists(file_))
+      << "locking must not create the file";
+
+  std::atomic<bool> second_got_it{false};
+  std::thread other([&] {
+    std::string e;
+    auto lock = FileWriteLock::Acquire(file_, &e);
+    second_got_it = lock != nullptr;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(second_got_it)
+      << "a second writer got in while the lock was held";
+  held.reset();
+  other.join();
+  EXPECT_TRUE(second_got_it);
+
+  EXPECT_EQ(
+      FileWriteLock::Acquire(dir_ + pt::Sep() + "no" + pt::Sep() + "x", &error),
+      nullptr);
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(Entries(), 0u) << "the lock leaves nothing in the folder";
+}
+
+}  // namespace
+}  // namespace platform

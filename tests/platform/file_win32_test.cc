@@ -1,0 +1,51 @@
+// Windows-only corners of the file layer.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "platform/file.h"
+#include "platform/testing.h"
+
+namespace platform {
+namespace {
+
+namespace pt = ::platform::testing;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
+}
+
+TEST(FileWin32Test, FileHeldOpenWithoutDeleteSharingIsRewrittenInPlace) {
+  const std::string dir = pt::MakeTempDir("filewin");
+  const std::string file = dir + "\\held.dat";
+  std::string error;
+  ASSERT_TRUE(ReplaceFileContents(file, "old contents", &error)) << error;
+  // Another program keeps the file open and does not allow it to be
+  // renamed over: the rename fails, the contents must change all the same.
+  HANDLE h = CreateFileA(file.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(ReplaceFileContents(file, "new", &error)) << error;
+  CloseHandle(h);
+  EXPECT_EQ(ReadAll(file), "new");
+  // Nothing was left beside it.
+  WIN32_FIND_DATAA found;
+  HANDLE f = FindFirstFileA((dir + "\\*").c_str(), &found);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE);
+  int files = 0;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++files;
+  } while (FindNextFileA(f, &found));
+  FindClose(f);
+  EXPECT_EQ(files, 1);
+  pt::RemoveTree(dir);
+}
+
+}  // namespace
+}  // namespace platform
