@@ -11,10 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "config/data_file_path.h"
+#include "config/schedule_config.h"
 #include "kvbase/profile.h"
 #include "kvbase/profile_text.h"
 #include "platform/file.h"
 #include "platform/testing.h"
+#include "support/fake_env.h"
 
 namespace {
 
@@ -144,6 +147,20 @@ void BM_SnapshotJustWritten(benchmark::State& state) {
 }
 BENCHMARK(BM_SnapshotJustWritten)->Unit(benchmark::kMillisecond);
 
+// The whole ScheduleConfig of the service: registry, categories, list and
+// twelve profiles turned into schedule events.
+void BM_ScheduleConfig(benchmark::State& state) {
+  kvbase::SetCacheEnabledForTesting(true);
+  testsupport::FakeEnv env;
+  env.SetValue(config::kDataDirectoryKey, config::kDataDirectoryValue, Data().dir);
+  { config::ScheduleConfig first(nullptr); }
+  for (auto _ : state) {
+    config::ScheduleConfig snapshot(nullptr);
+    benchmark::DoNotOptimize(snapshot.GetEvents().size());
+  }
+}
+BENCHMARK(BM_ScheduleConfig)->Unit(benchmark::kMicrosecond);
+
 // Keeps each benchmark's time per iteration for the ratios at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
@@ -181,6 +198,11 @@ int main(int argc, char** argv) {
         "3)\n",
         cached / parse);
     std::printf("snapshot uncached / cached: %.1f\n", uncached / cached);
+    const double whole = reporter.Ns("BM_ScheduleConfig");
+    if (whole > 0) {
+      std::printf("ScheduleConfig with twelve profiles / one full parse: %.3f (target < 3)\n",
+                  whole / parse);
+    }
     const double fresh = reporter.Ns("BM_SnapshotJustWritten");
     if (fresh > 0) {
       std::printf("snapshot within 2 s of a write / one full parse: %.2f\n",
