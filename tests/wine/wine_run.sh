@@ -13,8 +13,10 @@ wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 case "${1:-}" in
   --start)
     mkdir -p "$WINEPREFIX"
-    "$wine" wineboot -i >/dev/null 2>&1
+    # Persistent first: services started during wineboot must not see their
+    # wineserver go away under them.
     "$wineserver" -p
+    "$wine" wineboot -i >/dev/null 2>&1
     exit 0 ;;
   --stop)
     "$wineserver" -k 2>/dev/null

@@ -1,0 +1,20 @@
+// systemd's notification protocol, as the service's status reports use it.
+#ifndef SCHEDEXE_PLATFORM_POSIX_NOTIFY_SOCKET_H_
+#define SCHEDEXE_PLATFORM_POSIX_NOTIFY_SOCKET_H_
+
+#include <string>
+
+#include "platform/service_host.h"
+
+namespace platform::posix {
+
+// The datagram that reports `status`: one NAME=value per line.
+std::string StatusNotification(const ServiceStatus& status);
+
+// Sends `message` as one datagram to the socket `path` (a leading '@' names
+// a socket in the abstract namespace). False when it was not delivered.
+bool SendNotification(const std::string& path, const std::string& message);
+
+}  // namespace platform::posix
+
+#endif  // SCHEDEXE_PLATFORM_POSIX_NOTIFY_SOCKET_H_

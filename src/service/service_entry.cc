@@ -1,0 +1,71 @@
+// The process entry of schedExe: foreground mode with "/d", otherwise the
+// service control dispatcher.
+#include <cstdint>
+
+#include "kvbase/tarn_object.h"
+#include "platform/program_entry.h"
+#include "platform/service_host.h"
+#include "platform/thread.h"
+#include "service/command_line.h"
+#include "service/service_control.h"
+#include "worker/scheduler_worker.h"
+
+namespace service {
+namespace {
+
+// The base library's object lives for the whole process; nothing uses it.
+TarnObject tarn_object;
+
+constexpr char kDispatcherFailure[] = "In StartServiceCtrlDispatcher";
+
+// The service control manager and the real worker thread.
+class PlatformServiceEnvironment final : public ServiceEnvironment {
+ public:
+  platform::ServiceStatusHandle RegisterHandler(
+      const char* name, platform::ServiceControlHandler handler) override {
+    return platform::RegisterServiceControlHandler(name, handler);
+  }
+  bool SetStatus(platform::ServiceStatusHandle handle,
+                 const platform::ServiceStatus& status) override {
+    return platform::ReportServiceStatus(handle, status);
+  }
+  uint32_t LastError() override { return platform::LastError(); }
+  bool StartWorker() override {
+    return platform::StartDetachedThread(worker::SchedulerWorker);
+  }
+  // The worker is held at a safe point rather than suspended from outside,
+  // which could stop it inside a lock that the firing threads need.
+  void PauseWorker() override { worker::WorkerPauseGate().Pause(); }
+  void ResumeWorker() override { worker::WorkerPauseGate().Resume(); }
+};
+
+// A diagnostic hook; there is no log.
+void TraceMessage(const char*, uint32_t) {}
+
+uintptr_t RunHiddenWindow(void* instance) {
+  return platform::RunHiddenWindow(instance, kServiceName);
+}
+
+int ProcessEntry(void* instance, void*, char*, int) {
+  platform::PrepareProcessSignals(worker::kReloadEventName);
+  static PlatformServiceEnvironment environment;
+  SetServiceEnvironment(&environment);
+
+  int count = 0;
+  char* tokens[kMaxTokens];
+  ParseCommandLine(&count, tokens);
+  if (IsForegroundRequest(count, tokens)) {
+    // A worker that fails to start leaves the window running all the same.
+    StartWorkerThread();
+    RunHiddenWindow(instance);
+  }
+  if (!platform::RunServiceDispatcher(kServiceName, ServiceMain)) {
+    TraceMessage(kDispatcherFailure, platform::LastError());
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace service
+
+SCHEDEXE_PROGRAM_ENTRY(service::ProcessEntry)

@@ -1,0 +1,36 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/testing.h"
+#include "service/command_line.h"
+
+namespace service {
+namespace {
+
+// On Linux the process's own command line is the text its starter passed in
+// SCHEDEXE_CMDLINE, as a Windows program reads GetCommandLineA.
+TEST(ServiceCommandLinePosixTest, SplitsAPrivateCopyOfTheProcessCommandLine) {
+  ASSERT_TRUE(platform::testing::SetEnv("SCHEDEXE_CMDLINE",
+                                        "\"/opt/my agent/schedExe\" /D"));
+  int count = 0;
+  char* table[kMaxTokens] = {};
+  ParseCommandLine(&count, table);
+  ASSERT_EQ(count, 2);
+  EXPECT_STREQ(table[0], "/opt/my agent/schedExe");
+  EXPECT_TRUE(IsForegroundRequest(count, table));
+
+  // The tokens stay valid after the environment and a later split change.
+  ASSERT_TRUE(platform::testing::SetEnv("SCHEDEXE_CMDLINE", "other"));
+  int other_count = 0;
+  char* other_table[kMaxTokens] = {};
+  ParseCommandLine(&other_count, other_table);
+  platform::testing::UnsetEnv("SCHEDEXE_CMDLINE");
+  EXPECT_EQ(other_count, 1);
+  EXPECT_STREQ(other_table[0], "other");
+  EXPECT_STREQ(table[0], "/opt/my agent/schedExe");
+  EXPECT_STREQ(table[1], "/D");
+}
+
+}  // namespace
+}  // namespace service

@@ -1,0 +1,297 @@
+// The program's sources are not a library of their own; the test compiles
+// the one it checks.
+#include "service/service_control.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace service {
+namespace {
+
+using platform::ServiceStatus;
+
+constexpr uint32_t kAllControls = 7;
+
+// Records every status report; can fail one report or a start step.
+class FakeServiceEnvironment final : public ServiceEnvironment {
+ public:
+  platform::ServiceStatusHandle RegisterHandler(
+      const char* name, platform::ServiceControlHandler handler) override {
+    std::lock_guard<std::mutex> g(mutex_);
+    registered_name_ = name;
+    handler_ = handler;
+    return register_fails ? nullptr : &handle_;
+  }
+  bool SetStatus(platform::ServiceStatusHandle handle,
+                 const ServiceStatus& status) override {
+    std::lock_guard<std::mutex> g(mutex_);
+    if (handle != &handle_) wrong_handle_ = true;
+    const bool ok = static_cast<int>(reports_.size()) != failing_report;
+    reports_.push_back(status);
+    changed_.notify_all();
+    return ok;
+  }
+  uint32_t LastError() override { return last_error; }
+  bool StartWorker() override {
+    ++worker_starts;
+    return !worker_start_fails;
+  }
+  void PauseWorker() override { ++pauses; }
+  void ResumeWorker() override { ++resumes; }
+
+  // Waits (real time, bounded) until `n` reports have been made.
+  bool AwaitReports(size_t n) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10),
+                             [&] { return reports_.size() >= n; });
+  }
+  std::vector<ServiceStatus> Reports() {
+    std::lock_guard<std::mutex> g(mutex_);
+    return reports_;
+  }
+  size_t ReportCount() { return Reports().size(); }
+  platform::ServiceControlHandler handler() {
+    std::lock_guard<std::mutex> g(mutex_);
+    return handler_;
+  }
+  std::string registered_name() {
+    std::lock_guard<std::mutex> g(mutex_);
+    return registered_name_;
+  }
+  bool wrong_handle() {
+    std::lock_guard<std::mutex> g(mutex_);
+    return wrong_handle_;
+  }
+
+  bool register_fails = false;
+  bool worker_start_fails = false;
+  int failing_report = -1;  // index of the report that fails
+  uint32_t last_error = 1053;
+  std::atomic<int> worker_starts{0};
+  std::atomic<int> pauses{0};
+  std::atomic<int> resumes{0};
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<ServiceStatus> reports_;
+  std::string registered_name_;
+  platform::ServiceControlHandler handler_ = nullptr;
+  bool wrong_handle_ = false;
+  int handle_ = 0;
+};
+
+// One expected report: state, checkpoint, wait hint, controls, Win32 code.
+struct Expected {
+  uint32_t state, check_point, wait_hint, controls, win32_exit_code;
+};
+
+void ExpectReports(const std::vector<ServiceStatus>& got,
+                   const std::vector<Expected>& want) {
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t i = 0; i < want.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(got[i].service_type, 16u);
+    EXPECT_EQ(got[i].current_state, want[i].state);
+    EXPECT_EQ(got[i].check_point, want[i].check_point);
+    EXPECT_EQ(got[i].wait_hint, want[i].wait_hint);
+    EXPECT_EQ(got[i].controls_accepted, want[i].controls);
+    EXPECT_EQ(got[i].win32_exit_code, want[i].win32_exit_code);
+    EXPECT_EQ(got[i].service_specific_exit_code, 0u);
+  }
+}
+
+const Expected kStart1{2, 1, 5000, 0, 0};
+const Expected kStart2{2, 2, 1000, 0, 0};
+const Expected kRunning{4, 0, 0, kAllControls, 0};
+const Expected kPausePending{6, 1, 1000, kAllControls, 0};
+const Expected kPaused{7, 0, 0, kAllControls, 0};
+const Expected kContinuePending{5, 1, 1000, kAllControls, 0};
+const Expected kStopPending{3, 1, 5000, kAllControls, 0};
+const Expected kStopped{1, 0, 0, kAllControls, 0};
+
+class ServiceControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetServiceStateForTesting();
+    SetServiceEnvironment(&env_);
+  }
+  void TearDown() override {
+    if (service_main_.joinable()) {
+      // Whatever happened, do not leave ServiceMain waiting.
+      StopService();
+      service_main_.join();
+    }
+    SetServiceEnvironment(nullptr);
+  }
+
+  void StartServiceMain() {
+    service_main_ = std::thread([this] {
+      char name[] = "schedExe";
+      char* argv[] = {name, nullptr};
+      ServiceMain(1, argv);
+      finished_ = true;
+    });
+  }
+  // Runs ServiceMain until it is running.
+  void StartRunning() {
+    StartServiceMain();
+    ASSERT_TRUE(env_.AwaitReports(3));
+    ASSERT_NE(env_.handler(), nullptr);
+  }
+  // ServiceMain returned within a bounded time.
+  void JoinServiceMain() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!finished_.load() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(finished_.load()) << "ServiceMain did not return";
+    if (!finished_.load()) StopService();
+    service_main_.join();
+  }
+  void Control(uint32_t code) { env_.handler()(code); }
+
+  FakeServiceEnvironment env_;
+  std::thread service_main_;
+  std::atomic<bool> finished_{false};
+};
+
+TEST_F(ServiceControlTest, ControlsFollowTheStateTable) {
+  StartRunning();
+  EXPECT_EQ(env_.registered_name(), "schedExe");
+  EXPECT_EQ(env_.worker_starts.load(), 1);
+  EXPECT_TRUE(WorkerRunning());
+
+  // Nothing to continue; interrogate, shutdown and unknown codes report
+  // nothing.
+  Control(platform::kControlContinue);
+  Control(platform::kControlInterrogate);
+  Control(platform::kControlShutdown);
+  Control(99);
+  EXPECT_EQ(env_.ReportCount(), 3u);
+  EXPECT_EQ(env_.resumes.load(), 0);
+
+  Control(platform::kControlPause);
+  EXPECT_TRUE(WorkerPaused());
+  Control(platform::kControlPause);  // already paused
+  Control(platform::kControlInterrogate);
+  EXPECT_EQ(env_.pauses.load(), 1);
+
+  Control(platform::kControlContinue);
+  EXPECT_FALSE(WorkerPaused());
+  EXPECT_EQ(env_.resumes.load(), 1);
+
+  Control(platform::kControlPause);
+  EXPECT_EQ(env_.pauses.load(), 2);
+  // Stop while paused: the worker stays held.
+  Control(platform::kControlStop);
+  ASSERT_TRUE(env_.AwaitReports(11));
+  JoinServiceMain();
+  EXPECT_EQ(env_.resumes.load(), 1);
+  EXPECT_FALSE(WorkerRunning());
+
+  // After a stop, pause and continue are ignored.
+  Control(platform::kControlPause);
+  Control(platform::kControlContinue);
+
+  ExpectReports(env_.Reports(),
+                {kStart1, kStart2, kRunning, kPausePending, kPaused,
+                 kContinuePending, kRunning, kPausePending, kPaused,
+                 kStopPending, kStopped});
+  EXPECT_FALSE(env_.wrong_handle());
+  EXPECT_EQ(env_.worker_starts.load(), 1);
+}
+
+TEST_F(ServiceControlTest, ReportFillsTheStatusRecord) {
+  ASSERT_EQ(ReportStatus(4, 5, 3, 0, 0), 1);
+  ASSERT_EQ(ReportStatus(1, 5, 0, 0, 0), 1);
+  ASSERT_EQ(ReportStatus(2, 0, 0, 7, 250), 1);
+  ASSERT_EQ(ReportStatus(7, 0, 0, 0, 0), 1);
+  const std::vector<ServiceStatus> r = env_.Reports();
+  ASSERT_EQ(r.size(), 4u);
+  // A service-specific code turns the Win32 code into 1066.
+  EXPECT_EQ(r[0].win32_exit_code, 1066u);
+  EXPECT_EQ(r[0].service_specific_exit_code, 3u);
+  EXPECT_EQ(r[1].win32_exit_code, 5u);
+  EXPECT_EQ(r[1].service_specific_exit_code, 0u);
+  EXPECT_EQ(r[1].controls_accepted, kAllControls);
+  EXPECT_EQ(r[2].controls_accepted, 0u);
+  EXPECT_EQ(r[2].check_point, 7u);
+  EXPECT_EQ(r[2].wait_hint, 250u);
+  EXPECT_EQ(r[3].controls_accepted, kAllControls);
+  EXPECT_EQ(r[3].current_state, 7u);
+
+  // A report that cannot be delivered stops the service.
+  StartWorkerThread();
+  env_.failing_report = 4;
+  EXPECT_EQ(ReportStatus(4, 0, 0, 0, 0), 0);
+  EXPECT_FALSE(WorkerRunning());
+  // Stopped while not paused: a pause has nothing to hold any more.
+  ServiceCtrlHandler(platform::kControlPause);
+  EXPECT_EQ(env_.ReportCount(), 5u);
+  EXPECT_EQ(env_.pauses.load(), 0);
+}
+
+TEST_F(ServiceControlTest, AFailedStartStepReportsStoppedWithItsError) {
+  struct Case {
+    const char* name;
+    bool register_fails;
+    int failing_report;
+    bool worker_start_fails;
+    std::vector<Expected> reports;
+    int worker_starts;
+  };
+  const Expected stopped_with_error{1, 0, 0, kAllControls, 1053};
+  const std::vector<Case> cases = {
+      // No handle: nothing can be reported.
+      {"register", true, -1, false, {}, 0},
+      {"first report", false, 0, false, {kStart1, stopped_with_error}, 0},
+      {"second report", false, 1, false, {kStart1, kStart2, stopped_with_error}, 0},
+      {"worker", false, -1, true, {kStart1, kStart2, stopped_with_error}, 1},
+      {"running report", false, 2, false,
+       {kStart1, kStart2, kRunning, stopped_with_error}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeServiceEnvironment env;
+    env.register_fails = c.register_fails;
+    env.failing_report = c.failing_report;
+    env.worker_start_fails = c.worker_start_fails;
+    ResetServiceStateForTesting();
+    SetServiceEnvironment(&env);
+    char name[] = "schedExe";
+    char* argv[] = {name, nullptr};
+    // Returns by itself: no control is needed.
+    ServiceMain(1, argv);
+    ExpectReports(env.Reports(), c.reports);
+    EXPECT_EQ(env.worker_starts.load(), c.worker_starts);
+    EXPECT_FALSE(WorkerRunning());
+  }
+  SetServiceEnvironment(&env_);
+}
+
+TEST_F(ServiceControlTest, AFailedReportWhileRunningStopsTheService) {
+  env_.failing_report = 4;  // the paused report
+  StartRunning();
+  Control(platform::kControlPause);
+  ASSERT_TRUE(env_.AwaitReports(6));
+  JoinServiceMain();
+  // ServiceMain was waiting: it cleans up with exit code 0.
+  ExpectReports(env_.Reports(),
+                {kStart1, kStart2, kRunning, kPausePending, kPaused, kStopped});
+  EXPECT_EQ(env_.pauses.load(), 1);
+  EXPECT_FALSE(WorkerRunning());
+
+  // A stop that comes after the event was closed is harmless.
+  Control(platform::kControlStop);
+  ExpectReports(env_.Reports(), {kStart1, kStart2, kRunning, kPausePending,
+                                 kPaused, kStopped, kStopPending});
+}
+
+}  // namespace
+}  // namespace service
