@@ -49,6 +49,16 @@ def fired(slot):
             keyed("General", 2, '"True"', 3), SYNCH]
 
 
+RELOAD_EVENT = "/dev/shm/schedexe.TARNSCHED"
+
+
+def remove_reload_event():
+    try:
+        os.unlink(RELOAD_EVENT)
+    except FileNotFoundError:
+        pass
+
+
 class Agent:
     """Folders of one run: <root>/agent (TTX Path), <root>/data (DatsPath)."""
 
@@ -71,8 +81,10 @@ class Agent:
                     f'"TTX Path"="{self.agent_dir}"\r\n\r\n'
                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Teltrix\\ZIZ2UDE]\r\n"
                     f'"DatsPath"="{self.data_dir}"\r\n')
-        self.event_name = "TARNSCHED"
         self.processes = []
+        # A reload signal left in the shared event by an earlier run would
+        # reach this run's service as soon as it opens the event.
+        remove_reload_event()
 
     @property
     def client_prefix(self):
@@ -137,6 +149,7 @@ class Agent:
             if p.stdout:
                 p.stdout.close()
         shutil.rmtree(self.root, ignore_errors=True)
+        remove_reload_event()
 
 
 class NotifyListener:
