@@ -35,10 +35,11 @@ SchedulerHost::SchedulerHost(EventQueue* q)
 SchedulerHost::~SchedulerHost() {
   Scheduler& s = *scheduler_;
   s.stopping = true;
-  if (auto timer = s.CurrentTimer()) timer->Cancel();
   // Signals until everyone has left: a Wake in progress and the dispatcher
-  // may both be waiting for the one auto-reset signal.
+  // may both be waiting for the one auto-reset signal, and a dispatcher that
+  // was arming when the stop came may just have started one more timer.
   while (s.threads().Live() > 0) {
+    if (auto timer = s.CurrentTimer()) timer->Cancel();
     s.wakeEvent.Set();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
@@ -130,6 +131,7 @@ void DispatcherThread(Scheduler* scheduler) {
 
 void SchedulerHost::ArmTimer() {
   Scheduler& s = *scheduler_;
+  if (s.stopping) return;
   EventRef head;
   {
     std::lock_guard<std::mutex> g(mutex_);

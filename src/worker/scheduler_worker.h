@@ -4,6 +4,12 @@
 #ifndef SCHEDEXE_WORKER_SCHEDULER_WORKER_H_
 #define SCHEDEXE_WORKER_SCHEDULER_WORKER_H_
 
+#include <memory>
+#include <string>
+
+#include "engine/event_queue.h"
+#include "engine/scheduler_host.h"
+#include "platform/named_event.h"
 #include "platform/thread.h"
 
 namespace worker {
@@ -19,6 +25,34 @@ platform::PauseGate& WorkerPauseGate();
 
 // The worker thread's procedure. Never returns.
 void SchedulerWorker();
+
+// The steps of SchedulerWorker, which runs them in this order on one thread.
+
+// What the worker keeps for the process lifetime. The queue and the host are
+// never deleted by the worker (tests take them down themselves).
+struct Worker {
+  engine::EventQueue* queue = nullptr;
+  engine::SchedulerHost* host = nullptr;
+  std::string dataFile;
+  std::unique_ptr<platform::NamedEvent> reloadEvent;
+};
+
+// Installs WorkerPauseGate() for the calling thread, loads the DMI libraries
+// (outcome ignored), and creates the live queue and the host, whose dispatcher
+// is running when this returns.
+void StartEngine(Worker* worker);
+
+// Reads the data-file path, runs the initial pass on a fresh snapshot,
+// creates the reload event `eventName` (retrying until it can) and starts
+// the backup/restore/mirror commands.
+void StartServing(Worker* worker, const char* eventName);
+
+// Starts ".\kvcmd /e24", detached and not waited for, once for every
+// backup/restore/mirror profile of the data file whose package is 4.
+void StartBackupCommands(const std::string& dataFile);
+
+// Waits for one reload signal and runs the reload pass on a fresh snapshot.
+void ServeOneReload(Worker* worker);
 
 }  // namespace worker
 

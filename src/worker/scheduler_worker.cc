@@ -1,0 +1,176 @@
+#include "worker/scheduler_worker.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "config/data_file_path.h"
+#include "config/profile_access.h"
+#include "config/schedule_config.h"
+#include "dmi/dmi_library.h"
+#include "kvbase/profile.h"
+#include "platform/clock.h"
+#include "platform/env.h"
+
+namespace worker {
+
+namespace {
+
+constexpr char kBackupSection[] = "Backup/Restore/Mirror Profiles";
+constexpr char kBackupCountKey[] = "Number of Profiles";
+constexpr char kBackupKeyPrefix[] = "Profile";
+constexpr char kBackupProfileSectionPrefix[] = "Backup/Restore/Mirror Profile ";
+constexpr char kPackageKey[] = "Package";
+constexpr int kCommandPackage = 4;
+// The command names no profile: every qualifying profile starts it once more.
+constexpr char kBackupCommand[] = ".\\kvcmd /e24";
+constexpr int kNameBufferSize = 256;
+constexpr size_t kSectionBufferSize = 256;
+
+// A count far beyond the keys that exist makes the literal scan repeat the
+// one profile that a missing key names (the empty name) once per missing
+// key: billions of identical starts of a detached program, which no machine
+// finishes. Up to this many repeats the scan is the literal one; beyond it
+// the repeats stop.
+constexpr int64_t kMostRepeatedStarts = 4096;
+
+constexpr uint32_t kFirstRetryPauseMs = 50;
+constexpr uint32_t kLongestRetryPauseMs = 5000;
+
+// Whether the backup/restore/mirror profile `name` asks for the command. A
+// name too long for the section buffer is refused rather than cut into the
+// name of some other section.
+bool WantsCommand(const std::string& dataFile, const std::string& name) {
+  const std::string section = kBackupProfileSectionPrefix + name;
+  if (section.size() >= kSectionBufferSize) return false;
+  return config::ReadProfileInt(dataFile, section, kPackageKey) == kCommandPackage;
+}
+
+void StartBackupCommand() {
+  // A paused worker stops between starts.
+  platform::PausePoint();
+  platform::SystemEnv().StartProcess(kBackupCommand, platform::kDetachedProcess,
+                                     /*wait=*/false);
+}
+
+// The numbers n in 1..count for which the list section has a key that
+// "Profile%d" would read; every other n reads a missing key.
+std::set<int> ListedProfileNumbers(const std::string& dataFile, int count) {
+  std::vector<char> list(4096);
+  while (true) {
+    const size_t n = static_cast<size_t>(
+        TARNG_GetProfileString(kBackupSection, nullptr, "", list.data(),
+                               static_cast<int>(list.size()), dataFile.c_str()));
+    // A listing that filled the buffer may have been cut.
+    if (n + 2 < list.size() || list.size() >= (size_t{1} << 26)) break;
+    list.assign(list.size() * 2, '\0');
+  }
+  std::set<int> numbers;
+  const size_t prefix = sizeof(kBackupKeyPrefix) - 1;
+  for (const char* key = list.data(); *key; key += std::strlen(key) + 1) {
+    const std::string name(key);
+    // Key names compare without regard to case; "%d" never writes a sign or
+    // a leading zero, so only such digits can match.
+    if (name.size() <= prefix ||
+        !config::EqualsIgnoreCase(name.substr(0, prefix), kBackupKeyPrefix) ||
+        name[prefix] == '0' || name.size() - prefix > 10) {
+      continue;
+    }
+    int64_t value = 0;
+    bool digits = true;
+    for (size_t i = prefix; i < name.size() && digits; ++i) {
+      digits = std::isdigit(static_cast<unsigned char>(name[i])) != 0;
+      value = value * 10 + (name[i] - '0');
+    }
+    if (digits && value <= count) numbers.insert(static_cast<int>(value));
+  }
+  return numbers;
+}
+
+std::unique_ptr<platform::NamedEvent> CreateReloadEvent(const char* name) {
+  // Without the event no reload can ever be served; the pause between tries
+  // grows, so a lasting failure costs nothing.
+  uint32_t pause = kFirstRetryPauseMs;
+  while (true) {
+    if (auto event = platform::NamedEvent::Create(name)) return event;
+    platform::PausePoint();
+    platform::SystemClock().Sleep(pause);
+    pause = std::min(pause * 2, kLongestRetryPauseMs);
+  }
+}
+
+}  // namespace
+
+platform::PauseGate& WorkerPauseGate() {
+  static platform::PauseGate* gate = new platform::PauseGate;
+  return *gate;
+}
+
+void StartEngine(Worker* worker) {
+  platform::SetThreadPauseGate(&WorkerPauseGate());
+  // The scheduler's own DMI updates do not need these libraries: whatever
+  // the outcome, start-up goes on.
+  dmi::ResolveDmiEntryPoints(dmi::LoadDmiLibrary(dmi::kInvokeLibraryName));
+  platform::PausePoint();
+  worker->queue = new engine::EventQueue;
+  worker->host = new engine::SchedulerHost(worker->queue);
+}
+
+void StartServing(Worker* worker, const char* eventName) {
+  platform::PausePoint();
+  worker->dataFile = config::ReadDataFilePath();
+  {
+    config::ScheduleConfig snapshot(worker->host);
+    snapshot.InitialPass();
+  }
+  platform::PausePoint();
+  // Made only now, so the first request it can carry is served after the
+  // initial pass; one made earlier by another program keeps its signal.
+  worker->reloadEvent = CreateReloadEvent(eventName);
+  platform::PausePoint();
+  StartBackupCommands(worker->dataFile);
+}
+
+void StartBackupCommands(const std::string& dataFile) {
+  const int count = config::ReadProfileInt(dataFile, kBackupSection, kBackupCountKey);
+  if (count <= 0) return;
+  // Each number whose key exists names its own profile.
+  const std::set<int> listed = ListedProfileNumbers(dataFile, count);
+  for (int i : listed) {
+    const std::string name = config::ReadProfileText(
+        dataFile, kBackupSection, kBackupKeyPrefix + std::to_string(i),
+        kNameBufferSize);
+    if (WantsCommand(dataFile, name)) StartBackupCommand();
+  }
+  // Every other number reads the empty name, so names the same profile: it
+  // is looked at once and its command started once per such number. Reads
+  // change nothing and every start is the same command, so this order starts
+  // exactly what the key-by-key scan would.
+  const int64_t missing = int64_t{count} - static_cast<int64_t>(listed.size());
+  if (missing > 0 && WantsCommand(dataFile, "")) {
+    for (int64_t i = 0; i < std::min(missing, kMostRepeatedStarts); ++i) {
+      StartBackupCommand();
+    }
+  }
+}
+
+void ServeOneReload(Worker* worker) {
+  platform::PausePoint();
+  // Auto-reset: any number of signals given meanwhile is one more reload.
+  worker->reloadEvent->Wait(platform::kInfinite);
+  platform::PausePoint();
+  config::ScheduleConfig snapshot(worker->host);
+  snapshot.ReloadPass();
+}
+
+void SchedulerWorker() {
+  Worker worker;
+  StartEngine(&worker);
+  StartServing(&worker, kReloadEventName);
+  while (true) ServeOneReload(&worker);
+}
+
+}  // namespace worker

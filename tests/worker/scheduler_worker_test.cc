@@ -1,0 +1,300 @@
+// The worker's start-up and reload steps against a real engine in virtual
+// time, a recorded Env and a named event of each test's own.
+#include "worker/scheduler_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/data_file_path.h"
+#include "dmi/dmi_commands.h"
+#include "dmi/dmi_library.h"
+#include "dmi/registry_path.h"
+#include "platform/clock.h"
+#include "platform/testing.h"
+#include "support/data_dir.h"
+#include "support/fake_env.h"
+#include "support/virtual_time.h"
+
+namespace worker {
+namespace {
+
+// 2027-04-14 10:20:00 UTC.
+constexpr platform::TimeValue kStart = 1807698000;
+constexpr char kKvcmd[] = ".\\kvcmd /e24";
+
+// Set on the thread that plays the worker in a test of its own.
+thread_local bool on_worker_thread = false;
+
+// Slot 1 Active daily at 10:30, slot 2 Add at 12:00, slot 3 Add at 13:00.
+std::string Profiles(const std::string& changed = "True") {
+  return "[TARN Event Categories]\nNumber of Categories=2\nEventCat2=User Alarms\n"
+         "[EventCat2 List]\nNumber of Cat2 Events=3\nChanged=" +
+         changed +
+         "\nCat2:1=P1\nCat2:2=P2\nCat2:3=P3\nCat2:4=Unused\nCat2:5=Unused\n"
+         "Cat2:6=Unused\nCat2:7=Unused\nCat2:8=Unused\nCat2:9=Unused\n"
+         "Cat2:10=Unused\nCat2:11=Unused\nCat2:12=Unused\n"
+         "[Scheduler Profile 1]\nName=P1\nFrequency=Daily\nHour=10\nMinute=30\n"
+         "State=Active\n"
+         "[Scheduler Profile 2]\nName=P2\nFrequency=Daily\nHour=12\nState=Add\n"
+         "[Scheduler Profile 3]\nName=P3\nFrequency=Daily\nHour=13\nState=Add\n";
+}
+
+class SchedulerWorkerTest : public ::testing::Test {
+ protected:
+  SchedulerWorkerTest() {
+    // Never "TARNSCHED": a scheduler may be running on this machine.
+    event_name_ = "SchedExeWorkerTest-" + std::to_string(std::random_device()()) +
+                  "-" +
+                  std::to_string(
+                      std::chrono::steady_clock::now().time_since_epoch().count());
+    platform::SetTimeZoneForTesting("UTC0");
+    platform::SetSystemClockForTesting(&clock_);
+    dmi::testing::ResetDmiLibraryForTesting();
+    env_.on_registry_read = [this](const std::string&, const std::string& value) {
+      if (value == dmi::kAgentPathValue) {
+        // Each DMI command reads the agent directory just before it starts.
+        if (record_event_) {
+          event_seen_.push_back(platform::NamedEvent::Open(event_name_.c_str()) !=
+                                nullptr);
+        }
+        if (on_worker_thread && pause_at_command_.exchange(false)) {
+          WorkerPauseGate().Pause();
+        }
+      }
+      if (value == config::kDataDirectoryValue && signal_in_snapshot_.exchange(false)) {
+        for (int i = 0; i < 3; ++i) signaller_->Set();
+      }
+    };
+  }
+
+  ~SchedulerWorkerTest() override {
+    WorkerPauseGate().Resume();
+    // A reload step still waiting (after a failed check) is let go first.
+    if (worker_.reloadEvent) worker_.reloadEvent->Set();
+    delete worker_.host;
+    delete worker_.queue;
+    worker_.reloadEvent.reset();
+    signaller_.reset();
+    platform::testing::RemoveNamedEvent(event_name_);
+    platform::SetSystemClockForTesting(nullptr);
+    dmi::testing::ResetDmiLibraryForTesting();
+  }
+
+  // The start-up as the worker runs it, the engine on a thread of its own.
+  void StartUp() {
+    std::thread([this] { StartEngine(&worker_); }).join();
+    ASSERT_NE(worker_.host, nullptr);
+    time_.emplace(clock_, worker_.host->scheduler().threads());
+    ASSERT_TRUE(time_->Run([this] { StartServing(&worker_, event_name_.c_str()); }));
+    ASSERT_NE(worker_.reloadEvent, nullptr);
+  }
+
+  // One reload step; the event must have a signal pending already.
+  bool ReloadOnce() {
+    return time_->Run([this] { ServeOneReload(&worker_); });
+  }
+
+  std::vector<std::string> QueuedTasks() {
+    std::vector<std::string> tasks(worker_.host->QueueLength());
+    for (const char* task : {"1", "2", "3"}) {
+      const int index = worker_.host->FindEventIndex(task);
+      if (index >= 0) tasks.at(index) = task;
+    }
+    return tasks;
+  }
+
+  int64_t Count(const std::string& command) {
+    const auto all = data_.Commands();
+    return std::count(all.begin(), all.end(), command);
+  }
+
+  platform::ManualClock clock_{kStart};
+  testsupport::FakeEnv env_;
+  testsupport::DataDir data_{env_, "worker"};
+  std::string event_name_;
+  Worker worker_;
+  std::optional<testsupport::VirtualTime> time_;
+  std::unique_ptr<platform::NamedEvent> signaller_;
+  std::atomic<bool> record_event_{false};
+  std::vector<bool> event_seen_;  // written by the worker step only
+  std::atomic<bool> pause_at_command_{false};
+  std::atomic<bool> signal_in_snapshot_{false};
+};
+
+TEST_F(SchedulerWorkerTest, StartUpPassesThenCreatesTheEventThenStartsKvcmd) {
+  data_.Write(Profiles() +
+              "[Backup/Restore/Mirror Profiles]\nNumber of Profiles=3\n"
+              "Profile1=Nightly\nProfile2=Mirror\nProfile3=Weekly\n"
+              "[Backup/Restore/Mirror Profile Nightly]\nPackage=4\n"
+              "[Backup/Restore/Mirror Profile Mirror]\nPackage=2\n"
+              "[Backup/Restore/Mirror Profile Weekly]\nPackage=4\n");
+  record_event_ = true;
+  StartUp();
+  record_event_ = false;
+
+  // The DMI libraries were loaded and resolved: "dmiapi32.dll" is not
+  // beside the tests, the registration stand-in is.
+  const dmi::DmiLibraryState& dmi = dmi::DmiLibrary();
+  EXPECT_TRUE(dmi.initialised);
+  EXPECT_EQ(dmi.invokeLibrary, nullptr);
+  EXPECT_NE(dmi.DmiRegister, nullptr);
+  EXPECT_TRUE(dmi.entryPointsFound);
+
+  EXPECT_EQ(worker_.dataFile, data_.data_file());
+  EXPECT_EQ(QueuedTasks(), (std::vector<std::string>{"1", "2", "3"}));
+  // The initial pass, then the two kvcmd starts, detached and not waited for.
+  EXPECT_EQ(data_.Commands(),
+            (std::vector<std::string>{dmi::ProfileActiveCommand(2),
+                                      dmi::ProfileActiveCommand(3),
+                                      dmi::Cat2ListUnchangedCommand(),
+                                      dmi::kSynchCommand, kKvcmd, kKvcmd}));
+  const auto starts = env_.starts();
+  ASSERT_EQ(starts.size(), 6u);
+  for (size_t i = 0; i < 4; ++i) EXPECT_TRUE(starts[i].wait) << i;
+  for (size_t i = 4; i < 6; ++i) {
+    EXPECT_EQ(starts[i].flags, platform::kDetachedProcess);
+    EXPECT_FALSE(starts[i].wait);
+  }
+  // The reload event did not exist during the pass; it does now.
+  EXPECT_EQ(event_seen_, std::vector<bool>(4, false));
+  EXPECT_NE(platform::NamedEvent::Open(event_name_.c_str()), nullptr);
+}
+
+TEST_F(SchedulerWorkerTest, BackupScanStartsOneCommandPerPackageFourProfile) {
+  const std::string section = "[Backup/Restore/Mirror Profiles]\n";
+  auto starts = [this](const std::string& file) {
+    data_.Write(file);
+    const int64_t before = env_.start_count();
+    StartBackupCommands(data_.data_file());
+    return env_.start_count() - before;
+  };
+  const std::string nightly = "[Backup/Restore/Mirror Profile Nightly]\nPackage=4\n";
+
+  // No count, 0 or negative: nothing.
+  EXPECT_EQ(starts(section + "Profile1=Nightly\n" + nightly), 0);
+  EXPECT_EQ(starts(section + "Number of Profiles=0\nProfile1=Nightly\n" + nightly), 0);
+  EXPECT_EQ(starts(section + "Number of Profiles=-1\nProfile1=Nightly\n" + nightly), 0);
+  // Package missing or other than 4: nothing.
+  EXPECT_EQ(starts(section + "Number of Profiles=2\nProfile1=A\nProfile2=B\n"
+                             "[Backup/Restore/Mirror Profile A]\nPackage=3\n"),
+            0);
+
+  // Keys found by name as the profile functions find them: any case, but
+  // "Profile01" is not "Profile1", and keys past the count are not read.
+  EXPECT_EQ(starts(section + "Number of Profiles=5\nProfile2=Nightly\n"
+                             "PROFILE3=nightly\nProfile01=Nightly\n"
+                             "Profile5=Nightly\nProfile6=Nightly\n" + nightly),
+            3);
+  // Missing keys read the empty name, whose section (the trailing blank
+  // trimmed) counts once per missing key.
+  EXPECT_EQ(starts(section + "Number of Profiles=3\nProfile2=Other\n"
+                             "[Backup/Restore/Mirror Profile]\nPackage=4\n"),
+            2);
+
+  // A name whose section would not fit 256 bytes is refused.
+  const std::string fits(255 - 30, 'n');
+  const std::string longer(256 - 30, 'l');
+  EXPECT_EQ(starts(section + "Number of Profiles=2\nProfile1=" + fits +
+                   "\nProfile2=" + longer + "\n[Backup/Restore/Mirror Profile " +
+                   fits + "]\nPackage=4\n[Backup/Restore/Mirror Profile " +
+                   longer + "]\nPackage=4\n"),
+            1);
+
+  // A huge count finishes at once: the existing profiles each start their
+  // command, and the empty name's repeats are bounded.
+  env_.keep_starts = false;
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(starts(section + "Number of Profiles=2000000000\nProfile1=Nightly\n"
+                             "Profile1999999999=Nightly\n" + nightly),
+            2);
+  EXPECT_EQ(starts(section + "Number of Profiles=2000000000\nProfile7=Nightly\n" +
+                   nightly + "[Backup/Restore/Mirror Profile]\nPackage=4\n"),
+            1 + 4096);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
+}
+
+TEST_F(SchedulerWorkerTest, SignalsWhileBusyLeadToExactlyOneMoreReload) {
+  data_.Write(Profiles());
+  // Given before the worker made the event, by a program that made it first:
+  // the worker opens it with the signal kept and its first wait serves it.
+  signaller_ = platform::NamedEvent::Create(event_name_.c_str());
+  ASSERT_NE(signaller_, nullptr);
+  ASSERT_TRUE(signaller_->Set());
+  StartUp();
+  const int64_t synchs = Count(dmi::kSynchCommand);
+  ASSERT_TRUE(ReloadOnce());
+  EXPECT_EQ(Count(dmi::kSynchCommand), synchs + 1);
+  // The list is still marked changed: the reload acted on it (Add of queued
+  // tasks is reported again).
+  EXPECT_EQ(Count(dmi::ProfileActiveCommand(3)), 2);
+
+  // Three signals during one reload pass: one more reload, then none.
+  data_.Write(Profiles("False"));
+  ASSERT_TRUE(signaller_->Set());
+  signal_in_snapshot_ = true;
+  ASSERT_TRUE(ReloadOnce());
+  EXPECT_FALSE(signal_in_snapshot_);
+  EXPECT_EQ(Count(dmi::kSynchCommand), synchs + 2);
+  ASSERT_TRUE(ReloadOnce());
+  EXPECT_EQ(Count(dmi::kSynchCommand), synchs + 3);
+  EXPECT_FALSE(signaller_->Wait(0));
+}
+
+TEST_F(SchedulerWorkerTest, APausedWorkerHoldsBetweenCommandsWhileEventsFire) {
+  data_.Write(Profiles());
+  StartUp();
+  const size_t startUpCommands = data_.Commands().size();
+  ASSERT_TRUE(worker_.reloadEvent->Set());
+
+  // The worker pauses while its first reload command runs (the Add of slot
+  // 2, reported again), so it stops before slot 3.
+  pause_at_command_ = true;
+  std::atomic<bool> done{false};
+  std::thread worker([this, &done] {
+    on_worker_thread = true;
+    platform::SetThreadPauseGate(&WorkerPauseGate());
+    ServeOneReload(&worker_);
+    done = true;
+  });
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (data_.Commands().size() == startUpCommands &&
+         std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(WorkerPauseGate().IsPaused());
+
+  // Slot 1 is due at 10:30: it fires while the worker is held.
+  EXPECT_TRUE(time_->RunFor(11 * 60 * 1000));
+  std::vector<std::string> commands = data_.Commands();
+  commands.erase(commands.begin(), commands.begin() + startUpCommands);
+  EXPECT_EQ(commands.empty() ? "" : commands.front(), dmi::ProfileActiveCommand(2));
+  EXPECT_NE(std::find(commands.begin(), commands.end(),
+                      "wactivate /category:2 /event:1"),
+            commands.end());
+  EXPECT_EQ(std::find(commands.begin(), commands.end(), dmi::ProfileActiveCommand(3)),
+            commands.end());
+  EXPECT_FALSE(done);
+
+  WorkerPauseGate().Resume();
+  while (!done && std::chrono::steady_clock::now() < give_up) {
+    if (!time_->RunFor(100)) break;
+  }
+  worker.join();
+  commands = data_.Commands();
+  ASSERT_GE(commands.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(commands.end() - 3, commands.end()),
+            (std::vector<std::string>{dmi::ProfileActiveCommand(3),
+                                      dmi::Cat2ListUnchangedCommand(),
+                                      dmi::kSynchCommand}));
+}
+
+}  // namespace
+}  // namespace worker
