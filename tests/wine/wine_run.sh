@@ -14,9 +14,10 @@ case "${1:-}" in
   --start)
     mkdir -p "$WINEPREFIX"
     # Persistent first: services started during wineboot must not see their
-    # wineserver go away under them.
-    "$wineserver" -p
-    "$wine" wineboot -i >/dev/null 2>&1
+    # wineserver go away under them. Its output goes nowhere: a server that
+    # outlives this script must not hold the caller's pipes open.
+    "$wineserver" -p </dev/null >/dev/null 2>&1
+    "$wine" wineboot -i </dev/null >/dev/null 2>&1
     exit 0 ;;
   --stop)
     "$wineserver" -k 2>/dev/null
