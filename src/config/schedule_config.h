@@ -69,6 +69,9 @@ class ScheduleConfig {
 
  private:
   std::string ListSection() const { return categoryKey + kListSectionSuffix; }
+  // The walk both passes share; a reload leaves active profiles alone and
+  // wakes the dispatcher after a deletion.
+  void SynchroniseProfiles(bool reload);
   std::string ProfileText(const std::string& task, const char* key) const;
 
   int32_t cat2Count = 0;

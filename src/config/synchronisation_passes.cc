@@ -34,40 +34,7 @@ size_t VisitCount(int32_t cat2Count, size_t loaded) {
 
 }  // namespace
 
-void ScheduleConfig::InitialPass() {
-  const size_t visits = VisitCount(cat2Count, events.size());
-  for (size_t i = 0; i < visits; ++i) {
-    // A paused worker stops between events.
-    platform::PausePoint();
-    schedule::ScheduleEvent& event = *events[i];
-    const std::string task = event.GetTask();
-    switch (event.GetState()) {
-      case schedule::kStateActive:
-        event.SetState(schedule::kStateActive);
-        host->AddEvent(event);
-        break;
-      case schedule::kStateAdd:
-        event.SetState(schedule::kStateActive);
-        host->AddEvent(event);
-        ReportActive(event);
-        break;
-      case schedule::kStateDelete:
-        host->RemoveEvent(task, true);
-        ReleaseDeletedProfile(task);
-        break;
-      case schedule::kStateUpdate:
-        // Out and in again, with the due time computed afresh.
-        host->RemoveEvent(task, false);
-        host->AddEvent(event);
-        ReportActive(event);
-        break;
-      default:
-        break;
-    }
-  }
-  ResetChanged();
-  dmi::RunAgentCommand(dmi::kSynchCommand);
-}
+void ScheduleConfig::InitialPass() { SynchroniseProfiles(false); }
 
 void ScheduleConfig::ReloadPass() {
   if (!IsChanged()) {
@@ -76,12 +43,21 @@ void ScheduleConfig::ReloadPass() {
   }
   // Later file writes of the engine go where this snapshot read from.
   host->SetDataFile(dataFile);
+  SynchroniseProfiles(true);
+}
+
+void ScheduleConfig::SynchroniseProfiles(bool reload) {
   const size_t visits = VisitCount(cat2Count, events.size());
   for (size_t i = 0; i < visits; ++i) {
+    // A paused worker stops between events.
     platform::PausePoint();
     schedule::ScheduleEvent& event = *events[i];
     const std::string task = event.GetTask();
     switch (event.GetState()) {
+      case schedule::kStateActive:
+        // Queued at start-up; a reload finds them queued already.
+        if (!reload) host->AddEvent(event);
+        break;
       case schedule::kStateAdd:
         event.SetState(schedule::kStateActive);
         host->AddEvent(event);
@@ -90,16 +66,16 @@ void ScheduleConfig::ReloadPass() {
       case schedule::kStateDelete:
         host->RemoveEvent(task, true);
         ReleaseDeletedProfile(task);
-        // The removed event may have been the one the timer waits for.
-        host->WakeScheduler();
+        // On a reload the removed event may be the one the timer waits for.
+        if (reload) host->WakeScheduler();
         break;
       case schedule::kStateUpdate:
+        // Out and in again, with the due time computed afresh.
         host->RemoveEvent(task, false);
         host->AddEvent(event);
         ReportActive(event);
         break;
       default:
-        // Active profiles are queued already.
         break;
     }
   }
