@@ -56,7 +56,7 @@ bool WriteAll(int fd, std::string_view data) {
   return true;
 }
 
-// Temporary files start with a dot and end in ".tmp", so a reader that
+// Temporary files start with a dot and end in ".kvtmp", so a reader that
 // looks for the data file by its name never takes one for it.
 std::string TempPrefix(const std::string& base) { return "." + base + "."; }
 constexpr char kTempSuffix[] = ".kvtmp";
