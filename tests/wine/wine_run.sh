@@ -13,11 +13,16 @@ wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 case "${1:-}" in
   --start)
     mkdir -p "$WINEPREFIX"
-    # Persistent first: services started during wineboot must not see their
-    # wineserver go away under them. Its output goes nowhere: a server that
-    # outlives this script must not hold the caller's pipes open.
-    "$wineserver" -p </dev/null >/dev/null 2>&1
+    # Make the prefix and let that first server end: it would leave a second
+    # service manager behind, and two of them lock each other out.
     "$wine" wineboot -i </dev/null >/dev/null 2>&1
+    "$wineserver" -w
+    # Then a persistent server, so services outlive the commands that start
+    # them, and one boot of the prefix's services under it. Its output goes
+    # nowhere: a server that outlives this script must not hold the caller's
+    # pipes open.
+    "$wineserver" -p </dev/null >/dev/null 2>&1
+    "$wine" wineboot </dev/null >/dev/null 2>&1
     exit 0 ;;
   --stop)
     "$wineserver" -k 2>/dev/null
