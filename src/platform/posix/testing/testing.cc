@@ -43,27 +43,6 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
   return 0;
 }
 
-// One argument as the Microsoft C runtime splits it back.
-void AppendQuoted(const std::string& arg, std::string* out) {
-  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) {
-    *out += arg;
-    return;
-  }
-  *out += '"';
-  size_t backslashes = 0;
-  for (char c : arg) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    out->append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-    backslashes = 0;
-    *out += c;
-  }
-  out->append(backslashes * 2, '\\');
-  *out += '"';
-}
-
 class PosixChildProcess final : public ChildProcess {
  public:
   explicit PosixChildProcess(pid_t pid) : pid_(pid) {}
@@ -179,7 +158,7 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(
   }
   for (const std::string& arg : args) {
     line += ' ';
-    AppendQuoted(arg, &line);
+    AppendQuotedArgument(arg, &line);
   }
   std::vector<char*> argv;
   for (std::string& arg : argv_text) argv.push_back(arg.data());

@@ -160,32 +160,6 @@ bool NamedEventHasNullDacl(const std::string& name) {
 
 namespace {
 
-// One argument as the Microsoft C runtime splits it back: quotes only when
-// needed, backslashes doubled only where they precede a quote.
-void AppendQuoted(const std::string& arg, std::string* out) {
-  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) {
-    *out += arg;
-    return;
-  }
-  *out += '"';
-  size_t backslashes = 0;
-  for (char c : arg) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == '"') {
-      out->append(backslashes * 2 + 1, '\\');
-    } else {
-      out->append(backslashes, '\\');
-    }
-    backslashes = 0;
-    *out += c;
-  }
-  out->append(backslashes * 2, '\\');
-  *out += '"';
-}
-
 class Win32ChildProcess final : public ChildProcess {
  public:
   explicit Win32ChildProcess(const PROCESS_INFORMATION& info)
@@ -233,7 +207,7 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(
   }
   for (const std::string& arg : args) {
     command_line += ' ';
-    AppendQuoted(arg, &command_line);
+    AppendQuotedArgument(arg, &command_line);
   }
   STARTUPINFOA startup;
   std::memset(&startup, 0, sizeof(startup));
