@@ -1,6 +1,7 @@
 // Sends a control to an installed service and prints its status afterwards,
 // one field per line (STATE=4 ...). Wine's own sc.exe and net.exe send only
 // start and stop; this sends every control the service handles.
+// "close-window NAME" closes the hidden window of a foreground run instead.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -26,7 +27,8 @@ constexpr Command kCommands[] = {
 int Usage() {
   std::fprintf(stderr,
                "usage: schedexe-control "
-               "stop|pause|continue|interrogate|shutdown|query NAME\n");
+               "stop|pause|continue|interrogate|shutdown|query|close-window "
+               "NAME\n");
   return 2;
 }
 
@@ -34,6 +36,13 @@ int Usage() {
 
 int main(int argc, char** argv) {
   if (argc != 3) return Usage();
+  if (std::strcmp(argv[1], "close-window") == 0) {
+    uint32_t error = 0;
+    if (platform::CloseWindowOfClass(argv[2], &error)) return 0;
+    std::fprintf(stderr, "schedexe-control: no window of class %s: error %u\n",
+                 argv[2], static_cast<unsigned>(error));
+    return 1;
+  }
   const Command* command = nullptr;
   for (const Command& c : kCommands) {
     if (std::strcmp(argv[1], c.name) == 0) command = &c;

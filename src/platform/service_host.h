@@ -124,6 +124,13 @@ std::string ProgramCommandLine();
 bool ControlServiceByName(const char* name, uint32_t control,
                           ServiceStatus* status, uint32_t* error);
 
+// Asks the window of class `class_name` to close, as a user closing it
+// would: its default handling destroys it, which ends RunHiddenWindow. False
+// with the Win32 error in *error when there is no such window. Linux has no
+// windows (foreground mode ends on SIGINT or SIGTERM): fails with
+// kErrorCallNotImplemented.
+bool CloseWindowOfClass(const char* class_name, uint32_t* error);
+
 // Used by the process entry only (see program_entry.h).
 void SetProgramArguments(int argc, char** argv);
 

@@ -265,4 +265,9 @@ bool ControlServiceByName(const char*, uint32_t, ServiceStatus*, uint32_t* error
   return false;
 }
 
+bool CloseWindowOfClass(const char*, uint32_t* error) {
+  *error = kErrorCallNotImplemented;
+  return false;
+}
+
 }  // namespace platform
