@@ -20,6 +20,7 @@ def keyed(group, attribute, value, row):
 
 SYNCH = 'DmiSetValue "CORVANEX|Remote Execution Triggers|" 16 "synch" "" 8'
 UNCHANGED = keyed("EventCat2 List", 2, '"False"', 3)
+KVCMD = ".\\kvcmd /e24"
 
 
 def active(slot):
@@ -47,6 +48,18 @@ def release(slot, cat2_count, profile_count):
 def fired(slot):
     return [keyed("Event Cat2 Table", 5, '"True"', slot + 1),
             keyed("General", 2, '"True"', 3), SYNCH]
+
+
+def in_order(lines, expected):
+    """Whether `expected` occurs in `lines` in this order, other lines
+    allowed in between (a firing's commands and a one-time event's deletion
+    run on two threads)."""
+    remaining = iter(lines)
+    return all(line in remaining for line in expected)
+
+
+def activation(slot):
+    return f"wactivate /category:2 /event:{slot}"
 
 
 RELOAD_EVENT = "/dev/shm/schedexe.TARNSCHED"
@@ -85,6 +98,18 @@ class Agent:
         # A reload signal left in the shared event by an earlier run would
         # reach this run's service as soon as it opens the event.
         remove_reload_event()
+
+    def replace_program(self, name, replacement=None):
+        """Puts `replacement` (a built program) in place of the client
+        folder's stand-in `name`; None removes it."""
+        target = os.path.join(self.agent_dir, "KVClient", name)
+        os.remove(target)
+        if replacement:
+            shutil.copy(os.path.join(BIN, replacement), target)
+
+    def release_hanging_programs(self):
+        """Lets every hanging-standin in the client folder end."""
+        open(os.path.join(self.agent_dir, "KVClient", "release"), "w").close()
 
     @property
     def client_prefix(self):

@@ -7,8 +7,8 @@ import subprocess
 import time
 import unittest
 
-from agent import (BIN, Agent, NotifyListener, SYNCH, UNCHANGED, active, deleted,
-                   fired, release)
+from agent import (BIN, KVCMD, Agent, NotifyListener, SYNCH, UNCHANGED, activation,
+                   active, deleted, fired, in_order, release)
 
 LIST = """[TARN Event Categories]
 Number of Categories=2
@@ -125,11 +125,11 @@ class ServiceTest(unittest.TestCase):
                      "\n[Backup/Restore/Mirror Profile Weekly copy]\nPackage=4\n"
                      "\n[Backup/Restore/Mirror Profile Mirror]\nPackage=3\n")
         p = a.start("/d")
-        a.wait_for_count(".\\kvcmd /e24", 2)
+        a.wait_for_count(KVCMD, 2)
         a.wait_for_count(SYNCH, 1)
         p.send_signal(signal.SIGTERM)
         p.wait(timeout=30)
-        self.assertEqual(a.commands().count(".\\kvcmd /e24"), 2)
+        self.assertEqual(a.commands().count(KVCMD), 2)
 
     def test_service_states_and_controls(self):
         a = self.agent
@@ -181,11 +181,9 @@ class ServiceTest(unittest.TestCase):
                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             a.processes.append(p)
             notify.wait_states(3)
-            a.wait_for_count("wactivate /category:2 /event:1", 1, timeout=40)
+            a.wait_for_count(activation(1), 1, timeout=40)
             a.wait_for_count(deleted(1), 1)
-            commands = a.commands()
-            start = commands.index(fired(1)[0])
-            self.assertEqual(commands[start:start + 3], fired(1))
+            self.assertTrue(in_order(a.commands(), fired(1) + [activation(1)]), a.commands())
             data = a.read_data()
             self.assertIn("[Event Cat2:1]\nEvent Status=True\n", data)
             self.assertIn("Name=alpha\nFrequency=One Time\nYear=2027\nMonth=April\n"
@@ -193,12 +191,16 @@ class ServiceTest(unittest.TestCase):
                           "State=Delete\n", data)
 
             # Paused: slot 2 still fires at 10:21; the reload waits for continue.
+            # Its wactivate crashes, and the firing goes on regardless.
+            a.replace_program("wactivate", "crashing-standin")
             p.send_signal(signal.SIGTSTP)
             notify.wait_states(5)
             a.write_data(LIST.format(changed="Changed=True\n") +
                          profile(2, "Beta", "Active", "Daily", hour=10, minute=21))
             a.signal_reload()
-            a.wait_for_count("wactivate /category:2 /event:2", 1, timeout=90)
+            a.wait_for_count(activation(2), 1, timeout=90)
+            self.assertTrue(in_order(a.commands(), fired(2) + [activation(2)]), a.commands())
+            self.assertIn("[Event Cat2:2]\nEvent Status=True\n", a.read_data())
             # The initial pass and two firings; no reload yet.
             self.assertEqual(a.commands().count(SYNCH), 3)
             self.assertEqual(a.commands().count(UNCHANGED), 1)
@@ -210,6 +212,51 @@ class ServiceTest(unittest.TestCase):
         finally:
             notify.close()
 
+    def test_hanging_and_missing_agent_programs(self):
+        a = self.agent
+        a.write_data(LIST.format(changed="Changed=True\n") + MIX)
+        original = a.read_data()
+        # DmiSetValue hangs in the initial pass: the service still answers
+        # every control, and stops while paused.
+        a.replace_program("DmiSetValue", "hanging-standin")
+        notify = NotifyListener(a.root)
+        try:
+            p = a.start(NOTIFY_SOCKET=notify.path)
+            expected = [(2, 1, 5000), (2, 2, 1000), (4, 0, 0)]
+            self.assertEqual(notify.wait_states(3), expected)
+            a.wait_for_count(active(2), 1)
+            for sig, reports in [(signal.SIGTSTP, [(6, 1, 1000), (7, 0, 0)]),
+                                 (signal.SIGCONT, [(5, 1, 1000), (4, 0, 0)]),
+                                 (signal.SIGTSTP, [(6, 1, 1000), (7, 0, 0)]),
+                                 (signal.SIGTERM, [(3, 1, 5000), (1, 0, 0)])]:
+                p.send_signal(sig)
+                expected += reports
+                self.assertEqual(notify.wait_states(len(expected)), expected, sig)
+            self.assertEqual(p.wait(timeout=30), 0)
+            self.assertEqual(a.commands(), [active(2)])
+            for slot in range(1, 6):
+                self.assertIn(f"[Scheduler Profile {slot}]\n", a.read_data())
+        finally:
+            a.release_hanging_programs()
+            notify.close()
+
+        # DmiSetValue missing: no command runs, yet the data file gets every
+        # change of the pass, as with the agent present.
+        a.replace_program("DmiSetValue")
+        a.write_data(original)
+        p = a.start("/d")
+        a.wait_for(lambda: "Number of Profiles=4\n" in a.read_data(), what="slot release")
+        # "Changed" still reads True: the reload releases the slot once more.
+        a.signal_reload()
+        a.wait_for(lambda: "Number of Profiles=3\n" in a.read_data(), what="reload")
+        self.assertIsNone(p.poll())
+        p.send_signal(signal.SIGTERM)
+        self.assertEqual(p.wait(timeout=30), 0)
+        data = a.read_data()
+        self.assertIn("Number of Cat2 Events=3\n", data)
+        self.assertIn("[Event Cat2:4]\nUser Changable=\n", data)
+        self.assertEqual(a.commands(), [active(2)])
+
     def test_bad_input_and_signal_bursts(self):
         a = self.agent
         # No data file and no data directory value: the service runs on.
@@ -218,8 +265,8 @@ class ServiceTest(unittest.TestCase):
                     f'"TTX Path"="{a.agent_dir}"\n')
         p = a.start("/d")
         a.wait_for_count(SYNCH, 1)
-        for _ in range(1000):
-            a.signal_reload()
+        subprocess.run([os.path.join(BIN, "tarnsched-signal"), "--times", "1000"],
+                       check=True, env=a.env())
         a.wait_for_count(SYNCH, 2)
         self.assertIsNone(p.poll())
         self.assertLessEqual(a.commands().count(SYNCH), 1001)

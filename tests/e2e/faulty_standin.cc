@@ -1,0 +1,52 @@
+// Agent programs that misbehave, for the fault tests: each records its call
+// in the agent journal as the well-behaved stand-ins do, then
+//   hanging-standin   runs until a file "release" appears beside it, or its
+//                     folder is removed (at most ten minutes), so a failed
+//                     test leaves nothing behind;
+//   crashing-standin  dies of an access violation.
+#include <string>
+
+#include "agent_journal.h"
+#include "platform/clock.h"
+#include "platform/file.h"
+#include "platform/process_info.h"
+
+namespace {
+
+#ifdef SCHEDEXE_STANDIN_CRASHES
+constexpr bool kCrashes = true;
+#else
+constexpr bool kCrashes = false;
+#endif
+
+void HangUntilReleased() {
+  const std::string release =
+      platform::ExecutableDirectory() + platform::kPathSeparator + "release";
+  platform::RealClock clock;
+  platform::FileStamp stamp;
+  for (int i = 0; i < 6000; ++i) {
+    if (!platform::ParentFolderExists(release) ||
+        platform::StatFile(release, &stamp) == platform::FileStatus::kOk) {
+      return;
+    }
+    clock.Sleep(100);
+  }
+}
+
+void Crash() {
+  // volatile: the compiler may not drop or fold the fatal store.
+  int* volatile nowhere = nullptr;
+  *nowhere = 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  AppendJournalLine(platform::OwnCommandLine(argc, argv));
+  if (kCrashes) {
+    Crash();
+  } else {
+    HangUntilReleased();
+  }
+  return 0;
+}
