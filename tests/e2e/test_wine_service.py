@@ -1,8 +1,11 @@
-"""schedExe as a real service under Wine's service control manager: the
-registry written with reg.exe, the service created and started with sc.exe
-and net.exe, controls sent with schedexe-control, the agent journal beside
-the DmiSetValue stand-in (a service does not inherit our environment)."""
+"""schedExe under Wine: as a real service under Wine's service control manager
+(the registry written with reg.exe, the service created and started with
+sc.exe and net.exe, controls sent with schedexe-control, the agent journal
+beside the DmiSetValue stand-in, since a service does not inherit our
+environment), and in foreground mode with "/d" on an X server of its own."""
 
+import calendar
+import datetime
 import os
 import shutil
 import subprocess
@@ -10,15 +13,30 @@ import tempfile
 import time
 import unittest
 
+from agent import (KVCMD, SYNCH, UNCHANGED, activation, active, deleted, fired,
+                   in_order, keyed)
+
 BIN = os.environ.get("SCHEDEXE_BIN", "")
 WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../wine/wine_run.sh")
 SERVICE = "schedExe"
-SYNCH = 'DmiSetValue "CORVANEX|Remote Execution Triggers|" 16 "synch" "" 8'
+# Slot 1 "Delete", slot 2 "Add": the initial pass releases one and activates
+# the other. While "Changed" reads True, every reload releases slot 1 again.
+DATA = ("[TARN Event Categories]\nNumber of Categories=2\nEventCat2=User Alarms\n"
+        "[EventCat2 List]\nNumber of Cat2 Events=2\nChanged=True\nCat2:1=Alpha\n"
+        "Cat2:2=Beta\n[Scheduler Profiles]\nNumber of Profiles=2\n"
+        "[Scheduler Profile 1]\nName=Alpha\nFrequency=One Time\nYear=2030\n"
+        "Month=June\nDayOfMonth=1\nHour=12\nMinute=0\nState=Delete\n"
+        "[Scheduler Profile 2]\nName=Beta\nFrequency=One Time\nYear=2030\n"
+        "Month=June\nDayOfMonth=1\nHour=12\nMinute=0\nState=Add\n")
 
 
-def wine(*args, check=True):
+def wine(*args, check=True, env=None):
     return subprocess.run([WINE_RUN, *args], stdin=subprocess.DEVNULL,
-                          capture_output=True, text=True, check=check)
+                          capture_output=True, text=True, check=check, env=env)
+
+
+def control(command, check=False):
+    return wine(os.path.join(BIN, "schedexe-control.exe"), command, SERVICE, check=check)
 
 
 def windows_path(path):
@@ -26,7 +44,7 @@ def windows_path(path):
 
 
 def status():
-    out = wine(os.path.join(BIN, "schedexe-control.exe"), "query", SERVICE, check=False).stdout
+    out = control("query").stdout
     return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
 
 
@@ -37,6 +55,16 @@ def wait_state(state, timeout=30.0):
             return
         time.sleep(0.2)
     raise AssertionError(f"state {state} not reached: {status()}")
+
+
+def read_journal(path, prefix):
+    """Journal lines without time stamps; `prefix` dropped where they start
+    with it."""
+    if not os.path.exists(path):
+        return []
+    with open(path, newline="") as f:
+        lines = [line.rstrip("\r\n").split("\t", 1)[1] for line in f if "\t" in line]
+    return [line[len(prefix):] if line.startswith(prefix) else line for line in lines]
 
 
 @unittest.skipUnless(BIN, "needs SCHEDEXE_BIN (the cross build's bin folder)")
@@ -59,57 +87,231 @@ class WineServiceTest(unittest.TestCase):
              windows_path(os.path.join(self.client, "schedExe.exe")))
 
     def tearDown(self):
-        wine(os.path.join(BIN, "schedexe-control.exe"), "stop", SERVICE, check=False)
+        control("stop")
         wine("sc", "delete", SERVICE, check=False)
         shutil.rmtree(self.root, ignore_errors=True)
 
-    def commands(self):
-        if not os.path.exists(self.journal):
-            return []
-        prefix = windows_path(self.client) + "\\"
-        with open(self.journal, newline="") as f:
-            lines = [line.rstrip("\r\n").split("\t", 1)[1] for line in f if "\t" in line]
-        return [line[len(prefix):] if line.startswith(prefix) else line for line in lines]
+    def write_data(self, text):
+        with open(os.path.join(self.data, "tarn.dat"), "w", newline="") as f:
+            f.write(text.replace("\n", "\r\n"))
 
-    def wait_for(self, line, count=1, timeout=60.0):
+    def read_data(self):
+        with open(os.path.join(self.data, "tarn.dat"), newline="") as f:
+            return f.read().replace("\r\n", "\n")
+
+    def replace_program(self, name, replacement=None):
+        os.remove(os.path.join(self.client, name))
+        if replacement:
+            shutil.copy(os.path.join(BIN, replacement), os.path.join(self.client, name))
+
+    def commands(self):
+        return read_journal(self.journal, windows_path(self.client) + "\\")
+
+    def wait_for(self, predicate, what, timeout=60.0):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            if self.commands().count(line) >= count:
+            if predicate():
                 return
             time.sleep(0.2)
-        raise AssertionError(f"{count} x {line!r} not seen: {self.commands()}")
+        raise AssertionError(f"{what} not seen: {self.commands()}")
 
-    def test_service_runs_its_passes_and_answers_controls(self):
-        with open(os.path.join(self.data, "tarn.dat"), "w", newline="") as f:
-            f.write("[TARN Event Categories]\r\nNumber of Categories=2\r\n"
-                    "EventCat2=User Alarms\r\n[EventCat2 List]\r\n"
-                    "Number of Cat2 Events=1\r\nChanged=True\r\nCat2:1=Alpha\r\n"
-                    "[Scheduler Profile 1]\r\nName=Alpha\r\nFrequency=One Time\r\n"
-                    "Year=2030\r\nMonth=June\r\nDayOfMonth=1\r\nHour=12\r\nState=Add\r\n")
+    def wait_for_count(self, line, count=1, timeout=60.0):
+        self.wait_for(lambda: self.commands().count(line) >= count, f"{count} x {line!r}",
+                      timeout)
+
+    def start_service(self):
         wine("net", "start", SERVICE)
         wait_state(4)
-        self.wait_for(SYNCH)
-        self.assertEqual(self.commands(), [
-            'DmiSetValue "CORVANEX|Events, Alarms & Responses Creation||CORVANEX|'
-            'Scheduler Profile Table|" 7 "Active" "A1|2" 8',
-            'DmiSetValue "CORVANEX|Events, Alarms & Responses Creation||CORVANEX|'
-            'EventCat2 List|" 2 "False" "A1|3" 8',
-            SYNCH])
+
+    def test_passes_reloads_and_a_signal_burst(self):
+        self.write_data(DATA)
+        self.start_service()
+        self.wait_for_count(SYNCH)
+        commands = self.commands()
+        self.assertEqual(commands[:2], [deleted(1), keyed("Event Cat2 Table", 6, 0, 2)])
+        self.assertEqual(commands[-3:], [active(2), UNCHANGED, SYNCH])
+        self.assertIn("Number of Profiles=1\n", self.read_data())
         self.assertEqual(status()["CONTROLS"], "7")
 
-        control = os.path.join(BIN, "schedexe-control.exe")
-        wine(control, "pause", SERVICE)
-        wait_state(7)
-        wine(control, "interrogate", SERVICE, check=False)
-        self.assertEqual(status()["STATE"], "7")
-        wine(control, "continue", SERVICE)
-        wait_state(4)
-        # A reload request reaches the running service through "TARNSCHED".
+        # Without the changed mark a reload sends only the synch trigger.
+        self.write_data(DATA.replace("Changed=True\n", ""))
+        before = len(commands)
         wine(os.path.join(BIN, "tarnsched-signal.exe"))
-        self.wait_for(SYNCH, 2)
-        wine(control, "stop", SERVICE, check=False)
+        self.wait_for_count(SYNCH, 2)
+        self.assertEqual(self.commands()[before:], [SYNCH])
+
+        # A thousand signals at once: at least one more reload, at most one
+        # for each, and the service runs on.
+        wine(os.path.join(BIN, "tarnsched-signal.exe"), "--times", "1000")
+        self.wait_for_count(SYNCH, 3)
+        time.sleep(1)
+        self.assertLessEqual(self.commands().count(SYNCH), 1002)
+        self.assertEqual(status()["STATE"], "4")
+        control("stop")
         wait_state(1)
         self.assertEqual(status()["WIN32_EXIT_CODE"], "0")
+
+    def test_controls_in_any_order_and_stop_while_paused(self):
+        self.write_data(DATA)
+        self.start_service()
+        # Each control, then the state the service reports afterwards. Continue
+        # while running, pause while paused, interrogate and shutdown change
+        # nothing.
+        for command, state in [("continue", 4), ("interrogate", 4), ("pause", 7),
+                               ("pause", 7), ("interrogate", 7), ("shutdown", 7),
+                               ("continue", 4), ("pause", 7)]:
+            control(command)
+            wait_state(state)
+            time.sleep(0.3)
+            self.assertEqual(status()["STATE"], str(state), command)
+        self.assertEqual(status()["CONTROLS"], "7")
+        # The pass is not held up by the pause forever: stop while paused ends
+        # the service with exit code 0.
+        control("stop")
+        wait_state(1)
+        self.assertEqual(status()["WIN32_EXIT_CODE"], "0")
+        self.assertEqual(status()["CONTROLS"], "7")
+
+    def test_event_fires_and_backup_profiles_start_the_command_tool(self):
+        # ".\kvcmd" is looked for in the service's current folder, which Wine's
+        # service manager makes C:\windows (Windows: C:\windows\system32); its
+        # journal is beside it.
+        folder = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows")
+        kvcmd = os.path.join(folder, "kvcmd.exe")
+        kvcmd_journal = os.path.join(folder, "agent-journal.log")
+        shutil.copy(os.path.join(BIN, "kvcmd.exe"), kvcmd)
+        self.addCleanup(lambda: [os.remove(p) for p in (kvcmd, kvcmd_journal)
+                                 if os.path.exists(p)])
+        # A wactivate that crashes: the firing goes on regardless.
+        self.replace_program("wactivate.exe", "crashing-standin.exe")
+
+        # Due at the start of a minute at least 20 s away.
+        due = (datetime.datetime.now() + datetime.timedelta(seconds=80)).replace(
+            second=0, microsecond=0)
+        self.write_data(
+            "[TARN Event Categories]\nNumber of Categories=2\nEventCat2=User Alarms\n"
+            "[EventCat2 List]\nNumber of Cat2 Events=1\nCat2:1=Alpha\n"
+            "[Scheduler Profiles]\nNumber of Profiles=1\n"
+            f"[Scheduler Profile 1]\nName=Alpha\nFrequency=One Time\nYear={due.year}\n"
+            f"Month={calendar.month_name[due.month]}\nDayOfMonth={due.day}\n"
+            f"Hour={due.hour}\nMinute={due.minute}\nState=Active\n"
+            "[Backup/Restore/Mirror Profiles]\nNumber of Profiles=2\n"
+            "Profile1=Nightly\nProfile2=Weekly\n"
+            "[Backup/Restore/Mirror Profile Nightly]\nPackage=4\n"
+            "[Backup/Restore/Mirror Profile Weekly]\nPackage=4\n")
+        self.start_service()
+        self.wait_for(lambda: read_journal(kvcmd_journal, "") == [KVCMD, KVCMD],
+                      "two kvcmd starts", 30)
+
+        self.wait_for_count(activation(1), 1, timeout=150)
+        self.wait_for_count(deleted(1))
+        self.assertTrue(in_order(self.commands(), fired(1) + [activation(1)]),
+                        self.commands())
+        data = self.read_data()
+        self.assertIn("[Event Cat2:1]\nEvent Status=True\n", data)
+        self.assertIn(f"Minute={due.minute}\nState=Delete\n", data)
+        self.assertEqual(status()["STATE"], "4")
+        control("stop")
+        wait_state(1)
+
+    def test_hanging_and_missing_agent_programs(self):
+        self.write_data(DATA)
+        # DmiSetValue hangs in the initial pass: controls are still answered.
+        self.replace_program("DmiSetValue.exe", "hanging-standin.exe")
+        self.start_service()
+        self.wait_for_count(deleted(1))
+        for command, state in [("pause", 7), ("continue", 4), ("pause", 7)]:
+            control(command)
+            wait_state(state)
+        control("stop")
+        wait_state(1)
+        self.assertEqual(status()["WIN32_EXIT_CODE"], "0")
+        self.assertEqual(self.commands(), [deleted(1)])
+        open(os.path.join(self.client, "release"), "w").close()
+
+        # DmiSetValue missing: nothing is sent, yet the data file gets the
+        # pass's changes, and reloads are served.
+        self.replace_program("DmiSetValue.exe")
+        self.write_data(DATA)
+        self.start_service()
+        self.wait_for(lambda: "Number of Profiles=1\n" in self.read_data(), "slot release")
+        # The event exists once the pass has ended.
+        self.wait_for(lambda: wine(os.path.join(BIN, "tarnsched-signal.exe"),
+                                   check=False).returncode == 0, "the reload event")
+        self.wait_for(lambda: "Number of Profiles=0\n" in self.read_data(), "reload")
+        self.assertEqual(status()["STATE"], "4")
+        control("stop")
+        wait_state(1)
+        self.assertEqual(self.commands(), [deleted(1)])
+
+
+@unittest.skipUnless(BIN and shutil.which("Xvfb"), "needs the cross build and Xvfb")
+class WineForegroundTest(unittest.TestCase):
+    """"/d" keeps a hidden window; closing it from outside ends the process."""
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="schedexe-wine-fg-")
+        self.client = os.path.join(self.root, "KVClient")
+        os.makedirs(self.client)
+        for program in ("DmiSetValue.exe", "schedExe.exe"):
+            shutil.copy(os.path.join(BIN, program), self.client)
+        # An X server of our own, on a display it picks.
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp"],
+                                     pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as f:
+            display = f.readline().strip()
+        self.env = dict(os.environ, DISPLAY=":" + display,
+                        AGENT_JOURNAL=os.path.join(self.root, "journal.log"))
+        # No data directory value: every run is the empty pass.
+        key = "HKLM\\SOFTWARE\\Corvane\\Teltrix"
+        wine("reg", "add", key, "/v", "TTX Path", "/d", windows_path(self.root), "/f")
+        wine("reg", "delete", key + "\\ZIZ2UDE", "/f", check=False)
+
+    def tearDown(self):
+        self.xvfb.terminate()
+        self.xvfb.wait()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def commands(self):
+        return read_journal(os.path.join(self.root, "journal.log"),
+                            windows_path(self.client) + "\\")
+
+    def run_foreground(self, command_line, passes):
+        """Runs the command line from a batch file (so that it reaches the
+        program exactly), waits for its pass, closes the window."""
+        batch = os.path.join(self.root, "run.bat")
+        with open(batch, "w", newline="") as f:
+            f.write(f"@{command_line}\r\n@exit %ERRORLEVEL%\r\n")
+        p = subprocess.Popen([WINE_RUN, "cmd", "/c", windows_path(batch)], env=self.env,
+                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+        try:
+            deadline = time.monotonic() + 60
+            while self.commands().count(SYNCH) < passes and time.monotonic() < deadline:
+                time.sleep(0.2)
+            self.assertEqual(self.commands().count(SYNCH), passes, command_line)
+            self.assertIsNone(p.poll())
+            closed = wine(os.path.join(BIN, "schedexe-control.exe"), "close-window",
+                          SERVICE, check=False, env=self.env)
+            self.assertEqual(closed.returncode, 0, closed.stderr)
+            self.assertEqual(p.wait(timeout=30), 0)
+        finally:
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+
+    def test_foreground_mode_and_the_mode_choice(self):
+        program = windows_path(os.path.join(self.client, "schedExe.exe"))
+        # "/d x" is service mode: outside the service manager it ends at once.
+        self.assertEqual(wine(program, "/d", "x", env=self.env).returncode, 0)
+        self.assertEqual(self.commands(), [])
+        self.run_foreground(f"{program} /d", 1)
+        self.run_foreground(f"{program} /D", 2)
+        self.run_foreground(f'"{program}" "/d"', 3)
+        self.assertEqual(self.commands(), [UNCHANGED, SYNCH] * 3)
 
 
 if __name__ == "__main__":
