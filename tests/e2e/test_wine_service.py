@@ -319,7 +319,8 @@ class WineForegroundTest(unittest.TestCase):
 
     def test_foreground_mode_and_the_mode_choice(self):
         program = windows_path(os.path.join(self.client, "schedExe.exe"))
-        # "/d x" is service mode: outside the service manager it ends at once.
+        # "/d x" is service mode: outside the service manager the dispatcher
+        # call fails, and the program ends with 0.
         self.assertEqual(wine(program, "/d", "x", env=self.env).returncode, 0)
         self.assertEqual(self.commands(), [])
         self.run_foreground(f"{program} /d", 1)
