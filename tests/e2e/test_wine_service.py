@@ -8,6 +8,7 @@ Xvfb, from tests/wine/wine_run.sh)."""
 import calendar
 import datetime
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -29,6 +30,31 @@ DATA = ("[TARN Event Categories]\nNumber of Categories=2\nEventCat2=User Alarms\
         "Month=June\nDayOfMonth=1\nHour=12\nMinute=0\nState=Delete\n"
         "[Scheduler Profile 2]\nName=Beta\nFrequency=One Time\nYear=2030\n"
         "Month=June\nDayOfMonth=1\nHour=12\nMinute=0\nState=Add\n")
+
+
+# Wine's trace of the SetServiceStatus calls of the prefix's services (see
+# tests/wine/wine_run.sh).
+SERVICE_TRACE = os.environ.get("WINEPREFIX", "") + ".service-trace.log"
+TRACED_REPORT = re.compile(r"trace:service:SetServiceStatus \S+" + r" (\w+)" * 7 + "$")
+
+
+def trace_size():
+    return os.path.getsize(SERVICE_TRACE) if os.path.exists(SERVICE_TRACE) else 0
+
+
+def reports_since(offset):
+    """(state, checkpoint, wait hint, controls, Win32 exit code) of every
+    status report traced after `offset`."""
+    with open(SERVICE_TRACE, "rb") as f:
+        f.seek(offset)
+        lines = f.read().decode(errors="replace").splitlines()
+    reports = []
+    for line in lines:
+        match = TRACED_REPORT.search(line)
+        if match:
+            _, state, controls, win32, _, checkpoint, hint = (int(v, 0) for v in match.groups())
+            reports.append((state, checkpoint, hint, controls, win32))
+    return reports
 
 
 def wine(*args, check=True, env=None):
@@ -154,24 +180,31 @@ class WineServiceTest(unittest.TestCase):
 
     def test_controls_in_any_order_and_stop_while_paused(self):
         self.write_data(DATA)
+        offset = trace_size()
         self.start_service()
-        # Each control, then the state the service reports afterwards. Continue
-        # while running, pause while paused, interrogate and shutdown change
-        # nothing.
-        for command, state in [("continue", 4), ("interrogate", 4), ("pause", 7),
-                               ("pause", 7), ("interrogate", 7), ("shutdown", 7),
-                               ("continue", 4), ("pause", 7)]:
+        start = [(2, 1, 5000, 0, 0), (2, 2, 1000, 0, 0), (4, 0, 0, 7, 0)]
+        self.assertEqual(reports_since(offset), start)
+        pause = [(6, 1, 1000, 7, 0), (7, 0, 0, 7, 0)]
+        resume = [(5, 1, 1000, 7, 0), (4, 0, 0, 7, 0)]
+        # Each control, the state afterwards and the reports it makes.
+        # Continue while running, pause while paused, interrogate and
+        # shutdown report nothing.
+        expected = start
+        for command, state, reports in [
+                ("continue", 4, []), ("interrogate", 4, []), ("pause", 7, pause),
+                ("pause", 7, []), ("interrogate", 7, []), ("shutdown", 7, []),
+                ("continue", 4, resume), ("pause", 7, pause)]:
             control(command)
             wait_state(state)
             time.sleep(0.3)
-            self.assertEqual(status()["STATE"], str(state), command)
-        self.assertEqual(status()["CONTROLS"], "7")
-        # The pass is not held up by the pause forever: stop while paused ends
-        # the service with exit code 0.
+            expected = expected + reports
+            self.assertEqual(reports_since(offset), expected, command)
+        # Stop while paused: stop pending, then stopped with exit code 0; the
+        # worker is not resumed.
         control("stop")
         wait_state(1)
-        self.assertEqual(status()["WIN32_EXIT_CODE"], "0")
-        self.assertEqual(status()["CONTROLS"], "7")
+        self.assertEqual(reports_since(offset),
+                         expected + [(3, 1, 5000, 7, 0), (1, 0, 0, 7, 0)])
 
     def test_event_fires_and_backup_profiles_start_the_command_tool(self):
         # ".\kvcmd" is looked for in the service's current folder, which Wine's

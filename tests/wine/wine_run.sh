@@ -15,6 +15,7 @@ wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 # desktop that Wine makes at boot can hold windows.
 display_file=$WINEPREFIX.display
 xvfb_pid_file=$WINEPREFIX.xvfb-pid
+service_trace=$WINEPREFIX.service-trace.log
 [ -s "$display_file" ] && export DISPLAY=:$(cat "$display_file")
 
 stop_xvfb() {
@@ -49,7 +50,11 @@ case "${1:-}" in
     # nowhere: a server that outlives this script must not hold the caller's
     # pipes open.
     "$wineserver" -p </dev/null >/dev/null 2>&1
-    "$wine" wineboot </dev/null >/dev/null 2>&1
+    # The services inherit this boot's environment and standard error, and
+    # Wine traces every SetServiceStatus call on its "service" channel: the
+    # tests read the reports a service made from this file (the service
+    # manager itself keeps only the latest status).
+    WINEDEBUG=-all,+service "$wine" wineboot </dev/null >/dev/null 2>"$service_trace"
     exit 0 ;;
   --stop)
     "$wineserver" -k 2>/dev/null
