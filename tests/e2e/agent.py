@@ -7,6 +7,7 @@ import signal
 import socket
 import subprocess
 import tempfile
+import threading
 import time
 
 BIN = os.environ.get("SCHEDEXE_BIN", os.path.join(os.path.dirname(__file__), "../../build/native/bin"))
@@ -178,27 +179,38 @@ class Agent:
 
 
 class NotifyListener:
-    """The NOTIFY_SOCKET end of systemd: collects the status datagrams."""
+    """The NOTIFY_SOCKET end of systemd: collects the status datagrams as they
+    arrive, as systemd does (a sender waits while the socket's queue is full)."""
 
     def __init__(self, root):
         self.path = os.path.join(root, "notify.sock")
         self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
         self.sock.bind(self.path)
         self.sock.settimeout(0.1)
-        self.reports = []
+        self._reports = []
+        self._lock = threading.Lock()
+        self._closing = threading.Event()
+        self._reader = threading.Thread(target=self._collect, daemon=True)
+        self._reader.start()
 
-    def poll(self):
-        while True:
+    def _collect(self):
+        while not self._closing.is_set():
             try:
                 data = self.sock.recv(4096).decode()
             except socket.timeout:
-                return self.reports
+                continue
             fields = dict(line.split("=", 1) for line in data.splitlines() if "=" in line)
-            self.reports.append(fields)
+            with self._lock:
+                self._reports.append(fields)
+
+    @property
+    def reports(self):
+        with self._lock:
+            return list(self._reports)
 
     def states(self):
         return [(int(r["X_SCHEDEXE_STATE"]), int(r.get("X_SCHEDEXE_CHECKPOINT", 0)),
-                 int(r.get("X_SCHEDEXE_WAIT_HINT", 0))) for r in self.poll()
+                 int(r.get("X_SCHEDEXE_WAIT_HINT", 0))) for r in self.reports
                 if "X_SCHEDEXE_STATE" in r]
 
     def wait_states(self, count, timeout=30.0):
@@ -207,7 +219,10 @@ class NotifyListener:
             states = self.states()
             if len(states) >= count:
                 return states
+            time.sleep(0.02)
         raise AssertionError(f"only {self.states()} reported")
 
     def close(self):
+        self._closing.set()
+        self._reader.join()
         self.sock.close()

@@ -2,6 +2,7 @@
 file, a data file, the agent stand-ins, signals and systemd's notify socket."""
 
 import os
+import random
 import signal
 import subprocess
 import time
@@ -159,6 +160,33 @@ class ServiceTest(unittest.TestCase):
             self.assertEqual(p.wait(timeout=30), 0)
             self.assertIn("STOPPING", notify.reports[-2])
             self.assertEqual(notify.reports[-1]["X_SCHEDEXE_WIN32_EXIT_CODE"], "0")
+        finally:
+            notify.close()
+
+    def test_a_burst_of_controls(self):
+        a = self.agent
+        a.write_data(LIST.format(changed="") + MIX)
+        notify = NotifyListener(a.root)
+        try:
+            p = a.start(NOTIFY_SOCKET=notify.path)
+            notify.wait_states(3)
+            # Pending signals merge and arrive in any order: whatever gets
+            # through, every pause and continue is a complete, legal step.
+            controls = [signal.SIGTSTP, signal.SIGCONT, signal.SIGUSR1, signal.SIGUSR2] * 50
+            random.Random(7).shuffle(controls)
+            for sig in controls:
+                p.send_signal(sig)
+            time.sleep(1)
+            p.send_signal(signal.SIGTERM)
+            self.assertEqual(p.wait(timeout=30), 0)
+            states = notify.states()
+            self.assertEqual(states[:3], [(2, 1, 5000), (2, 2, 1000), (4, 0, 0)])
+            self.assertEqual(states[-2:], [(3, 1, 5000), (1, 0, 0)])
+            steps = {4: ((6, 1, 1000), (7, 0, 0)), 7: ((5, 1, 1000), (4, 0, 0))}
+            state, rest = 4, states[3:-2]
+            while rest:
+                self.assertEqual(tuple(rest[:2]), steps[state], states)
+                state, rest = rest[1][0], rest[2:]
         finally:
             notify.close()
 
