@@ -1,6 +1,8 @@
 // The process entry of a GUI program: Windows starts it at WinMain (no
 // console window); Linux at main, which hands the same function null handles
-// and keeps argc/argv for ProgramCommandLine. Expand
+// and keeps argc/argv for ProgramCommandLine. The process ends with the
+// function's result through EndProcess, never by running static destructors
+// under threads that still run. Expand
 // SCHEDEXE_PROGRAM_ENTRY(fn) once, at namespace scope, in the program's
 // entry file, where `fn` is
 //   int fn(void* instance, void* previous, char* command_line, int show);
@@ -15,13 +17,13 @@
 #define SCHEDEXE_PROGRAM_ENTRY(fn)                                         \
   extern "C" int WinMain(void* instance, void* previous, char* command_line, \
                          int show) {                                        \
-    return fn(instance, previous, command_line, show);                      \
+    ::platform::EndProcess(fn(instance, previous, command_line, show));     \
   }
 #else
 #define SCHEDEXE_PROGRAM_ENTRY(fn)          \
   int main(int argc, char** argv) {         \
     ::platform::SetProgramArguments(argc, argv); \
-    return fn(nullptr, nullptr, nullptr, 0);  \
+    ::platform::EndProcess(fn(nullptr, nullptr, nullptr, 0)); \
   }
 #endif
 

@@ -134,6 +134,13 @@ bool CloseWindowOfClass(const char* class_name, uint32_t* error);
 // Used by the process entry only (see program_entry.h).
 void SetProgramArguments(int argc, char** argv);
 
+// Ends the process with `code` once the entry has returned. The worker and
+// engine threads are never joined, so they are stopped first: the static
+// objects they use must not be destroyed under them. Standard streams are
+// flushed. Windows: ExitProcess (which stops the other threads before any
+// clean-up runs); Linux: _exit, after the flush.
+[[noreturn]] void EndProcess(int code);
+
 }  // namespace platform
 
 #endif  // SCHEDEXE_PLATFORM_SERVICE_HOST_H_

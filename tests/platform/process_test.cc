@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -13,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/process_info.h"
+#include "platform/service_host.h"
 #include "platform/testing.h"
 
 namespace platform {
@@ -140,6 +142,36 @@ TEST_F(ProcessTest, WaitOrNot) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   EXPECT_TRUE(std::filesystem::exists(mark));
+  pt::UnsetEnv("SCHEDEXE_TEST_MARK");
+}
+
+// Run only as the child of EndingTheProcess: a thread still uses a static
+// object, and a stream holds unwritten text, when the process ends.
+TEST_F(ProcessTest, DISABLED_EndingChild) {
+  static std::vector<int> in_use(64);
+  std::thread([] {
+    for (;;) {
+      for (int& v : in_use) ++v;
+      std::this_thread::yield();
+    }
+  }).detach();
+  std::FILE* out = std::fopen(GetEnvironmentVariable("SCHEDEXE_TEST_MARK").c_str(), "w");
+  ASSERT_NE(out, nullptr);
+  std::fputs("unflushed", out);
+  EndProcess(0);
+}
+
+TEST_F(ProcessTest, EndingTheProcessStopsItsThreadsAndFlushes) {
+  const std::string mark = dir_ + pt::Sep() + "mark";
+  ASSERT_TRUE(pt::SetEnv("SCHEDEXE_TEST_MARK", mark));
+  ASSERT_TRUE(Start(Beside("unit_tests") +
+                        " --gtest_also_run_disabled_tests"
+                        " --gtest_filter=ProcessTest.DISABLED_EndingChild",
+                    kNormalPriorityClass, true));
+  std::ifstream in(mark);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "unflushed");
   pt::UnsetEnv("SCHEDEXE_TEST_MARK");
 }
 

@@ -265,6 +265,11 @@ bool ControlServiceByName(const char*, uint32_t, ServiceStatus*, uint32_t* error
   return false;
 }
 
+void EndProcess(int code) {
+  std::fflush(nullptr);
+  _exit(code);
+}
+
 bool CloseWindowOfClass(const char*, uint32_t* error) {
   *error = kErrorCallNotImplemented;
   return false;

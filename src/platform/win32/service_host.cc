@@ -63,6 +63,11 @@ void PrepareProcessSignals(const char*) {}
 
 void SetProgramArguments(int, char**) {}
 
+void EndProcess(int code) {
+  std::fflush(nullptr);
+  ExitProcess(static_cast<UINT>(code));
+}
+
 std::string ProgramCommandLine() { return OwnCommandLine(0, nullptr); }
 
 bool ControlServiceByName(const char* name, uint32_t control,
