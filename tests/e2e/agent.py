@@ -142,8 +142,13 @@ class Agent:
         self.processes.append(p)
         return p
 
-    def signal_reload(self):
-        subprocess.run([os.path.join(BIN, "tarnsched-signal")], check=True, env=self.env())
+    def signal_reload(self, times=1):
+        """Signals "TARNSCHED"; the service makes the event once its initial
+        pass is over, so until then the signal is tried again."""
+        command = [os.path.join(BIN, "tarnsched-signal"), "--times", str(times)]
+        self.wait_for(lambda: subprocess.run(command, env=self.env(),
+                                             stderr=subprocess.DEVNULL).returncode == 0,
+                      what="the reload event")
 
     def commands(self):
         """Journal lines without time stamps; the client folder is dropped

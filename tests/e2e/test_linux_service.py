@@ -293,8 +293,7 @@ class ServiceTest(unittest.TestCase):
                     f'"TTX Path"="{a.agent_dir}"\n')
         p = a.start("/d")
         a.wait_for_count(SYNCH, 1)
-        subprocess.run([os.path.join(BIN, "tarnsched-signal"), "--times", "1000"],
-                       check=True, env=a.env())
+        a.signal_reload(times=1000)
         a.wait_for_count(SYNCH, 2)
         self.assertIsNone(p.poll())
         self.assertLessEqual(a.commands().count(SYNCH), 1001)
