@@ -63,6 +63,27 @@ def activation(slot):
     return f"wactivate /category:2 /event:{slot}"
 
 
+def sanitizer_reports():
+    """Names of the reports that sanitized programs have written (see
+    tests/e2e/CMakeLists.txt)."""
+    folder = os.environ.get("SCHEDEXE_SANITIZER_REPORTS")
+    if not folder or not os.path.isdir(folder):
+        return set()
+    return {os.path.join(folder, name) for name in os.listdir(folder)}
+
+
+def unexpected_reports(before):
+    """Text of the reports written since `before`, but for the deliberate
+    crash of crashing-standin."""
+    texts = []
+    for path in sorted(sanitizer_reports() - before):
+        with open(path, errors="replace") as f:
+            text = f.read()
+        if "faulty_standin.cc" not in text:
+            texts.append(text)
+    return texts
+
+
 RELOAD_EVENT = "/dev/shm/schedexe.TARNSCHED"
 
 

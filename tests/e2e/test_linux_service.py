@@ -9,7 +9,8 @@ import time
 import unittest
 
 from agent import (BIN, KVCMD, Agent, NotifyListener, SYNCH, UNCHANGED, activation,
-                   active, deleted, fired, in_order, release)
+                   active, deleted, fired, in_order, release, sanitizer_reports,
+                   unexpected_reports)
 
 LIST = """[TARN Event Categories]
 Number of Categories=2
@@ -50,7 +51,10 @@ MIX = (profile(1, "Alpha", "Active") + profile(2, "Beta", "Add", "Weekly") +
 
 def faketime():
     """libfaketime, preloaded into the service itself: the faketime wrapper
-    would stand between the test's signals and the service."""
+    would stand between the test's signals and the service. AddressSanitizer
+    cannot start with it preloaded."""
+    if os.environ.get("SCHEDEXE_SANITIZER") == "address":
+        return None
     for path in ("/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
                  "/usr/lib/faketime/libfaketime.so.1"):
         if os.path.exists(path):
@@ -61,9 +65,11 @@ def faketime():
 class ServiceTest(unittest.TestCase):
     def setUp(self):
         self.agent = Agent()
+        self.reports = sanitizer_reports()
 
     def tearDown(self):
         self.agent.close()
+        self.assertEqual(unexpected_reports(self.reports), [])
 
     def test_initial_pass_and_reloads_in_foreground_mode(self):
         a = self.agent
