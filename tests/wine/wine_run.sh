@@ -28,6 +28,10 @@ stop_xvfb() {
 case "${1:-}" in
   --start)
     mkdir -p "$WINEPREFIX"
+    # What an earlier run of this prefix left running would keep the first
+    # boot below from ever ending.
+    "$wineserver" -k 2>/dev/null
+    "$wineserver" -w 2>/dev/null
     stop_xvfb
     unset DISPLAY
     if command -v Xvfb >/dev/null; then
