@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/utf8.h"
+
 namespace kvbase {
 
 namespace {
@@ -139,19 +141,6 @@ std::string DecodeUtf8(std::string_view s) {
     i = ok ? j : i + 1;
   }
   return out;
-}
-
-void AppendUtf8(uint32_t cp, std::string* out) {
-  if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
 }
 
 }  // namespace
@@ -300,7 +289,7 @@ std::string ProfileText::Encode(std::string_view ansi) const {
   for (char ch : ansi) {
     const uint32_t cp = AnsiToUnicode(static_cast<unsigned char>(ch));
     if (encoding_ == TextEncoding::kUtf8) {
-      AppendUtf8(cp, &out);
+      platform::AppendUtf8(cp, &out);
     } else if (encoding_ == TextEncoding::kUtf16Le) {
       out.push_back(static_cast<char>(cp & 0xFF));
       out.push_back(static_cast<char>(cp >> 8));

@@ -10,6 +10,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "platform/temporary_names.h"
+
 namespace platform {
 
 namespace {
@@ -55,11 +57,6 @@ bool WriteAll(int fd, std::string_view data) {
   }
   return true;
 }
-
-// Temporary files start with a dot and end in ".kvtmp", so a reader that
-// looks for the data file by its name never takes one for it.
-std::string TempPrefix(const std::string& base) { return "." + base + "."; }
-constexpr char kTempSuffix[] = ".kvtmp";
 
 // flock on the folder that holds the file: it works whether or not the file
 // exists, leaves nothing behind, and the kernel drops it when the holder
@@ -189,8 +186,8 @@ bool ReplaceFileContents(const std::string& native_path, std::string_view data,
   std::string temp;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = dir + "/" + TempPrefix(base) + std::to_string(::getpid()) + "." +
-           std::to_string(counter++) + kTempSuffix;
+    temp = dir + "/" +
+           TemporaryName(base, static_cast<unsigned long>(::getpid()), counter++);
     // A new file gets the usual 0666 less the umask, like any created file.
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                 existed ? (old_st.st_mode & 07777) : 0666);

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "platform/utf8.h"
+
 namespace platform::posix {
 
 namespace {
@@ -47,24 +49,6 @@ std::string_view StripTrailingBackslashes(std::string_view path) {
   return path;
 }
 
-void AppendUtf8(uint32_t cp, std::string* out) {
-  if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
 // UTF-16LE (no BOM) to UTF-8; false on an odd length or a lone surrogate.
 bool Utf16LeToUtf8(std::string_view in, std::string* out) {
   if (in.size() % 2 != 0) return false;
@@ -86,7 +70,7 @@ bool Utf16LeToUtf8(std::string_view in, std::string* out) {
     } else if (cp >= 0xDC00 && cp < 0xE000) {
       return false;
     }
-    AppendUtf8(cp, out);
+    platform::AppendUtf8(cp, out);
   }
   return true;
 }

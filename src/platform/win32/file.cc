@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdio>
 
+#include "platform/temporary_names.h"
+
 namespace platform {
 
 namespace {
@@ -85,9 +87,6 @@ bool WriteAll(HANDLE h, std::string_view data) {
   }
   return true;
 }
-
-std::string TempPrefix(const std::string& base) { return "." + base + "."; }
-constexpr char kTempSuffix[] = ".kvtmp";
 
 // A named mutex, not a lock on a file: the data file need not exist, a lock
 // file would be litter that other programs of the agent could trip over, and
@@ -273,9 +272,7 @@ bool ReplaceFileContents(const std::string& native_path, std::string_view data,
   HANDLE h = INVALID_HANDLE_VALUE;
   DWORD err = 0;
   for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
-    temp = dir + "\\" + TempPrefix(base) +
-           std::to_string(GetCurrentProcessId()) + "." +
-           std::to_string(counter++) + kTempSuffix;
+    temp = dir + "\\" + TemporaryName(base, GetCurrentProcessId(), counter++);
     h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
