@@ -94,7 +94,58 @@ def remove_reload_event():
         pass
 
 
-class Agent:
+def read_journal(path, prefix):
+    """Journal lines without time stamps; `prefix` (the client folder) is
+    dropped from lines that start with it."""
+    if not os.path.exists(path):
+        return []
+    with open(path, newline="") as f:
+        lines = [line.rstrip("\r\n").split("\t", 1)[1] for line in f if "\t" in line]
+    return [line[len(prefix):] if line.startswith(prefix) else line for line in lines]
+
+
+class AgentFiles:
+    """What a test reads and writes of an agent: the data file (CRLF, as the
+    agent writes it), the journal and the client folder. Users set data_file,
+    journal, client and client_prefix, and BIN names the built programs."""
+
+    def write_data(self, text):
+        with open(self.data_file, "w", newline="") as f:
+            f.write(text.replace("\n", "\r\n"))
+
+    def read_data(self):
+        with open(self.data_file, newline="") as f:
+            return f.read().replace("\r\n", "\n")
+
+    def commands(self):
+        return read_journal(self.journal, self.client_prefix)
+
+    def replace_program(self, name, replacement=None):
+        """Puts `replacement` (a built program) in place of the client
+        folder's stand-in `name`; None removes it."""
+        target = os.path.join(self.client, name)
+        os.remove(target)
+        if replacement:
+            shutil.copy(os.path.join(BIN, replacement), target)
+
+    def release_hanging_programs(self):
+        """Lets every hanging-standin in the client folder end."""
+        open(os.path.join(self.client, "release"), "w").close()
+
+    def wait_for(self, predicate, timeout=60.0, what="condition"):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if predicate():
+                return
+            time.sleep(0.05)
+        raise AssertionError(f"timed out waiting for {what}; journal: {self.commands()}")
+
+    def wait_for_count(self, line, count=1, timeout=60.0):
+        self.wait_for(lambda: self.commands().count(line) >= count, timeout,
+                      f"{count} x {line!r}")
+
+
+class Agent(AgentFiles):
     """Folders of one run: <root>/agent (TTX Path), <root>/data (DatsPath)."""
 
     def __init__(self):
@@ -104,6 +155,9 @@ class Agent:
         self.work_dir = os.path.join(self.root, "work")
         self.journal = os.path.join(self.root, "journal.log")
         self.registry = os.path.join(self.root, "registry.reg")
+        self.data_file = os.path.join(self.data_dir, "tarn.dat")
+        self.client = os.path.join(self.agent_dir, "KVClient")
+        self.client_prefix = self.agent_dir + "\\KVClient\\"
         for d in (os.path.join(self.agent_dir, "KVClient"), self.data_dir, self.work_dir):
             os.makedirs(d)
         for program in ("DmiSetValue", "wactivate"):
@@ -117,37 +171,10 @@ class Agent:
                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Teltrix\\ZIZ2UDE]\r\n"
                     f'"DatsPath"="{self.data_dir}"\r\n')
         self.processes = []
+        self.listeners = []
         # A reload signal left in the shared event by an earlier run would
         # reach this run's service as soon as it opens the event.
         remove_reload_event()
-
-    def replace_program(self, name, replacement=None):
-        """Puts `replacement` (a built program) in place of the client
-        folder's stand-in `name`; None removes it."""
-        target = os.path.join(self.agent_dir, "KVClient", name)
-        os.remove(target)
-        if replacement:
-            shutil.copy(os.path.join(BIN, replacement), target)
-
-    def release_hanging_programs(self):
-        """Lets every hanging-standin in the client folder end."""
-        open(os.path.join(self.agent_dir, "KVClient", "release"), "w").close()
-
-    @property
-    def client_prefix(self):
-        return self.agent_dir + "\\KVClient\\"
-
-    @property
-    def data_file(self):
-        return os.path.join(self.data_dir, "tarn.dat")
-
-    def write_data(self, text):
-        with open(self.data_file, "w", newline="") as f:
-            f.write(text.replace("\n", "\r\n"))
-
-    def read_data(self):
-        with open(self.data_file, newline="") as f:
-            return f.read().replace("\r\n", "\n")
 
     def env(self, **extra):
         env = dict(os.environ)
@@ -171,29 +198,15 @@ class Agent:
                                              stderr=subprocess.DEVNULL).returncode == 0,
                       what="the reload event")
 
-    def commands(self):
-        """Journal lines without time stamps; the client folder is dropped
-        from lines that start with it."""
-        if not os.path.exists(self.journal):
-            return []
-        with open(self.journal, newline="") as f:
-            lines = [line.rstrip("\n").split("\t", 1)[1] for line in f if "\t" in line]
-        return [line[len(self.client_prefix):] if line.startswith(self.client_prefix) else line
-                for line in lines]
-
-    def wait_for(self, predicate, timeout=60.0, what="condition"):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if predicate():
-                return
-            time.sleep(0.05)
-        raise AssertionError(f"timed out waiting for {what}; journal: {self.commands()}")
-
-    def wait_for_count(self, line, count, timeout=60.0):
-        self.wait_for(lambda: self.commands().count(line) >= count, timeout,
-                      f"{count} x {line!r}")
+    def notify_listener(self):
+        """A NOTIFY_SOCKET for a service of this run, closed with it."""
+        listener = NotifyListener(self.root)
+        self.listeners.append(listener)
+        return listener
 
     def close(self):
+        for listener in self.listeners:
+            listener.close()
         for p in self.processes:
             if p.poll() is None:
                 p.kill()

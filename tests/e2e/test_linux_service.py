@@ -8,7 +8,7 @@ import subprocess
 import time
 import unittest
 
-from agent import (BIN, KVCMD, Agent, NotifyListener, SYNCH, UNCHANGED, activation,
+from agent import (BIN, KVCMD, Agent, SYNCH, UNCHANGED, activation,
                    active, deleted, fired, in_order, release, sanitizer_reports,
                    unexpected_reports)
 
@@ -141,60 +141,54 @@ class ServiceTest(unittest.TestCase):
     def test_service_states_and_controls(self):
         a = self.agent
         a.write_data(LIST.format(changed="") + MIX)
-        notify = NotifyListener(a.root)
-        try:
-            p = a.start(NOTIFY_SOCKET=notify.path)
-            expected = [(2, 1, 5000), (2, 2, 1000), (4, 0, 0)]
-            self.assertEqual(notify.wait_states(3), expected)
-            self.assertEqual([r["X_SCHEDEXE_CONTROLS"] for r in notify.reports], ["0", "0", "7"])
-            self.assertIn("READY", notify.reports[2])
-            # One control at a time: pending signals are not delivered in the
-            # order they were sent. Pause while paused, continue while
-            # running, interrogate and shutdown report nothing.
-            steps = [(signal.SIGTSTP, [(6, 1, 1000), (7, 0, 0)]), (signal.SIGTSTP, []),
-                     (signal.SIGUSR1, []), (signal.SIGCONT, [(5, 1, 1000), (4, 0, 0)]),
-                     (signal.SIGCONT, []), (signal.SIGUSR2, []),
-                     (signal.SIGTERM, [(3, 1, 5000), (1, 0, 0)])]
-            for sig, reports in steps:
-                p.send_signal(sig)
-                expected += reports
-                if reports:
-                    notify.wait_states(len(expected))
-                else:
-                    time.sleep(0.5)
-                self.assertEqual(notify.states(), expected, sig)
-            self.assertEqual(p.wait(timeout=30), 0)
-            self.assertIn("STOPPING", notify.reports[-2])
-            self.assertEqual(notify.reports[-1]["X_SCHEDEXE_WIN32_EXIT_CODE"], "0")
-        finally:
-            notify.close()
+        notify = a.notify_listener()
+        p = a.start(NOTIFY_SOCKET=notify.path)
+        expected = [(2, 1, 5000), (2, 2, 1000), (4, 0, 0)]
+        self.assertEqual(notify.wait_states(3), expected)
+        self.assertEqual([r["X_SCHEDEXE_CONTROLS"] for r in notify.reports], ["0", "0", "7"])
+        self.assertIn("READY", notify.reports[2])
+        # One control at a time: pending signals are not delivered in the
+        # order they were sent. Pause while paused, continue while
+        # running, interrogate and shutdown report nothing.
+        steps = [(signal.SIGTSTP, [(6, 1, 1000), (7, 0, 0)]), (signal.SIGTSTP, []),
+                 (signal.SIGUSR1, []), (signal.SIGCONT, [(5, 1, 1000), (4, 0, 0)]),
+                 (signal.SIGCONT, []), (signal.SIGUSR2, []),
+                 (signal.SIGTERM, [(3, 1, 5000), (1, 0, 0)])]
+        for sig, reports in steps:
+            p.send_signal(sig)
+            expected += reports
+            if reports:
+                notify.wait_states(len(expected))
+            else:
+                time.sleep(0.5)
+            self.assertEqual(notify.states(), expected, sig)
+        self.assertEqual(p.wait(timeout=30), 0)
+        self.assertIn("STOPPING", notify.reports[-2])
+        self.assertEqual(notify.reports[-1]["X_SCHEDEXE_WIN32_EXIT_CODE"], "0")
 
     def test_a_burst_of_controls(self):
         a = self.agent
         a.write_data(LIST.format(changed="") + MIX)
-        notify = NotifyListener(a.root)
-        try:
-            p = a.start(NOTIFY_SOCKET=notify.path)
-            notify.wait_states(3)
-            # Pending signals merge and arrive in any order: whatever gets
-            # through, every pause and continue is a complete, legal step.
-            controls = [signal.SIGTSTP, signal.SIGCONT, signal.SIGUSR1, signal.SIGUSR2] * 50
-            random.Random(7).shuffle(controls)
-            for sig in controls:
-                p.send_signal(sig)
-            time.sleep(1)
-            p.send_signal(signal.SIGTERM)
-            self.assertEqual(p.wait(timeout=30), 0)
-            states = notify.states()
-            self.assertEqual(states[:3], [(2, 1, 5000), (2, 2, 1000), (4, 0, 0)])
-            self.assertEqual(states[-2:], [(3, 1, 5000), (1, 0, 0)])
-            steps = {4: ((6, 1, 1000), (7, 0, 0)), 7: ((5, 1, 1000), (4, 0, 0))}
-            state, rest = 4, states[3:-2]
-            while rest:
-                self.assertEqual(tuple(rest[:2]), steps[state], states)
-                state, rest = rest[1][0], rest[2:]
-        finally:
-            notify.close()
+        notify = a.notify_listener()
+        p = a.start(NOTIFY_SOCKET=notify.path)
+        notify.wait_states(3)
+        # Pending signals merge and arrive in any order: whatever gets
+        # through, every pause and continue is a complete, legal step.
+        controls = [signal.SIGTSTP, signal.SIGCONT, signal.SIGUSR1, signal.SIGUSR2] * 50
+        random.Random(7).shuffle(controls)
+        for sig in controls:
+            p.send_signal(sig)
+        time.sleep(1)
+        p.send_signal(signal.SIGTERM)
+        self.assertEqual(p.wait(timeout=30), 0)
+        states = notify.states()
+        self.assertEqual(states[:3], [(2, 1, 5000), (2, 2, 1000), (4, 0, 0)])
+        self.assertEqual(states[-2:], [(3, 1, 5000), (1, 0, 0)])
+        steps = {4: ((6, 1, 1000), (7, 0, 0)), 7: ((5, 1, 1000), (4, 0, 0))}
+        state, rest = 4, states[3:-2]
+        while rest:
+            self.assertEqual(tuple(rest[:2]), steps[state], states)
+            state, rest = rest[1][0], rest[2:]
 
     @unittest.skipUnless(faketime(), "needs libfaketime")
     def test_event_fires_and_fires_while_paused(self):
@@ -204,47 +198,44 @@ class ServiceTest(unittest.TestCase):
         a.write_data(LIST.format(changed="") +
                      profile(1, "alpha", "Add", "One Time", 2027, "April", 14, 10, 20) +
                      profile(2, "Beta", "Active", "Daily", hour=10, minute=21))
-        notify = NotifyListener(a.root)
-        try:
-            p = subprocess.Popen(
-                [os.path.join(BIN, "schedExe")], cwd=a.work_dir,
-                # Timed waits run on the monotonic clock: only the wall clock moves.
-                env=a.env(NOTIFY_SOCKET=notify.path, TZ="UTC", LD_PRELOAD=faketime(),
-                          FAKETIME="@2027-04-14 10:19:50",
-                          FAKETIME_DONT_FAKE_MONOTONIC="1"),
-                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            a.processes.append(p)
-            notify.wait_states(3)
-            a.wait_for_count(activation(1), 1, timeout=40)
-            a.wait_for_count(deleted(1), 1)
-            self.assertTrue(in_order(a.commands(), fired(1) + [activation(1)]), a.commands())
-            data = a.read_data()
-            self.assertIn("[Event Cat2:1]\nEvent Status=True\n", data)
-            self.assertIn("Name=alpha\nFrequency=One Time\nYear=2027\nMonth=April\n"
-                          "DayOfMonth=14\nDayOfWeek=Monday\nHour=10\nMinute=20\n"
-                          "State=Delete\n", data)
+        notify = a.notify_listener()
+        p = subprocess.Popen(
+            [os.path.join(BIN, "schedExe")], cwd=a.work_dir,
+            # Timed waits run on the monotonic clock: only the wall clock moves.
+            env=a.env(NOTIFY_SOCKET=notify.path, TZ="UTC", LD_PRELOAD=faketime(),
+                      FAKETIME="@2027-04-14 10:19:50",
+                      FAKETIME_DONT_FAKE_MONOTONIC="1"),
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        a.processes.append(p)
+        notify.wait_states(3)
+        a.wait_for_count(activation(1), 1, timeout=40)
+        a.wait_for_count(deleted(1), 1)
+        self.assertTrue(in_order(a.commands(), fired(1) + [activation(1)]), a.commands())
+        data = a.read_data()
+        self.assertIn("[Event Cat2:1]\nEvent Status=True\n", data)
+        self.assertIn("Name=alpha\nFrequency=One Time\nYear=2027\nMonth=April\n"
+                      "DayOfMonth=14\nDayOfWeek=Monday\nHour=10\nMinute=20\n"
+                      "State=Delete\n", data)
 
-            # Paused: slot 2 still fires at 10:21; the reload waits for continue.
-            # Its wactivate crashes, and the firing goes on regardless.
-            a.replace_program("wactivate", "crashing-standin")
-            p.send_signal(signal.SIGTSTP)
-            notify.wait_states(5)
-            a.write_data(LIST.format(changed="Changed=True\n") +
-                         profile(2, "Beta", "Active", "Daily", hour=10, minute=21))
-            a.signal_reload()
-            a.wait_for_count(activation(2), 1, timeout=90)
-            self.assertTrue(in_order(a.commands(), fired(2) + [activation(2)]), a.commands())
-            self.assertIn("[Event Cat2:2]\nEvent Status=True\n", a.read_data())
-            # The initial pass and two firings; no reload yet.
-            self.assertEqual(a.commands().count(SYNCH), 3)
-            self.assertEqual(a.commands().count(UNCHANGED), 1)
-            p.send_signal(signal.SIGCONT)
-            a.wait_for_count(UNCHANGED, 2)
-            a.wait_for_count(SYNCH, 4)
-            p.send_signal(signal.SIGTERM)
-            self.assertEqual(p.wait(timeout=30), 0)
-        finally:
-            notify.close()
+        # Paused: slot 2 still fires at 10:21; the reload waits for continue.
+        # Its wactivate crashes, and the firing goes on regardless.
+        a.replace_program("wactivate", "crashing-standin")
+        p.send_signal(signal.SIGTSTP)
+        notify.wait_states(5)
+        a.write_data(LIST.format(changed="Changed=True\n") +
+                     profile(2, "Beta", "Active", "Daily", hour=10, minute=21))
+        a.signal_reload()
+        a.wait_for_count(activation(2), 1, timeout=90)
+        self.assertTrue(in_order(a.commands(), fired(2) + [activation(2)]), a.commands())
+        self.assertIn("[Event Cat2:2]\nEvent Status=True\n", a.read_data())
+        # The initial pass and two firings; no reload yet.
+        self.assertEqual(a.commands().count(SYNCH), 3)
+        self.assertEqual(a.commands().count(UNCHANGED), 1)
+        p.send_signal(signal.SIGCONT)
+        a.wait_for_count(UNCHANGED, 2)
+        a.wait_for_count(SYNCH, 4)
+        p.send_signal(signal.SIGTERM)
+        self.assertEqual(p.wait(timeout=30), 0)
 
     def test_hanging_and_missing_agent_programs(self):
         a = self.agent
@@ -253,26 +244,23 @@ class ServiceTest(unittest.TestCase):
         # DmiSetValue hangs in the initial pass: the service still answers
         # every control, and stops while paused.
         a.replace_program("DmiSetValue", "hanging-standin")
-        notify = NotifyListener(a.root)
-        try:
-            p = a.start(NOTIFY_SOCKET=notify.path)
-            expected = [(2, 1, 5000), (2, 2, 1000), (4, 0, 0)]
-            self.assertEqual(notify.wait_states(3), expected)
-            a.wait_for_count(active(2), 1)
-            for sig, reports in [(signal.SIGTSTP, [(6, 1, 1000), (7, 0, 0)]),
-                                 (signal.SIGCONT, [(5, 1, 1000), (4, 0, 0)]),
-                                 (signal.SIGTSTP, [(6, 1, 1000), (7, 0, 0)]),
-                                 (signal.SIGTERM, [(3, 1, 5000), (1, 0, 0)])]:
-                p.send_signal(sig)
-                expected += reports
-                self.assertEqual(notify.wait_states(len(expected)), expected, sig)
-            self.assertEqual(p.wait(timeout=30), 0)
-            self.assertEqual(a.commands(), [active(2)])
-            for slot in range(1, 6):
-                self.assertIn(f"[Scheduler Profile {slot}]\n", a.read_data())
-        finally:
-            a.release_hanging_programs()
-            notify.close()
+        notify = a.notify_listener()
+        p = a.start(NOTIFY_SOCKET=notify.path)
+        expected = [(2, 1, 5000), (2, 2, 1000), (4, 0, 0)]
+        self.assertEqual(notify.wait_states(3), expected)
+        a.wait_for_count(active(2), 1)
+        for sig, reports in [(signal.SIGTSTP, [(6, 1, 1000), (7, 0, 0)]),
+                             (signal.SIGCONT, [(5, 1, 1000), (4, 0, 0)]),
+                             (signal.SIGTSTP, [(6, 1, 1000), (7, 0, 0)]),
+                             (signal.SIGTERM, [(3, 1, 5000), (1, 0, 0)])]:
+            p.send_signal(sig)
+            expected += reports
+            self.assertEqual(notify.wait_states(len(expected)), expected, sig)
+        self.assertEqual(p.wait(timeout=30), 0)
+        self.assertEqual(a.commands(), [active(2)])
+        for slot in range(1, 6):
+            self.assertIn(f"[Scheduler Profile {slot}]\n", a.read_data())
+        a.release_hanging_programs()
 
         # DmiSetValue missing: no command runs, yet the data file gets every
         # change of the pass, as with the agent present.

@@ -15,8 +15,8 @@ import tempfile
 import time
 import unittest
 
-from agent import (KVCMD, SYNCH, UNCHANGED, activation, active, deleted, fired,
-                   in_order, keyed)
+from agent import (KVCMD, SYNCH, UNCHANGED, AgentFiles, activation, active, deleted,
+                   fired, in_order, keyed, read_journal)
 
 BIN = os.environ.get("SCHEDEXE_BIN", "")
 WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../wine/wine_run.sh")
@@ -84,18 +84,8 @@ def wait_state(state, timeout=30.0):
     raise AssertionError(f"state {state} not reached: {status()}")
 
 
-def read_journal(path, prefix):
-    """Journal lines without time stamps; `prefix` dropped where they start
-    with it."""
-    if not os.path.exists(path):
-        return []
-    with open(path, newline="") as f:
-        lines = [line.rstrip("\r\n").split("\t", 1)[1] for line in f if "\t" in line]
-    return [line[len(prefix):] if line.startswith(prefix) else line for line in lines]
-
-
 @unittest.skipUnless(BIN, "needs SCHEDEXE_BIN (the cross build's bin folder)")
-class WineServiceTest(unittest.TestCase):
+class WineServiceTest(AgentFiles, unittest.TestCase):
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="schedexe-wine-")
         self.client = os.path.join(self.root, "agent", "KVClient")
@@ -105,6 +95,8 @@ class WineServiceTest(unittest.TestCase):
         for program in ("DmiSetValue.exe", "wactivate.exe", "schedExe.exe"):
             shutil.copy(os.path.join(BIN, program), self.client)
         self.journal = os.path.join(self.client, "agent-journal.log")
+        self.client_prefix = windows_path(self.client) + "\\"
+        self.data_file = os.path.join(self.data, "tarn.dat")
         key = "HKLM\\SOFTWARE\\Corvane\\Teltrix"
         wine("reg", "add", key, "/v", "TTX Path", "/d",
              windows_path(os.path.join(self.root, "agent")), "/f")
@@ -117,34 +109,6 @@ class WineServiceTest(unittest.TestCase):
         control("stop")
         wine("sc", "delete", SERVICE, check=False)
         shutil.rmtree(self.root, ignore_errors=True)
-
-    def write_data(self, text):
-        with open(os.path.join(self.data, "tarn.dat"), "w", newline="") as f:
-            f.write(text.replace("\n", "\r\n"))
-
-    def read_data(self):
-        with open(os.path.join(self.data, "tarn.dat"), newline="") as f:
-            return f.read().replace("\r\n", "\n")
-
-    def replace_program(self, name, replacement=None):
-        os.remove(os.path.join(self.client, name))
-        if replacement:
-            shutil.copy(os.path.join(BIN, replacement), os.path.join(self.client, name))
-
-    def commands(self):
-        return read_journal(self.journal, windows_path(self.client) + "\\")
-
-    def wait_for(self, predicate, what, timeout=60.0):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if predicate():
-                return
-            time.sleep(0.2)
-        raise AssertionError(f"{what} not seen: {self.commands()}")
-
-    def wait_for_count(self, line, count=1, timeout=60.0):
-        self.wait_for(lambda: self.commands().count(line) >= count, f"{count} x {line!r}",
-                      timeout)
 
     def start_service(self):
         wine("net", "start", SERVICE)
@@ -234,8 +198,8 @@ class WineServiceTest(unittest.TestCase):
             "[Backup/Restore/Mirror Profile Nightly]\nPackage=4\n"
             "[Backup/Restore/Mirror Profile Weekly]\nPackage=4\n")
         self.start_service()
-        self.wait_for(lambda: read_journal(kvcmd_journal, "") == [KVCMD, KVCMD],
-                      "two kvcmd starts", 30)
+        self.wait_for(lambda: read_journal(kvcmd_journal, "") == [KVCMD, KVCMD], 30,
+                      "two kvcmd starts")
 
         self.wait_for_count(activation(1), 1, timeout=150)
         self.wait_for_count(deleted(1))
@@ -261,18 +225,19 @@ class WineServiceTest(unittest.TestCase):
         wait_state(1)
         self.assertEqual(status()["WIN32_EXIT_CODE"], "0")
         self.assertEqual(self.commands(), [deleted(1)])
-        open(os.path.join(self.client, "release"), "w").close()
+        self.release_hanging_programs()
 
         # DmiSetValue missing: nothing is sent, yet the data file gets the
         # pass's changes, and reloads are served.
         self.replace_program("DmiSetValue.exe")
         self.write_data(DATA)
         self.start_service()
-        self.wait_for(lambda: "Number of Profiles=1\n" in self.read_data(), "slot release")
+        self.wait_for(lambda: "Number of Profiles=1\n" in self.read_data(),
+                      what="slot release")
         # The event exists once the pass has ended.
         self.wait_for(lambda: wine(os.path.join(BIN, "tarnsched-signal.exe"),
-                                   check=False).returncode == 0, "the reload event")
-        self.wait_for(lambda: "Number of Profiles=0\n" in self.read_data(), "reload")
+                                   check=False).returncode == 0, what="the reload event")
+        self.wait_for(lambda: "Number of Profiles=0\n" in self.read_data(), what="reload")
         self.assertEqual(status()["STATE"], "4")
         control("stop")
         wait_state(1)
@@ -280,7 +245,7 @@ class WineServiceTest(unittest.TestCase):
 
 
 @unittest.skipUnless(BIN and shutil.which("Xvfb"), "needs the cross build and Xvfb")
-class WineForegroundTest(unittest.TestCase):
+class WineForegroundTest(AgentFiles, unittest.TestCase):
     """"/d" keeps a hidden window; closing it from outside ends the process."""
 
     def setUp(self):
@@ -289,7 +254,9 @@ class WineForegroundTest(unittest.TestCase):
         os.makedirs(self.client)
         for program in ("DmiSetValue.exe", "schedExe.exe"):
             shutil.copy(os.path.join(BIN, program), self.client)
-        self.env = dict(os.environ, AGENT_JOURNAL=os.path.join(self.root, "journal.log"))
+        self.journal = os.path.join(self.root, "journal.log")
+        self.client_prefix = windows_path(self.client) + "\\"
+        self.env = dict(os.environ, AGENT_JOURNAL=self.journal)
         # No data directory value: every run is the empty pass.
         key = "HKLM\\SOFTWARE\\Corvane\\Teltrix"
         wine("reg", "add", key, "/v", "TTX Path", "/d", windows_path(self.root), "/f")
@@ -297,10 +264,6 @@ class WineForegroundTest(unittest.TestCase):
 
     def tearDown(self):
         shutil.rmtree(self.root, ignore_errors=True)
-
-    def commands(self):
-        return read_journal(os.path.join(self.root, "journal.log"),
-                            windows_path(self.client) + "\\")
 
     def run_foreground(self, command_line, passes):
         """Runs the command line from a batch file (so that it reaches the
@@ -312,9 +275,7 @@ class WineForegroundTest(unittest.TestCase):
                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                              stderr=subprocess.DEVNULL)
         try:
-            deadline = time.monotonic() + 60
-            while self.commands().count(SYNCH) < passes and time.monotonic() < deadline:
-                time.sleep(0.2)
+            self.wait_for_count(SYNCH, passes)
             self.assertEqual(self.commands().count(SYNCH), passes, command_line)
             self.assertIsNone(p.poll())
             # The worker starts before the window exists: a fast pass can
