@@ -1,6 +1,5 @@
 #include "config/schedule_config.h"
 
-#include "config/cat2_event.h"
 #include "config/data_file_path.h"
 #include "config/profile_access.h"
 #include "dmi/command_runner.h"
@@ -10,9 +9,6 @@ namespace config {
 
 namespace {
 
-constexpr const char* kDayNames[] = {"Sunday",   "Monday", "Tuesday",
-                                     "Wednesday", "Thursday", "Friday",
-                                     "Saturday"};
 constexpr const char* kMonthNames[] = {
     "January", "February", "March",     "April",   "May",      "June",
     "July",    "August",   "September", "October", "November", "December"};
@@ -21,10 +17,6 @@ constexpr const char* kMonthNames[] = {
 constexpr const char* kProfileFrequencyWords[schedule::kFrequencyCount] = {
     "One Time", "Hourly", "Daily", "Weekly", "Monthly", "Yearly", "Irregular"};
 
-constexpr char kNameKey[] = "Name";
-constexpr char kStateKey[] = "State";
-constexpr char kEventStatusKey[] = "Event Status";
-
 // State words in the order they are tried.
 struct Word {
   const char* text;
@@ -32,7 +24,7 @@ struct Word {
 };
 constexpr Word kStateWords[] = {{"Add", schedule::kStateAdd},
                                 {"Active", schedule::kStateActive},
-                                {"Delete", schedule::kStateDelete},
+                                {kDeleteWord, schedule::kStateDelete},
                                 {"Update", schedule::kStateUpdate}};
 
 template <size_t N>
@@ -49,7 +41,7 @@ std::string ProfileSection(const std::string& slot) {
 
 }  // namespace
 
-ScheduleConfig::ScheduleConfig(engine::SchedulerHost* owner)
+ScheduleConfig::ScheduleConfig(LiveQueue* owner)
     : host(owner), dataFile(ReadDataFilePath()) {
   LoadCategory(kUserAlarmsCategory);
   LoadCat2Count();
@@ -119,7 +111,7 @@ void ScheduleConfig::LoadProfiles() {
 }
 
 int32_t ScheduleConfig::DayNumberFromName(std::string name) {
-  return NumberFromName(name, kDayNames);
+  return NumberFromName(name, schedule::kDayNames);
 }
 
 int32_t ScheduleConfig::MonthNumberFromName(std::string name) {
@@ -133,64 +125,6 @@ std::string ScheduleConfig::ProfileText(const std::string& task,
 
 std::string ScheduleConfig::ProfileName(const std::string& task) const {
   return ProfileText(task, kNameKey);
-}
-
-int32_t ScheduleConfig::FindCat2Number(const std::string& name) {
-  for (int n = 1; n <= kSlotCount; ++n) {
-    if (EqualsIgnoreCase(ReadProfileText(dataFile, kUserAlarmList,
-                                         kCat2EntryPrefix + std::to_string(n)),
-                         name)) {
-      return n;
-    }
-  }
-  return 0;
-}
-
-void ScheduleConfig::MarkCat2Fired(const schedule::ScheduleEvent& event) {
-  const int32_t n = FindCat2Number(ProfileName(event.GetTask()));
-  if (n == 0) return;
-  WriteProfileText(dataFile, kCat2SectionPrefix + std::to_string(n),
-                   kEventStatusKey, kTrueWord);
-  dmi::RunAgentCommand(dmi::Cat2FiredCommand(n));
-  dmi::RunAgentCommand(dmi::GeneralFiredCommand());
-  dmi::RunAgentCommand(dmi::kSynchCommand);
-}
-
-void ScheduleConfig::ReleaseDeletedProfile(const std::string& task) {
-  if (!EqualsIgnoreCase(ProfileText(task, kStateKey), "Delete")) return;
-  const int32_t n = FindCat2Number(ProfileName(task));
-  if (n == 0) return;
-  ResetCat2Record(n);
-  ReleaseCat2ListEntry(n);
-  ReleaseProfileListEntry(n);
-}
-
-void ScheduleConfig::ResetCat2Record(int32_t n) {
-  if (ReadProfileInt(dataFile, kUserAlarmList, kCat2CountKey) <= 0) return;
-  Cat2Event record;
-  record.Load(n);
-  record.ResetResponses();
-}
-
-void ScheduleConfig::ReleaseCat2ListEntry(int32_t n) {
-  const int count = ReadProfileInt(dataFile, kUserAlarmList, kCat2CountKey);
-  if (count <= 0) return;
-  dmi::RunAgentCommand(dmi::Cat2ListEntryUnusedCommand(n));
-  WriteProfileText(dataFile, kUserAlarmList, kCat2CountKey,
-                   std::to_string(count - 1));
-  dmi::RunAgentCommand(dmi::Cat2ListCountCommand(count - 1));
-  dmi::RunAgentCommand(dmi::Cat2ListLastEventClearCommand());
-}
-
-void ScheduleConfig::ReleaseProfileListEntry(int32_t n) {
-  const int count = ReadProfileInt(dataFile, kProfilesSection, kProfileCountKey);
-  if (count <= 0) return;
-  dmi::RunAgentCommand(dmi::ProfileListEntryUnusedCommand(n));
-  WriteProfileText(dataFile, kProfilesSection, kProfileCountKey,
-                   std::to_string(count - 1));
-  dmi::RunAgentCommand(dmi::ProfileCountCommand(count - 1));
-  dmi::RunAgentCommand(dmi::ProfileNameUnusedCommand(n));
-  dmi::RunAgentCommand(dmi::ProfileStateUnusedCommand(n));
 }
 
 }  // namespace config

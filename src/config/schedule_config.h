@@ -9,12 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "config/live_queue.h"
 #include "config/profile_access.h"
 #include "schedule/schedule_event.h"
-
-namespace engine {
-class SchedulerHost;
-}
 
 namespace config {
 
@@ -23,7 +20,7 @@ inline constexpr char kUserAlarmsCategory[] = "User Alarms";
 
 class ScheduleConfig {
  public:
-  explicit ScheduleConfig(engine::SchedulerHost* host);
+  explicit ScheduleConfig(LiveQueue* host);
   virtual ~ScheduleConfig() = default;
   ScheduleConfig(const ScheduleConfig&) = delete;
   ScheduleConfig& operator=(const ScheduleConfig&) = delete;
@@ -37,7 +34,8 @@ class ScheduleConfig {
   // Reads the twelve slots into the event list, in slot order.
   void LoadProfiles();
 
-  // Synchronisation passes over this snapshot (synchronisation_passes.cc):
+  // Synchronisation passes over this snapshot, defined in
+  // synchronisation_passes.cc:
   // at start-up, queue every active, added or updated profile; on a reload,
   // act on added, updated and deleted ones, and only when the list is marked
   // changed. Both end with the change mark reset and the synch trigger.
@@ -49,7 +47,8 @@ class ScheduleConfig {
   static int32_t DayNumberFromName(std::string name);
   static int32_t MonthNumberFromName(std::string name);
 
-  // DMI upkeep of the slots.
+  // The Cat2 list and scheduler-profile table upkeep of the slots, defined
+  // in table_upkeep.cc.
   int32_t FindCat2Number(const std::string& name);
   // The "Name" of a slot's scheduler profile: the key to its list entry.
   std::string ProfileName(const std::string& task) const;
@@ -62,7 +61,7 @@ class ScheduleConfig {
   int32_t GetCat2Count() const { return cat2Count; }
   const std::string& GetCategoryKey() const { return categoryKey; }
   const std::string& GetDataFile() const { return dataFile; }
-  engine::SchedulerHost* GetHost() const { return host; }
+  LiveQueue* GetHost() const { return host; }
   const std::vector<std::unique_ptr<schedule::ScheduleEvent>>& GetEvents() const {
     return events;
   }
@@ -78,7 +77,7 @@ class ScheduleConfig {
   std::string categoryKey;
   // The snapshot's own events, in slot order; the live queue gets copies.
   std::vector<std::unique_ptr<schedule::ScheduleEvent>> events;
-  engine::SchedulerHost* host;
+  LiveQueue* host;
   std::string dataFile;
 };
 

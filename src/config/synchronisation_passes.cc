@@ -7,7 +7,6 @@
 #include "config/schedule_config.h"
 #include "dmi/command_runner.h"
 #include "dmi/dmi_commands.h"
-#include "engine/scheduler_host.h"
 #include "platform/thread.h"
 #include "schedule/task_number.h"
 
