@@ -1,5 +1,6 @@
 // The work of one fired event, on a thread of its own so that neither the
-// timer nor the dispatcher waits for wactivate.
+// timer nor the dispatcher waits for wactivate. The host's part of it,
+// RunFiredEvent and LaunchActivation, is defined in event_execution.cc.
 #ifndef SCHEDEXE_ENGINE_EVENT_EXECUTION_H_
 #define SCHEDEXE_ENGINE_EVENT_EXECUTION_H_
 

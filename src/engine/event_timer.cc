@@ -8,7 +8,7 @@ namespace engine {
 
 EventTimer::EventTimer(Scheduler* scheduler, int32_t seconds, EventRef event)
     : scheduler_(scheduler),
-      remaining(seconds),
+      remaining_(seconds),
       event_(std::move(event)),
       cancelled_(true, false) {}
 
@@ -26,12 +26,12 @@ bool EventTimer::BeginFiring() {
 
 void TimerThread(std::shared_ptr<EventTimer> timer) {
   while (timer->IsArmed()) {
-    timer->chunk = timer->remaining > timer->maxChunk ? timer->maxChunk
-                                                       : timer->remaining;
-    timer->remaining -= timer->chunk;
-    timer->sleepLength = static_cast<uint32_t>(timer->chunk) * 1000u;
-    timer->cancelled_.Wait(timer->sleepLength);
-    if (timer->remaining == 0 && timer->BeginFiring()) {
+    timer->chunk_ = timer->remaining_ > timer->max_chunk_ ? timer->max_chunk_
+                                                           : timer->remaining_;
+    timer->remaining_ -= timer->chunk_;
+    timer->sleep_length_ = static_cast<uint32_t>(timer->chunk_) * 1000u;
+    timer->cancelled_.Wait(timer->sleep_length_);
+    if (timer->remaining_ == 0 && timer->BeginFiring()) {
       timer->scheduler()->Fire(timer->event(), timer.get());
     }
   }

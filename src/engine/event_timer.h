@@ -41,10 +41,11 @@ class EventTimer {
 
   std::atomic<int> state_{kArmed};
   Scheduler* const scheduler_;
-  uint32_t sleepLength = 0;
-  int32_t chunk = 0;
-  const int32_t maxChunk = kMaxSleepChunk;
-  int32_t remaining;
+  // Touched only by the timer's own thread.
+  uint32_t sleep_length_ = 0;
+  int32_t chunk_ = 0;
+  const int32_t max_chunk_ = kMaxSleepChunk;
+  int32_t remaining_;
   const EventRef event_;
   platform::Event cancelled_;  // manual reset: ends the current sleep
 };

@@ -1,5 +1,7 @@
 #include "engine/scheduler.h"
 
+#include <chrono>
+#include <thread>
 #include <utility>
 
 #include "engine/event_execution.h"
@@ -31,28 +33,44 @@ void Scheduler::Fire(const EventRef& event, EventTimer* timer) {
 }
 
 void Scheduler::SetLastFired(EventRef event) {
-  std::lock_guard<std::mutex> g(mutex_);
+  platform::MutexLock lock(mutex_);
   lastFired = std::move(event);
 }
 
 EventRef Scheduler::TakeLastFired() {
-  std::lock_guard<std::mutex> g(mutex_);
+  platform::MutexLock lock(mutex_);
   return std::exchange(lastFired, nullptr);
 }
 
 std::shared_ptr<EventTimer> Scheduler::CurrentTimer() {
-  std::lock_guard<std::mutex> g(mutex_);
+  platform::MutexLock lock(mutex_);
   return currentTimer;
 }
 
 void Scheduler::SetCurrentTimer(std::shared_ptr<EventTimer> timer) {
-  std::lock_guard<std::mutex> g(mutex_);
+  platform::MutexLock lock(mutex_);
   currentTimer = std::move(timer);
 }
 
 void Scheduler::ClearCurrentTimer(EventTimer* timer) {
-  std::lock_guard<std::mutex> g(mutex_);
+  platform::MutexLock lock(mutex_);
   if (currentTimer.get() == timer) currentTimer.reset();
+}
+
+bool Scheduler::StopThreads(int real_ms) {
+  stopping_ = true;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(real_ms);
+  // A Wake in progress and the dispatcher may both be waiting for the one
+  // auto-reset signal, and a dispatcher that was arming when the stop came
+  // may just have started one more timer: signal until everyone has left.
+  while (threads_.Live() > 0) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    if (auto timer = CurrentTimer()) timer->Cancel();
+    wakeEvent.Set();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }
 
 }  // namespace engine

@@ -6,11 +6,11 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 
 #include "engine/event_queue.h"
 #include "engine/thread_group.h"
 #include "platform/event.h"
+#include "platform/mutex.h"
 
 namespace engine {
 
@@ -31,32 +31,45 @@ class Scheduler {
   // hands the event to the dispatcher and wakes it.
   void Fire(const EventRef& event, EventTimer* timer);
 
+  // The dispatcher's side of the wake signal: whether a Wake came since the
+  // flag was last cleared, clearing it, and blocking until the next signal.
+  bool IsPending() const { return pendingFlag.load(); }
+  void ClearPending() { pendingFlag = false; }
+  void AwaitWake() { wakeEvent.Wait(platform::kInfinite); }
+  // Whether a signal is waiting to be taken (tests look at it).
+  bool WakeSignalled() { return wakeEvent.IsSet(); }
+
   // lastFired: set by Fire and by the dispatcher for an overdue head; taken
   // by the dispatcher.
-  void SetLastFired(EventRef event);
-  EventRef TakeLastFired();
+  void SetLastFired(EventRef event) EXCLUDES(mutex_);
+  EventRef TakeLastFired() EXCLUDES(mutex_);
 
   // currentTimer: the timer most recently armed.
-  std::shared_ptr<EventTimer> CurrentTimer();
-  void SetCurrentTimer(std::shared_ptr<EventTimer> timer);
+  std::shared_ptr<EventTimer> CurrentTimer() EXCLUDES(mutex_);
+  void SetCurrentTimer(std::shared_ptr<EventTimer> timer) EXCLUDES(mutex_);
   // Clears currentTimer only while it still names `timer`.
-  void ClearCurrentTimer(EventTimer* timer);
+  void ClearCurrentTimer(EventTimer* timer) EXCLUDES(mutex_);
+
+  // Taking the engine down, which only tests do: the dispatcher leaves its
+  // loop and arms nothing more. Signals until every engine thread has ended
+  // or `real_ms` of real time have passed; false when some thread is still
+  // running then (the caller must not free what it may use).
+  bool StopThreads(int real_ms);
+  bool IsStopping() const { return stopping_.load(); }
 
   EventQueue* queue() const { return queue_; }
   SchedulerHost* host() const { return host_; }
   ThreadGroup& threads() { return threads_; }
 
+ private:
   std::atomic<bool> pendingFlag{true};
   platform::Event wakeEvent{false, false};
-  // Set when a test takes the host down: the dispatcher leaves its loop.
-  std::atomic<bool> stopping{false};
-
- private:
+  std::atomic<bool> stopping_{false};
   EventQueue* const queue_;
   SchedulerHost* const host_;
-  std::mutex mutex_;  // guards lastFired and currentTimer
-  EventRef lastFired;
-  std::shared_ptr<EventTimer> currentTimer;
+  platform::Mutex mutex_;
+  EventRef lastFired GUARDED_BY(mutex_);
+  std::shared_ptr<EventTimer> currentTimer GUARDED_BY(mutex_);
   ThreadGroup threads_;
 };
 

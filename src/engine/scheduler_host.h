@@ -1,95 +1,82 @@
-// The engine: the live queue's operations, the dispatcher that arms a timer
-// for the head of the queue and moves fired events on, the firing of an
-// event, and the schedule text form.
+// The engine's host: the live queue's operations, made one step each towards
+// the other threads by one lock. The dispatcher's work on the host lives in
+// dispatcher_thread.cc, the firing of an event in event_execution.cc, and the
+// schedule text form in schedule_text_form.h.
 #ifndef SCHEDEXE_ENGINE_SCHEDULER_HOST_H_
 #define SCHEDEXE_ENGINE_SCHEDULER_HOST_H_
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
+#include <vector>
 
+#include "config/live_queue.h"
 #include "engine/event_queue.h"
 #include "engine/scheduler.h"
+#include "platform/mutex.h"
 
 namespace engine {
 
-class SchedulerHost {
+class SchedulerHost : public config::LiveQueue {
  public:
   // Reads the data-file path, creates the Scheduler and starts the
   // dispatcher thread.
   explicit SchedulerHost(EventQueue* queue);
-  // The service never takes its host down; tests do: stops the dispatcher,
-  // cancels the timer and waits until every engine thread has ended.
+  // The service never takes its host down; tests do, through Shutdown
+  // first. Destroying a host whose threads did not end aborts the process
+  // rather than free what they use.
   virtual ~SchedulerHost();
   SchedulerHost(const SchedulerHost&) = delete;
   SchedulerHost& operator=(const SchedulerHost&) = delete;
 
+  // Stops the dispatcher, cancels the timer and waits, at most `real_ms` of
+  // real time, until every engine thread has ended. False when one still
+  // runs: the host must then be left alive.
+  bool Shutdown(int real_ms);
+
   // Queues a copy in due-time order, after events due at the same time, and
   // wakes the dispatcher. A task already queued, and an irregular event
   // (which never runs), are refused without a wake.
-  void AddEvent(const schedule::ScheduleEvent& event);
+  void AddEvent(const schedule::ScheduleEvent& event) override;
   // Takes the task's event out; with `oneTime` also marks its profile deleted
   // in the data file and in DMI, whether or not it was queued.
-  void RemoveEvent(const std::string& task, bool oneTime);
-  EventRef FindEventByTask(const std::string& task);
-  int FindEventIndex(const std::string& task);
-  EventRef FirstEvent();
-  size_t QueueLength();
-  void WakeScheduler();
-  void SetDataFile(std::string path);
-  std::string GetDataFile();
+  void RemoveEvent(const std::string& task, bool oneTime) override;
+  EventRef FindEventByTask(const std::string& task) EXCLUDES(mutex_);
+  int FindEventIndex(const std::string& task) EXCLUDES(mutex_);
+  EventRef FirstEvent() EXCLUDES(mutex_);
+  size_t QueueLength() EXCLUDES(mutex_);
+  void WakeScheduler() override;
+  void SetDataFile(std::string path) override;
+  std::string GetDataFile() EXCLUDES(mutex_);
 
-  // Dispatcher thread only.
+  // The schedule text form's plain access to the queue: appends that ignore
+  // due-time order, the event at a position, removal by position (false
+  // when there is none), and a copy of the whole queue.
+  void AppendUnordered(EventRef event) EXCLUDES(mutex_);
+  EventRef EventAt(int index) EXCLUDES(mutex_);
+  bool RemoveEventAt(int index) EXCLUDES(mutex_);
+  std::vector<EventRef> QueuedEvents() EXCLUDES(mutex_);
+
+  // Dispatcher thread only (dispatcher_thread.cc).
   void ArmTimer();
   void HandleFiredEvent(const EventRef& event);
 
-  // Execution thread: marks the user event fired and starts wactivate.
+  // Execution thread (event_execution.cc): marks the user event fired and
+  // starts wactivate.
   void RunFiredEvent(const schedule::ScheduleEvent& event);
   void LaunchActivation(int number);
-
-  // Schedule text form: add one event, load and save the schedule file (the
-  // data-file path), and describe the queued events one after the other.
-  void AddOneTime(std::string task, int32_t year, int32_t month,
-                  int32_t dayOfMonth, int32_t hour, int32_t minute);
-  void AddHourly(std::string task, int32_t minute);
-  void AddDaily(std::string task, int32_t hour, int32_t minute);
-  void AddWeekly(std::string task, int32_t dayOfWeek, int32_t hour,
-                 int32_t minute);
-  void AddMonthly(std::string task, int32_t dayOfMonth, int32_t hour,
-                  int32_t minute);
-  void AddYearly(std::string task, int32_t month, int32_t dayOfMonth,
-                 int32_t hour, int32_t minute);
-  void AddIrregular(std::string task);
-  void LoadSchedule();
-  void SaveSchedule();
-  void ClearSchedule();
-  void ResetSchedule();
-  std::string NextDescription();
-  void AppendEvent(const schedule::ScheduleEvent& event);
-  void RemoveEventAt(int index);
-  int32_t GetRecordCount();
 
   Scheduler& scheduler() { return *scheduler_; }
 
  private:
-  int FindEventIndexLocked(const std::string& task) const;
   // Takes this very object out of the queue; false when it is not there.
-  bool RemoveQueued(const EventRef& event);
-  schedule::ScheduleEvent NewRecord();
+  bool RemoveQueued(const EventRef& event) EXCLUDES(mutex_);
 
-  std::mutex mutex_;  // one queue operation at a time; never held across Wake
-  std::string dataFile;
-  EventQueue* const queue;
+  platform::Mutex mutex_;  // one queue operation at a time; never held across Wake
+  std::string dataFile GUARDED_BY(mutex_);
+  EventQueue* const queue PT_GUARDED_BY(mutex_);
   std::unique_ptr<Scheduler> scheduler_;
-  int32_t descriptionCursor = 0;
-  int32_t recordCount = 0;
-  int32_t loadedSections = 0;
 };
-
-// The dispatcher: arms a timer for the head of the queue and hands fired
-// events to the host, for as long as the scheduler runs.
-void DispatcherThread(Scheduler* scheduler);
 
 }  // namespace engine
 

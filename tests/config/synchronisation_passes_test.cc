@@ -99,7 +99,7 @@ class SynchronisationPassTest : public ::testing::Test {
     time_.emplace(clock_, host_->scheduler().threads());
   }
   ~SynchronisationPassTest() override {
-    host_.reset();
+    EXPECT_TRUE(testsupport::TakeDown(host_)) << "engine threads did not end";
     platform::SetSystemClockForTesting(nullptr);
   }
 

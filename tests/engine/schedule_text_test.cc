@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/scheduler_host.h"
+#include "engine/schedule_text_form.h"
 #include "platform/clock.h"
 #include "support/data_dir.h"
 #include "support/fake_env.h"
@@ -23,17 +23,18 @@ class ScheduleTextTest : public ::testing::Test {
     platform::SetTimeZoneForTesting("UTC0");
     platform::SetSystemClockForTesting(&clock_);
     host_ = std::make_unique<SchedulerHost>(&queue_);
+    form_ = std::make_unique<ScheduleTextForm>(*host_);
     time_ = std::make_unique<testsupport::VirtualTime>(clock_,
                                                        host_->scheduler().threads());
   }
   ~ScheduleTextTest() override {
-    host_.reset();
+    EXPECT_TRUE(testsupport::TakeDown(host_)) << "engine threads did not end";
     platform::SetSystemClockForTesting(nullptr);
   }
 
   std::vector<std::string> Descriptions() {
     std::vector<std::string> lines;
-    for (std::string line; !(line = host_->NextDescription()).empty();) {
+    for (std::string line; !(line = form_->NextDescription()).empty();) {
       lines.push_back(line);
     }
     return lines;
@@ -44,33 +45,35 @@ class ScheduleTextTest : public ::testing::Test {
   testsupport::DataDir data_{env_, "schedtext"};
   EventQueue queue_;
   std::unique_ptr<SchedulerHost> host_;
+  std::unique_ptr<ScheduleTextForm> form_;
   std::unique_ptr<testsupport::VirtualTime> time_;
 };
 
 TEST_F(ScheduleTextTest, SavedScheduleLoadsBackUnchanged) {
   ASSERT_TRUE(time_->Run([this] {
-    host_->AddOneTime("1", 2027, 12, 24, 18, 5);
-    host_->AddHourly("2", 45);
-    host_->AddDaily("3", 23, 5);
-    host_->AddWeekly("4", 3, 9, 30);
-    host_->AddMonthly("5", 20, 8, 0);
-    host_->AddYearly("6", 12, 31, 7, 45);
+    form_->AddOneTime("1", 2027, 12, 24, 18, 5);
+    form_->AddHourly("2", 45);
+    form_->AddDaily("3", 23, 5);
+    form_->AddWeekly("4", 3, 9, 30);
+    form_->AddMonthly("5", 20, 8, 0);
+    form_->AddYearly("6", 12, 31, 7, 45);
   }));
   ASSERT_TRUE(time_->RunFor(5000));  // all due later: nothing moves
   ASSERT_EQ(host_->QueueLength(), 6u);
   std::vector<ScheduleEvent> saved;
-  for (const auto& e : queue_.events) saved.push_back(*e);
-  host_->SaveSchedule();
+  for (const auto& e : queue_.events()) saved.push_back(*e);
+  form_->SaveSchedule();
 
   // A fresh queue and host read the file back.
-  host_.reset();
+  ASSERT_TRUE(testsupport::TakeDown(host_));
   EventQueue reloaded;
   host_ = std::make_unique<SchedulerHost>(&reloaded);
-  host_->LoadSchedule();
-  EXPECT_EQ(host_->GetRecordCount(), 6);
-  ASSERT_EQ(reloaded.events.size(), saved.size());
+  form_ = std::make_unique<ScheduleTextForm>(*host_);
+  form_->LoadSchedule();
+  EXPECT_EQ(form_->GetRecordCount(), 6);
+  ASSERT_EQ(reloaded.events().size(), saved.size());
   for (size_t i = 0; i < saved.size(); ++i) {
-    const ScheduleEvent& got = *reloaded.events[i];
+    const ScheduleEvent& got = *reloaded.events()[i];
     EXPECT_EQ(got.GetTask(), saved[i].GetTask());
     EXPECT_EQ(got.GetFrequency(), saved[i].GetFrequency());
     EXPECT_EQ(got.GetNextTime(), saved[i].GetNextTime()) << got.GetTask();
@@ -83,23 +86,23 @@ TEST_F(ScheduleTextTest, SavedScheduleLoadsBackUnchanged) {
                 "Weekly event: 4 on Tuesday at 9:30",
                 "Onetime event: 1 12/24/2027 at 18:5",
                 "Yearly event: 6 on 12/31 at 7:45"}));
-  EXPECT_EQ(host_->NextDescription(), "");
+  EXPECT_EQ(form_->NextDescription(), "");
 }
 
 TEST_F(ScheduleTextTest, LoadingStopsAtTheFirstSectionWithoutATask) {
   data_.Write("[schedEvent2]\ntask=9\nfrequency=daily\nhour=1\n");
-  host_->LoadSchedule();
-  EXPECT_EQ(host_->GetRecordCount(), 0);
-  EXPECT_EQ(host_->NextDescription(), "");
-  EXPECT_EQ(host_->NextDescription(), "");
+  form_->LoadSchedule();
+  EXPECT_EQ(form_->GetRecordCount(), 0);
+  EXPECT_EQ(form_->NextDescription(), "");
+  EXPECT_EQ(form_->NextDescription(), "");
 
   data_.Write(
       "[schedEvent1]\ntask=1\nfrequency=WEEKLY\ndayOfWeek=2\nhour=9\nminute=30\n"
       "[schedEvent2]\ntask=2\nfrequency=fortnightly\n"
       "[schedEvent3]\ntask=3\nfrequency=Irregular\n"
       "[schedEvent5]\ntask=5\nfrequency=daily\n");
-  host_->LoadSchedule();
-  EXPECT_EQ(host_->GetRecordCount(), 2);
+  form_->LoadSchedule();
+  EXPECT_EQ(form_->GetRecordCount(), 2);
   EXPECT_EQ(Descriptions(), (std::vector<std::string>{
                                 "Weekly event: 1 on Monday at 9:30",
                                 "Irregular event: 3"}));
@@ -114,21 +117,21 @@ TEST_F(ScheduleTextTest, SavingClearsTheLoadedSectionsFirst) {
             "\nfrequency=hourly\nminute=" + std::to_string(i) + "\n";
   }
   data_.Write(file + "[Other]\nkeep=yes\n");
-  host_->LoadSchedule();
-  ASSERT_EQ(host_->GetRecordCount(), 5);
-  host_->RemoveEventAt(4);
-  host_->RemoveEventAt(0);
-  host_->RemoveEventAt(7);  // no such record
-  EXPECT_EQ(host_->GetRecordCount(), 3);
-  host_->SaveSchedule();
+  form_->LoadSchedule();
+  ASSERT_EQ(form_->GetRecordCount(), 5);
+  form_->RemoveEventAt(4);
+  form_->RemoveEventAt(0);
+  form_->RemoveEventAt(7);  // no such record
+  EXPECT_EQ(form_->GetRecordCount(), 3);
+  form_->SaveSchedule();
   EXPECT_EQ(data_.Read(),
             "[Other]\nkeep=yes\n"
             "[schedEvent1]\ntask=2\nfrequency=hourly\nminute=2\n"
             "[schedEvent2]\ntask=3\nfrequency=hourly\nminute=3\n"
             "[schedEvent3]\ntask=4\nfrequency=hourly\nminute=4\n");
-  host_->ResetSchedule();
-  EXPECT_EQ(host_->GetRecordCount(), 0);
-  EXPECT_EQ(host_->NextDescription(), "");
+  form_->ResetSchedule();
+  EXPECT_EQ(form_->GetRecordCount(), 0);
+  EXPECT_EQ(form_->NextDescription(), "");
 }
 
 }  // namespace

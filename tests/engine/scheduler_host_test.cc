@@ -37,7 +37,7 @@ class SchedulerHostTest : public ::testing::Test {
     host_ = std::make_unique<SchedulerHost>(&queue_);
   }
   ~SchedulerHostTest() override {
-    host_.reset();
+    EXPECT_TRUE(testsupport::TakeDown(host_)) << "engine threads did not end";
     platform::SetSystemClockForTesting(nullptr);
   }
 
@@ -68,7 +68,7 @@ class SchedulerHostTest : public ::testing::Test {
   std::vector<platform::TimeValue> DueTimes() {
     std::vector<platform::TimeValue> times;
     for (size_t i = 0; i < host_->QueueLength(); ++i) {
-      times.push_back(queue_.events[i]->GetNextTime());
+      times.push_back(queue_.events()[i]->GetNextTime());
     }
     return times;
   }
@@ -92,7 +92,7 @@ TEST_F(SchedulerHostTest, QueueKeepsDueOrderAndOneEventPerTask) {
   Add(Daily("a", 13, 0));
   Add(Daily("A", 13, 0));  // tasks compare exactly
   std::vector<std::string> tasks;
-  for (const auto& e : queue_.events) tasks.push_back(e->GetTask());
+  for (const auto& e : queue_.events()) tasks.push_back(e->GetTask());
   EXPECT_EQ(tasks, (std::vector<std::string>{"2", "1", "3", "a", "A"}));
   EXPECT_EQ(host_->FindEventIndex("3"), 2);
   EXPECT_EQ(host_->FindEventIndex("x"), -1);
@@ -207,7 +207,7 @@ TEST_F(SchedulerHostTest, RemovedOrIrregularEventsAreNotPutBack) {
   // out, unrun, once it stands at the head; the queue then works on.
   ScheduleEvent irregular;
   irregular.SetIrregular("2");
-  host_->AppendEvent(irregular);
+  host_->AppendUnordered(std::make_shared<ScheduleEvent>(irregular));
   Add(Daily("3", 10, 40));
   ASSERT_TRUE(time().RunFor(30 * 60 * 1000));
   EXPECT_EQ(host_->FindEventIndex("2"), -1);

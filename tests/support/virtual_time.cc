@@ -8,6 +8,15 @@
 
 namespace testsupport {
 
+bool TakeDown(std::unique_ptr<engine::SchedulerHost>& host) {
+  if (!host || host->Shutdown(10'000)) {
+    host.reset();
+    return true;
+  }
+  host.release();  // NOLINT(bugprone-unused-return-value): left to its threads
+  return false;
+}
+
 void VirtualTime::Do(std::function<void()> action) {
   threads_.Start(std::move(action));
 }

@@ -6,11 +6,18 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
+#include "engine/scheduler_host.h"
 #include "engine/thread_group.h"
 #include "platform/clock.h"
 
 namespace testsupport {
+
+// Takes a test's host down: true once every engine thread has ended. A host
+// whose threads do not end within seconds is left alive (they still use it)
+// and false returned, so the test fails instead of hanging the suite.
+bool TakeDown(std::unique_ptr<engine::SchedulerHost>& host);
 
 class VirtualTime {
  public:
