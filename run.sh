@@ -64,17 +64,6 @@ export AGENT_JOURNAL=$journal
 echo "demo agent: $demo"
 echo "data file:  $demo/Dats/tarn.dat"
 
-if [ ! -x "$bin/schedExe" ]; then
-  echo "schedExe itself is not part of this build yet; the demo agent is ready."
-  echo "Its profiles as the service would read them:"
-  for i in 1 2 3; do
-    printf '  slot %d: %s, %s\n' "$i" \
-      "$("$bin/tarnprofile" get "$demo/Dats/tarn.dat" "Scheduler Profile $i" Name)" \
-      "$("$bin/tarnprofile" get "$demo/Dats/tarn.dat" "Scheduler Profile $i" Frequency)"
-  done
-  exit 0
-fi
-
 cd "$demo"
 "$bin/schedExe" /d &
 service=$!

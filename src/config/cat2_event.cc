@@ -10,7 +10,6 @@ namespace config {
 namespace {
 constexpr char kDescriptionKey[] = "Description";
 constexpr char kEventModeKey[] = "Event Mode";
-constexpr char kEventStatusKey[] = "Event Status";
 constexpr char kUserChangeableKey[] = "User Changable";
 constexpr char kResponseCountKey[] = "Number of Responses";
 

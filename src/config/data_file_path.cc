@@ -1,25 +1,17 @@
 #include "config/data_file_path.h"
 
-#include <algorithm>
-
 #include "dmi/registry_path.h"
-#include "platform/clock.h"
+#include "platform/retry_pause.h"
 
 namespace config {
 
-namespace {
-constexpr uint32_t kFirstRetryPauseMs = 50;
-constexpr uint32_t kLongestRetryPauseMs = 5000;
-}  // namespace
-
 std::string ReadDataFilePath() {
   std::string path;
-  uint32_t pause = kFirstRetryPauseMs;
+  platform::RetryPause pause;
   while (dmi::ReadRegistryPath(kDataDirectoryKey, kDataDirectoryValue,
                                kDataFileSuffix, &path) ==
          platform::RegistryStatus::kUnreadable) {
-    platform::SystemClock().Sleep(pause);
-    pause = std::min(pause * 2, kLongestRetryPauseMs);
+    pause.Sleep();
   }
   return path;
 }

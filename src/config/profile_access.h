@@ -30,6 +30,12 @@ inline constexpr char kCat2SectionPrefix[] = "Event Cat2:";
 inline constexpr char kUnusedWord[] = "Unused";
 inline constexpr char kUnusedMarkedWord[] = "!Unused!";
 inline constexpr char kTrueWord[] = "True";
+// Keys of a scheduler profile and of a user event record, and the state word
+// a deleted profile carries.
+inline constexpr char kNameKey[] = "Name";
+inline constexpr char kStateKey[] = "State";
+inline constexpr char kDeleteWord[] = "Delete";
+inline constexpr char kEventStatusKey[] = "Event Status";
 
 // The value of the key, or "" when missing; cut to size-1 characters.
 std::string ReadProfileText(const std::string& file, const std::string& section,

@@ -113,10 +113,6 @@ void ScheduleEvent::SetIrregular(std::string task_text) {
 
 namespace {
 
-constexpr const char* kDayNames[] = {"Sunday",   "Monday", "Tuesday",
-                                     "Wednesday", "Thursday", "Friday",
-                                     "Saturday"};
-
 std::string Format(const char* format, auto... args) {
   const int length = std::snprintf(nullptr, 0, format, args...);
   if (length <= 0) return "";
@@ -168,13 +164,13 @@ int32_t FrequencyFromWord(std::string_view word,
 
 void ScheduleEvent::WriteSection(int32_t n, const std::string& file) {
   sourceFile = file;
-  const std::string section = "schedEvent" + std::to_string(n);
+  const std::string section = kScheduleSectionPrefix + std::to_string(n);
   auto put = [&](const char* key, const std::string& value) {
     TARNG_WriteProfileString(section.c_str(), key, value.c_str(), file.c_str());
   };
   put(kScheduleTaskKey, task);
   if (frequency < OneTime || frequency > Irregular) return;
-  put("frequency", kScheduleFrequencyWords[frequency]);
+  put(kScheduleFrequencyKey, kScheduleFrequencyWords[frequency]);
   std::tm local{};
   platform::SystemClock().LocalTime(nextTime, &local);
   const std::string year = std::to_string(local.tm_year + 1900);
@@ -184,26 +180,26 @@ void ScheduleEvent::WriteSection(int32_t n, const std::string& file) {
   const std::string minute = std::to_string(local.tm_min);
   switch (frequency) {
     case OneTime:
-      put("year", year);
-      put("month", month);
-      put("dayOfMonth", day);
+      put(kScheduleYearKey, year);
+      put(kScheduleMonthKey, month);
+      put(kScheduleDayOfMonthKey, day);
       break;
     case Weekly:
-      put("dayOfWeek", std::to_string(local.tm_wday + 1));
+      put(kScheduleDayOfWeekKey, std::to_string(local.tm_wday + 1));
       break;
     case Monthly:
-      put("dayOfMonth", day);
+      put(kScheduleDayOfMonthKey, day);
       break;
     case Yearly:
-      put("month", month);
-      put("dayOfMonth", day);
+      put(kScheduleMonthKey, month);
+      put(kScheduleDayOfMonthKey, day);
       break;
     default:
       break;
   }
   if (frequency == Irregular) return;
-  if (frequency != Hourly) put("hour", hour);
-  put("minute", minute);
+  if (frequency != Hourly) put(kScheduleHourKey, hour);
+  put(kScheduleMinuteKey, minute);
 }
 
 std::string ScheduleEvent::Describe() const {

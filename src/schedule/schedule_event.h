@@ -51,9 +51,22 @@ inline constexpr const char* kScheduleFrequencyWords[kFrequencyCount] = {
 int32_t FrequencyFromWord(std::string_view word,
                           const char* const (&words)[kFrequencyCount]);
 
-// Key of the task in the schedule text form, for writing and reading alike,
-// so that a saved schedule loads back unchanged.
+// The schedule text form: one section "schedEvent" n per event, with these
+// keys, for writing and reading alike, so that a saved schedule loads back
+// unchanged.
+inline constexpr char kScheduleSectionPrefix[] = "schedEvent";
 inline constexpr char kScheduleTaskKey[] = "task";
+inline constexpr char kScheduleFrequencyKey[] = "frequency";
+inline constexpr char kScheduleYearKey[] = "year";
+inline constexpr char kScheduleMonthKey[] = "month";
+inline constexpr char kScheduleDayOfMonthKey[] = "dayOfMonth";
+inline constexpr char kScheduleDayOfWeekKey[] = "dayOfWeek";
+inline constexpr char kScheduleHourKey[] = "hour";
+inline constexpr char kScheduleMinuteKey[] = "minute";
+
+// Weekday 1 (Sunday) to 7 by name, at index day - 1.
+inline constexpr const char* kDayNames[7] = {
+    "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
 
 // A time value moved by a span. Wraps like the 32-bit arithmetic it models
 // instead of overflowing.

@@ -17,8 +17,6 @@ std::atomic<ServiceStatusHandle> status_handle{nullptr};
 // may write the running flag; atomics keep that free of data races.
 std::atomic<int> running_flag{0};
 std::atomic<int> paused_flag{0};
-// The worker runs detached; this stands for its thread handle.
-std::atomic<bool> worker_started{false};
 
 // The stop event is never destroyed: a late stop request on the main thread
 // may still set it after ServiceMain has "closed" it, and setting a closed
@@ -71,7 +69,6 @@ int ReportStatus(uint32_t state, uint32_t win32_exit_code,
 
 int StartWorkerThread() {
   if (!Env().StartWorker()) return 0;
-  worker_started = true;
   running_flag = 1;
   return 1;
 }
@@ -96,7 +93,6 @@ void CleanupService(uint32_t win32_error) {
   if (status_handle.load() != nullptr) {
     ReportStatus(platform::kServiceStopped, win32_error, 0, 0, 0);
   }
-  worker_started = false;
 }
 
 void ServiceCtrlHandler(uint32_t control) {
@@ -155,7 +151,6 @@ void ResetServiceStateForTesting() {
   status_handle = nullptr;
   running_flag = 0;
   paused_flag = 0;
-  worker_started = false;
   stop_event_open = false;
   StopEvent().Reset();
 }

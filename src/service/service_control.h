@@ -49,7 +49,7 @@ void ResumeWorker();
 // Clears the running flag and sets the stop event.
 void StopService();
 // Closes the stop event, reports stopped with `win32_error` (when a handler
-// is registered), and forgets the worker thread.
+// is registered).
 void CleanupService(uint32_t win32_error);
 
 void ServiceCtrlHandler(uint32_t control);

@@ -14,6 +14,7 @@
 #include "kvbase/profile.h"
 #include "platform/clock.h"
 #include "platform/env.h"
+#include "platform/retry_pause.h"
 
 namespace worker {
 
@@ -36,9 +37,6 @@ constexpr size_t kSectionBufferSize = 256;
 // finishes. Up to this many repeats the scan is the literal one; beyond it
 // the repeats stop.
 constexpr int64_t kMostRepeatedStarts = 4096;
-
-constexpr uint32_t kFirstRetryPauseMs = 50;
-constexpr uint32_t kLongestRetryPauseMs = 5000;
 
 // Whether the backup/restore/mirror profile `name` asks for the command. A
 // name too long for the section buffer is refused rather than cut into the
@@ -91,14 +89,12 @@ std::set<int> ListedProfileNumbers(const std::string& dataFile, int count) {
 }
 
 std::unique_ptr<platform::NamedEvent> CreateReloadEvent(const char* name) {
-  // Without the event no reload can ever be served; the pause between tries
-  // grows, so a lasting failure costs nothing.
-  uint32_t pause = kFirstRetryPauseMs;
+  // Without the event no reload can ever be served.
+  platform::RetryPause pause;
   while (true) {
     if (auto event = platform::NamedEvent::Create(name)) return event;
     platform::PausePoint();
-    platform::SystemClock().Sleep(pause);
-    pause = std::min(pause * 2, kLongestRetryPauseMs);
+    pause.Sleep();
   }
 }
 
