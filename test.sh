@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds both targets and runs every test: unit tests natively and under Wine,
-# end-to-end tests. Installs what is missing first (Debian packages).
+# Builds both targets and runs every test: the layer check, unit tests
+# natively, under AddressSanitizer and under Wine, end-to-end tests. Installs
+# what is missing first (Debian packages).
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(cmake g++ clang libgtest-dev libgmock-dev googletest libbenchmark-dev
+packages=(cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
           g++-mingw-w64-x86-64-posix wine64 xvfb faketime tzdata python3)
 missing=()
 for p in "${packages[@]}"; do
@@ -17,6 +18,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
+echo "== layers"
+cmake/check_layers.sh
+
 echo "== native build"
 cmake --preset native >/dev/null
 cmake --build --preset native
@@ -28,3 +32,7 @@ echo "== native tests"
 ctest --preset native -j2
 echo "== tests under Wine"
 ctest --preset mingw
+echo "== AddressSanitizer and UndefinedBehaviorSanitizer build and tests"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan -j2

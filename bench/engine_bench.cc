@@ -23,7 +23,7 @@ namespace {
 constexpr char kProfiles[] =
     "[EventCat2 List]\nCat2:1=a\n[Scheduler Profile 1]\nName=not in the list\n";
 
-double MiB(int64_t bytes) { return bytes / 1048576.0; }
+double MiB(int64_t bytes) { return static_cast<double>(bytes) / 1048576.0; }
 
 schedule::ScheduleEvent DailyAt(platform::Clock& clock, int task, int ahead_s) {
   std::tm at{};
@@ -117,7 +117,7 @@ void Storm() {
                 "  resident memory %.2f MiB before, %.2f MiB after (ratio %.3f)\n",
                 seconds, after_threads, after_threads - 1, peak_threads,
                 MiB(rss_before), MiB(rss_after),
-                static_cast<double>(rss_after) / rss_before);
+                static_cast<double>(rss_after) / static_cast<double>(rss_before));
   }
   platform::SetSystemClockForTesting(nullptr);
 }
@@ -149,11 +149,12 @@ void Firings(long firings) {
       std::printf("  %8ld fired: resident %.2f MiB (%.3f of the start)\n",
                   static_cast<long>(env.start_count()),
                   MiB(platform::ResidentBytes()),
-                  static_cast<double>(platform::ResidentBytes()) / rss_start);
+                  static_cast<double>(platform::ResidentBytes()) /
+                      static_cast<double>(rss_start));
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("  %.1f s real, %.1f us a firing\n", seconds, seconds * 1e6 / firings);
+    std::printf("  %.1f s real, %.1f us a firing\n", seconds, seconds * 1e6 / static_cast<double>(firings));
   }
   platform::SetSystemClockForTesting(nullptr);
 }

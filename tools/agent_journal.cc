@@ -21,7 +21,9 @@ std::string JournalLine(double seconds, const std::string& command_line) {
 bool AppendJournalLine(const std::string& command_line) {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   const double seconds =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now).count() / 1000.0;
+      static_cast<double>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(now).count()) /
+      1000.0;
   return platform::AppendExclusive(AgentJournalPath(),
                                    JournalLine(seconds, command_line));
 }

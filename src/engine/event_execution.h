@@ -12,8 +12,8 @@ class SchedulerHost;
 
 class EventExecution {
  public:
-  EventExecution(SchedulerHost* host, EventRef event)
-      : host(host), event(std::move(event)) {}
+  EventExecution(SchedulerHost* owner, EventRef fired)
+      : host(owner), event(std::move(fired)) {}
   virtual ~EventExecution() = default;
 
   SchedulerHost* const host;

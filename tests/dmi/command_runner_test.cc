@@ -51,8 +51,10 @@ TEST_F(CommandRunnerTest, NothingStartsWithoutAUsableDirectory) {
   env_.SetValue(kAgentKey, kAgentPathValue, std::string(1000, 'd'));
   EXPECT_EQ(RunAgentCommand(kSynchCommand), 0);
   EXPECT_TRUE(env_.starts().empty());
-  // Exactly 1023 characters still go.
+  // A line of 1024 characters has no room for its NUL; 1023 still go. Every
+  // agent program (DmiSetValue, wactivate) is started through this one check.
   const std::string text(1023 - 1000 - 10, 'x');
+  EXPECT_EQ(RunAgentCommand(text + "x"), 0);
   EXPECT_NE(RunAgentCommand(text), 0);
   ASSERT_EQ(env_.starts().size(), 1u);
   EXPECT_EQ(env_.starts()[0].command_line.size(), 1023u);
