@@ -4,7 +4,7 @@
 #include <list>
 #include <string>
 
-#include "platform/service_host.h"
+#include "platform/program_entry.h"
 
 namespace service {
 namespace {
