@@ -5,8 +5,11 @@
 #include "config/profile_access.h"
 #include "dmi/command_runner.h"
 #include "dmi/dmi_commands.h"
+#include "platform/text.h"
 
 namespace config {
+
+using platform::EqualsIgnoreCase;
 
 namespace {
 

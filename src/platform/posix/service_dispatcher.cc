@@ -8,10 +8,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -19,6 +17,7 @@
 #include "platform/posix/control_signals.h"
 #include "platform/posix/notify_socket.h"
 #include "platform/process_info.h"
+#include "platform/text.h"
 
 namespace platform {
 namespace {
@@ -40,17 +39,6 @@ Dispatcher dispatcher;
 
 // The handle RegisterServiceControlHandler gives out.
 void* const kStatusHandle = &dispatcher;
-
-bool SameNameIgnoringCase(const std::string& a, const char* b) {
-  const size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    const unsigned char x = static_cast<unsigned char>(a[i]);
-    const unsigned char y = static_cast<unsigned char>(b[i]);
-    if (std::tolower(x) != std::tolower(y)) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -125,7 +113,7 @@ bool RunServiceDispatcher(const char* name, ServiceMainFunction service_main) {
 ServiceStatusHandle RegisterServiceControlHandler(const char* name,
                                                   ServiceControlHandler handler) {
   if (!dispatcher.active || name == nullptr ||
-      !SameNameIgnoringCase(dispatcher.name, name)) {
+      !EqualsIgnoreCase(dispatcher.name, name)) {
     Fail(kErrorServiceDoesNotExist);
     return nullptr;
   }
