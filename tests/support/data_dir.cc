@@ -1,7 +1,6 @@
 #include "support/data_dir.h"
 
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "config/data_file_path.h"
@@ -29,8 +28,7 @@ void DataDir::Write(const std::string& contents) {
 }
 
 std::string DataDir::Read() const {
-  std::ifstream in(native_data_file(), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  return platform::testing::FileContents(native_data_file());
 }
 
 std::vector<std::string> DataDir::Commands() const {

@@ -1,13 +1,9 @@
 #include "platform/posix/registry_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 
+#include "platform/file.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
 
@@ -19,7 +15,7 @@ constexpr char kDefaultRegistryFile[] = "/etc/schedexe/registry.reg";
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHeader4 = "REGEDIT4";
 // Far beyond any real registry file; a bigger one is not read at all.
-constexpr off_t kMaxFileSize = 16 << 20;
+constexpr uint64_t kMaxFileSize = 16 << 20;
 
 constexpr std::string_view kRoots[] = {"hkey_local_machine",
                                        "hkey_current_user", "hkey_classes_root",
@@ -357,30 +353,13 @@ std::string RegistryFile::Format() const {
 }
 
 bool LoadRegistryFile(const std::string& path, RegistryFile* out) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  std::string bytes;
-  bool ok =
-      fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFileSize;
-  if (ok) {
-    bytes.resize(static_cast<size_t>(st.st_size));
-    size_t got = 0;
-    // The file may shrink or grow while read: take what is there.
-    while (got < bytes.size()) {
-      const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        ok = false;
-        break;
-      }
-      if (n == 0) break;
-      got += static_cast<size_t>(n);
-    }
-    bytes.resize(got);
+  FileStamp stamp;
+  if (StatFile(path, &stamp) != FileStatus::kOk || stamp.size > kMaxFileSize) {
+    return false;
   }
-  close(fd);
-  return ok && out->Parse(bytes);
+  std::string bytes;
+  return ReadFileContents(path, &bytes, nullptr) == FileStatus::kOk &&
+         bytes.size() <= kMaxFileSize && out->Parse(bytes);
 }
 
 }  // namespace platform::posix
