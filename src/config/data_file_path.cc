@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "dmi/registry_path.h"
 #include "platform/clock.h"
+#include "platform/registry_path.h"
 
 namespace config {
 
@@ -15,8 +15,8 @@ constexpr uint32_t kLongestRetryPauseMs = 5000;
 std::string ReadDataFilePath() {
   std::string path;
   uint32_t pause = kFirstRetryPauseMs;
-  while (dmi::ReadRegistryPath(kDataDirectoryKey, kDataDirectoryValue,
-                               kDataFileSuffix, &path) ==
+  while (platform::ReadRegistryPath(kDataDirectoryKey, kDataDirectoryValue,
+                                    kDataFileSuffix, &path) ==
          platform::RegistryStatus::kUnreadable) {
     platform::SystemClock().Sleep(pause);
     pause = std::min(pause * 2, kLongestRetryPauseMs);

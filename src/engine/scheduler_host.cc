@@ -8,9 +8,10 @@
 #include "config/profile_access.h"
 #include "config/schedule_config.h"
 #include "dmi/command_runner.h"
-#include "dmi/registry_path.h"
+#include "dmi/agent_client_directory.h"
 #include "engine/event_timer.h"
 #include "kvbase/profile.h"
+#include "platform/registry_path.h"
 #include "schedule/task_number.h"
 
 namespace engine {
@@ -222,7 +223,7 @@ void SchedulerHost::LaunchActivation(int number) {
   std::string line;
   if (!dmi::ReadAgentClientDirectory(&line)) return;
   line += kActivationText + std::to_string(number);
-  if (line.size() >= dmi::kPathBufferSize) return;
+  if (line.size() >= platform::kPathBufferSize) return;
   dmi::RunCommandAndWait(line);
 }
 

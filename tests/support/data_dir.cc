@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "config/data_file_path.h"
-#include "dmi/registry_path.h"
+#include "dmi/agent_client_directory.h"
 #include "platform/file.h"
 #include "platform/testing.h"
 
