@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/service_host.h"
+#include "platform/service_control_client.h"
 
 namespace {
 

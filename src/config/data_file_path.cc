@@ -1,6 +1,6 @@
 #include "config/data_file_path.h"
 
-#include "dmi/registry_path.h"
+#include "platform/registry_path.h"
 #include "platform/retry_pause.h"
 
 namespace config {
@@ -8,8 +8,8 @@ namespace config {
 std::string ReadDataFilePath() {
   std::string path;
   platform::RetryPause pause;
-  while (dmi::ReadRegistryPath(kDataDirectoryKey, kDataDirectoryValue,
-                               kDataFileSuffix, &path) ==
+  while (platform::ReadRegistryPath(kDataDirectoryKey, kDataDirectoryValue,
+                                    kDataFileSuffix, &path) ==
          platform::RegistryStatus::kUnreadable) {
     pause.Sleep();
   }

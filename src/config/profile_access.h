@@ -1,13 +1,11 @@
 // Reading and writing the data file the way every part of the configuration
 // store does: texts through an 80-byte buffer, numbers as the profile
-// functions parse them, words compared without regard to case.
+// functions parse them.
 #ifndef SCHEDEXE_CONFIG_PROFILE_ACCESS_H_
 #define SCHEDEXE_CONFIG_PROFILE_ACCESS_H_
 
 #include <string>
 #include <string_view>
-
-#include "schedule/words.h"
 
 namespace config {
 
@@ -45,8 +43,6 @@ int ReadProfileInt(const std::string& file, const std::string& section,
                    const std::string& key);
 void WriteProfileText(const std::string& file, const std::string& section,
                       const std::string& key, const std::string& value);
-
-using schedule::EqualsIgnoreCase;
 
 }  // namespace config
 

@@ -4,6 +4,7 @@
 #include "config/profile_access.h"
 #include "dmi/command_runner.h"
 #include "dmi/dmi_commands.h"
+#include "platform/text.h"
 
 namespace config {
 
@@ -30,7 +31,7 @@ constexpr Word kStateWords[] = {{"Add", schedule::kStateAdd},
 template <size_t N>
 int32_t NumberFromName(const std::string& name, const char* const (&names)[N]) {
   for (size_t i = 0; i < N; ++i) {
-    if (EqualsIgnoreCase(name, names[i])) return static_cast<int32_t>(i + 1);
+    if (platform::EqualsIgnoreCase(name, names[i])) return static_cast<int32_t>(i + 1);
   }
   return 1;
 }
@@ -52,7 +53,7 @@ void ScheduleConfig::LoadCategory(std::string categoryName) {
   const int count = ReadProfileInt(dataFile, kCategoriesSection, kCategoryCountKey);
   for (int k = 1; k <= count; ++k) {
     const std::string key = kCategoryKeyPrefix + std::to_string(k);
-    if (EqualsIgnoreCase(ReadProfileText(dataFile, kCategoriesSection, key),
+    if (platform::EqualsIgnoreCase(ReadProfileText(dataFile, kCategoriesSection, key),
                          categoryName)) {
       categoryKey = key;
       return;
@@ -65,7 +66,7 @@ void ScheduleConfig::LoadCat2Count() {
 }
 
 bool ScheduleConfig::IsChanged() {
-  return EqualsIgnoreCase(ReadProfileText(dataFile, ListSection(), kChangedKey),
+  return platform::EqualsIgnoreCase(ReadProfileText(dataFile, ListSection(), kChangedKey),
                           kTrueWord);
 }
 
@@ -78,8 +79,8 @@ void ScheduleConfig::LoadProfiles() {
   for (int slot = 1; slot <= kSlotCount; ++slot) {
     const std::string entry =
         ReadProfileText(dataFile, list, kCat2EntryPrefix + std::to_string(slot));
-    if (EqualsIgnoreCase(entry, kUnusedWord) ||
-        EqualsIgnoreCase(entry, kUnusedMarkedWord)) {
+    if (platform::EqualsIgnoreCase(entry, kUnusedWord) ||
+        platform::EqualsIgnoreCase(entry, kUnusedMarkedWord)) {
       continue;
     }
     const std::string task = std::to_string(slot);
@@ -98,7 +99,7 @@ void ScheduleConfig::LoadProfiles() {
     auto event = std::make_unique<schedule::ScheduleEvent>();
     event->SetSourceFile(dataFile);
     for (const Word& w : kStateWords) {
-      if (EqualsIgnoreCase(state, w.text)) {
+      if (platform::EqualsIgnoreCase(state, w.text)) {
         event->SetState(w.code);
         break;
       }

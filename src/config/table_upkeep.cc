@@ -5,12 +5,13 @@
 #include "config/schedule_config.h"
 #include "dmi/command_runner.h"
 #include "dmi/dmi_commands.h"
+#include "platform/text.h"
 
 namespace config {
 
 int32_t ScheduleConfig::FindCat2Number(const std::string& name) {
   for (int n = 1; n <= kSlotCount; ++n) {
-    if (EqualsIgnoreCase(ReadProfileText(dataFile, kUserAlarmList,
+    if (platform::EqualsIgnoreCase(ReadProfileText(dataFile, kUserAlarmList,
                                          kCat2EntryPrefix + std::to_string(n)),
                          name)) {
       return n;
@@ -30,7 +31,7 @@ void ScheduleConfig::MarkCat2Fired(const schedule::ScheduleEvent& event) {
 }
 
 void ScheduleConfig::ReleaseDeletedProfile(const std::string& task) {
-  if (!EqualsIgnoreCase(ProfileText(task, kStateKey), kDeleteWord)) return;
+  if (!platform::EqualsIgnoreCase(ProfileText(task, kStateKey), kDeleteWord)) return;
   const int32_t n = FindCat2Number(ProfileName(task));
   if (n == 0) return;
   ResetCat2Record(n);

@@ -1,8 +1,9 @@
 #include "dmi/command_runner.h"
 
 #include "dmi/dmi_commands.h"
-#include "dmi/registry_path.h"
+#include "dmi/agent_client_directory.h"
 #include "platform/env.h"
+#include "platform/registry_path.h"
 #include "platform/thread.h"
 
 namespace dmi {
@@ -20,7 +21,7 @@ int RunAgentCommand(const std::string& commandText) {
   std::string line;
   if (!ReadAgentClientDirectory(&line)) return 0;
   line += commandText;
-  if (line.size() >= kPathBufferSize) return 0;
+  if (line.size() >= platform::kPathBufferSize) return 0;
   return RunCommandAndWait(line);
 }
 

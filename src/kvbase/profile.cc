@@ -172,7 +172,7 @@ size_t CopyEntry(char* buffer, size_t size, std::string_view value) {
 // Key names of a section, each NUL-terminated, ending with an empty one.
 size_t ListKeys(const ProfileText& text, const char* section, char* buffer,
                 size_t size) {
-  const std::string folded = FoldCase(section);
+  const std::string folded = FoldProfileName(section);
   for (const ProfileSection& s : text.sections()) {
     if (s.folded != folded) continue;
     const size_t old_size = size;
@@ -264,9 +264,10 @@ size_t GetString(const char* section, const char* key, const char* def,
     return CopyTruncated(buffer, size, def_text.value_or(""));
   }
   const ProfileSection* s =
-      text->FindSection(FoldCase(TrimProfileSpace(section)));
+      text->FindSection(FoldProfileName(TrimProfileSpace(section)));
   const ProfileKey* k =
-      s ? ProfileText::FindKey(*s, FoldCase(TrimProfileSpace(key))) : nullptr;
+      s ? ProfileText::FindKey(*s, FoldProfileName(TrimProfileSpace(key)))
+        : nullptr;
   if (k && k->has_value) return CopyEntry(buffer, size, k->value);
   return CopyEntry(buffer, size, def_text.value_or(""));
 }
@@ -359,9 +360,9 @@ std::optional<Edit> SetKeyEdit(std::string_view raw, const ProfileText& text,
                                std::string_view section, std::string_view key,
                                std::string_view value,
                                const std::string& line_end) {
-  const ProfileSection* s = text.FindSection(FoldCase(section));
+  const ProfileSection* s = text.FindSection(FoldProfileName(section));
   if (s) {
-    if (const ProfileKey* k = ProfileText::FindKey(*s, FoldCase(key))) {
+    if (const ProfileKey* k = ProfileText::FindKey(*s, FoldProfileName(key))) {
       if (k->has_value && k->value == value) return std::nullopt;
       // Keep the key as the file spells it, and the blanks around '='.
       const std::string old = text.DecodeLine(raw, k->line);
@@ -419,7 +420,7 @@ std::optional<Edit> SetKeyEdit(std::string_view raw, const ProfileText& text,
 
 std::optional<Edit> DeleteSectionEdit(const ProfileText& text,
                                       const char* section) {
-  const std::string folded = FoldCase(section);
+  const std::string folded = FoldProfileName(section);
   for (const ProfileSection& s : text.sections()) {
     if (s.folded != folded) continue;
     const size_t first =
@@ -432,8 +433,8 @@ std::optional<Edit> DeleteSectionEdit(const ProfileText& text,
 
 std::optional<Edit> DeleteKeyEdit(const ProfileText& text, const char* section,
                                   const char* key) {
-  const std::string folded_section = FoldCase(section);
-  const std::string folded_key = FoldCase(key);
+  const std::string folded_section = FoldProfileName(section);
+  const std::string folded_key = FoldProfileName(key);
   for (const ProfileSection& s : text.sections()) {
     if (s.folded != folded_section) continue;
     for (const ProfileKey& k : s.keys) {

@@ -147,7 +147,7 @@ std::string DecodeUtf8(std::string_view s) {
 
 bool IsProfileSpace(unsigned char c) { return Tables().space[c]; }
 
-std::string FoldCase(std::string_view text) {
+std::string FoldProfileName(std::string_view text) {
   const auto& lower = Tables().lower;
   std::string out(text);
   for (char& c : out) c = lower[static_cast<unsigned char>(c)];
@@ -217,7 +217,7 @@ ProfileText ProfileText::Parse(std::string_view raw) {
         p.sections_.back().end_line = i;
         ProfileSection s;
         s.name = CutAtNul(TrimProfileSpace(text.substr(1, close - 1)));
-        s.folded = FoldCase(s.name);
+        s.folded = FoldProfileName(s.name);
         s.header_line = i;
         p.sections_.push_back(std::move(s));
         prev_key = nullptr;
@@ -238,7 +238,7 @@ ProfileText ProfileText::Parse(std::string_view raw) {
     const bool keep = !name.empty() || !prev_key || !prev_key->name.empty();
     if (!keep) continue;
     key.name = CutAtNul(name);
-    key.folded = FoldCase(key.name);
+    key.folded = FoldProfileName(key.name);
     auto& keys = p.sections_.back().keys;
     keys.push_back(std::move(key));
     prev_key = &keys.back();

@@ -19,7 +19,9 @@ enum class TextEncoding { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
 
 // Whitespace and case as the profile functions apply them to ANSI text.
 bool IsProfileSpace(unsigned char c);
-std::string FoldCase(std::string_view text);
+// The one spelling of every section or key name that the profile functions
+// take as the same name.
+std::string FoldProfileName(std::string_view text);
 std::string_view TrimProfileSpace(std::string_view text);
 
 struct ProfileLine {
@@ -30,7 +32,7 @@ struct ProfileLine {
 
 struct ProfileKey {
   std::string name;        // trimmed, cut at the first NUL
-  std::string folded;      // FoldCase(name)
+  std::string folded;      // FoldProfileName(name)
   std::string value;       // trimmed, cut at the first NUL
   bool has_value = false;  // false for a line without '='
   size_t line = 0;

@@ -15,6 +15,8 @@ namespace platform::testing {
 std::string MakeTempDir(const std::string& tag);
 // Removes a folder and everything in it.
 void RemoveTree(const std::string& native_path);
+// The whole file as ReadFileContents reads it; "" when it cannot be read.
+std::string FileContents(const std::string& native_path);
 
 // Writes or deletes HKEY_LOCAL_MACHINE\subkey's string value (Windows: the
 // real registry; Linux: the registry file named by SCHEDEXE_REGISTRY, which

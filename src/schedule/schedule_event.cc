@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "kvbase/profile.h"
-#include "schedule/words.h"
+#include "platform/text.h"
 
 namespace schedule {
 
@@ -157,7 +157,7 @@ bool ScheduleEvent::SetUp(int32_t freq, std::string task_text, int32_t year,
 int32_t FrequencyFromWord(std::string_view word,
                           const char* const (&words)[kFrequencyCount]) {
   for (int32_t i = 0; i < kFrequencyCount; ++i) {
-    if (EqualsIgnoreCase(word, words[i])) return i;
+    if (platform::EqualsIgnoreCase(word, words[i])) return i;
   }
   return NotSet;
 }

@@ -4,7 +4,8 @@
 #include <list>
 #include <string>
 
-#include "platform/service_host.h"
+#include "platform/program_entry.h"
+#include "platform/text.h"
 
 namespace service {
 namespace {
@@ -41,17 +42,8 @@ void ParseCommandLine(int* count, char* table[kMaxTokens]) {
   SplitCommandLine(copies.back().data(), count, table);
 }
 
-bool EqualsIgnoringCase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    const int x = std::tolower(static_cast<unsigned char>(*a));
-    const int y = std::tolower(static_cast<unsigned char>(*b));
-    if (x != y) return false;
-    if (x == 0) return true;
-  }
-}
-
 bool IsForegroundRequest(int count, char* const table[kMaxTokens]) {
-  return count == 2 && EqualsIgnoringCase(table[1], kForegroundSwitch);
+  return count == 2 && platform::EqualsIgnoreCase(table[1], kForegroundSwitch);
 }
 
 }  // namespace service

@@ -24,9 +24,6 @@ void SplitCommandLine(char* text, int* count, char* table[kMaxTokens]);
 // lives until the process ends, since the table points into it).
 void ParseCommandLine(int* count, char* table[kMaxTokens]);
 
-// _stricmp() == 0 for ASCII text.
-bool EqualsIgnoringCase(const char* a, const char* b);
-
 // Exactly the program path and "/d" (any case).
 bool IsForegroundRequest(int count, char* const table[kMaxTokens]);
 

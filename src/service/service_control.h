@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "platform/service_host.h"
+#include "platform/service_dispatcher.h"
 
 namespace service {
 

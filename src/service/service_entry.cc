@@ -3,8 +3,9 @@
 #include <cstdint>
 
 #include "kvbase/tarn_object.h"
+#include "platform/hidden_window.h"
 #include "platform/program_entry.h"
-#include "platform/service_host.h"
+#include "platform/service_dispatcher.h"
 #include "platform/thread.h"
 #include "service/command_line.h"
 #include "service/service_control.h"

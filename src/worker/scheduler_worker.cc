@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/retry_pause.h"
+#include "platform/text.h"
 
 namespace worker {
 
@@ -73,7 +74,8 @@ std::set<int> ListedProfileNumbers(const std::string& dataFile, int count) {
     // Key names compare without regard to case; "%d" never writes a sign or
     // a leading zero, so only such digits can match.
     if (name.size() <= prefix ||
-        !config::EqualsIgnoreCase(name.substr(0, prefix), kBackupKeyPrefix) ||
+        !platform::EqualsIgnoreCase(name.substr(0, prefix),
+                                    kBackupKeyPrefix) ||
         name[prefix] == '0' || name.size() - prefix > 10) {
       continue;
     }

@@ -10,7 +10,7 @@
 
 #include "config/schedule_config.h"
 #include "dmi/dmi_commands.h"
-#include "dmi/registry_path.h"
+#include "dmi/agent_client_directory.h"
 #include "engine/event_queue.h"
 #include "engine/scheduler_host.h"
 #include "platform/clock.h"

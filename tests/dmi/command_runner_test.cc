@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "dmi/dmi_commands.h"
-#include "dmi/registry_path.h"
+#include "dmi/agent_client_directory.h"
 #include "platform/env.h"
 #include "support/fake_env.h"
 

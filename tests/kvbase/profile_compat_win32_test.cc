@@ -112,8 +112,8 @@ class ProfileCompatTest : public ::testing::Test {
     EXPECT_EQ(theirs, ours) << what;
     EXPECT_EQ(Exists(theirs_file), Exists(ours_file)) << what;
     if (!Exists(theirs_file)) return;
-    const std::string theirs_bytes = ReadBytes(theirs_file);
-    const std::string ours_bytes = ReadBytes(ours_file);
+    const std::string theirs_bytes = FileContents(theirs_file);
+    const std::string ours_bytes = FileContents(ours_file);
     if (same_bytes) {
       EXPECT_EQ(Escape(theirs_bytes), Escape(ours_bytes)) << what;
     }

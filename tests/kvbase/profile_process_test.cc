@@ -147,7 +147,7 @@ TEST_F(ProfileProcessTest, KilledWriterLeavesOldOrNewFile) {
   // The file is one whole version: the header line with some version, then
   // the body byte for byte.
   const auto version_of = [&](std::string* version) {
-    const std::string now = ReadBytes(file_);
+    const std::string now = FileContents(file_);
     const std::string head = "[Big]\nVersion=";
     const size_t eol = now.find('\n', head.size());
     if (now.compare(0, head.size(), head) != 0 || eol == std::string::npos ||

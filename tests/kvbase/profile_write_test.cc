@@ -38,17 +38,17 @@ TEST_F(ProfileWriteTest, UpdateKeepsEveryOtherByte) {
   ASSERT_TRUE(Set("scheduler profile 3", "HOUR", "10"));
   std::string expected = before;
   expected.replace(expected.find("  Hour =  9"), 11, "  Hour =  10");
-  EXPECT_EQ(ReadBytes(file_), expected);
+  EXPECT_EQ(FileContents(file_), expected);
   EXPECT_EQ(Get(file_, "Scheduler Profile 3", "Hour"), "10");
 
   // The same value again changes nothing.
   ASSERT_TRUE(Set("Scheduler Profile 3", "Hour", "10"));
-  EXPECT_EQ(ReadBytes(file_), expected);
+  EXPECT_EQ(FileContents(file_), expected);
 
   // Leading blanks of a value go, as Windows drops them; empty values stay.
   ASSERT_TRUE(Set("Event Cat2:3", "Event Status", "  True"));
   ASSERT_TRUE(Set("Event Cat2:3", "User Changable", ""));
-  EXPECT_EQ(ReadBytes(file_), expected.substr(0, expected.size() - 20) +
+  EXPECT_EQ(FileContents(file_), expected.substr(0, expected.size() - 20) +
                                   "Event Status=True\r\nUser Changable=\r\n");
 }
 
@@ -65,7 +65,7 @@ TEST_F(ProfileWriteTest, NewKeysAndSectionsGoWhereWindowsPutsThem) {
   ASSERT_TRUE(Set("A", "k2", "new"));  // into the first [A], after its comment
   ASSERT_TRUE(
       Set(" C ", " key ", "v"));  // a new section at the end, names trimmed
-  EXPECT_EQ(ReadBytes(file_),
+  EXPECT_EQ(FileContents(file_),
             "[A]\n"
             "k=1\n"
             "; trailing comment of A\n"
@@ -83,19 +83,19 @@ TEST_F(ProfileWriteTest, NewKeysAndSectionsGoWhereWindowsPutsThem) {
   WriteBytes(file_, "[A]\r\nk=1");
   ASSERT_TRUE(Set("A", "j", "2"));
   ASSERT_TRUE(Set("Z", "z", "3"));
-  EXPECT_EQ(ReadBytes(file_), "[A]\r\nk=1\r\nj=2\r\n[Z]\r\nz=3\r\n");
+  EXPECT_EQ(FileContents(file_), "[A]\r\nk=1\r\nj=2\r\n[Z]\r\nz=3\r\n");
 
   // Keys before any header stay before it.
   WriteBytes(file_, "top=1\n[S]\n");
   ASSERT_TRUE(Set("", "top2", "2"));
-  EXPECT_EQ(ReadBytes(file_), "top=1\ntop2=2\n[S]\n");
+  EXPECT_EQ(FileContents(file_), "top=1\ntop2=2\n[S]\n");
 }
 
 TEST_F(ProfileWriteTest, NewFileUsesTheNativeLineEnd) {
   ASSERT_FALSE(Exists(file_));
   ASSERT_TRUE(Set("Scheduler Profiles", "Number of Profiles", "2"));
   const std::string nl(platform::NativeLineEnd());
-  EXPECT_EQ(ReadBytes(file_),
+  EXPECT_EQ(FileContents(file_),
             "[Scheduler Profiles]" + nl + "Number of Profiles=2" + nl);
   EXPECT_EQ(TARNG_GetProfileInt("Scheduler Profiles", "Number of Profiles", 0,
                                 file_.c_str()),
@@ -122,17 +122,17 @@ TEST_F(ProfileWriteTest, DeletionsRemoveOnlyTheirLinesAndCreateNothing) {
              "[scheduler profile 2]\n"
              "State=second\n");
   ASSERT_TRUE(Set("SCHEDULER PROFILE 2", nullptr, nullptr));
-  EXPECT_EQ(ReadBytes(file_),
+  EXPECT_EQ(FileContents(file_),
             "; head\n[Keep]\na=1\n[Keep2]\nb=2\nb=3\n[scheduler profile "
             "2]\nState=second\n");
   // The second copy is now the first.
   EXPECT_EQ(Get(file_, "Scheduler Profile 2", "State"), "second");
   ASSERT_TRUE(Set("Keep2", "B", nullptr));
   EXPECT_EQ(Get(file_, "Keep2", "b"), "3");
-  const std::string now = ReadBytes(file_);
+  const std::string now = FileContents(file_);
   ASSERT_TRUE(Set("Nope", nullptr, nullptr));
   ASSERT_TRUE(Set("Keep", "nope", nullptr));
-  EXPECT_EQ(ReadBytes(file_), now);
+  EXPECT_EQ(FileContents(file_), now);
 }
 
 TEST_F(ProfileWriteTest, FailuresAreReportedNotHidden) {
@@ -157,7 +157,7 @@ TEST_F(ProfileWriteTest, EncodedFilesStayInTheirEncoding) {
   WriteBytes(file_, "\xEF\xBB\xBF[S]\nName=caf\xC3\xA9\n");
   EXPECT_EQ(Get(file_, "S", "Name"), "caf\xE9");
   ASSERT_TRUE(Set("S", "New", "\xE9t\xE9"));
-  EXPECT_EQ(ReadBytes(file_),
+  EXPECT_EQ(FileContents(file_),
             "\xEF\xBB\xBF[S]\nName=caf\xC3\xA9\nNew=\xC3\xA9t\xC3\xA9\n");
   // UTF-16 little endian.
   const std::string u16("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0v\0\r\0\n\0", 22);
@@ -166,7 +166,7 @@ TEST_F(ProfileWriteTest, EncodedFilesStayInTheirEncoding) {
   ASSERT_TRUE(Set("S", "k", "w"));
   std::string expected = u16;
   expected[16] = 'w';
-  EXPECT_EQ(ReadBytes(file_), expected);
+  EXPECT_EQ(FileContents(file_), expected);
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ TEST(TarnprofileTest, WritesThroughKvbaseAndReportsErrors) {
   EXPECT_EQ(RunTool({"set", file, "Scheduler Profile 1", "Note", "two words"}),
             0);
   EXPECT_EQ(RunTool({"delete-section", file, "Other"}), 0);
-  EXPECT_EQ(ReadBytes(file),
+  EXPECT_EQ(FileContents(file),
             "; kept\n[Scheduler Profile 1]\nState=Active\nNote=two words\n");
   EXPECT_EQ(RunTool({"get", file, "Scheduler Profile 1", "State"}), 0);
   EXPECT_EQ(
@@ -50,7 +50,7 @@ TEST(TarnprofileTest, WritesThroughKvbaseAndReportsErrors) {
            {"delete-section", file}}) {
     EXPECT_EQ(RunTool(bad), 2) << (bad.empty() ? "" : bad[0]);
   }
-  EXPECT_EQ(ReadBytes(file),
+  EXPECT_EQ(FileContents(file),
             "; kept\n[Scheduler Profile 1]\nState=Active\nNote=two words\n");
   // A write that cannot be made: 1.
   EXPECT_EQ(RunTool({"set", scratch.Path("no") + pt::Sep() + "tarn.dat", "S",

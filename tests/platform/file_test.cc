@@ -7,7 +7,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "platform/testing.h"
@@ -26,11 +25,6 @@ class FileTest : public ::testing::Test {
   void Write(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
-  }
-  std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in),
-                       std::istreambuf_iterator<char>());
   }
   size_t Entries() {
     size_t n = 0;
@@ -76,7 +70,7 @@ TEST_F(FileTest, PathsStampsAndReads) {
   FileStamp after;
   ASSERT_EQ(StatFile(file_, &after), FileStatus::kOk);
   EXPECT_NE(before, after);
-  EXPECT_EQ(Read(file_), "xyz");
+  EXPECT_EQ(pt::FileContents(file_), "xyz");
 }
 
 TEST_F(FileTest, ReplaceLeavesNothingBehind) {
@@ -84,7 +78,7 @@ TEST_F(FileTest, ReplaceLeavesNothingBehind) {
   ASSERT_TRUE(ReplaceFileContents(file_, "one", &error))
       << error;  // creates it
   ASSERT_TRUE(ReplaceFileContents(file_, "two", &error)) << error;
-  EXPECT_EQ(Read(file_), "two");
+  EXPECT_EQ(pt::FileContents(file_), "two");
   EXPECT_EQ(Entries(), 1u);
   // A folder in the way fails, with a reason, and leaves no temporary file.
   const std::string sub = dir_ + pt::Sep() + "sub";
@@ -107,7 +101,7 @@ TEST_F(FileTest, ReplaceLeavesNothingBehind) {
   EXPECT_TRUE(
       std::filesystem::exists(dir_ + pt::Sep() + ".other.dat.1.1.kvtmp"));
   EXPECT_TRUE(std::filesystem::exists(dir_ + pt::Sep() + "data.dat.bak"));
-  EXPECT_EQ(Read(file_), "two");
+  EXPECT_EQ(pt::FileContents(file_), "two");
 }
 
 TEST_F(FileTest, WriteLockIsExclusive) {

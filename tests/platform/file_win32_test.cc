@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "platform/file.h"
@@ -13,12 +11,6 @@ namespace platform {
 namespace {
 
 namespace pt = ::platform::testing;
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in),
-                     std::istreambuf_iterator<char>());
-}
 
 TEST(FileWin32Test, FileHeldOpenWithoutDeleteSharingIsRewrittenInPlace) {
   const std::string dir = pt::MakeTempDir("filewin");
@@ -33,7 +25,7 @@ TEST(FileWin32Test, FileHeldOpenWithoutDeleteSharingIsRewrittenInPlace) {
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(ReplaceFileContents(file, "new", &error)) << error;
   CloseHandle(h);
-  EXPECT_EQ(ReadAll(file), "new");
+  EXPECT_EQ(pt::FileContents(file), "new");
   // Nothing was left beside it.
   WIN32_FIND_DATAA found;
   HANDLE f = FindFirstFileA((dir + "\\*").c_str(), &found);

@@ -14,7 +14,7 @@
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/process_info.h"
-#include "platform/service_host.h"
+#include "platform/program_entry.h"
 #include "platform/testing.h"
 
 namespace platform {

@@ -1,11 +1,10 @@
 #include "support/data_dir.h"
 
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "config/data_file_path.h"
-#include "dmi/registry_path.h"
+#include "dmi/agent_client_directory.h"
 #include "platform/file.h"
 #include "platform/testing.h"
 
@@ -29,8 +28,7 @@ void DataDir::Write(const std::string& contents) {
 }
 
 std::string DataDir::Read() const {
-  std::ifstream in(native_data_file(), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  return platform::testing::FileContents(native_data_file());
 }
 
 std::vector<std::string> DataDir::Commands() const {

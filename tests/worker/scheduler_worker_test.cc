@@ -16,7 +16,7 @@
 #include "config/data_file_path.h"
 #include "dmi/dmi_commands.h"
 #include "dmi/dmi_library.h"
-#include "dmi/registry_path.h"
+#include "dmi/agent_client_directory.h"
 #include "platform/clock.h"
 #include "platform/testing.h"
 #include "support/data_dir.h"

@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 
+#include "platform/file.h"
 #include "platform/process_info.h"
 
 namespace platform::posix {
@@ -21,12 +21,6 @@ bool IsExecutableFile(const std::string& path) {
 }
 
 }  // namespace
-
-std::string SlashPath(std::string_view windows_path) {
-  std::string path(windows_path);
-  std::replace(path.begin(), path.end(), '\\', '/');
-  return path;
-}
 
 std::vector<std::string> SplitArguments(std::string_view s) {
   std::vector<std::string> args;
@@ -88,7 +82,7 @@ std::vector<ProgramChoice> ProgramChoices(std::string_view line) {
 }
 
 std::string FindExecutable(const std::string& name) {
-  const std::string native = SlashPath(name);
+  const std::string native = NativePath(name);
   if (native.empty()) return "";
   if (native.find('/') != std::string::npos) {
     return IsExecutableFile(native) ? native : "";

@@ -9,9 +9,6 @@
 
 namespace platform::posix {
 
-// Every '\' turned into '/'.
-std::string SlashPath(std::string_view windows_path);
-
 // Splits arguments by the rules of the Microsoft C runtime (ucrt): blanks
 // separate; "..." groups; 2n backslashes before a quote give n and the quote
 // groups, 2n+1 give n and a literal quote; "" inside a group is a literal

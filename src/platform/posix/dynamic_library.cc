@@ -4,14 +4,14 @@
 
 #include <string>
 
-#include "platform/posix/command_line.h"
+#include "platform/file.h"
 #include "platform/process_info.h"
 
 namespace platform {
 
 LibraryHandle LoadDynamicLibrary(const char* name) {
   if (!name || !*name) return nullptr;
-  const std::string native = posix::SlashPath(name);
+  const std::string native = NativePath(name);
   // LoadLibraryA looks in the application's folder first; dlopen alone would
   // not.
   if (native.find('/') == std::string::npos) {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/service_host.h"
+#include "platform/service_dispatcher.h"
 
 namespace platform::posix {
 

@@ -1,13 +1,10 @@
 #include "platform/posix/registry_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 
+#include "platform/file.h"
+#include "platform/text.h"
 #include "platform/utf8.h"
 
 namespace platform::posix {
@@ -18,23 +15,11 @@ constexpr char kDefaultRegistryFile[] = "/etc/schedexe/registry.reg";
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHeader4 = "REGEDIT4";
 // Far beyond any real registry file; a bigger one is not read at all.
-constexpr off_t kMaxFileSize = 16 << 20;
+constexpr uint64_t kMaxFileSize = 16 << 20;
 
 constexpr std::string_view kRoots[] = {"hkey_local_machine",
                                        "hkey_current_user", "hkey_classes_root",
                                        "hkey_users", "hkey_current_config"};
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && Lower(a) == Lower(b);
-}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
@@ -140,7 +125,7 @@ bool ParseHexBytes(std::string_view list, std::string* out) {
 }
 
 bool IsKnownRoot(std::string_view path) {
-  const std::string lower = Lower(path.substr(0, path.find('\\')));
+  const std::string lower = FoldCase(path.substr(0, path.find('\\')));
   for (std::string_view root : kRoots) {
     if (lower == root) return true;
   }
@@ -156,7 +141,7 @@ std::string RegistryFilePath() {
 
 const RegistryValue* RegistryKey::Find(std::string_view name) const {
   for (const auto& [value_name, value] : values) {
-    if (EqualNoCase(value_name, name)) return &value;
+    if (EqualsIgnoreCase(value_name, name)) return &value;
   }
   return nullptr;
 }
@@ -167,16 +152,16 @@ RegistryKey& RegistryFile::CreateKey(std::string_view path) {
   for (size_t slash = path.find('\\'); slash != std::string_view::npos;
        slash = path.find('\\', slash + 1)) {
     const std::string_view parent = path.substr(0, slash);
-    auto [it, added] = keys_.try_emplace(Lower(parent));
+    auto [it, added] = keys_.try_emplace(FoldCase(parent));
     if (added) it->second.path = std::string(parent);
   }
-  auto [it, added] = keys_.try_emplace(Lower(path));
+  auto [it, added] = keys_.try_emplace(FoldCase(path));
   if (added) it->second.path = std::string(path);
   return it->second;
 }
 
 void RegistryFile::DeleteKey(std::string_view path) {
-  const std::string lower = Lower(StripTrailingBackslashes(path));
+  const std::string lower = FoldCase(StripTrailingBackslashes(path));
   const std::string below = lower + "\\";
   for (auto it = keys_.lower_bound(lower); it != keys_.end();) {
     if (it->first == lower || it->first.compare(0, below.size(), below) == 0) {
@@ -190,7 +175,7 @@ void RegistryFile::DeleteKey(std::string_view path) {
 }
 
 const RegistryKey* RegistryFile::FindKey(std::string_view path) const {
-  auto it = keys_.find(Lower(StripTrailingBackslashes(path)));
+  auto it = keys_.find(FoldCase(StripTrailingBackslashes(path)));
   return it == keys_.end() ? nullptr : &it->second;
 }
 
@@ -202,7 +187,7 @@ void RegistryFile::SetString(std::string_view path, std::string_view name,
   value.text = std::string(text);
   value.raw = Quote(text);
   for (auto& [value_name, old] : key.values) {
-    if (EqualNoCase(value_name, name)) {
+    if (EqualsIgnoreCase(value_name, name)) {
       old = value;
       return;
     }
@@ -247,7 +232,7 @@ bool RegistryFile::ApplyLine(std::string_view line, RegistryKey** current) {
     if (*current) {
       auto& values = (*current)->values;
       for (auto it = values.begin(); it != values.end(); ++it) {
-        if (EqualNoCase(it->first, name)) {
+        if (EqualsIgnoreCase(it->first, name)) {
           values.erase(it);
           break;
         }
@@ -279,7 +264,7 @@ bool RegistryFile::ApplyLine(std::string_view line, RegistryKey** current) {
   }
   if (!*current) return true;
   for (auto& [value_name, old] : (*current)->values) {
-    if (EqualNoCase(value_name, name)) {
+    if (EqualsIgnoreCase(value_name, name)) {
       old = value;
       return true;
     }
@@ -368,30 +353,13 @@ std::string RegistryFile::Format() const {
 }
 
 bool LoadRegistryFile(const std::string& path, RegistryFile* out) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  std::string bytes;
-  bool ok =
-      fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFileSize;
-  if (ok) {
-    bytes.resize(static_cast<size_t>(st.st_size));
-    size_t got = 0;
-    // The file may shrink or grow while read: take what is there.
-    while (got < bytes.size()) {
-      const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        ok = false;
-        break;
-      }
-      if (n == 0) break;
-      got += static_cast<size_t>(n);
-    }
-    bytes.resize(got);
+  FileStamp stamp;
+  if (StatFile(path, &stamp) != FileStatus::kOk || stamp.size > kMaxFileSize) {
+    return false;
   }
-  close(fd);
-  return ok && out->Parse(bytes);
+  std::string bytes;
+  return ReadFileContents(path, &bytes, nullptr) == FileStatus::kOk &&
+         bytes.size() <= kMaxFileSize && out->Parse(bytes);
 }
 
 }  // namespace platform::posix

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/temporary_names.h"
+#include "platform/text.h"
 
 namespace platform {
 
@@ -183,9 +184,8 @@ std::unique_ptr<FileWriteLock> FileWriteLock::Acquire(
     if (error) *error = LastErrorText("no such folder", dir, GetLastError());
     return nullptr;
   }
-  std::string full = FullPath(native_path);
+  std::string full = FoldCase(FullPath(native_path));
   for (char& c : full) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     if (c == '/') c = '\\';
   }
   uint64_t hash = 14695981039346656037ull;  // FNV-1a

@@ -1,6 +1,6 @@
 // The window of foreground mode. Kept apart from the service calls: only the
 // GUI program links the window system's libraries (gdi32).
-#include "platform/service_host.h"
+#include "platform/hidden_window.h"
 
 #include <windows.h>
 

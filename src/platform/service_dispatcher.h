@@ -1,13 +1,11 @@
 // The service side of the process: the service control dispatcher, the
-// control handler's registration, status reports, the process entry and the
-// hidden window of foreground mode. Windows speaks to the service control
-// manager; Linux runs under systemd (Type=notify): status reports are
-// datagrams to NOTIFY_SOCKET and controls arrive as signals.
-#ifndef SCHEDEXE_PLATFORM_SERVICE_HOST_H_
-#define SCHEDEXE_PLATFORM_SERVICE_HOST_H_
+// control handler's registration and status reports. Windows speaks to the
+// service control manager; Linux runs under systemd (Type=notify): status
+// reports are datagrams to NOTIFY_SOCKET and controls arrive as signals.
+#ifndef SCHEDEXE_PLATFORM_SERVICE_DISPATCHER_H_
+#define SCHEDEXE_PLATFORM_SERVICE_DISPATCHER_H_
 
 #include <cstdint>
-#include <string>
 
 namespace platform {
 
@@ -71,7 +69,7 @@ uint32_t LastError();
 // service control manager. Otherwise `service_main` runs on a thread of its
 // own while the calling thread turns signals into controls for the handler:
 // SIGTERM stop, SIGTSTP pause, SIGCONT continue, SIGUSR1 interrogate,
-// SIGUSR2 shutdown. Call PrepareProcessSignals first.
+// SIGUSR2 shutdown. Call PrepareProcessSignals (program_entry.h) first.
 bool RunServiceDispatcher(const char* name, ServiceMainFunction service_main);
 
 // RegisterServiceCtrlHandlerA. nullptr on failure (see LastError).
@@ -99,48 +97,6 @@ inline const char* ServiceStateName(uint32_t state) {
   }
 }
 
-// Registers the window class `name` (the entry's instance handle, the system
-// application icon and arrow cursor, white background), creates a hidden
-// overlapped window of that class titled `name`, and runs the message loop
-// until the window is destroyed from outside. Returns the quit message's
-// wParam. Linux: blocks until SIGINT or SIGTERM, then returns 0.
-uintptr_t RunHiddenWindow(void* instance, const char* name);
-
-// To be called first thing in the entry, before any thread is started.
-// Linux: blocks in this thread (and so in every thread started later) the
-// signals that the dispatcher and the foreground wait take synchronously,
-// and starts a thread that signals the named event `reload_event_name` for
-// every SIGHUP. Windows: nothing.
-void PrepareProcessSignals(const char* reload_event_name);
-
-// The program's own command line (see OwnCommandLine in process_info.h),
-// from the arguments the process entry was given.
-std::string ProgramCommandLine();
-
-// Sends `control` to the installed service `name` through the service
-// control manager (0: send nothing) and then queries its status into
-// *status. On failure returns false with the Win32 error in *error. Linux
-// has no service control manager: fails with kErrorCallNotImplemented.
-bool ControlServiceByName(const char* name, uint32_t control,
-                          ServiceStatus* status, uint32_t* error);
-
-// Asks the window of class `class_name` to close, as a user closing it
-// would: its default handling destroys it, which ends RunHiddenWindow. False
-// with the Win32 error in *error when there is no such window. Linux has no
-// windows (foreground mode ends on SIGINT or SIGTERM): fails with
-// kErrorCallNotImplemented.
-bool CloseWindowOfClass(const char* class_name, uint32_t* error);
-
-// Used by the process entry only (see program_entry.h).
-void SetProgramArguments(int argc, char** argv);
-
-// Ends the process with `code` once the entry has returned. The worker and
-// engine threads are never joined, so they are stopped first: the static
-// objects they use must not be destroyed under them. Standard streams are
-// flushed. Windows: ExitProcess (which stops the other threads before any
-// clean-up runs); Linux: _exit, after the flush.
-[[noreturn]] void EndProcess(int code);
-
 }  // namespace platform
 
-#endif  // SCHEDEXE_PLATFORM_SERVICE_HOST_H_
+#endif  // SCHEDEXE_PLATFORM_SERVICE_DISPATCHER_H_

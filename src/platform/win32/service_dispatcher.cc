@@ -1,11 +1,9 @@
-#include "platform/service_host.h"
+#include "platform/service_dispatcher.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <cstdio>
-
-#include "platform/process_info.h"
 
 namespace platform {
 namespace {
@@ -57,58 +55,6 @@ bool ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status
   record.dwWaitHint = status.wait_hint;
   return SetServiceStatus(reinterpret_cast<SERVICE_STATUS_HANDLE>(handle),
                           &record) != 0;
-}
-
-void PrepareProcessSignals(const char*) {}
-
-void SetProgramArguments(int, char**) {}
-
-void EndProcess(int code) {
-  std::fflush(nullptr);
-  ExitProcess(static_cast<UINT>(code));
-}
-
-std::string ProgramCommandLine() { return OwnCommandLine(0, nullptr); }
-
-bool ControlServiceByName(const char* name, uint32_t control,
-                          ServiceStatus* status, uint32_t* error) {
-  *error = 0;
-  const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-  if (manager == nullptr) {
-    *error = GetLastError();
-    return false;
-  }
-  const SC_HANDLE service =
-      OpenServiceA(manager, name,
-                   SERVICE_QUERY_STATUS | SERVICE_STOP |
-                       SERVICE_PAUSE_CONTINUE | SERVICE_INTERROGATE);
-  if (service == nullptr) {
-    *error = GetLastError();
-    CloseServiceHandle(manager);
-    return false;
-  }
-  SERVICE_STATUS record{};
-  bool ok = true;
-  if (control != 0 && !ControlService(service, control, &record)) {
-    *error = GetLastError();
-    ok = false;
-  }
-  if (ok && !QueryServiceStatus(service, &record)) {
-    *error = GetLastError();
-    ok = false;
-  }
-  if (ok) {
-    status->service_type = record.dwServiceType;
-    status->current_state = record.dwCurrentState;
-    status->controls_accepted = record.dwControlsAccepted;
-    status->win32_exit_code = record.dwWin32ExitCode;
-    status->service_specific_exit_code = record.dwServiceSpecificExitCode;
-    status->check_point = record.dwCheckPoint;
-    status->wait_hint = record.dwWaitHint;
-  }
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
-  return ok;
 }
 
 }  // namespace platform

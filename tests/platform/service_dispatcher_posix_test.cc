@@ -4,7 +4,7 @@
 
 #include "platform/posix/notify_socket.h"
 #include "platform/process_info.h"
-#include "platform/service_host.h"
+#include "platform/service_dispatcher.h"
 #include "platform/testing.h"
 
 namespace platform {
@@ -23,7 +23,7 @@ ServiceStatus Status(uint32_t state, uint32_t check_point, uint32_t wait_hint,
   return s;
 }
 
-TEST(ServiceHostPosixTest, StatusNotificationCarriesEveryFieldAndSystemdState) {
+TEST(ServiceDispatcherPosixTest, StatusNotificationCarriesEveryFieldAndSystemdState) {
   EXPECT_EQ(posix::StatusNotification(Status(kServiceStartPending, 2, 1000, 0, 0, 0)),
             "STATUS=START_PENDING\n"
             "X_SCHEDEXE_STATE=2\n"
@@ -62,7 +62,7 @@ TEST(ServiceHostPosixTest, StatusNotificationCarriesEveryFieldAndSystemdState) {
             0u);
 }
 
-TEST(ServiceHostPosixTest, OutsideSystemdNothingCanBeReported) {
+TEST(ServiceDispatcherPosixTest, OutsideSystemdNothingCanBeReported) {
   // No listener, no usable address: the report fails.
   EXPECT_FALSE(posix::SendNotification("/nonexistent/schedexe-notify", "READY=1\n"));
   EXPECT_FALSE(posix::SendNotification("@schedexe-no-listener-here", "READY=1\n"));
