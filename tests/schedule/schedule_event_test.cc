@@ -5,7 +5,7 @@
 #include <climits>
 #include <ctime>
 
-#include "platform/clock.h"
+#include "support/manual_clock.h"
 
 namespace schedule {
 namespace {
@@ -24,12 +24,6 @@ Cal Local(TimeValue t) {
 
 class ScheduleEventTest : public ::testing::Test {
  protected:
-  ScheduleEventTest() {
-    platform::SetTimeZoneForTesting("UTC0");
-    platform::SetSystemClockForTesting(&clock_);
-  }
-  ~ScheduleEventTest() override { platform::SetSystemClockForTesting(nullptr); }
-
   // Puts virtual "now" at the given UTC calendar time.
   void SetNow(int year, int month, int day, int hour, int minute, int second) {
     std::tm tm{};
@@ -44,7 +38,8 @@ class ScheduleEventTest : public ::testing::Test {
     clock_.AdvanceSeconds(static_cast<int64_t>(target) - clock_.Now());
   }
 
-  platform::ManualClock clock_{0};
+  testsupport::UtcManualTime utc_{0};
+  testsupport::ManualClock& clock_ = utc_.clock;
 };
 
 void ExpectDue(const ScheduleEvent& e, Cal want) {

@@ -8,13 +8,13 @@
 #include <functional>
 
 #include "engine/thread_group.h"
-#include "platform/clock.h"
+#include "support/manual_clock.h"
 
 namespace testsupport {
 
 class VirtualTime {
  public:
-  VirtualTime(platform::ManualClock& clock, engine::ThreadGroup& threads)
+  VirtualTime(ManualClock& clock, engine::ThreadGroup& threads)
       : clock_(clock), threads_(threads) {}
 
   // Runs `action` on a thread counted with the engine's, so that time does
@@ -30,7 +30,7 @@ class VirtualTime {
   bool RunFor(int64_t ms);
 
  private:
-  platform::ManualClock& clock_;
+  ManualClock& clock_;
   engine::ThreadGroup& threads_;
 };
 
