@@ -13,6 +13,7 @@
 #include "support/data_dir.h"
 #include "support/fake_env.h"
 #include "support/journal.h"
+#include "support/scoped_globals.h"
 
 namespace config {
 namespace {
@@ -22,7 +23,7 @@ TEST(ReleaseJournalTest, EveryCommandReachesTheAgentInOrder) {
   env.run_processes = true;
   testsupport::DataDir data(env, "journal");
   const std::string journal = platform::NativePath(data.dir() + "\\journal.log");
-  ASSERT_TRUE(platform::testing::SetEnv("AGENT_JOURNAL", journal));
+  testsupport::ScopedEnv journal_env("AGENT_JOURNAL", journal.c_str());
   ASSERT_TRUE(testsupport::InstallStandIn(
       "DmiSetValue", platform::NativePath(data.dir() + "\\KVClient")));
   data.Write(
@@ -36,7 +37,6 @@ TEST(ReleaseJournalTest, EveryCommandReachesTheAgentInOrder) {
   schedule::ScheduleEvent fired;
   fired.SetDaily("1", 9, 0);
   config.MarkCat2Fired(fired);
-  platform::testing::UnsetEnv("AGENT_JOURNAL");
 
   std::vector<std::string> texts = {dmi::Cat2ResponseCountCommand(2, 0)};
   for (int k = 1; k <= 12; ++k) texts.push_back(dmi::Cat2ResponseUnusedCommand(2, k));

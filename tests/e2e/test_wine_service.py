@@ -151,12 +151,15 @@ class WineServiceTest(AgentFiles, unittest.TestCase):
         pause = [(6, 1, 1000, 7, 0), (7, 0, 0, 7, 0)]
         resume = [(5, 1, 1000, 7, 0), (4, 0, 0, 7, 0)]
         # Each control, the state afterwards and the reports it makes.
-        # Continue while running, pause while paused, interrogate and
-        # shutdown report nothing.
+        # Continue while running, pause while paused and interrogate report
+        # nothing. Shutdown is not sent: Wine's service manager refuses it
+        # from a client (error 87, as Windows does: only the system sends it),
+        # so it never reaches the handler here; the Linux end-to-end suite
+        # and the handler's unit test check it.
         expected = start
         for command, state, reports in [
                 ("continue", 4, []), ("interrogate", 4, []), ("pause", 7, pause),
-                ("pause", 7, []), ("interrogate", 7, []), ("shutdown", 7, []),
+                ("pause", 7, []), ("interrogate", 7, []),
                 ("continue", 4, resume), ("pause", 7, pause)]:
             control(command)
             wait_state(state)

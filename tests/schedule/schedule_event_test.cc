@@ -52,26 +52,6 @@ void ExpectDue(const ScheduleEvent& e, Cal want) {
   EXPECT_EQ(got.second, 0);
 }
 
-TEST_F(ScheduleEventTest, ConstructionAndCopyKeepEveryField) {
-  ScheduleEvent e;
-  EXPECT_EQ(e.GetFrequency(), NotSet);
-  EXPECT_EQ(e.GetState(), kStateNone);
-  EXPECT_EQ(e.GetTask(), "");
-  EXPECT_EQ(e.GetSourceFile(), "");
-
-  SetNow(2027, 4, 14, 10, 20, 30);
-  e.SetSourceFile("C:\\d\\tarn.dat");
-  e.SetState(kStateUpdate);
-  e.SetWeekly("5", 2, 9, 0);
-  const ScheduleEvent copy(e);
-  EXPECT_EQ(copy.GetTask(), "5");
-  EXPECT_EQ(copy.GetSourceFile(), "C:\\d\\tarn.dat");
-  EXPECT_EQ(copy.GetState(), kStateUpdate);
-  EXPECT_EQ(copy.GetDayOfWeek(), 2);
-  EXPECT_EQ(copy.GetFrequency(), Weekly);
-  EXPECT_EQ(copy.GetNextTime(), e.GetNextTime());
-}
-
 TEST_F(ScheduleEventTest, FirstDueTimeOfEveryFrequency) {
   SetNow(2027, 4, 14, 10, 20, 30);  // a Wednesday
   ScheduleEvent e;

@@ -1,9 +1,6 @@
 #include "support/manual_clock.h"
 
 #include <chrono>
-#include <cstdlib>
-
-#include "platform/testing.h"
 
 namespace testsupport {
 
@@ -78,52 +75,6 @@ bool ManualClock::AwaitTimedWaiters(int n, int real_ms) {
   return waits_changed_.wait_for(
       lock, std::chrono::milliseconds(real_ms),
       [&] { return static_cast<int>(deadlines_.size()) >= n; });
-}
-
-ScopedSystemClock::ScopedSystemClock(platform::Clock& clock)
-    : previous_(&platform::SystemClock()) {
-  platform::SetSystemClockForTesting(&clock);
-}
-
-ScopedSystemClock::~ScopedSystemClock() {
-  platform::SetSystemClockForTesting(previous_);
-}
-
-namespace {
-std::optional<std::string> GetEnv(const std::string& name) {
-  const char* value = std::getenv(name.c_str());
-  return value ? std::optional<std::string>(value) : std::nullopt;
-}
-}  // namespace
-
-ScopedEnv::ScopedEnv(const std::string& name, const char* value)
-    : name_(name), previous_(GetEnv(name)) {
-  if (value) {
-    platform::testing::SetEnv(name, value);
-  } else {
-    platform::testing::UnsetEnv(name);
-  }
-}
-
-ScopedEnv::~ScopedEnv() {
-  if (previous_) {
-    platform::testing::SetEnv(name_, *previous_);
-  } else {
-    platform::testing::UnsetEnv(name_);
-  }
-}
-
-ScopedTimeZone::ScopedTimeZone(const char* tz, bool startup_zone)
-    : previous_(GetEnv("TZ")) {
-  if (startup_zone) {
-    platform::UseStartupTimeZoneForTesting(tz);
-  } else {
-    platform::SetTimeZoneForTesting(tz);
-  }
-}
-
-ScopedTimeZone::~ScopedTimeZone() {
-  platform::SetTimeZoneForTesting(previous_ ? previous_->c_str() : nullptr);
 }
 
 }  // namespace testsupport

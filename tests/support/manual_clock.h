@@ -1,6 +1,4 @@
-// Virtual time for tests, and guards that install it (and the time zone and
-// environment variables it goes with) for one scope, so that a failing
-// assertion never leaves a global pointing at a destroyed object.
+// Virtual time for tests: a clock that moves only when the test moves it.
 #ifndef SCHEDEXE_TESTS_SUPPORT_MANUAL_CLOCK_H_
 #define SCHEDEXE_TESTS_SUPPORT_MANUAL_CLOCK_H_
 
@@ -8,11 +6,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <optional>
 #include <set>
-#include <string>
 
 #include "platform/clock.h"
+#include "support/scoped_globals.h"
 
 namespace testsupport {
 
@@ -61,47 +58,6 @@ class ManualClock final : public platform::Clock {
   std::set<platform::ClockWaiter*> waiters_;
   std::multiset<int64_t> deadlines_;  // of blocked, unreleased timed waits
   int blocked_ = 0;
-};
-
-// Makes `clock` the system clock until the end of the scope, then puts back
-// the one installed before.
-class ScopedSystemClock {
- public:
-  explicit ScopedSystemClock(platform::Clock& clock);
-  ~ScopedSystemClock();
-  ScopedSystemClock(const ScopedSystemClock&) = delete;
-  ScopedSystemClock& operator=(const ScopedSystemClock&) = delete;
-
- private:
-  platform::Clock* previous_;
-};
-
-// Sets (or, with nullptr, removes) an environment variable until the end of
-// the scope, then restores what was there.
-class ScopedEnv {
- public:
-  ScopedEnv(const std::string& name, const char* value);
-  ~ScopedEnv();
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> previous_;
-};
-
-// Local-time conversions in `tz` ("UTC0", ...) until the end of the scope.
-// With startup_zone, in the zone the process was started in (TZ of the Linux
-// process, named by `tz`; under Wine the zone Wine derived from it).
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* tz, bool startup_zone = false);
-  ~ScopedTimeZone();
-  ScopedTimeZone(const ScopedTimeZone&) = delete;
-  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
-
- private:
-  std::optional<std::string> previous_;
 };
 
 // The virtual time of most engine tests: a manual clock, installed as the
