@@ -55,6 +55,8 @@ void ExpectDue(const ScheduleEvent& e, Cal want) {
 TEST_F(ScheduleEventTest, FirstDueTimeOfEveryFrequency) {
   SetNow(2027, 4, 14, 10, 20, 30);  // a Wednesday
   ScheduleEvent e;
+  EXPECT_EQ(e.GetFrequency(), NotSet);
+  EXPECT_EQ(e.GetState(), kStateNone);
 
   e.SetHourly("3", 15);
   EXPECT_EQ(e.GetFrequency(), Hourly);
