@@ -75,6 +75,11 @@ def status():
     return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
 
 
+def stop():
+    control("stop")
+    wait_state(1)
+
+
 def wait_state(state, timeout=30.0):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -138,8 +143,7 @@ class WineServiceTest(AgentFiles, unittest.TestCase):
         time.sleep(1)
         self.assertLessEqual(self.commands().count(SYNCH), 1002)
         self.assertEqual(status()["STATE"], "4")
-        control("stop")
-        wait_state(1)
+        stop()
         self.assertEqual(status()["WIN32_EXIT_CODE"], "0")
 
     def test_controls_in_any_order_and_stop_while_paused(self):
@@ -168,8 +172,7 @@ class WineServiceTest(AgentFiles, unittest.TestCase):
             self.assertEqual(reports_since(offset), expected, command)
         # Stop while paused: stop pending, then stopped with exit code 0; the
         # worker is not resumed.
-        control("stop")
-        wait_state(1)
+        stop()
         self.assertEqual(reports_since(offset),
                          expected + [(3, 1, 5000, 7, 0), (1, 0, 0, 7, 0)])
 
@@ -212,8 +215,7 @@ class WineServiceTest(AgentFiles, unittest.TestCase):
         self.assertIn("[Event Cat2:1]\nEvent Status=True\n", data)
         self.assertIn(f"Minute={due.minute}\nState=Delete\n", data)
         self.assertEqual(status()["STATE"], "4")
-        control("stop")
-        wait_state(1)
+        stop()
 
     def test_hanging_and_missing_agent_programs(self):
         self.write_data(DATA)
@@ -224,8 +226,7 @@ class WineServiceTest(AgentFiles, unittest.TestCase):
         for command, state in [("pause", 7), ("continue", 4), ("pause", 7)]:
             control(command)
             wait_state(state)
-        control("stop")
-        wait_state(1)
+        stop()
         self.assertEqual(status()["WIN32_EXIT_CODE"], "0")
         self.assertEqual(self.commands(), [deleted(1)])
         self.release_hanging_programs()
@@ -242,8 +243,7 @@ class WineServiceTest(AgentFiles, unittest.TestCase):
                                    check=False).returncode == 0, what="the reload event")
         self.wait_for(lambda: "Number of Profiles=0\n" in self.read_data(), what="reload")
         self.assertEqual(status()["STATE"], "4")
-        control("stop")
-        wait_state(1)
+        stop()
         self.assertEqual(self.commands(), [deleted(1)])
 
 
