@@ -13,6 +13,7 @@
 
 #include "engine/scheduler_host.h"
 #include "platform/clock.h"
+#include "support/manual_clock.h"
 #include "platform/process_stats.h"
 #include "support/data_dir.h"
 #include "support/fake_env.h"
@@ -67,7 +68,7 @@ void Idle() {
 
 // 10,000 add/remove/wake cycles on a clock that races ahead.
 void Storm() {
-  platform::ManualClock clock;
+  testsupport::ManualClock clock;
   platform::SetSystemClockForTesting(&clock);
   {
     testsupport::FakeEnv env;
@@ -124,7 +125,7 @@ void Storm() {
 
 // An hourly event fired `firings` times, time moved deadline by deadline.
 void Firings(long firings) {
-  platform::ManualClock clock;
+  testsupport::ManualClock clock;
   platform::SetSystemClockForTesting(&clock);
   {
     testsupport::FakeEnv env;

@@ -14,25 +14,40 @@ ClockWaiter::~ClockWaiter() { clock_.Unregister(this); }
 
 void ClockWaiter::WaitSome(std::unique_lock<std::mutex>& lock,
                            int64_t deadline) {
-  auto& manual = static_cast<ManualClock&>(clock_);
-  WaitRecord record{deadline, false};
-  records_.push_back(&record);
-  manual.BeginWait(&record);
+  ClockWait wait{deadline, false};
+  waits_.push_back(&wait);
+  clock_.WaitBegins(wait);
   cv_.wait(lock);
-  records_.erase(std::find(records_.begin(), records_.end(), &record));
-  manual.EndWait(&record);
+  waits_.erase(std::find(waits_.begin(), waits_.end(), &wait));
+  // A wake-up nobody released (a poke for another deadline): the thread
+  // runs now and blocks again in a moment.
+  Release(&wait);
+}
+
+void ClockWaiter::Release(ClockWait* wait) {
+  if (wait->released) return;
+  wait->released = true;
+  clock_.WaitReleased(*wait);
 }
 
 void ClockWaiter::ReleaseWaiters(int count) {
-  if (!clock_.IsVirtual()) return;
-  auto& manual = static_cast<ManualClock&>(clock_);
-  for (WaitRecord* r : records_) {
+  for (ClockWait* w : waits_) {
     if (count == 0) break;
-    if (!r->released) {
-      manual.Release(r);
+    if (!w->released) {
+      Release(w);
       --count;
     }
   }
+}
+
+void Clock::Poke(ClockWaiter& waiter, int64_t now_ms) {
+  // Taking the waiter's mutex before notifying means a waiter that read the
+  // old time is already inside its wait and cannot miss this.
+  std::lock_guard<std::mutex> g(waiter.mutex_);
+  for (ClockWait* w : waiter.waits_) {
+    if (w->deadline <= now_ms) waiter.Release(w);
+  }
+  waiter.cv_.notify_all();
 }
 
 namespace {
@@ -84,94 +99,6 @@ int64_t RealClock::NowMs() {
       .count();
 }
 
-ManualClock::ManualClock(TimeValue start) : start_(start) {}
-
-TimeValue ManualClock::Now() {
-  return static_cast<TimeValue>(start_ + now_ms_.load() / 1000);
-}
-
-void ManualClock::Register(ClockWaiter* w) {
-  std::lock_guard<std::mutex> g(registry_mutex_);
-  waiters_.insert(w);
-}
-
-void ManualClock::Unregister(ClockWaiter* w) {
-  std::lock_guard<std::mutex> g(registry_mutex_);
-  waiters_.erase(w);
-}
-
-void ManualClock::BeginWait(ClockWaiter::WaitRecord* r) {
-  std::lock_guard<std::mutex> g(wait_mutex_);
-  ++blocked_;
-  if (r->deadline != INT64_MAX) deadlines_.insert(r->deadline);
-  waits_changed_.notify_all();
-}
-
-void ManualClock::Release(ClockWaiter::WaitRecord* r) {
-  std::lock_guard<std::mutex> g(wait_mutex_);
-  r->released = true;
-  --blocked_;
-  if (r->deadline != INT64_MAX) deadlines_.erase(deadlines_.find(r->deadline));
-  waits_changed_.notify_all();
-}
-
-void ManualClock::EndWait(ClockWaiter::WaitRecord* r) {
-  // A wake-up nobody released (a poke for another deadline): the thread
-  // runs now and blocks again in a moment.
-  if (!r->released) Release(r);
-}
-
-void ManualClock::AdvanceMs(int64_t ms) {
-  const int64_t now = now_ms_.fetch_add(ms) + ms;
-  // Lock order: registry, then each waiter's own mutex. Taking the waiter's
-  // mutex before notifying means a waiter that read the old time is already
-  // inside its wait and cannot miss this.
-  std::lock_guard<std::mutex> g(registry_mutex_);
-  for (ClockWaiter* w : waiters_) {
-    std::lock_guard<std::mutex> wg(w->mutex_);
-    for (ClockWaiter::WaitRecord* r : w->records_) {
-      if (!r->released && r->deadline <= now) Release(r);
-    }
-    w->cv_.notify_all();
-  }
-}
-
-int64_t ManualClock::EarliestDeadline() {
-  std::lock_guard<std::mutex> g(wait_mutex_);
-  return deadlines_.empty() ? -1 : *deadlines_.begin();
-}
-
-bool ManualClock::AdvanceToNextDeadline() {
-  const int64_t next = EarliestDeadline();
-  if (next < 0) return false;
-  const int64_t now = NowMs();
-  AdvanceMs(next > now ? next - now : 0);
-  return true;
-}
-
-int ManualClock::TimedWaiters() {
-  std::lock_guard<std::mutex> g(wait_mutex_);
-  return static_cast<int>(deadlines_.size());
-}
-
-int ManualClock::Blocked() {
-  std::lock_guard<std::mutex> g(wait_mutex_);
-  return blocked_;
-}
-
-void ManualClock::AwaitBlockedChange(int count, int real_us) {
-  std::unique_lock<std::mutex> lock(wait_mutex_);
-  if (blocked_ >= count) return;
-  waits_changed_.wait_for(lock, std::chrono::microseconds(real_us));
-}
-
-bool ManualClock::AwaitTimedWaiters(int n, int real_ms) {
-  std::unique_lock<std::mutex> lock(wait_mutex_);
-  return waits_changed_.wait_for(
-      lock, std::chrono::milliseconds(real_ms),
-      [&] { return static_cast<int>(deadlines_.size()) >= n; });
-}
-
 namespace {
 RealClock& TheRealClock() {
   static RealClock* clock = new RealClock();  // never destroyed: threads outlive main
@@ -182,10 +109,14 @@ std::atomic<Clock*> installed_clock{nullptr};
 
 void SetTimeZoneForTesting(const char* tz) {
 #ifdef _WIN32
-  _putenv_s("TZ", tz);
+  _putenv_s("TZ", tz ? tz : "");  // an empty value removes it
   _tzset();
 #else
-  setenv("TZ", tz, 1);
+  if (tz) {
+    setenv("TZ", tz, 1);
+  } else {
+    unsetenv("TZ");
+  }
   tzset();
 #endif
 }

@@ -1,6 +1,6 @@
 // Time for the whole system. Every "now", every sleep and every timed wait goes
 // through one Clock, so tests can run days of schedule in milliseconds with a
-// ManualClock.
+// virtual clock of their own.
 #ifndef SCHEDEXE_PLATFORM_CLOCK_H_
 #define SCHEDEXE_PLATFORM_CLOCK_H_
 
@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
-#include <set>
 #include <vector>
 
 namespace platform {
@@ -24,11 +23,18 @@ constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
 class Clock;
 
-// A waitable point for one Clock. Event and Sleep build on it; a ManualClock
-// pokes every registered waiter when time moves, so a timed wait can end on
-// virtual time. Under a ManualClock every wait is also accounted for, so a
-// test can tell when all of its threads are blocked and nothing can happen
-// until it moves time.
+// One thread blocked in a wait of a virtual clock. Guarded by the mutex of
+// the ClockWaiter it waits on.
+struct ClockWait {
+  int64_t deadline;  // on the NowMs scale; INT64_MAX: no limit
+  bool released;     // signalled or past its deadline, even if not yet running
+};
+
+// A waitable point for one Clock. Event and Sleep build on it; a virtual
+// clock pokes every registered waiter when time moves, so a timed wait can
+// end on virtual time. Under a virtual clock every wait is also accounted
+// for, so a test can tell when all of its threads are blocked and nothing can
+// happen until it moves time.
 class ClockWaiter {
  public:
   explicit ClockWaiter(Clock& clock);
@@ -52,15 +58,13 @@ class ClockWaiter {
   std::condition_variable cv_;
 
  private:
-  friend class ManualClock;
-  struct WaitRecord {
-    int64_t deadline;  // INT64_MAX: no limit
-    bool released;
-  };
+  friend class Clock;
   void WaitSome(std::unique_lock<std::mutex>& lock, int64_t deadline);
+  // Call with mutex_ held.
+  void Release(ClockWait* wait);
 
   Clock& clock_;
-  std::vector<WaitRecord*> records_;  // threads blocked here (virtual time)
+  std::vector<ClockWait*> waits_;  // threads blocked here (virtual time)
 };
 
 class Clock {
@@ -84,10 +88,23 @@ class Clock {
   // hold (before 1970 or after 2038-01-19 03:14:07 UTC).
   TimeValue MakeTime(std::tm* fields) const;
 
- private:
-  friend class ClockWaiter;
+ protected:
+  // Hooks for a virtual clock, which has to know its waiters and account for
+  // every blocked thread; the real clock needs none of it. Register and
+  // Unregister are called as a waiter is made and destroyed; WaitBegins and
+  // WaitReleased with the waiter's mutex held, once each per wait.
   virtual void Register(ClockWaiter*) {}
   virtual void Unregister(ClockWaiter*) {}
+  virtual void WaitBegins(const ClockWait&) {}
+  virtual void WaitReleased(const ClockWait&) {}
+
+  // For a virtual clock whose time moved to `now_ms`: releases the waits of
+  // `waiter` whose deadline has come and wakes its threads to look at the
+  // time again. Takes the waiter's mutex.
+  static void Poke(ClockWaiter& waiter, int64_t now_ms);
+
+ private:
+  friend class ClockWaiter;
 };
 
 // The machine's clock.
@@ -97,58 +114,9 @@ class RealClock final : public Clock {
   int64_t NowMs() override;
 };
 
-// Virtual time that moves only when a test says so. Now() is the start time
-// plus the elapsed virtual seconds.
-class ManualClock final : public Clock {
- public:
-  explicit ManualClock(TimeValue start = 1'000'000'000);
-
-  TimeValue Now() override;
-  int64_t NowMs() override { return now_ms_.load(); }
-  bool IsVirtual() const override { return true; }
-
-  void AdvanceMs(int64_t ms);
-  void AdvanceSeconds(int64_t s) { AdvanceMs(s * 1000); }
-  // Moves time to the earliest deadline of any blocked timed wait (if any lies
-  // ahead). Returns false when nobody waits with a deadline.
-  bool AdvanceToNextDeadline();
-  // Earliest deadline (NowMs scale) of a blocked timed wait, or -1.
-  int64_t EarliestDeadline();
-
-  // Number of threads blocked in a timed wait right now.
-  int TimedWaiters();
-  // Blocks (in real time, up to real_ms) until at least n threads are in a
-  // timed wait. Lets a test advance only after its threads have gone to sleep.
-  bool AwaitTimedWaiters(int n, int real_ms = 10'000);
-  // Threads blocked in any wait of this clock (timed or not) that nothing has
-  // released yet: a thread that was signalled or whose deadline passed is
-  // running, even before the OS has scheduled it.
-  int Blocked();
-  // Waits (real time, at most real_us) until Blocked() reaches `count`, or
-  // any wait begins or ends. Lets a test follow its threads without polling.
-  void AwaitBlockedChange(int count, int real_us);
-
- private:
-  friend class ClockWaiter;
-  void Register(ClockWaiter* w) override;
-  void Unregister(ClockWaiter* w) override;
-  // Accounting of one blocked thread; called with the waiter's mutex held.
-  void BeginWait(ClockWaiter::WaitRecord* r);
-  void Release(ClockWaiter::WaitRecord* r);
-  void EndWait(ClockWaiter::WaitRecord* r);
-
-  const TimeValue start_;
-  std::atomic<int64_t> now_ms_{0};
-  std::mutex registry_mutex_;  // guards waiters_
-  std::mutex wait_mutex_;      // guards deadlines_ and blocked_; taken inside a waiter's mutex
-  std::condition_variable waits_changed_;
-  std::set<ClockWaiter*> waiters_;
-  std::multiset<int64_t> deadlines_;  // of blocked, unreleased timed waits
-  int blocked_ = 0;
-};
-
-// Sets the TZ variable and makes the C library's local-time conversions follow
-// it. Tests only ("UTC0", "CET-1CEST,M3.5.0,M10.5.0/3", ...).
+// Sets the TZ variable (nullptr removes it) and makes the C library's
+// local-time conversions follow it. Tests only ("UTC0",
+// "CET-1CEST,M3.5.0,M10.5.0/3", ...).
 void SetTimeZoneForTesting(const char* tz);
 
 // Makes the local-time conversions follow the zone this process was started

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/clock.h"
+#include "support/manual_clock.h"
 #include "support/fake_env.h"
 
 namespace config {
@@ -14,10 +14,8 @@ namespace {
 
 class DataFilePathTest : public ::testing::Test {
  protected:
-  DataFilePathTest() { platform::SetSystemClockForTesting(&clock_); }
-  ~DataFilePathTest() override { platform::SetSystemClockForTesting(nullptr); }
-
-  platform::ManualClock clock_;
+  testsupport::ManualClock clock_;
+  testsupport::ScopedSystemClock installed_{clock_};
   testsupport::FakeEnv env_;
 };
 

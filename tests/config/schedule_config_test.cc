@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "dmi/dmi_commands.h"
-#include "platform/clock.h"
+#include "support/manual_clock.h"
 #include "support/data_dir.h"
 #include "support/fake_env.h"
 
@@ -19,14 +19,8 @@ using schedule::ScheduleEvent;
 
 class ScheduleConfigTest : public ::testing::Test {
  protected:
-  ScheduleConfigTest() {
-    platform::SetTimeZoneForTesting("UTC0");
-    platform::SetSystemClockForTesting(&clock_);
-  }
-  ~ScheduleConfigTest() override { platform::SetSystemClockForTesting(nullptr); }
-
   // 2027-04-14 10:20:00 UTC, a Wednesday.
-  platform::ManualClock clock_{1807698000};
+  testsupport::UtcManualTime utc_{1807698000};
   testsupport::FakeEnv env_;
   testsupport::DataDir data_{env_, "config"};
 };

@@ -13,7 +13,7 @@
 #include "dmi/agent_client_directory.h"
 #include "engine/event_queue.h"
 #include "engine/scheduler_host.h"
-#include "platform/clock.h"
+#include "support/manual_clock.h"
 #include "support/data_dir.h"
 #include "support/fake_env.h"
 #include "support/virtual_time.h"
@@ -86,8 +86,6 @@ const std::vector<std::string> kEnd = {dmi::Cat2ListUnchangedCommand(),
 class SynchronisationPassTest : public ::testing::Test {
  protected:
   SynchronisationPassTest() {
-    platform::SetTimeZoneForTesting("UTC0");
-    platform::SetSystemClockForTesting(&clock_);
     // Every DMI command reads the agent directory just before it starts: the
     // virtual time of that read is the time of the command.
     env_.on_registry_read = [this](const std::string&, const std::string& value) {
@@ -100,7 +98,6 @@ class SynchronisationPassTest : public ::testing::Test {
   }
   ~SynchronisationPassTest() override {
     EXPECT_TRUE(testsupport::TakeDown(host_)) << "engine threads did not end";
-    platform::SetSystemClockForTesting(nullptr);
   }
 
   void Initial(const std::string& file) {
@@ -142,7 +139,8 @@ class SynchronisationPassTest : public ::testing::Test {
     return q;
   }
 
-  platform::ManualClock clock_{kStart};
+  testsupport::UtcManualTime utc_{kStart};
+  testsupport::ManualClock& clock_ = utc_.clock;
   testsupport::FakeEnv env_;
   testsupport::DataDir data_{env_, "passes"};
   engine::EventQueue queue_;

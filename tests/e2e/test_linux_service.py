@@ -71,6 +71,11 @@ class ServiceTest(unittest.TestCase):
         self.agent.close()
         self.assertEqual(unexpected_reports(self.reports), [])
 
+    def end(self, p, sig=signal.SIGTERM):
+        """Sends `sig` and expects the process to end with exit code 0."""
+        p.send_signal(sig)
+        self.assertEqual(p.wait(timeout=30), 0)
+
     def test_initial_pass_and_reloads_in_foreground_mode(self):
         a = self.agent
         a.write_data(LIST.format(changed="Changed=True\n") + MIX)
@@ -99,8 +104,7 @@ class ServiceTest(unittest.TestCase):
         self.assertEqual(a.commands()[before:], [SYNCH])
 
         self.assertIsNone(p.poll())
-        p.send_signal(signal.SIGTERM)
-        self.assertEqual(p.wait(timeout=30), 0)
+        self.end(p)
 
     def test_command_line_chooses_the_mode(self):
         a = self.agent
@@ -115,12 +119,10 @@ class ServiceTest(unittest.TestCase):
         # data file still ends in the change mark reset and the synch trigger).
         p = a.start("/D")
         a.wait_for_count(SYNCH, 1)
-        p.send_signal(signal.SIGTERM)
-        self.assertEqual(p.wait(timeout=30), 0)
+        self.end(p)
         p = a.start(SCHEDEXE_CMDLINE='schedExe "/d"')
         a.wait_for_count(SYNCH, 2)
-        p.send_signal(signal.SIGINT)
-        self.assertEqual(p.wait(timeout=30), 0)
+        self.end(p, signal.SIGINT)
         self.assertEqual(a.commands(), [UNCHANGED, SYNCH, UNCHANGED, SYNCH])
 
     def test_backup_profiles_start_the_command_tool(self):
@@ -134,8 +136,7 @@ class ServiceTest(unittest.TestCase):
         p = a.start("/d")
         a.wait_for_count(KVCMD, 2)
         a.wait_for_count(SYNCH, 1)
-        p.send_signal(signal.SIGTERM)
-        p.wait(timeout=30)
+        self.end(p)
         self.assertEqual(a.commands().count(KVCMD), 2)
 
     def test_service_states_and_controls(self):
@@ -179,8 +180,7 @@ class ServiceTest(unittest.TestCase):
         for sig in controls:
             p.send_signal(sig)
         time.sleep(1)
-        p.send_signal(signal.SIGTERM)
-        self.assertEqual(p.wait(timeout=30), 0)
+        self.end(p)
         states = notify.states()
         self.assertEqual(states[:3], [(2, 1, 5000), (2, 2, 1000), (4, 0, 0)])
         self.assertEqual(states[-2:], [(3, 1, 5000), (1, 0, 0)])
@@ -234,8 +234,7 @@ class ServiceTest(unittest.TestCase):
         p.send_signal(signal.SIGCONT)
         a.wait_for_count(UNCHANGED, 2)
         a.wait_for_count(SYNCH, 4)
-        p.send_signal(signal.SIGTERM)
-        self.assertEqual(p.wait(timeout=30), 0)
+        self.end(p)
 
     def test_hanging_and_missing_agent_programs(self):
         a = self.agent
@@ -272,8 +271,7 @@ class ServiceTest(unittest.TestCase):
         a.signal_reload()
         a.wait_for(lambda: "Number of Profiles=3\n" in a.read_data(), what="reload")
         self.assertIsNone(p.poll())
-        p.send_signal(signal.SIGTERM)
-        self.assertEqual(p.wait(timeout=30), 0)
+        self.end(p)
         data = a.read_data()
         self.assertIn("Number of Cat2 Events=3\n", data)
         self.assertIn("[Event Cat2:4]\nUser Changable=\n", data)
@@ -291,8 +289,7 @@ class ServiceTest(unittest.TestCase):
         a.wait_for_count(SYNCH, 2)
         self.assertIsNone(p.poll())
         self.assertLessEqual(a.commands().count(SYNCH), 1001)
-        p.send_signal(signal.SIGTERM)
-        self.assertEqual(p.wait(timeout=30), 0)
+        self.end(p)
 
 
 if __name__ == "__main__":

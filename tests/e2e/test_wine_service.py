@@ -75,6 +75,11 @@ def status():
     return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
 
 
+def stop():
+    control("stop")
+    wait_state(1)
+
+
 def wait_state(state, timeout=30.0):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -138,8 +143,7 @@ class WineServiceTest(AgentFiles, unittest.TestCase):
         time.sleep(1)
         self.assertLessEqual(self.commands().count(SYNCH), 1002)
         self.assertEqual(status()["STATE"], "4")
-        control("stop")
-        wait_state(1)
+        stop()
         self.assertEqual(status()["WIN32_EXIT_CODE"], "0")
 
     def test_controls_in_any_order_and_stop_while_paused(self):
@@ -151,12 +155,15 @@ class WineServiceTest(AgentFiles, unittest.TestCase):
         pause = [(6, 1, 1000, 7, 0), (7, 0, 0, 7, 0)]
         resume = [(5, 1, 1000, 7, 0), (4, 0, 0, 7, 0)]
         # Each control, the state afterwards and the reports it makes.
-        # Continue while running, pause while paused, interrogate and
-        # shutdown report nothing.
+        # Continue while running, pause while paused and interrogate report
+        # nothing. Shutdown is not sent: Wine's service manager refuses it
+        # from a client (error 87, as Windows does: only the system sends it),
+        # so it never reaches the handler here; the Linux end-to-end suite
+        # and the handler's unit test check it.
         expected = start
         for command, state, reports in [
                 ("continue", 4, []), ("interrogate", 4, []), ("pause", 7, pause),
-                ("pause", 7, []), ("interrogate", 7, []), ("shutdown", 7, []),
+                ("pause", 7, []), ("interrogate", 7, []),
                 ("continue", 4, resume), ("pause", 7, pause)]:
             control(command)
             wait_state(state)
@@ -165,8 +172,7 @@ class WineServiceTest(AgentFiles, unittest.TestCase):
             self.assertEqual(reports_since(offset), expected, command)
         # Stop while paused: stop pending, then stopped with exit code 0; the
         # worker is not resumed.
-        control("stop")
-        wait_state(1)
+        stop()
         self.assertEqual(reports_since(offset),
                          expected + [(3, 1, 5000, 7, 0), (1, 0, 0, 7, 0)])
 
@@ -209,8 +215,7 @@ class WineServiceTest(AgentFiles, unittest.TestCase):
         self.assertIn("[Event Cat2:1]\nEvent Status=True\n", data)
         self.assertIn(f"Minute={due.minute}\nState=Delete\n", data)
         self.assertEqual(status()["STATE"], "4")
-        control("stop")
-        wait_state(1)
+        stop()
 
     def test_hanging_and_missing_agent_programs(self):
         self.write_data(DATA)
@@ -221,8 +226,7 @@ class WineServiceTest(AgentFiles, unittest.TestCase):
         for command, state in [("pause", 7), ("continue", 4), ("pause", 7)]:
             control(command)
             wait_state(state)
-        control("stop")
-        wait_state(1)
+        stop()
         self.assertEqual(status()["WIN32_EXIT_CODE"], "0")
         self.assertEqual(self.commands(), [deleted(1)])
         self.release_hanging_programs()
@@ -239,8 +243,7 @@ class WineServiceTest(AgentFiles, unittest.TestCase):
                                    check=False).returncode == 0, what="the reload event")
         self.wait_for(lambda: "Number of Profiles=0\n" in self.read_data(), what="reload")
         self.assertEqual(status()["STATE"], "4")
-        control("stop")
-        wait_state(1)
+        stop()
         self.assertEqual(self.commands(), [deleted(1)])
 
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/scheduler_host.h"
-#include "platform/clock.h"
+#include "support/manual_clock.h"
 #include "support/data_dir.h"
 #include "support/fake_env.h"
 
@@ -28,9 +28,8 @@ size_t Activations(testsupport::DataDir& data) {
 }
 
 TEST(EngineStressTest, NothingFiresAfterItsEventIsRemoved) {
-  platform::SetTimeZoneForTesting("UTC0");
-  platform::ManualClock clock(1807698000);
-  platform::SetSystemClockForTesting(&clock);
+  testsupport::UtcManualTime utc(1807698000);
+  testsupport::ManualClock& clock = utc.clock;
   testsupport::FakeEnv env;
   testsupport::DataDir data(env, "stress");
   data.Write("[EventCat2 List]\nCat2:1=a\n[Scheduler Profile 1]\nName=a\n");
@@ -102,7 +101,6 @@ TEST(EngineStressTest, NothingFiresAfterItsEventIsRemoved) {
     EXPECT_EQ(Activations(data), settled);
     EXPECT_EQ(host.QueueLength(), 0u);
   }
-  platform::SetSystemClockForTesting(nullptr);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/schedule_text_form.h"
-#include "platform/clock.h"
+#include "support/manual_clock.h"
 #include "support/data_dir.h"
 #include "support/fake_env.h"
 #include "support/virtual_time.h"
@@ -20,8 +20,6 @@ using schedule::ScheduleEvent;
 class ScheduleTextTest : public ::testing::Test {
  protected:
   ScheduleTextTest() {
-    platform::SetTimeZoneForTesting("UTC0");
-    platform::SetSystemClockForTesting(&clock_);
     host_ = std::make_unique<SchedulerHost>(&queue_);
     form_ = std::make_unique<ScheduleTextForm>(*host_);
     time_ = std::make_unique<testsupport::VirtualTime>(clock_,
@@ -29,7 +27,6 @@ class ScheduleTextTest : public ::testing::Test {
   }
   ~ScheduleTextTest() override {
     EXPECT_TRUE(testsupport::TakeDown(host_)) << "engine threads did not end";
-    platform::SetSystemClockForTesting(nullptr);
   }
 
   std::vector<std::string> Descriptions() {
@@ -40,7 +37,8 @@ class ScheduleTextTest : public ::testing::Test {
     return lines;
   }
 
-  platform::ManualClock clock_{1807698000};  // 2027-04-14 10:20:00 UTC, Wednesday
+  testsupport::UtcManualTime utc_{1807698000};  // 2027-04-14 10:20:00 UTC, Wednesday
+  testsupport::ManualClock& clock_ = utc_.clock;
   testsupport::FakeEnv env_;
   testsupport::DataDir data_{env_, "schedtext"};
   EventQueue queue_;

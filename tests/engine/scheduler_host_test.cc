@@ -10,7 +10,7 @@
 
 #include "dmi/dmi_commands.h"
 #include "engine/event_timer.h"
-#include "platform/clock.h"
+#include "support/manual_clock.h"
 #include "support/data_dir.h"
 #include "support/fake_env.h"
 #include "support/virtual_time.h"
@@ -26,8 +26,6 @@ constexpr platform::TimeValue kStart = 1807698000;
 class SchedulerHostTest : public ::testing::Test {
  protected:
   SchedulerHostTest() {
-    platform::SetTimeZoneForTesting("UTC0");
-    platform::SetSystemClockForTesting(&clock_);
     data_.Write(
         "[TARN Event Categories]\nNumber of Categories=2\nEventCat2=User Alarms\n"
         "[EventCat2 List]\nNumber of Cat2 Events=3\nCat2:1=Alpha\nCat2:2=Beta\n"
@@ -38,7 +36,6 @@ class SchedulerHostTest : public ::testing::Test {
   }
   ~SchedulerHostTest() override {
     EXPECT_TRUE(testsupport::TakeDown(host_)) << "engine threads did not end";
-    platform::SetSystemClockForTesting(nullptr);
   }
 
   testsupport::VirtualTime& time() {
@@ -73,7 +70,8 @@ class SchedulerHostTest : public ::testing::Test {
     return times;
   }
 
-  platform::ManualClock clock_{kStart};
+  testsupport::UtcManualTime utc_{kStart};
+  testsupport::ManualClock& clock_ = utc_.clock;
   testsupport::FakeEnv env_;
   testsupport::DataDir data_{env_, "engine"};
   EventQueue queue_;

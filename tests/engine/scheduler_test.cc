@@ -2,15 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/clock.h"
 #include "support/virtual_time.h"
 
 namespace engine {
 namespace {
 
 TEST(SchedulerTest, WakeWaitsASecondUnlessASignalIsPending) {
-  platform::ManualClock clock;
-  platform::SetSystemClockForTesting(&clock);
+  testsupport::ManualClock clock;
+  testsupport::ScopedSystemClock installed(clock);
   {
     Scheduler scheduler(nullptr, nullptr);
     testsupport::VirtualTime time(clock, scheduler.threads());
@@ -35,7 +34,6 @@ TEST(SchedulerTest, WakeWaitsASecondUnlessASignalIsPending) {
     EXPECT_EQ(clock.NowMs(), start + 1000);
     EXPECT_TRUE(scheduler.WakeSignalled());
   }
-  platform::SetSystemClockForTesting(nullptr);
 }
 
 }  // namespace

@@ -157,10 +157,9 @@ class ProfileCompatTest : public ::testing::Test {
 
 TEST_F(ProfileCompatTest, ReadsMatchWindows) {
   std::printf("ANSI code page %u\n", GetACP());
-  const std::vector<Name> sections = {{"S"}, {" s "}, {"T"},
-                                      {"U"}, {""},    {nullptr}};
+  const std::vector<Name> sections = {{"S"}, {" s "}, {"T"}, {"U"}, {""}, {nullptr}};
   const std::vector<Name> keys = {{"Hour"}, {" hour "}, {"Name"}, {"Q"},
-                                  {"E"},    {"k"},      {""},     {nullptr}};
+                                  {"E"}, {"k"}, {""}, {nullptr}};
   const std::vector<std::pair<std::string, std::string>> files = {
       {"plain", "[S]\r\nHour=9\r\nName=\"a b\"\r\n"},
       {"blanks", "  [ S ]  x\r\n  Hour  =  9 ; c  \r\n\tName\t=\t'x y'\t\r\n"},
@@ -326,56 +325,22 @@ TEST_F(ProfileCompatTest, WritesMatchWindows) {
       {"delete in missing file", kMissing, {"S"}, {nullptr}, {nullptr}, true},
       {"delete key in missing file", kMissing, {"S"}, {"k"}, {nullptr}, true},
       {"empty file", "", {"S"}, {"k"}, {"v"}, true},
-      {"dup sections",
-       "[S]\r\na=1\r\n[T]\r\nb=2\r\n[s]\r\nc=3\r\n",
-       {"S"},
-       {"c"},
-       {"4"},
-       true},
+      {"dup sections", "[S]\r\na=1\r\n[T]\r\nb=2\r\n[s]\r\nc=3\r\n", {"S"}, {"c"}, {"4"}, true},
       {"dup keys", "[S]\r\na=1\r\nA=2\r\n", {"S"}, {"a"}, {"3"}, true},
-      {"dup delete key",
-       "[S]\r\na=1\r\n[T]\r\n[S]\r\nb=2\r\n",
-       {"S"},
-       {"b"},
-       {nullptr},
-       true},
-      {"dup delete section",
-       "[S]\r\na=1\r\n[T]\r\n[S]\r\nb=2\r\n",
-       {"s"},
-       {nullptr},
-       {nullptr},
+      {"dup delete key", "[S]\r\na=1\r\n[T]\r\n[S]\r\nb=2\r\n", {"S"}, {"b"}, {nullptr}, true},
+      {"dup delete section", "[S]\r\na=1\r\n[T]\r\n[S]\r\nb=2\r\n", {"s"}, {nullptr}, {nullptr},
        true},
       {"bare line", "[S]\r\nHour\r\nHour=5\r\n", {"S"}, {"Hour"}, {"6"}, true},
       {"comment key", "[S]\r\n;c\r\n", {"S"}, {";c"}, {"1"}, true},
       {"outside", "a=1\r\n[S]\r\nb=2\r\n", {""}, {"c"}, {"3"}, true},
-      {"outside delete",
-       "a=1\r\n[S]\r\nb=2\r\n",
-       {""},
-       {nullptr},
-       {nullptr},
-       true},
-      {"comments kept",
-       "; c\n\n[S]\nk = 1\n\n[T]\nx\n",
-       {"S"},
-       {"k"},
-       {"2"},
-       false},
-      {"new key after comment",
-       "[S]\nk=1\n; c\n\n[T]\n",
-       {"S"},
-       {"j"},
-       {"2"},
-       false},
+      {"outside delete", "a=1\r\n[S]\r\nb=2\r\n", {""}, {nullptr}, {nullptr}, true},
+      {"comments kept", "; c\n\n[S]\nk = 1\n\n[T]\nx\n", {"S"}, {"k"}, {"2"}, false},
+      {"new key after comment", "[S]\nk=1\n; c\n\n[T]\n", {"S"}, {"j"}, {"2"}, false},
       {"lf file", "[S]\nk=1\n", {"T"}, {"j"}, {"2"}, false},
       {"no eol", "[S]\r\nk=1", {"S"}, {"j"}, {"2"}, false},
       {"cr only", "[S]\rk=1\r", {"S"}, {"j"}, {"2"}, false},
       {"value newline", canon, {"S"}, {"k"}, {"a\r\nb=c"}, true},
-      {"utf8",
-       "\xEF\xBB\xBF[S]\r\nk=\xC3\xA9\r\n",
-       {"S"},
-       {"j"},
-       {"\xE9"},
-       false},
+      {"utf8", "\xEF\xBB\xBF[S]\r\nk=\xC3\xA9\r\n", {"S"}, {"j"}, {"\xE9"}, false},
   };
   for (const WriteCase& c : cases) {
     CompareWrite(c.contents == kMissing ? nullptr : &c.contents, c.section,
@@ -387,12 +352,9 @@ TEST_F(ProfileCompatTest, WritesMatchWindows) {
 TEST_F(ProfileCompatTest, RandomFilesMatchWindows) {
   std::mt19937 rng(2026);
   const std::vector<std::string> atoms = {
-      "[",    "]",     "=",       " ",  "\t",   ";",
-      "\"",   "'",     "\r\n",    "\n", "\r",   "a",
-      "b",    "A",     "0x1",     "-",  "9",    std::string(1, '\0'),
-      "\xE9", "[a]\n", "[b]\r\n", "a=", "b=1\n"};
-  const std::vector<Name> values = {
-      {"v"}, {"  x "}, {""}, {nullptr}, {"\"q\""}};
+      "[", "]", "=", " ", "\t", ";", "\"", "'", "\r\n", "\n", "\r", "a", "b", "A", "0x1",
+      "-", "9", std::string(1, '\0'), "\xE9", "[a]\n", "[b]\r\n", "a=", "b=1\n"};
+  const std::vector<Name> values = {{"v"}, {"  x "}, {""}, {nullptr}, {"\"q\""}};
   for (int round = 0; round < 50; ++round) {
     std::string contents;
     const int pieces = static_cast<int>(rng() % 40);

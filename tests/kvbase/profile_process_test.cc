@@ -13,6 +13,7 @@
 #include "kvbase/profile.h"
 #include "platform/process_info.h"
 #include "platform/testing.h"
+#include "support/scoped_globals.h"
 #include "tests/kvbase/profile_test_util.h"
 
 namespace kvbase_test {
@@ -60,24 +61,13 @@ TEST(KvbaseChildProcess, WriteKeys) {
 class ProfileProcessTest : public ::testing::Test {
  protected:
   ProfileProcessTest() : scratch_("kvproc"), file_(scratch_.Path("tarn.dat")) {}
-  void TearDown() override {
-    pt::UnsetEnv(kChildFileVar);
-    pt::UnsetEnv(kChildKeysVar);
-  }
 
   std::unique_ptr<pt::ChildProcess> StartChild(const std::string& test,
                                                const std::string& keys) {
-    EXPECT_TRUE(pt::SetEnv(kChildFileVar, file_));
-    if (keys.empty()) {
-      pt::UnsetEnv(kChildKeysVar);
-    } else {
-      EXPECT_TRUE(pt::SetEnv(kChildKeysVar, keys));
-    }
-    auto child = pt::ChildProcess::Start(
-        Beside("unit_tests"), {"--gtest_filter=KvbaseChildProcess." + test});
-    pt::UnsetEnv(kChildFileVar);
-    pt::UnsetEnv(kChildKeysVar);
-    return child;
+    testsupport::ScopedEnv file(kChildFileVar, file_.c_str());
+    testsupport::ScopedEnv prefix(kChildKeysVar, keys.empty() ? nullptr : keys.c_str());
+    return pt::ChildProcess::Start(Beside("unit_tests"),
+                                   {"--gtest_filter=KvbaseChildProcess." + test});
   }
 
   std::vector<std::string> DirectoryNames() {

@@ -26,18 +26,9 @@ class ProfileReadTest : public ::testing::Test {
 
 TEST_F(ProfileReadTest, NamesAndValuesAreTrimmedAndCompareWithoutCase) {
   WriteBytes(file_,
-             "  [ Scheduler Profile 3 ]  trailing text\r\n"
-             "  Hour  =  9 ; not a comment  \r\n"
-             "Name=\"a b\"\r\n"
-             "Single='x y'\r\n"
-             "Unbalanced=\"open\r\n"
-             "Lone=\"\r\n"
-             "Empty=\"\"\r\n"
-             "Mixed=\"text'\r\n"
-             "Inner=a \"b\" c\r\n"
-             "Eq=a=b\r\n"
-             "[Tab]\tjunk]more\n"
-             "k=v\n");
+             "  [ Scheduler Profile 3 ]  trailing text\r\n  Hour  =  9 ; not a comment  \r\n"
+             "Name=\"a b\"\r\nSingle='x y'\r\nUnbalanced=\"open\r\nLone=\"\r\nEmpty=\"\"\r\n"
+             "Mixed=\"text'\r\nInner=a \"b\" c\r\nEq=a=b\r\n[Tab]\tjunk]more\nk=v\n");
   EXPECT_EQ(Get(file_, "Scheduler Profile 3", "Hour"), "9 ; not a comment");
   EXPECT_EQ(Get(file_, "  scheduler PROFILE 3\t", " HOUR "),
             "9 ; not a comment");
@@ -55,16 +46,8 @@ TEST_F(ProfileReadTest, NamesAndValuesAreTrimmedAndCompareWithoutCase) {
 }
 
 TEST_F(ProfileReadTest, FirstSectionAndFirstKeyWin) {
-  WriteBytes(file_,
-             "Outside=top\n"
-             "[A]\n"
-             "Key=first\n"
-             "key=second\n"
-             "[B]\n"
-             "Key=b\n"
-             "[a]\n"
-             "Key=third\n"
-             "Only=in second copy\n");
+  WriteBytes(file_, "Outside=top\n[A]\nKey=first\nkey=second\n[B]\nKey=b\n[a]\nKey=third\n"
+                    "Only=in second copy\n");
   EXPECT_EQ(Get(file_, "A", "KEY"), "first");
   EXPECT_EQ(Get(file_, "B", "Key"), "b");
   // Only the first section of a name is searched.
@@ -115,8 +98,7 @@ TEST_F(ProfileReadTest, BufferSizesNeverOverflowAndCutAtSizeMinusOne) {
 
 TEST_F(ProfileReadTest, IntegersParseAsWindowsDoes) {
   WriteBytes(file_,
-             "[N]\n"
-             "Dec=42\nNeg=-17\nPlus=+8\nLead=0010\nHex=0x1F\nBigX=0X1F\n"
+             "[N]\nDec=42\nNeg=-17\nPlus=+8\nLead=0010\nHex=0x1F\nBigX=0X1F\n"
              "Junk=12abc\nWord=abc\nEmpty=\nQuoted=\"5\"\nWrap=4294967297\n"
              "Max=2147483648\nSpace=  33\nTail=7 ; comment\n");
   const auto get = [&](const char* key) {
@@ -140,9 +122,7 @@ TEST_F(ProfileReadTest, IntegersParseAsWindowsDoes) {
 }
 
 TEST_F(ProfileReadTest, LineEndsOfEveryStyle) {
-  WriteBytes(
-      file_,
-      "[A]\r\nx=crlf\r\n[B]\ny=lf\n[C]\r\nz=mixed\n[D]\nlast=no newline");
+  WriteBytes(file_, "[A]\r\nx=crlf\r\n[B]\ny=lf\n[C]\r\nz=mixed\n[D]\nlast=no newline");
   EXPECT_EQ(Get(file_, "A", "x"), "crlf");
   EXPECT_EQ(Get(file_, "B", "y"), "lf");
   EXPECT_EQ(Get(file_, "C", "z"), "mixed");

@@ -25,15 +25,8 @@ class ProfileWriteTest : public ::testing::Test {
 
 TEST_F(ProfileWriteTest, UpdateKeepsEveryOtherByte) {
   const std::string before =
-      "; agent data\r\n"
-      "\r\n"
-      "[Scheduler Profile 3]\r\n"
-      "  Hour =  9\r\n"
-      "no equals sign here\r\n"
-      "Hour=duplicate\r\n"
-      "\t\r\n"
-      "[Event Cat2:3]\r\n"
-      "Event Status=False\r\n";
+      "; agent data\r\n\r\n[Scheduler Profile 3]\r\n  Hour =  9\r\nno equals sign here\r\n"
+      "Hour=duplicate\r\n\t\r\n[Event Cat2:3]\r\nEvent Status=False\r\n";
   WriteBytes(file_, before);
   ASSERT_TRUE(Set("scheduler profile 3", "HOUR", "10"));
   std::string expected = before;
@@ -53,30 +46,12 @@ TEST_F(ProfileWriteTest, UpdateKeepsEveryOtherByte) {
 }
 
 TEST_F(ProfileWriteTest, NewKeysAndSectionsGoWhereWindowsPutsThem) {
-  WriteBytes(file_,
-             "[A]\n"
-             "k=1\n"
-             "; trailing comment of A\n"
-             "\n"
-             "[B]\n"
-             "x=1\n"
-             "[a]\n"
-             "k2=second copy\n");
+  WriteBytes(file_, "[A]\nk=1\n; trailing comment of A\n\n[B]\nx=1\n[a]\nk2=second copy\n");
   ASSERT_TRUE(Set("A", "k2", "new"));  // into the first [A], after its comment
-  ASSERT_TRUE(
-      Set(" C ", " key ", "v"));  // a new section at the end, names trimmed
+  ASSERT_TRUE(Set(" C ", " key ", "v"));  // a new section at the end, names trimmed
   EXPECT_EQ(FileContents(file_),
-            "[A]\n"
-            "k=1\n"
-            "; trailing comment of A\n"
-            "k2=new\n"
-            "\n"
-            "[B]\n"
-            "x=1\n"
-            "[a]\n"
-            "k2=second copy\n"
-            "[C]\n"
-            "key=v\n");
+            "[A]\nk=1\n; trailing comment of A\nk2=new\n\n[B]\nx=1\n[a]\nk2=second copy\n"
+            "[C]\nkey=v\n");
   EXPECT_EQ(Get(file_, "A", "k2"), "new");
 
   // A file without a line end at its end gets one before the new line.
@@ -109,18 +84,8 @@ TEST_F(ProfileWriteTest, DeletionsRemoveOnlyTheirLinesAndCreateNothing) {
   EXPECT_FALSE(Exists(missing));
 
   WriteBytes(file_,
-             "; head\n"
-             "[Keep]\n"
-             "a=1\n"
-             "[Scheduler Profile 2]\n"
-             "State=Delete\n"
-             "; its comment\n"
-             "\n"
-             "[Keep2]\n"
-             "b=2\n"
-             "b=3\n"
-             "[scheduler profile 2]\n"
-             "State=second\n");
+             "; head\n[Keep]\na=1\n[Scheduler Profile 2]\nState=Delete\n; its comment\n\n"
+             "[Keep2]\nb=2\nb=3\n[scheduler profile 2]\nState=second\n");
   ASSERT_TRUE(Set("SCHEDULER PROFILE 2", nullptr, nullptr));
   EXPECT_EQ(FileContents(file_),
             "; head\n[Keep]\na=1\n[Keep2]\nb=2\nb=3\n[scheduler profile "

@@ -38,7 +38,7 @@ TEST(ChildProcessWin32Test, QuotesAndKills) {
   auto slow = pt::ChildProcess::Start(
       ExecutableDirectory() + "\\unit_tests.exe",
       {"--gtest_also_run_disabled_tests",
-       "--gtest_filter=ProcessTest.DISABLED_SlowChild"});
+       "--gtest_filter=ProcessChild.DISABLED_Slow"});
   ASSERT_NE(slow, nullptr);
   slow->Kill();
   EXPECT_EQ(slow->Wait(), -1);

@@ -9,9 +9,12 @@
 #include <thread>
 
 #include "platform/event.h"
+#include "support/manual_clock.h"
 
 namespace platform {
 namespace {
+
+using testsupport::ManualClock;
 
 // A real-time pause, long enough for a thread that should stay blocked to
 // show that it did not.

@@ -1,5 +1,7 @@
 // Process starts as the scheduler makes them: Windows command lines with no
-// application name, seen byte for byte by the agent stand-in.
+// application name, seen byte for byte by the agent stand-in. Run against the
+// OS backend and against the tests' FakeEnv in its running mode, so the fake
+// hands on exactly what it was given and reports what the OS reports.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,6 +18,9 @@
 #include "platform/process_info.h"
 #include "platform/program_entry.h"
 #include "platform/testing.h"
+#include "support/fake_env.h"
+#include "support/journal.h"
+#include "support/scoped_globals.h"
 
 namespace platform {
 namespace {
@@ -25,129 +30,108 @@ namespace pt = ::platform::testing;
 constexpr char kSynchArguments[] =
     R"( "CORVANEX|Remote Execution Triggers|" 16 "synch" "" 8)";
 
-class ProcessTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = pt::MakeTempDir("process");
-    ASSERT_FALSE(dir_.empty());
-    journal_ = dir_ + pt::Sep() + "journal.log";
-    ASSERT_TRUE(pt::SetEnv("AGENT_JOURNAL", journal_));
-  }
-  void TearDown() override {
-    pt::UnsetEnv("AGENT_JOURNAL");
-    pt::RemoveTree(dir_);
-  }
-
-  static std::string Beside(const std::string& program) {
-    return ExecutableDirectory() + pt::Sep() + program + pt::ExeSuffix();
-  }
-
-  // The command lines in the journal, without their time stamps.
-  std::vector<std::string> JournalCommands() {
-    std::ifstream in(journal_, std::ios::binary);
-    std::vector<std::string> commands;
-    std::string line;
-    while (std::getline(in, line)) {
-      const size_t tab = line.find('\t');
-      EXPECT_NE(tab, std::string::npos) << line;
-      if (tab == std::string::npos) continue;
-      commands.push_back(line.substr(tab + 1));
-    }
-    return commands;
-  }
-
-  static bool Start(const std::string& line, uint32_t flags, bool wait) {
-    return DefaultEnv().StartProcess(line.c_str(), flags, wait);
-  }
-
-  std::string dir_;
-  std::string journal_;
+struct RealProcesses {};
+struct FakeProcesses {
+  FakeProcesses() { env.run_processes = true; }
+  testsupport::FakeEnv env;  // installed as the system Env
 };
 
-TEST_F(ProcessTest, CommandLineArrivesByteForByte) {
-  const std::string synch = Beside("DmiSetValue") + kSynchArguments;
-  const std::string odd =
-      Beside("DmiSetValue") + R"( "a\"b" c\\d "" "x""y"	tab)";
-  ASSERT_TRUE(Start(synch, kNormalPriorityClass, true));
-  ASSERT_TRUE(Start(odd, kNormalPriorityClass, true));
-  EXPECT_EQ(JournalCommands(), (std::vector<std::string>{synch, odd}));
+std::string Beside(const std::string& program) {
+  return ExecutableDirectory() + pt::Sep() + program + pt::ExeSuffix();
+}
 
-  std::ifstream in(journal_, std::ios::binary);
-  std::string first;
-  std::getline(in, first);
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+template <typename Backend>
+class ProcessTest : public ::testing::Test {
+ protected:
+  static bool Start(const std::string& line, uint32_t flags, bool wait) {
+    return SystemEnv().StartProcess(line.c_str(), flags, wait);
+  }
+
+  Backend backend_;
+  const std::string dir_ = pt::MakeTempDir("process");
+  const std::string journal_ = dir_ + pt::Sep() + "journal.log";
+  const std::string mark_ = dir_ + pt::Sep() + "mark";
+  testsupport::ScopedEnv journal_env_{"AGENT_JOURNAL", journal_.c_str()};
+  testsupport::ScopedEnv mark_env_{"SCHEDEXE_TEST_MARK", mark_.c_str()};
+
+ public:
+  ~ProcessTest() override { pt::RemoveTree(dir_); }
+};
+
+using Backends = ::testing::Types<RealProcesses, FakeProcesses>;
+TYPED_TEST_SUITE(ProcessTest, Backends);
+
+TYPED_TEST(ProcessTest, CommandLineArrivesByteForByte) {
+  const std::string synch = Beside("DmiSetValue") + kSynchArguments;
+  const std::string odd = Beside("DmiSetValue") + R"( "a\"b" c\\d "" "x""y"	tab)";
+  ASSERT_TRUE(this->Start(synch, kNormalPriorityClass, true));
+  ASSERT_TRUE(this->Start(odd, kNormalPriorityClass, true));
+  EXPECT_EQ(testsupport::ReadJournalCommands(this->journal_),
+            (std::vector<std::string>{synch, odd}));
+
+  const std::string first = ReadFile(this->journal_);
   double seconds = 0;
   char tab = 0;
   std::istringstream(first) >> seconds >> std::noskipws >> tab;
   EXPECT_EQ(tab, '\t');
   EXPECT_NEAR(seconds, static_cast<double>(RealClock().Now()), 600.0);
-  EXPECT_EQ(first.find('.'), first.find('\t') - 4)
-      << "three decimals: " << first;
-}
+  EXPECT_EQ(first.find('.'), first.find('\t') - 4) << "three decimals: " << first;
 
-TEST_F(ProcessTest, UnquotedProgramDirectoryWithBlanks) {
+  // An unquoted program folder with blanks.
   namespace fs = std::filesystem;
-  const std::string client =
-      dir_ + pt::Sep() + "my agent" + pt::Sep() + "KVClient";
+  const std::string client = this->dir_ + pt::Sep() + "my agent" + pt::Sep() + "KVClient";
   fs::create_directories(client);
-  const std::string program =
-      client + pt::Sep() + "DmiSetValue" + pt::ExeSuffix();
+  const std::string program = client + pt::Sep() + "DmiSetValue" + pt::ExeSuffix();
   fs::copy_file(Beside("DmiSetValue"), program);
-
-  const std::string line = program + kSynchArguments;
-  ASSERT_TRUE(Start(line, kNormalPriorityClass, true));
-  const std::vector<std::string> commands = JournalCommands();
-  ASSERT_EQ(commands.size(), 1u);
-  if (pt::RunningUnderWine()) {
-    // Wine hands the child its path quoted; the arguments stay as sent.
-    EXPECT_EQ(commands[0], "\"" + program + "\"" + kSynchArguments);
-  } else {
-    EXPECT_EQ(commands[0], line);
-  }
+  ASSERT_TRUE(this->Start(program + kSynchArguments, kNormalPriorityClass, true));
+  // Wine hands the child its path quoted; the arguments stay as sent.
+  EXPECT_EQ(testsupport::ReadJournalCommands(this->journal_).back(),
+            (pt::RunningUnderWine() ? "\"" + program + "\"" : program) + kSynchArguments);
 }
 
-TEST_F(ProcessTest, MissingProgramIsNotStarted) {
-  EXPECT_FALSE(Start(dir_ + pt::Sep() + "nothere" + pt::ExeSuffix() + " 1",
-                     kNormalPriorityClass, true));
-  EXPECT_FALSE(Start(dir_ + pt::Sep() + "nothere" + pt::ExeSuffix(),
-                     kDetachedProcess, false));
-  EXPECT_FALSE(Start("", kNormalPriorityClass, true));
-  EXPECT_FALSE(std::filesystem::exists(journal_));
+TYPED_TEST(ProcessTest, MissingProgramIsNotStarted) {
+  const std::string missing = this->dir_ + pt::Sep() + "nothere" + pt::ExeSuffix();
+  EXPECT_FALSE(this->Start(missing + " 1", kNormalPriorityClass, true));
+  EXPECT_FALSE(this->Start(missing, kDetachedProcess, false));
+  EXPECT_FALSE(this->Start("", kNormalPriorityClass, true));
+  EXPECT_FALSE(std::filesystem::exists(this->journal_));
 }
 
 // Run only as the slow child of WaitOrNot: lingers, then leaves a mark.
-TEST_F(ProcessTest, DISABLED_SlowChild) {
+TEST(ProcessChild, DISABLED_Slow) {
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   AppendExclusive(GetEnvironmentVariable("SCHEDEXE_TEST_MARK"), "done\n");
 }
 
-TEST_F(ProcessTest, WaitOrNot) {
-  const std::string mark = dir_ + pt::Sep() + "mark";
-  ASSERT_TRUE(pt::SetEnv("SCHEDEXE_TEST_MARK", mark));
+TYPED_TEST(ProcessTest, WaitOrNot) {
   const std::string line = Beside("unit_tests") +
                            " --gtest_also_run_disabled_tests"
-                           " --gtest_filter=ProcessTest.DISABLED_SlowChild";
-
-  ASSERT_TRUE(Start(line, kNormalPriorityClass, true));
-  EXPECT_TRUE(std::filesystem::exists(mark))
-      << "returned before the child ended";
-  std::filesystem::remove(mark);
+                           " --gtest_filter=ProcessChild.DISABLED_Slow";
+  ASSERT_TRUE(this->Start(line, kNormalPriorityClass, true));
+  EXPECT_TRUE(std::filesystem::exists(this->mark_)) << "returned before the child ended";
+  std::filesystem::remove(this->mark_);
 
   const auto before = std::chrono::steady_clock::now();
-  ASSERT_TRUE(Start(line, kDetachedProcess, false));
-  const auto took = std::chrono::steady_clock::now() - before;
-  EXPECT_LT(took, std::chrono::milliseconds(1000));
-  EXPECT_FALSE(std::filesystem::exists(mark)) << "waited for the child";
+  ASSERT_TRUE(this->Start(line, kDetachedProcess, false));
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1000));
+  EXPECT_FALSE(std::filesystem::exists(this->mark_)) << "waited for the child";
   // The child still runs to its end.
-  for (int i = 0; i < 300 && !std::filesystem::exists(mark); ++i) {
+  for (int i = 0; i < 300 && !std::filesystem::exists(this->mark_); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  EXPECT_TRUE(std::filesystem::exists(mark));
-  pt::UnsetEnv("SCHEDEXE_TEST_MARK");
+  EXPECT_TRUE(std::filesystem::exists(this->mark_));
 }
 
 // Run only as the child of EndingTheProcess: a thread still uses a static
 // object, and a stream holds unwritten text, when the process ends.
-TEST_F(ProcessTest, DISABLED_EndingChild) {
+TEST(ProcessChild, DISABLED_Ending) {
   static std::vector<int> in_use(64);
   std::thread([] {
     for (;;) {
@@ -161,18 +145,16 @@ TEST_F(ProcessTest, DISABLED_EndingChild) {
   EndProcess(0);
 }
 
-TEST_F(ProcessTest, EndingTheProcessStopsItsThreadsAndFlushes) {
-  const std::string mark = dir_ + pt::Sep() + "mark";
-  ASSERT_TRUE(pt::SetEnv("SCHEDEXE_TEST_MARK", mark));
-  ASSERT_TRUE(Start(Beside("unit_tests") +
-                        " --gtest_also_run_disabled_tests"
-                        " --gtest_filter=ProcessTest.DISABLED_EndingChild",
-                    kNormalPriorityClass, true));
-  std::ifstream in(mark);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_EQ(text.str(), "unflushed");
-  pt::UnsetEnv("SCHEDEXE_TEST_MARK");
+TEST(ProcessEndTest, EndingTheProcessStopsItsThreadsAndFlushes) {
+  const std::string dir = pt::MakeTempDir("process-end");
+  const std::string mark = dir + pt::Sep() + "mark";
+  testsupport::ScopedEnv mark_env("SCHEDEXE_TEST_MARK", mark.c_str());
+  ASSERT_TRUE(DefaultEnv().StartProcess(
+      (Beside("unit_tests") + " --gtest_also_run_disabled_tests"
+                              " --gtest_filter=ProcessChild.DISABLED_Ending").c_str(),
+      kNormalPriorityClass, true));
+  EXPECT_EQ(ReadFile(mark), "unflushed");
+  pt::RemoveTree(dir);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "platform/env.h"
 #include "platform/posix/registry_file.h"
 #include "platform/testing.h"
+#include "support/scoped_globals.h"
 
 namespace platform::posix {
 namespace {
@@ -114,7 +115,7 @@ TEST(RegistryFilePosixTest, MalformedFilesReadAsMissing) {
   // Through the Env: a malformed or missing file is a missing key.
   const std::string dir = pt::MakeTempDir("regfile");
   const std::string path = dir + "/registry.reg";
-  ASSERT_TRUE(pt::SetEnv("SCHEDEXE_REGISTRY", path));
+  testsupport::ScopedEnv file_env("SCHEDEXE_REGISTRY", path.c_str());
   char buffer[16] = "junk";
   Env& env = DefaultEnv();
   EXPECT_EQ(env.ReadRegistryString("K", "v", buffer, sizeof buffer),
@@ -131,7 +132,6 @@ TEST(RegistryFilePosixTest, MalformedFilesReadAsMissing) {
             RegistryStatus::kNoKey);
   // The test helper refuses to rewrite a file it cannot read.
   EXPECT_FALSE(pt::SetRegistryString("K", "v", "new"));
-  pt::UnsetEnv("SCHEDEXE_REGISTRY");
   pt::RemoveTree(dir);
 }
 

@@ -1,5 +1,6 @@
 // Registry reads as the scheduler makes them: whole values or nothing, and a
-// missing key told apart from a missing value.
+// missing key told apart from a missing value. Run against the OS backend and
+// against the tests' FakeEnv, so the fake can never drift from the real one.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,84 +9,112 @@
 
 #include "platform/env.h"
 #include "platform/testing.h"
+#include "support/fake_env.h"
+#include "support/scoped_globals.h"
 
 namespace platform {
 namespace {
 
 namespace pt = ::platform::testing;
 
+// The real registry (Windows) or registry file (Linux), in a scratch folder.
+class RealRegistry {
+ public:
+  RealRegistry() : dir_(pt::MakeTempDir("registry")),
+                   file_("SCHEDEXE_REGISTRY", (dir_ + pt::Sep() + "registry.reg").c_str()) {}
+  ~RealRegistry() { pt::RemoveTree(dir_); }
+  bool Set(const std::string& key, const char* name, const std::string& data) {
+    return pt::SetRegistryString(key, name, data);
+  }
+  bool Delete(const std::string& key) { return pt::DeleteRegistryKey(key); }
+
+ private:
+  std::string dir_;
+  testsupport::ScopedEnv file_;  // Linux reads this file; Windows ignores it
+};
+
+class FakeRegistry {
+ public:
+  bool Set(const std::string& key, const char* name, const std::string& data) {
+    env_.SetValue(key, name, data);
+    return true;
+  }
+  bool Delete(const std::string& key) {
+    env_.DeleteKey(key);
+    return true;
+  }
+
+ private:
+  testsupport::FakeEnv env_;  // installed as the system Env
+};
+
+template <typename Backend>
 class RegistryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = pt::MakeTempDir("registry");
-    ASSERT_FALSE(dir_.empty());
-    // Linux reads this file; Windows has the real registry and ignores it.
-    ASSERT_TRUE(
-        pt::SetEnv("SCHEDEXE_REGISTRY", dir_ + pt::Sep() + "registry.reg"));
-    key_ = "SOFTWARE\\SchedExeTest\\Run" +
-           std::to_string(
-               std::chrono::steady_clock::now().time_since_epoch().count());
-  }
-  void TearDown() override {
-    pt::DeleteRegistryKey(key_);
-    pt::UnsetEnv("SCHEDEXE_REGISTRY");
-    pt::RemoveTree(dir_);
-  }
+  ~RegistryTest() override { registry_.Delete(key_); }
 
   RegistryStatus Read(const std::string& key, const char* value, size_t size) {
     std::memset(buffer_, 'x', sizeof(buffer_));
     return SystemEnv().ReadRegistryString(key.c_str(), value, buffer_, size);
   }
 
-  std::string dir_;
-  std::string key_;
+  Backend registry_;
+  const std::string key_ =
+      "SOFTWARE\\SchedExeTest\\Run" +
+      std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
   char buffer_[64];
 };
 
-TEST_F(RegistryTest, ReadsWholeValuesOrNothing) {
-  ASSERT_TRUE(pt::SetRegistryString(key_, "TTX Path", "/opt/agent"));
-  ASSERT_TRUE(pt::SetRegistryString(key_ + "\\ZIZ2UDE", "DatsPath",
-                                    "C:\\Program Files\\\"agent\"\\"));
-  ASSERT_TRUE(pt::SetRegistryString(key_, "Empty", ""));
+using Backends = ::testing::Types<RealRegistry, FakeRegistry>;
+TYPED_TEST_SUITE(RegistryTest, Backends);
 
-  EXPECT_EQ(Read(key_, "TTX Path", 1024), RegistryStatus::kOk);
-  EXPECT_STREQ(buffer_, "/opt/agent");
+TYPED_TEST(RegistryTest, ReadsWholeValuesOrNothing) {
+  const std::string& key = this->key_;
+  char* buffer = this->buffer_;
+  ASSERT_TRUE(this->registry_.Set(key, "TTX Path", "/opt/agent"));
+  ASSERT_TRUE(this->registry_.Set(key + "\\ZIZ2UDE", "DatsPath",
+                                  "C:\\Program Files\\\"agent\"\\"));
+  ASSERT_TRUE(this->registry_.Set(key, "Empty", ""));
+
+  EXPECT_EQ(this->Read(key, "TTX Path", 1024), RegistryStatus::kOk);
+  EXPECT_STREQ(buffer, "/opt/agent");
   // Key and value names compare without regard to case.
-  EXPECT_EQ(Read(key_ + "\\ziz2ude", "DATSPATH", 64), RegistryStatus::kOk);
-  EXPECT_STREQ(buffer_, "C:\\Program Files\\\"agent\"\\");
-  EXPECT_EQ(Read(key_, "Empty", 1), RegistryStatus::kOk);
-  EXPECT_STREQ(buffer_, "");
+  EXPECT_EQ(this->Read(key + "\\ziz2ude", "DATSPATH", 64), RegistryStatus::kOk);
+  EXPECT_STREQ(buffer, "C:\\Program Files\\\"agent\"\\");
+  EXPECT_EQ(this->Read(key, "Empty", 1), RegistryStatus::kOk);
+  EXPECT_STREQ(buffer, "");
 
   // "/opt/agent" is 10 characters: 11 bytes fit exactly, 10 are refused
   // without a byte written past them.
-  EXPECT_EQ(Read(key_, "TTX Path", 11), RegistryStatus::kOk);
-  EXPECT_STREQ(buffer_, "/opt/agent");
-  EXPECT_EQ(buffer_[11], 'x');
-  EXPECT_EQ(Read(key_, "TTX Path", 10), RegistryStatus::kUnreadable);
-  EXPECT_STREQ(buffer_, "");
-  EXPECT_EQ(std::string(buffer_ + 1, 20), std::string(20, 'x'));
+  EXPECT_EQ(this->Read(key, "TTX Path", 11), RegistryStatus::kOk);
+  EXPECT_STREQ(buffer, "/opt/agent");
+  EXPECT_EQ(buffer[11], 'x');
+  EXPECT_EQ(this->Read(key, "TTX Path", 10), RegistryStatus::kUnreadable);
+  EXPECT_STREQ(buffer, "");
+  EXPECT_EQ(std::string(buffer + 1, 20), std::string(20, 'x'));
 
-  // A rewrite replaces the value.
-  ASSERT_TRUE(pt::SetRegistryString(key_, "TTX Path", "/srv/other"));
-  EXPECT_EQ(Read(key_, "TTX Path", 1024), RegistryStatus::kOk);
-  EXPECT_STREQ(buffer_, "/srv/other");
+  // A rewrite replaces the value, whatever the case of its name.
+  ASSERT_TRUE(this->registry_.Set(key, "ttx path", "/srv/other"));
+  EXPECT_EQ(this->Read(key, "TTX Path", 1024), RegistryStatus::kOk);
+  EXPECT_STREQ(buffer, "/srv/other");
 }
 
-TEST_F(RegistryTest, MissingKeyAndMissingValueDiffer) {
-  EXPECT_EQ(Read(key_, "TTX Path", 64), RegistryStatus::kNoKey);
-  EXPECT_STREQ(buffer_, "");
+TYPED_TEST(RegistryTest, MissingKeyAndMissingValueDiffer) {
+  const std::string& key = this->key_;
+  EXPECT_EQ(this->Read(key, "TTX Path", 64), RegistryStatus::kNoKey);
+  EXPECT_STREQ(this->buffer_, "");
 
-  ASSERT_TRUE(
-      pt::SetRegistryString(key_ + "\\ZIZ2UDE", "DatsPath", "/var/lib/agent"));
+  ASSERT_TRUE(this->registry_.Set(key + "\\ZIZ2UDE", "DatsPath", "/var/lib/agent"));
   // The parent key exists once a subkey was written; it has no such value.
-  EXPECT_EQ(Read(key_, "TTX Path", 64), RegistryStatus::kUnreadable);
-  EXPECT_STREQ(buffer_, "");
-  EXPECT_EQ(Read(key_ + "\\ZIZ2UDE", "Other", 64), RegistryStatus::kUnreadable);
-  EXPECT_EQ(Read(key_ + "\\Missing", "DatsPath", 64), RegistryStatus::kNoKey);
+  EXPECT_EQ(this->Read(key, "TTX Path", 64), RegistryStatus::kUnreadable);
+  EXPECT_STREQ(this->buffer_, "");
+  EXPECT_EQ(this->Read(key + "\\ZIZ2UDE", "Other", 64), RegistryStatus::kUnreadable);
+  EXPECT_EQ(this->Read(key + "\\Missing", "DatsPath", 64), RegistryStatus::kNoKey);
 
-  ASSERT_TRUE(pt::DeleteRegistryKey(key_));
-  EXPECT_EQ(Read(key_ + "\\ZIZ2UDE", "DatsPath", 64), RegistryStatus::kNoKey);
-  EXPECT_EQ(Read(key_, "TTX Path", 64), RegistryStatus::kNoKey);
+  // A deleted key takes its subkeys along.
+  ASSERT_TRUE(this->registry_.Delete(key));
+  EXPECT_EQ(this->Read(key + "\\ZIZ2UDE", "DatsPath", 64), RegistryStatus::kNoKey);
+  EXPECT_EQ(this->Read(key, "TTX Path", 64), RegistryStatus::kNoKey);
 }
 
 }  // namespace

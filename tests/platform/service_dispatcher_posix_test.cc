@@ -6,6 +6,7 @@
 #include "platform/process_info.h"
 #include "platform/service_dispatcher.h"
 #include "platform/testing.h"
+#include "support/scoped_globals.h"
 
 namespace platform {
 namespace {
@@ -70,14 +71,14 @@ TEST(ServiceDispatcherPosixTest, OutsideSystemdNothingCanBeReported) {
   EXPECT_FALSE(posix::SendNotification("", "READY=1\n"));
   EXPECT_FALSE(posix::SendNotification("/" + std::string(200, 'x'), "READY=1\n"));
   // The dispatcher refuses at once, as outside the service control manager.
-  const std::string saved = GetEnvironmentVariable("NOTIFY_SOCKET");
-  testing::UnsetEnv("NOTIFY_SOCKET");
-  static bool service_main_ran = false;
-  EXPECT_FALSE(RunServiceDispatcher("schedExe",
-                                    [](uint32_t, char**) { service_main_ran = true; }));
-  EXPECT_EQ(LastError(), kErrorFailedServiceControllerConnect);
-  EXPECT_FALSE(service_main_ran);
-  if (!saved.empty()) testing::SetEnv("NOTIFY_SOCKET", saved);
+  {
+    testsupport::ScopedEnv no_socket("NOTIFY_SOCKET", nullptr);
+    static bool service_main_ran = false;
+    EXPECT_FALSE(RunServiceDispatcher("schedExe",
+                                      [](uint32_t, char**) { service_main_ran = true; }));
+    EXPECT_EQ(LastError(), kErrorFailedServiceControllerConnect);
+    EXPECT_FALSE(service_main_ran);
+  }
   // Neither a handler nor a report without the dispatcher.
   EXPECT_EQ(RegisterServiceControlHandler("schedExe", [](uint32_t) {}), nullptr);
   EXPECT_EQ(LastError(), kErrorServiceDoesNotExist);

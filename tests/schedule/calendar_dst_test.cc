@@ -4,9 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <optional>
 #include <string>
 
-#include "platform/clock.h"
+#include "support/manual_clock.h"
 #include "platform/process_info.h"
 #include "schedule/schedule_event.h"
 
@@ -28,16 +29,16 @@ class CalendarDstTest : public ::testing::Test {
   void SetUp() override {
     zone_ = platform::GetEnvironmentVariable("SCHEDEXE_DST_ZONE");
     if (zone_.empty()) GTEST_SKIP() << "runs under ctest with a zone set";
-    platform::UseStartupTimeZoneForTesting(zone_.c_str());
-    platform::SetSystemClockForTesting(&clock_);
+    zone_guard_.emplace(zone_.c_str(), /*startup_zone=*/true);
   }
-  void TearDown() override { platform::SetSystemClockForTesting(nullptr); }
 
   // Virtual now at a UTC instant.
   void SetNowUtc(TimeValue t) { clock_.AdvanceSeconds(int64_t{t} - clock_.Now()); }
 
   std::string zone_;
-  platform::ManualClock clock_{0};
+  testsupport::ManualClock clock_{0};
+  testsupport::ScopedSystemClock installed_{clock_};
+  std::optional<testsupport::ScopedTimeZone> zone_guard_;
 };
 
 // 2027: Europe/Berlin goes to summer time on 28 March, back on 31 October;

@@ -4,6 +4,7 @@
 
 #include "platform/testing.h"
 #include "service/command_line.h"
+#include "support/scoped_globals.h"
 
 namespace service {
 namespace {
@@ -11,8 +12,7 @@ namespace {
 // On Linux the process's own command line is the text its starter passed in
 // SCHEDEXE_CMDLINE, as a Windows program reads GetCommandLineA.
 TEST(ServiceCommandLinePosixTest, SplitsAPrivateCopyOfTheProcessCommandLine) {
-  ASSERT_TRUE(platform::testing::SetEnv("SCHEDEXE_CMDLINE",
-                                        "\"/opt/my agent/schedExe\" /D"));
+  testsupport::ScopedEnv cmdline("SCHEDEXE_CMDLINE", "\"/opt/my agent/schedExe\" /D");
   int count = 0;
   char* table[kMaxTokens] = {};
   ParseCommandLine(&count, table);
@@ -25,7 +25,6 @@ TEST(ServiceCommandLinePosixTest, SplitsAPrivateCopyOfTheProcessCommandLine) {
   int other_count = 0;
   char* other_table[kMaxTokens] = {};
   ParseCommandLine(&other_count, other_table);
-  platform::testing::UnsetEnv("SCHEDEXE_CMDLINE");
   EXPECT_EQ(other_count, 1);
   EXPECT_STREQ(other_table[0], "other");
   EXPECT_STREQ(table[0], "/opt/my agent/schedExe");

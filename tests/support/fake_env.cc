@@ -1,5 +1,7 @@
 #include "support/fake_env.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace testsupport {
@@ -8,15 +10,39 @@ FakeEnv::FakeEnv() { platform::SetSystemEnvForTesting(this); }
 
 FakeEnv::~FakeEnv() { platform::SetSystemEnvForTesting(nullptr); }
 
+bool FakeEnv::NoCase::operator()(const std::string& a,
+                                 const std::string& b) const {
+  return std::lexicographical_compare(
+      a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
+        return std::tolower(x) < std::tolower(y);
+      });
+}
+
 void FakeEnv::SetValue(const std::string& subkey, const std::string& value,
                        const std::string& text) {
+  AddKey(subkey);
   std::lock_guard<std::mutex> g(mutex_);
   keys_[subkey][value] = text;
 }
 
 void FakeEnv::AddKey(const std::string& subkey) {
   std::lock_guard<std::mutex> g(mutex_);
+  // A key exists with all of its parents.
+  for (size_t end = subkey.find('\\'); end != std::string::npos;
+       end = subkey.find('\\', end + 1)) {
+    keys_[subkey.substr(0, end)];
+  }
   keys_[subkey];
+}
+
+void FakeEnv::DeleteKey(const std::string& subkey) {
+  std::lock_guard<std::mutex> g(mutex_);
+  // The key and every key below it.
+  std::erase_if(keys_, [&](const auto& key) {
+    const std::string head = key.first.substr(0, subkey.size());
+    return !NoCase()(head, subkey) && !NoCase()(subkey, head) &&
+           (key.first.size() == subkey.size() || key.first[subkey.size()] == '\\');
+  });
 }
 
 std::vector<FakeEnv::Start> FakeEnv::starts() {

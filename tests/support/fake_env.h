@@ -1,5 +1,8 @@
 // An Env for tests: registry values from a map, process starts recorded
-// instead of run. Installs itself for its lifetime.
+// instead of run. Installs itself for its lifetime. Its registry agrees with
+// both real ones (tests/platform/registry_test.cc runs against all three):
+// names compare without regard to case, a key written has its parents, and a
+// deleted key takes its subkeys along.
 #ifndef SCHEDEXE_TESTS_SUPPORT_FAKE_ENV_H_
 #define SCHEDEXE_TESTS_SUPPORT_FAKE_ENV_H_
 
@@ -26,11 +29,12 @@ class FakeEnv : public platform::Env {
   FakeEnv();
   ~FakeEnv() override;
 
-  // Registry: (subkey, value) -> text. A subkey listed in `keys` but without
-  // the value reads as unreadable; an unlisted subkey as missing.
+  // Registry: (subkey, value) -> text. A key that exists but lacks the value
+  // reads as unreadable; a key that does not exist as missing.
   void SetValue(const std::string& subkey, const std::string& value,
                 const std::string& text);
   void AddKey(const std::string& subkey);
+  void DeleteKey(const std::string& subkey);
   // Called before every registry read; may change the values (for retries).
   std::function<void(const std::string& subkey, const std::string& value)>
       on_registry_read;
@@ -55,8 +59,14 @@ class FakeEnv : public platform::Env {
                     bool wait) override;
 
  private:
+  // Windows compares registry names without regard to (ASCII) case.
+  struct NoCase {
+    bool operator()(const std::string& a, const std::string& b) const;
+  };
+  using Values = std::map<std::string, std::string, NoCase>;
+
   std::mutex mutex_;
-  std::map<std::string, std::map<std::string, std::string>> keys_;
+  std::map<std::string, Values, NoCase> keys_;
   std::vector<Start> starts_;
   int registry_reads_ = 0;
   int64_t start_count_ = 0;

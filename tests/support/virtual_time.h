@@ -10,7 +10,7 @@
 
 #include "engine/scheduler_host.h"
 #include "engine/thread_group.h"
-#include "platform/clock.h"
+#include "support/manual_clock.h"
 
 namespace testsupport {
 
@@ -21,7 +21,7 @@ bool TakeDown(std::unique_ptr<engine::SchedulerHost>& host);
 
 class VirtualTime {
  public:
-  VirtualTime(platform::ManualClock& clock, engine::ThreadGroup& threads)
+  VirtualTime(ManualClock& clock, engine::ThreadGroup& threads)
       : clock_(clock), threads_(threads) {}
 
   // Runs `action` on a thread counted with the engine's, so that time does
@@ -37,7 +37,7 @@ class VirtualTime {
   bool RunFor(int64_t ms);
 
  private:
-  platform::ManualClock& clock_;
+  ManualClock& clock_;
   engine::ThreadGroup& threads_;
 };
 

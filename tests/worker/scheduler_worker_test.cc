@@ -17,7 +17,7 @@
 #include "dmi/dmi_commands.h"
 #include "dmi/dmi_library.h"
 #include "dmi/agent_client_directory.h"
-#include "platform/clock.h"
+#include "support/manual_clock.h"
 #include "platform/testing.h"
 #include "support/data_dir.h"
 #include "support/fake_env.h"
@@ -55,8 +55,6 @@ class SchedulerWorkerTest : public ::testing::Test {
                   "-" +
                   std::to_string(
                       std::chrono::steady_clock::now().time_since_epoch().count());
-    platform::SetTimeZoneForTesting("UTC0");
-    platform::SetSystemClockForTesting(&clock_);
     dmi::testing::ResetDmiLibraryForTesting();
     env_.on_registry_read = [this](const std::string&, const std::string& value) {
       if (value == dmi::kAgentPathValue) {
@@ -84,7 +82,6 @@ class SchedulerWorkerTest : public ::testing::Test {
     worker_.reloadEvent.reset();
     signaller_.reset();
     platform::testing::RemoveNamedEvent(event_name_);
-    platform::SetSystemClockForTesting(nullptr);
     dmi::testing::ResetDmiLibraryForTesting();
   }
 
@@ -116,7 +113,8 @@ class SchedulerWorkerTest : public ::testing::Test {
     return std::count(all.begin(), all.end(), command);
   }
 
-  platform::ManualClock clock_{kStart};
+  testsupport::UtcManualTime utc_{kStart};
+  testsupport::ManualClock& clock_ = utc_.clock;
   testsupport::FakeEnv env_;
   testsupport::DataDir data_{env_, "worker"};
   std::string event_name_;
