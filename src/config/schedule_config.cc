@@ -49,7 +49,7 @@ ScheduleConfig::ScheduleConfig(LiveQueue* owner)
   LoadProfiles();
 }
 
-void ScheduleConfig::LoadCategory(std::string categoryName) {
+void ScheduleConfig::LoadCategory(const std::string& categoryName) {
   const int count = ReadProfileInt(dataFile, kCategoriesSection, kCategoryCountKey);
   for (int k = 1; k <= count; ++k) {
     const std::string key = kCategoryKeyPrefix + std::to_string(k);
@@ -111,11 +111,11 @@ void ScheduleConfig::LoadProfiles() {
   }
 }
 
-int32_t ScheduleConfig::DayNumberFromName(std::string name) {
+int32_t ScheduleConfig::DayNumberFromName(const std::string& name) {
   return NumberFromName(name, schedule::kDayNames);
 }
 
-int32_t ScheduleConfig::MonthNumberFromName(std::string name) {
+int32_t ScheduleConfig::MonthNumberFromName(const std::string& name) {
   return NumberFromName(name, kMonthNames);
 }
 

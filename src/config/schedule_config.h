@@ -26,7 +26,7 @@ class ScheduleConfig {
   ScheduleConfig& operator=(const ScheduleConfig&) = delete;
 
   // Categories and the user-alarm list.
-  void LoadCategory(std::string categoryName);
+  void LoadCategory(const std::string& categoryName);
   void LoadCat2Count();
   bool IsChanged();
   void ResetChanged();
@@ -44,8 +44,8 @@ class ScheduleConfig {
 
   // Weekday 1 (Sunday) to 7 and month 1 to 12 from their English names; a
   // name that matches none gives 1.
-  static int32_t DayNumberFromName(std::string name);
-  static int32_t MonthNumberFromName(std::string name);
+  static int32_t DayNumberFromName(const std::string& name);
+  static int32_t MonthNumberFromName(const std::string& name);
 
   // The Cat2 list and scheduler-profile table upkeep of the slots, defined
   // in table_upkeep.cc.

@@ -24,7 +24,7 @@ bool EventTimer::BeginFiring() {
   return state_.compare_exchange_strong(expected, kFiring);
 }
 
-void TimerThread(std::shared_ptr<EventTimer> timer) {
+void TimerThread(const std::shared_ptr<EventTimer>& timer) {
   while (timer->IsArmed()) {
     timer->chunk_ = timer->remaining_ > timer->max_chunk_ ? timer->max_chunk_
                                                            : timer->remaining_;

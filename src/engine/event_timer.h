@@ -36,7 +36,7 @@ class EventTimer {
   const EventRef& event() const { return event_; }
 
  private:
-  friend void TimerThread(std::shared_ptr<EventTimer> timer);
+  friend void TimerThread(const std::shared_ptr<EventTimer>& timer);
   enum State { kArmed, kCancelled, kFiring, kFired };
 
   std::atomic<int> state_{kArmed};
@@ -51,7 +51,7 @@ class EventTimer {
 };
 
 // Sleeps the timer's seconds in chunks of at most kMaxSleepChunk, then fires.
-void TimerThread(std::shared_ptr<EventTimer> timer);
+void TimerThread(const std::shared_ptr<EventTimer>& timer);
 
 }  // namespace engine
 

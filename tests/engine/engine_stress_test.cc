@@ -54,7 +54,7 @@ TEST(EngineStressTest, NothingFiresAfterItsEventIsRemoved) {
           switch (random() % 3) {
             case 0: {
               std::tm now{};
-              clock.LocalTime(clock.Now() + 60 * (random() % 3), &now);
+              clock.LocalTime(clock.Now() + 60 * static_cast<int>(random() % 3), &now);
               schedule::ScheduleEvent e;
               e.SetDaily(task, now.tm_hour, now.tm_min);
               host.AddEvent(e);

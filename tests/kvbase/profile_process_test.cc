@@ -131,7 +131,7 @@ TEST_F(ProfileProcessTest, KilledWriterLeavesOldOrNewFile) {
   std::string body;
   for (int i = 0; i < 40000; ++i) {
     body +=
-        "Line" + std::to_string(i) + "=" + std::string(40, 'a' + i % 26) + "\n";
+        "Line" + std::to_string(i) + "=" + std::string(40, static_cast<char>('a' + i % 26)) + "\n";
   }
   WriteBytes(file_, "[Big]\nVersion=A\n" + body);
   // The file is one whole version: the header line with some version, then

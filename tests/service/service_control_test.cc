@@ -21,10 +21,10 @@ constexpr uint32_t kAllControls = 7;
 class FakeServiceEnvironment final : public ServiceEnvironment {
  public:
   platform::ServiceStatusHandle RegisterHandler(
-      const char* name, platform::ServiceControlHandler handler) override {
+      const char* name, platform::ServiceControlHandler control_handler) override {
     std::lock_guard<std::mutex> g(mutex_);
     registered_name_ = name;
-    handler_ = handler;
+    handler_ = control_handler;
     return register_fails ? nullptr : &handle_;
   }
   bool SetStatus(platform::ServiceStatusHandle handle,

@@ -100,7 +100,9 @@ std::string FindExecutable(const std::string& name) {
   }
   for (const std::string& dir : dirs) {
     if (dir.empty()) continue;
-    const std::string candidate = dir + "/" + native;
+    std::string candidate = dir;
+    candidate += '/';
+    candidate += native;
     if (IsExecutableFile(candidate)) return candidate;
   }
   return "";

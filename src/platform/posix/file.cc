@@ -166,7 +166,7 @@ void RemoveStaleTemporaries(const std::string& native_path) {
     if (name.size() > prefix.size() + suffix_len &&
         name.compare(0, prefix.size(), prefix) == 0 &&
         name.compare(name.size() - suffix_len, suffix_len, kTempSuffix) == 0) {
-      ::unlink((dir + "/" + name).c_str());
+      ::unlink((dir + '/').append(name).c_str());
     }
   }
   ::closedir(d);

@@ -161,6 +161,7 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(
     AppendQuotedArgument(arg, &line);
   }
   std::vector<char*> argv;
+  argv.reserve(argv_text.size() + 1);
   for (std::string& arg : argv_text) argv.push_back(arg.data());
   argv.push_back(nullptr);
   std::vector<char*> envp;
