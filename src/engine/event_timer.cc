@@ -13,15 +13,15 @@ EventTimer::EventTimer(Scheduler* scheduler, int32_t seconds, EventRef event)
       cancelled_(true, false) {}
 
 bool EventTimer::Cancel() {
-  int expected = kArmed;
-  if (!state_.compare_exchange_strong(expected, kCancelled)) return false;
+  State expected = State::kArmed;
+  if (!state_.compare_exchange_strong(expected, State::kCancelled)) return false;
   cancelled_.Set();
   return true;
 }
 
 bool EventTimer::BeginFiring() {
-  int expected = kArmed;
-  return state_.compare_exchange_strong(expected, kFiring);
+  State expected = State::kArmed;
+  return state_.compare_exchange_strong(expected, State::kFiring);
 }
 
 void TimerThread(const std::shared_ptr<EventTimer>& timer) {

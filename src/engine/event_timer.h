@@ -28,18 +28,18 @@ class EventTimer {
   // Armed -> firing, by the timer's own thread when its time is up.
   bool BeginFiring();
   // Firing -> fired, once the event is handed to the dispatcher.
-  void EndFiring() { state_.store(kFired); }
-  bool IsArmed() const { return state_.load() == kArmed; }
-  bool IsFiring() const { return state_.load() == kFiring; }
+  void EndFiring() { state_.store(State::kFired); }
+  bool IsArmed() const { return state_.load() == State::kArmed; }
+  bool IsFiring() const { return state_.load() == State::kFiring; }
 
   Scheduler* scheduler() const { return scheduler_; }
   const EventRef& event() const { return event_; }
 
  private:
   friend void TimerThread(const std::shared_ptr<EventTimer>& timer);
-  enum State { kArmed, kCancelled, kFiring, kFired };
+  enum class State { kArmed, kCancelled, kFiring, kFired };
 
-  std::atomic<int> state_{kArmed};
+  std::atomic<State> state_{State::kArmed};
   Scheduler* const scheduler_;
   // Touched only by the timer's own thread.
   uint32_t sleep_length_ = 0;

@@ -13,7 +13,10 @@ namespace schedule {
 using TimeValue = platform::TimeValue;
 using TimeSpan = int32_t;
 
-// How an event recurs. The codes are stored and compared as numbers.
+// Codes that are stored and compared as numbers are plain enums with a fixed
+// type; every other enum of the project is an enum class.
+
+// How an event recurs.
 enum Frequency : int32_t {
   NotSet = -1,
   OneTime = 0,
@@ -25,7 +28,8 @@ enum Frequency : int32_t {
   Irregular = 6,
 };
 
-// The profile's "State" word as a code.
+// The profile's "State" word as a code: 0 none, 1 Active, 2 Add, 3 Delete,
+// 4 Update.
 enum ProfileState : int32_t {
   kStateNone = 0,
   kStateActive = 1,
