@@ -3,6 +3,7 @@ client folder with the stand-ins, the journal of what they were sent, and the
 scenarios both targets run the same way."""
 
 import os
+import pathlib
 import shutil
 import socket
 import subprocess
@@ -266,7 +267,7 @@ class Scenarios:
 
 
 def sanitizer_reports():
-    """Names of the reports that sanitized programs have written (see
+    """Paths of the reports that sanitized programs have written (see
     tests/e2e/CMakeLists.txt)."""
     folder = os.environ.get("SCHEDEXE_SANITIZER_REPORTS")
     if not folder or not os.path.isdir(folder):
@@ -277,13 +278,9 @@ def sanitizer_reports():
 def unexpected_reports(before):
     """Text of the reports written since `before`, but for the deliberate
     crash of crashing-standin."""
-    texts = []
-    for path in sorted(sanitizer_reports() - before):
-        with open(path, errors="replace") as f:
-            text = f.read()
-        if "faulty_standin.cc" not in text:
-            texts.append(text)
-    return texts
+    texts = [pathlib.Path(path).read_text(errors="replace")
+             for path in sorted(sanitizer_reports() - before)]
+    return [text for text in texts if "faulty_standin.cc" not in text]
 
 
 RELOAD_EVENT = "/dev/shm/schedexe.TARNSCHED"

@@ -96,7 +96,8 @@ class WineServiceTest(Scenarios, unittest.TestCase):
         client = os.path.join(agent, "KVClient")
         self.a = WineAgent(agent, client, os.path.join(client, "agent-journal.log"),
                            os.path.join(root, "data"))
-        wine("sc", "create", SERVICE, "binpath=", windows_path(os.path.join(client, "schedExe.exe")))
+        wine("sc", "create", SERVICE, "binpath=",
+             windows_path(os.path.join(client, "schedExe.exe")))
         self.addCleanup(wine, "sc", "delete", SERVICE, check=False)
         self.addCleanup(control, "stop")
         # ".\kvcmd" is looked for in the service's current folder, which Wine's
