@@ -21,11 +21,8 @@ def faketime():
     cannot start with it preloaded."""
     if os.environ.get("SCHEDEXE_SANITIZER") == "address":
         return None
-    for path in ("/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
-                 "/usr/lib/faketime/libfaketime.so.1"):
-        if os.path.exists(path):
-            return path
-    return None
+    return next(filter(os.path.exists, ("/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
+                                        "/usr/lib/faketime/libfaketime.so.1")), None)
 
 
 class LinuxAgent(Agent):
