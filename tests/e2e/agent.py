@@ -1,9 +1,10 @@
 """A scratch agent for end-to-end runs of schedExe: registry, data file,
-client folder with the stand-ins, and the journal of what they were sent."""
+client folder with the stand-ins, the journal of what they were sent, and the
+scenarios both targets run the same way."""
 
 import os
+import pathlib
 import shutil
-import signal
 import socket
 import subprocess
 import tempfile
@@ -51,6 +52,10 @@ def fired(slot):
             keyed("General", 2, '"True"', 3), SYNCH]
 
 
+def activation(slot):
+    return f"wactivate /category:2 /event:{slot}"
+
+
 def in_order(lines, expected):
     """Whether `expected` occurs in `lines` in this order, other lines
     allowed in between (a firing's commands and a one-time event's deletion
@@ -59,39 +64,54 @@ def in_order(lines, expected):
     return all(line in remaining for line in expected)
 
 
-def activation(slot):
-    return f"wactivate /category:2 /event:{slot}"
+# The data file: five named slots, free ones marked in both spellings.
+SLOTS = ["Alpha", "Beta", "Gamma", "Delta", "Epsilon", "Unused", "!unused!"] + ["Unused"] * 5
 
 
-def sanitizer_reports():
-    """Names of the reports that sanitized programs have written (see
-    tests/e2e/CMakeLists.txt)."""
-    folder = os.environ.get("SCHEDEXE_SANITIZER_REPORTS")
-    if not folder or not os.path.isdir(folder):
-        return set()
-    return {os.path.join(folder, name) for name in os.listdir(folder)}
+def tarn(*profiles, changed=False, extra=""):
+    return ("[TARN Event Categories]\nNumber of Categories=2\nEventCat1=System Alarms\n"
+            "EventCat2=User Alarms\n\n[EventCat2 List]\nNumber of Cat2 Events=5\n" +
+            ("Changed=True\n" if changed else "") +
+            "".join(f"Cat2:{i}={name}\n" for i, name in enumerate(SLOTS, 1)) +
+            "\n[Scheduler Profiles]\nNumber of Profiles=5\n" + "".join(profiles) + extra)
 
 
-def unexpected_reports(before):
-    """Text of the reports written since `before`, but for the deliberate
-    crash of crashing-standin."""
-    texts = []
-    for path in sorted(sanitizer_reports() - before):
-        with open(path, errors="replace") as f:
-            text = f.read()
-        if "faulty_standin.cc" not in text:
-            texts.append(text)
-    return texts
+def profile(slot, name, state, frequency="One Time", year=2030, month="June",
+            day=1, hour=12, minute=0):
+    return (f"\n[Scheduler Profile {slot}]\nName={name}\nFrequency={frequency}\n"
+            f"Year={year}\nMonth={month}\nDayOfMonth={day}\nDayOfWeek=Monday\n"
+            f"Hour={hour}\nMinute={minute}\nState={state}\n")
 
 
-RELOAD_EVENT = "/dev/shm/schedexe.TARNSCHED"
+# One profile in each state the initial pass tells apart.
+MIX = [profile(1, "Alpha", "Active"), profile(2, "Beta", "Add", "Weekly"),
+       profile(3, "Gamma", "update", "Monthly"), profile(4, "Delta", "Delete"),
+       profile(5, "Epsilon", "")]
+# Two with package 4 (one name with a blank), one without.
+BACKUPS = ("\n[Backup/Restore/Mirror Profiles]\nNumber of Profiles=3\n"
+           "Profile1=Nightly\nProfile2=Weekly copy\nProfile3=Mirror\n"
+           "\n[Backup/Restore/Mirror Profile Nightly]\nPackage=4\n"
+           "\n[Backup/Restore/Mirror Profile Weekly copy]\nPackage=4\n"
+           "\n[Backup/Restore/Mirror Profile Mirror]\nPackage=3\n")
+
+# Status reports: (state, checkpoint, wait hint, controls accepted, Win32 exit code).
+START = [(2, 1, 5000, 0, 0), (2, 2, 1000, 0, 0), (4, 0, 0, 7, 0)]
+PAUSE = [(6, 1, 1000, 7, 0), (7, 0, 0, 7, 0)]
+RESUME = [(5, 1, 1000, 7, 0), (4, 0, 0, 7, 0)]
+STOP = [(3, 1, 5000, 7, 0), (1, 0, 0, 7, 0)]
+# Each control and the reports it makes. Continue while running, pause while
+# paused and interrogate report nothing; the last step leaves it paused.
+CONTROL_STEPS = [("continue", []), ("interrogate", []), ("pause", PAUSE), ("pause", []),
+                 ("interrogate", []), ("continue", RESUME), ("pause", PAUSE)]
 
 
-def remove_reload_event():
-    try:
-        os.unlink(RELOAD_EVENT)
-    except FileNotFoundError:
-        pass
+def wait(predicate, timeout=60.0, what=lambda: "condition"):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return
+        time.sleep(0.05)
+    raise AssertionError(f"timed out waiting for {what()}")
 
 
 def read_journal(path, prefix):
@@ -107,7 +127,9 @@ def read_journal(path, prefix):
 class AgentFiles:
     """What a test reads and writes of an agent: the data file (CRLF, as the
     agent writes it), the journal and the client folder. Users set data_file,
-    journal, client and client_prefix, and BIN names the built programs."""
+    journal, client, client_prefix and exe (the programs' suffix)."""
+
+    exe = ""
 
     def write_data(self, text):
         with open(self.data_file, "w", newline="") as f:
@@ -123,58 +145,190 @@ class AgentFiles:
     def replace_program(self, name, replacement=None):
         """Puts `replacement` (a built program) in place of the client
         folder's stand-in `name`; None removes it."""
-        target = os.path.join(self.client, name)
+        target = os.path.join(self.client, name + self.exe)
         os.remove(target)
         if replacement:
-            shutil.copy(os.path.join(BIN, replacement), target)
+            shutil.copy(os.path.join(BIN, replacement + self.exe), target)
 
     def release_hanging_programs(self):
         """Lets every hanging-standin in the client folder end."""
         open(os.path.join(self.client, "release"), "w").close()
 
     def wait_for(self, predicate, timeout=60.0, what="condition"):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if predicate():
-                return
-            time.sleep(0.05)
-        raise AssertionError(f"timed out waiting for {what}; journal: {self.commands()}")
+        wait(predicate, timeout, lambda: f"{what}; journal: {self.commands()}")
 
     def wait_for_count(self, line, count=1, timeout=60.0):
         self.wait_for(lambda: self.commands().count(line) >= count, timeout,
                       f"{count} x {line!r}")
 
+    def wait_for_data(self, text, what):
+        self.wait_for(lambda: text in self.read_data(), what=what)
+
+
+class Scenarios:
+    """Scenarios that run alike on both targets. A test class sets self.a (an
+    AgentFiles) and provides start_service() (service mode, not waiting),
+    control(name), reports() (the status reports of this start), reload(times),
+    running(), assert_ended() and kvcmd_commands()."""
+
+    CONTROL_STEPS = CONTROL_STEPS
+
+    def start(self):
+        self.start_service()
+        self.wait_reports(len(START))
+        self.assertEqual(self.reports(), START)
+
+    def wait_reports(self, count):
+        wait(lambda: len(self.reports()) >= count, 30, lambda: f"{count} reports: {self.reports()}")
+
+    def stop(self):
+        expected = self.reports() + STOP
+        self.control("stop")
+        self.wait_reports(len(expected))
+        self.assertEqual(self.reports(), expected)
+        self.assert_ended()
+
+    def test_passes_backups_reloads_and_a_signal_burst(self):
+        a = self.a
+        a.write_data(tarn(*MIX, changed=True, extra=BACKUPS))
+        self.start()
+        a.wait_for_count(SYNCH)
+        initial = [active(2), active(3), deleted(4), *release(4, 5, 5), UNCHANGED, SYNCH]
+        self.assertEqual(a.commands(), initial)
+        data = a.read_data()
+        for text in ("Number of Cat2 Events=4\n", "Number of Profiles=4\n",
+                     "[Event Cat2:4]\nUser Changable=\n"):
+            self.assertIn(text, data)
+
+        # "Changed" still reads True: the reload handles the profiles again,
+        # and the deleted slot is released once more with the new counts.
+        self.reload()
+        a.wait_for_count(SYNCH, 2)
+        self.assertEqual(a.commands()[len(initial):],
+                         [active(2), active(3), deleted(4), *release(4, 4, 4), UNCHANGED, SYNCH])
+
+        # Without the mark a reload only sends the synch trigger.
+        a.write_data(tarn(*MIX, extra=BACKUPS))
+        before = len(a.commands())
+        self.reload()
+        a.wait_for_count(SYNCH, 3)
+        self.assertEqual(a.commands()[before:], [SYNCH])
+
+        # A thousand signals at once: at least one more reload, at most one
+        # for each, and the service runs on.
+        self.reload(1000)
+        a.wait_for_count(SYNCH, 4)
+        time.sleep(1)
+        self.assertLessEqual(a.commands().count(SYNCH), 1003)
+        self.assertTrue(self.running())
+        # Backups start once, after the initial pass, never on a reload.
+        self.assertEqual(self.kvcmd_commands(), [KVCMD, KVCMD])
+        self.stop()
+
+    def test_controls_while_an_agent_program_hangs(self):
+        # DmiSetValue hangs in the initial pass: the service still answers
+        # every control, and stops while paused (the worker not resumed).
+        self.a.write_data(tarn(*MIX, changed=True))
+        self.a.replace_program("DmiSetValue", "hanging-standin")
+        self.start()
+        self.a.wait_for_count(active(2))
+        expected = START
+        for command, reports in self.CONTROL_STEPS:
+            self.control(command)
+            expected = expected + reports
+            if reports:
+                self.wait_reports(len(expected))
+            else:
+                time.sleep(0.5)
+            self.assertEqual(self.reports(), expected, command)
+        self.stop()
+        self.a.release_hanging_programs()
+        self.assertEqual(self.a.commands(), [active(2)])
+        for slot in range(1, 6):
+            self.assertIn(f"[Scheduler Profile {slot}]\n", self.a.read_data())
+
+    def test_missing_agent_program(self):
+        # DmiSetValue missing: nothing is sent, yet the data file gets every
+        # change of the pass, and reloads are served.
+        a = self.a
+        a.replace_program("DmiSetValue")
+        a.write_data(tarn(*MIX, changed=True))
+        self.start()
+        a.wait_for_data("Number of Profiles=4\n", "slot release")
+        # "Changed" still reads True: the reload releases the slot once more.
+        self.reload()
+        a.wait_for_data("Number of Profiles=3\n", "reload")
+        self.assertTrue(self.running())
+        self.stop()
+        data = a.read_data()
+        self.assertIn("Number of Cat2 Events=3\n", data)
+        self.assertIn("[Event Cat2:4]\nUser Changable=\n", data)
+        self.assertEqual(a.commands(), [])
+
+
+def sanitizer_reports():
+    """Paths of the reports that sanitized programs have written (see
+    tests/e2e/CMakeLists.txt)."""
+    folder = os.environ.get("SCHEDEXE_SANITIZER_REPORTS")
+    if not folder or not os.path.isdir(folder):
+        return set()
+    return {os.path.join(folder, name) for name in os.listdir(folder)}
+
+
+def unexpected_reports(before):
+    """Text of the reports written since `before`, but for the deliberate
+    crash of crashing-standin."""
+    texts = [pathlib.Path(path).read_text(errors="replace")
+             for path in sorted(sanitizer_reports() - before)]
+    return [text for text in texts if "faulty_standin.cc" not in text]
+
+
+RELOAD_EVENT = "/dev/shm/schedexe.TARNSCHED"
+
+
+def remove_reload_event():
+    try:
+        os.unlink(RELOAD_EVENT)
+    except FileNotFoundError:
+        pass
+
 
 class Agent(AgentFiles):
-    """Folders of one run: <root>/agent (TTX Path), <root>/data (DatsPath)."""
+    """Folders of one Linux run: <root>/agent (TTX Path), <root>/data
+    (DatsPath), <root>/work (the service's current folder)."""
 
     def __init__(self):
         self.root = tempfile.mkdtemp(prefix="schedexe-e2e-")
         self.agent_dir = os.path.join(self.root, "agent")
-        self.data_dir = os.path.join(self.root, "data")
         self.work_dir = os.path.join(self.root, "work")
         self.journal = os.path.join(self.root, "journal.log")
         self.registry = os.path.join(self.root, "registry.reg")
-        self.data_file = os.path.join(self.data_dir, "tarn.dat")
+        data_dir = os.path.join(self.root, "data")
+        self.data_file = os.path.join(data_dir, "tarn.dat")
         self.client = os.path.join(self.agent_dir, "KVClient")
         self.client_prefix = self.agent_dir + "\\KVClient\\"
-        for d in (os.path.join(self.agent_dir, "KVClient"), self.data_dir, self.work_dir):
+        for d in (self.client, data_dir, self.work_dir):
             os.makedirs(d)
         for program in ("DmiSetValue", "wactivate"):
-            shutil.copy(os.path.join(BIN, program), os.path.join(self.agent_dir, "KVClient"))
+            shutil.copy(os.path.join(BIN, program), self.client)
         # The backup/restore/mirror command is relative to the service's folder.
         shutil.copy(os.path.join(BIN, "kvcmd"), self.work_dir)
-        with open(self.registry, "w") as f:
-            f.write("Windows Registry Editor Version 5.00\r\n\r\n"
-                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Teltrix]\r\n"
-                    f'"TTX Path"="{self.agent_dir}"\r\n\r\n'
-                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Teltrix\\ZIZ2UDE]\r\n"
-                    f'"DatsPath"="{self.data_dir}"\r\n')
+        self.write_registry(data_dir)
         self.processes = []
         self.listeners = []
         # A reload signal left in the shared event by an earlier run would
         # reach this run's service as soon as it opens the event.
         remove_reload_event()
+
+    def write_registry(self, data_dir=None):
+        """The agent's registry; without `data_dir`, no DatsPath value."""
+        with open(self.registry, "w") as f:
+            f.write("Windows Registry Editor Version 5.00\r\n\r\n"
+                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Teltrix]\r\n"
+                    f'"TTX Path"="{self.agent_dir}"\r\n\r\n')
+            if data_dir:
+                f.write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Teltrix\\ZIZ2UDE]\r\n"
+                        f'"DatsPath"="{data_dir}"\r\n')
 
     def env(self, **extra):
         env = dict(os.environ)
@@ -186,7 +340,7 @@ class Agent(AgentFiles):
     def start(self, *args, **env):
         p = subprocess.Popen([os.path.join(BIN, "schedExe"), *args], cwd=self.work_dir,
                              env=self.env(**env), stdin=subprocess.DEVNULL,
-                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.processes.append(p)
         return p
 
@@ -200,7 +354,7 @@ class Agent(AgentFiles):
 
     def notify_listener(self):
         """A NOTIFY_SOCKET for a service of this run, closed with it."""
-        listener = NotifyListener(self.root)
+        listener = NotifyListener(os.path.join(self.root, f"notify{len(self.listeners)}.sock"))
         self.listeners.append(listener)
         return listener
 
@@ -211,8 +365,6 @@ class Agent(AgentFiles):
             if p.poll() is None:
                 p.kill()
             p.wait()
-            if p.stdout:
-                p.stdout.close()
         shutil.rmtree(self.root, ignore_errors=True)
         remove_reload_event()
 
@@ -221,12 +373,12 @@ class NotifyListener:
     """The NOTIFY_SOCKET end of systemd: collects the status datagrams as they
     arrive, as systemd does (a sender waits while the socket's queue is full)."""
 
-    def __init__(self, root):
-        self.path = os.path.join(root, "notify.sock")
+    def __init__(self, path):
+        self.path = path
         self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
         self.sock.bind(self.path)
         self.sock.settimeout(0.1)
-        self._reports = []
+        self._messages = []
         self._lock = threading.Lock()
         self._closing = threading.Event()
         self._reader = threading.Thread(target=self._collect, daemon=True)
@@ -240,26 +392,17 @@ class NotifyListener:
                 continue
             fields = dict(line.split("=", 1) for line in data.splitlines() if "=" in line)
             with self._lock:
-                self._reports.append(fields)
+                self._messages.append(fields)
 
-    @property
-    def reports(self):
+    def messages(self):
         with self._lock:
-            return list(self._reports)
+            return list(self._messages)
 
-    def states(self):
-        return [(int(r["X_SCHEDEXE_STATE"]), int(r.get("X_SCHEDEXE_CHECKPOINT", 0)),
-                 int(r.get("X_SCHEDEXE_WAIT_HINT", 0))) for r in self.reports
-                if "X_SCHEDEXE_STATE" in r]
-
-    def wait_states(self, count, timeout=30.0):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            states = self.states()
-            if len(states) >= count:
-                return states
-            time.sleep(0.02)
-        raise AssertionError(f"only {self.states()} reported")
+    def reports(self):
+        """The status reports, in the form of the START ... constants."""
+        keys = ("STATE", "CHECKPOINT", "WAIT_HINT", "CONTROLS", "WIN32_EXIT_CODE")
+        return [tuple(int(m.get("X_SCHEDEXE_" + k, 0)) for k in keys)
+                for m in self.messages() if "X_SCHEDEXE_STATE" in m]
 
     def close(self):
         self._closing.set()

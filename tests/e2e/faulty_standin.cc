@@ -13,12 +13,6 @@
 
 namespace {
 
-#ifdef SCHEDEXE_STANDIN_CRASHES
-constexpr bool kCrashes = true;
-#else
-constexpr bool kCrashes = false;
-#endif
-
 void HangUntilReleased() {
   const std::string release =
       platform::ExecutableDirectory() + platform::kPathSeparator + "release";
@@ -33,20 +27,15 @@ void HangUntilReleased() {
   }
 }
 
-void Crash() {
-  // volatile: the compiler may not drop or fold the fatal store.
-  int* volatile nowhere = nullptr;
-  *nowhere = 1;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   AppendJournalLine(platform::OwnCommandLine(argc, argv));
-  if (kCrashes) {
-    Crash();
-  } else {
-    HangUntilReleased();
-  }
+#ifdef SCHEDEXE_STANDIN_CRASHES
+  // volatile: the compiler may not drop or fold the fatal store.
+  int* volatile nowhere = nullptr;
+  *nowhere = 1;
+#endif
+  HangUntilReleased();
   return 0;
 }

@@ -20,24 +20,22 @@ std::optional<std::string> GetEnv(const std::string& name) {
   const char* value = std::getenv(name.c_str());
   return value ? std::optional<std::string>(value) : std::nullopt;
 }
-}  // namespace
 
-ScopedEnv::ScopedEnv(const std::string& name, const char* value)
-    : name_(name), previous_(GetEnv(name)) {
+void PutEnv(const std::string& name, const std::optional<std::string>& value) {
   if (value) {
-    platform::testing::SetEnv(name, value);
+    platform::testing::SetEnv(name, *value);
   } else {
     platform::testing::UnsetEnv(name);
   }
 }
+}  // namespace
 
-ScopedEnv::~ScopedEnv() {
-  if (previous_) {
-    platform::testing::SetEnv(name_, *previous_);
-  } else {
-    platform::testing::UnsetEnv(name_);
-  }
+ScopedEnv::ScopedEnv(const std::string& name, const char* value)
+    : name_(name), previous_(GetEnv(name)) {
+  PutEnv(name, value ? std::optional<std::string>(value) : std::nullopt);
 }
+
+ScopedEnv::~ScopedEnv() { PutEnv(name_, previous_); }
 
 ScopedTimeZone::ScopedTimeZone(const char* tz, bool startup_zone)
     : previous_(GetEnv("TZ")) {
