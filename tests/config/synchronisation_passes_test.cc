@@ -154,11 +154,6 @@ class SynchronisationPassTest : public ::testing::Test {
 using Queued = std::vector<std::pair<std::string, platform::TimeValue>>;
 
 TEST_F(SynchronisationPassTest, InitialPassQueuesActiveAddedAndUpdatedProfiles) {
-  // An empty list count visits nothing, whatever the profiles say.
-  Initial(DataFile(0, "True", {{1, "Active", 12}, {2, "Add", 11}}));
-  EXPECT_TRUE(Queue().empty());
-  EXPECT_EQ(NewCommands(), kEnd);
-
   Initial(DataFile(4, "", {{1, "Active", 12}, {2, "add", 11}, {3, "", 13},
                            {4, "Update", 14}}));
   // In due-time order; the profile with no state is neither queued nor
@@ -192,13 +187,15 @@ TEST_F(SynchronisationPassTest, WalkVisitsNoMoreThanTheListCount) {
                                   dmi::ProfileActiveCommand(5)},
                                  kEnd}));
 
-  // A negative count visits nothing.
-  Reload(DataFile(-3, "True", {{7, "Add", 15}}));
-  EXPECT_EQ(Queue().size(), 3u);
-  EXPECT_EQ(NewCommands(), kEnd);
+  // An empty or negative count visits nothing.
+  for (int count : {0, -3}) {
+    Reload(DataFile(count, "True", {{7, "Add", 15}}));
+    EXPECT_EQ(Queue().size(), 3u);
+    EXPECT_EQ(NewCommands(), kEnd);
+  }
 }
 
-TEST_F(SynchronisationPassTest, ReloadActsOnlyOnAChangedList) {
+TEST_F(SynchronisationPassTest, ReloadActsOnlyOnAChangedListAndRequeuesUpdates) {
   Initial(DataFile(2, "", {{1, "Active", 12}}));
   EXPECT_EQ(NewCommands(), kEnd);
   host_->SetDataFile("elsewhere\\tarn.dat");
@@ -218,19 +215,14 @@ TEST_F(SynchronisationPassTest, ReloadActsOnlyOnAChangedList) {
   EXPECT_EQ(NewCommands(), kEnd);
   EXPECT_EQ(Queue(), (Queued{{"1", Today(12)}}));
   EXPECT_EQ(host_->GetDataFile(), data_.data_file());
-}
 
-TEST_F(SynchronisationPassTest, UpdateTakesTheEventOutAndQueuesItAfresh) {
-  Initial(DataFile(1, "True", {{1, "Active", 12}}));
-  NewCommands();
-  Reload(DataFile(1, "True", {{1, "Update", 15}}));
-  EXPECT_EQ(Queue(), (Queued{{"1", Today(15)}}));
-  EXPECT_EQ(NewCommands(), Join({{dmi::ProfileActiveCommand(1)}, kEnd}));
-  // Still "Update" at the next pass that handles changes: again out and in,
-  // with the due time computed anew.
-  Reload(DataFile(1, "True", {{1, "Update", 16}}));
-  EXPECT_EQ(Queue(), (Queued{{"1", Today(16)}}));
-  EXPECT_EQ(NewCommands(), Join({{dmi::ProfileActiveCommand(1)}, kEnd}));
+  // An update takes the event out and queues it afresh, at every pass that
+  // handles changes, with the due time computed anew.
+  for (int hour : {15, 16}) {
+    Reload(DataFile(2, "True", {{1, "Update", hour}}));
+    EXPECT_EQ(Queue(), (Queued{{"1", Today(hour)}})) << hour;
+    EXPECT_EQ(NewCommands(), Join({{dmi::ProfileActiveCommand(1)}, kEnd})) << hour;
+  }
 }
 
 TEST_F(SynchronisationPassTest, DeleteReleasesTheSlotAndWakesOnlyOnReload) {
