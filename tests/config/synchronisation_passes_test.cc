@@ -126,6 +126,12 @@ class SynchronisationPassTest : public ::testing::Test {
     std::lock_guard<std::mutex> g(times_mutex_);
     return command_times_.at(index);
   }
+  // Commands [from, from + n) all went out at one instant.
+  void ExpectOneInstant(size_t from, size_t n) {
+    for (size_t i = 1; i < n; ++i) {
+      EXPECT_EQ(CommandTime(from + i), CommandTime(from)) << from + i;
+    }
+  }
 
   // The queued tasks in queue order, with their due times.
   std::vector<std::pair<std::string, platform::TimeValue>> Queue() {
@@ -237,9 +243,7 @@ TEST_F(SynchronisationPassTest, DeleteReleasesTheSlotAndWakesOnlyOnReload) {
   // No wake after the deletion: every command of the pass, from the
   // deletion on, went out at the same instant.
   const size_t initialCommands = 1 + Release(3, 1, 1).size() + kEnd.size();
-  for (size_t i = 1; i < initialCommands; ++i) {
-    EXPECT_EQ(CommandTime(i), CommandTime(0)) << i;
-  }
+  ExpectOneInstant(0, initialCommands);
 
   // The editor has not made slot 3 unused yet, so the reload handles it once
   // more, releasing it again; slot 1 is deleted and leaves the queue. Each
@@ -257,15 +261,11 @@ TEST_F(SynchronisationPassTest, DeleteReleasesTheSlotAndWakesOnlyOnReload) {
   // Each deletion wakes the dispatcher after its release: the next command
   // goes out one wake (a second of waiting) later.
   const size_t start = initialCommands;
-  for (size_t i = 1; i < first.size(); ++i) {
-    EXPECT_EQ(CommandTime(start + i), CommandTime(start)) << i;
-  }
-  const int64_t secondAt = CommandTime(start + first.size());
-  EXPECT_EQ(secondAt, CommandTime(start) + 1000);
-  for (size_t i = 1; i < second.size(); ++i) {
-    EXPECT_EQ(CommandTime(start + first.size() + i), secondAt) << i;
-  }
-  EXPECT_EQ(CommandTime(start + first.size() + second.size()), secondAt + 1000);
+  const size_t secondStart = start + first.size();
+  ExpectOneInstant(start, first.size());
+  ExpectOneInstant(secondStart, second.size());
+  EXPECT_EQ(CommandTime(secondStart), CommandTime(start) + 1000);
+  EXPECT_EQ(CommandTime(secondStart + second.size()), CommandTime(secondStart) + 1000);
 }
 
 }  // namespace
