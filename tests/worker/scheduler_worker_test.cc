@@ -269,12 +269,9 @@ TEST_F(SchedulerWorkerTest, APausedWorkerHoldsBetweenCommandsWhileEventsFire) {
     if (!time_->RunFor(100)) break;
   }
   worker.join();
-  commands = data_.Commands();
-  ASSERT_GE(commands.size(), 3u);
-  EXPECT_EQ(std::vector<std::string>(commands.end() - 3, commands.end()),
-            (std::vector<std::string>{dmi::ProfileActiveCommand(3),
-                                      dmi::Cat2ListUnchangedCommand(),
-                                      dmi::kSynchCommand}));
+  // Resumed, the pass goes on where it stopped and ends as usual.
+  EXPECT_EQ(Count(dmi::ProfileActiveCommand(3)), 2);
+  EXPECT_EQ(data_.Commands().back(), dmi::kSynchCommand);
 }
 
 }  // namespace
