@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -75,33 +76,26 @@ class FakeServiceEnvironment final : public ServiceEnvironment {
   int handle_ = 0;
 };
 
-// One expected report: state, checkpoint, wait hint, controls, Win32 code.
-struct Expected {
-  uint32_t state, check_point, wait_hint, controls, win32_exit_code;
-};
+// A report as the tests compare it: state, checkpoint, wait hint, controls,
+// Win32 code, service-specific code, service type.
+using Report = std::array<uint32_t, 7>;
 
-void ExpectReports(const std::vector<ServiceStatus>& got,
-                   const std::vector<Expected>& want) {
-  ASSERT_EQ(got.size(), want.size());
-  for (size_t i = 0; i < want.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(got[i].service_type, 16u);
-    EXPECT_EQ(got[i].current_state, want[i].state);
-    EXPECT_EQ(got[i].check_point, want[i].check_point);
-    EXPECT_EQ(got[i].wait_hint, want[i].wait_hint);
-    EXPECT_EQ(got[i].controls_accepted, want[i].controls);
-    EXPECT_EQ(got[i].win32_exit_code, want[i].win32_exit_code);
-    EXPECT_EQ(got[i].service_specific_exit_code, 0u);
+std::vector<Report> Summary(const std::vector<ServiceStatus>& reports) {
+  std::vector<Report> out;
+  for (const ServiceStatus& s : reports) {
+    out.push_back({s.current_state, s.check_point, s.wait_hint, s.controls_accepted,
+                   s.win32_exit_code, s.service_specific_exit_code, s.service_type});
   }
+  return out;
 }
 
-const Expected kStart1{2, 1, 5000, 0, 0};
-const Expected kStart2{2, 2, 1000, 0, 0};
-const Expected kRunning{4, 0, 0, kAllControls, 0};
-const Expected kPausePending{6, 1, 1000, kAllControls, 0};
-const Expected kPaused{7, 0, 0, kAllControls, 0};
-const Expected kStopPending{3, 1, 5000, kAllControls, 0};
-const Expected kStopped{1, 0, 0, kAllControls, 0};
+const Report kStart1{2, 1, 5000, 0, 0, 0, 16};
+const Report kStart2{2, 2, 1000, 0, 0, 0, 16};
+const Report kRunning{4, 0, 0, kAllControls, 0, 0, 16};
+const Report kPausePending{6, 1, 1000, kAllControls, 0, 0, 16};
+const Report kPaused{7, 0, 0, kAllControls, 0, 0, 16};
+const Report kStopPending{3, 1, 5000, kAllControls, 0, 0, 16};
+const Report kStopped{1, 0, 0, kAllControls, 0, 0, 16};
 
 class ServiceControlTest : public ::testing::Test {
  protected:
@@ -175,8 +169,9 @@ TEST_F(ServiceControlTest, ControlsMoveTheWorkerOnlyWhereTheStateTableSays) {
   // After a stop, pause and continue are ignored.
   Control(platform::kControlPause);
   Control(platform::kControlContinue);
-  ExpectReports(env_.Reports(), {kStart1, kStart2, kRunning, kPausePending, kPaused,
-                                 kStopPending, kStopped});
+  EXPECT_EQ(Summary(env_.Reports()),
+            (std::vector<Report>{kStart1, kStart2, kRunning, kPausePending, kPaused,
+                                 kStopPending, kStopped}));
   EXPECT_FALSE(env_.wrong_handle);
 }
 
@@ -184,12 +179,10 @@ TEST_F(ServiceControlTest, ReportFillsTheStatusRecord) {
   // The state table's reports are checked above; here the exit codes.
   ASSERT_EQ(ReportStatus(4, 5, 3, 0, 0), 1);
   ASSERT_EQ(ReportStatus(1, 5, 0, 0, 0), 1);
-  const std::vector<ServiceStatus> r = env_.Reports();
-  ASSERT_EQ(r.size(), 2u);
   // A service-specific code turns the Win32 code into 1066.
-  EXPECT_EQ(r[0].win32_exit_code, 1066u);
-  EXPECT_EQ(r[0].service_specific_exit_code, 3u);
-  EXPECT_EQ(r[1].win32_exit_code, 5u);
+  EXPECT_EQ(Summary(env_.Reports()),
+            (std::vector<Report>{{4, 0, 0, kAllControls, 1066, 3, 16},
+                                 {1, 0, 0, kAllControls, 5, 0, 16}}));
 
   // A report that cannot be delivered stops the service.
   StartWorkerThread();
@@ -208,10 +201,10 @@ TEST_F(ServiceControlTest, AFailedStartStepReportsStoppedWithItsError) {
     bool register_fails;
     int failing_report;
     bool worker_start_fails;
-    std::vector<Expected> reports;
+    std::vector<Report> reports;
     int worker_starts;
   };
-  const Expected stopped_with_error{1, 0, 0, kAllControls, 1053};
+  const Report stopped_with_error{1, 0, 0, kAllControls, 1053, 0, 16};
   const std::vector<Case> cases = {
       // No handle: nothing can be reported.
       {"register", true, -1, false, {}, 0},
@@ -233,7 +226,7 @@ TEST_F(ServiceControlTest, AFailedStartStepReportsStoppedWithItsError) {
     char* argv[] = {name, nullptr};
     // Returns by itself: no control is needed.
     ServiceMain(1, argv);
-    ExpectReports(env.Reports(), c.reports);
+    EXPECT_EQ(Summary(env.Reports()), c.reports);
     EXPECT_EQ(env.worker_starts.load(), c.worker_starts);
     EXPECT_FALSE(WorkerRunning());
   }
@@ -247,15 +240,16 @@ TEST_F(ServiceControlTest, AFailedReportWhileRunningStopsTheService) {
   ASSERT_TRUE(env_.AwaitReports(6));
   JoinServiceMain();
   // ServiceMain was waiting: it cleans up with exit code 0.
-  ExpectReports(env_.Reports(),
-                {kStart1, kStart2, kRunning, kPausePending, kPaused, kStopped});
+  EXPECT_EQ(Summary(env_.Reports()), (std::vector<Report>{kStart1, kStart2, kRunning,
+                                                          kPausePending, kPaused, kStopped}));
   EXPECT_EQ(env_.pauses.load(), 1);
   EXPECT_FALSE(WorkerRunning());
 
   // A stop that comes after the event was closed is harmless.
   Control(platform::kControlStop);
-  ExpectReports(env_.Reports(), {kStart1, kStart2, kRunning, kPausePending,
-                                 kPaused, kStopped, kStopPending});
+  EXPECT_EQ(Summary(env_.Reports()),
+            (std::vector<Report>{kStart1, kStart2, kRunning, kPausePending, kPaused,
+                                 kStopped, kStopPending}));
 }
 
 }  // namespace
