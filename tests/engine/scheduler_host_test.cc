@@ -133,8 +133,8 @@ TEST_F(SchedulerHostTest, ALongWaitSleepsInChunksThenFires) {
   EXPECT_EQ(Activations(), std::vector<std::string>{"wactivate /category:2 /event:2"});
   const auto commands = data_.Commands();
   for (const std::string& sent :
-       {dmi::Cat2FiredCommand(2), std::string(dmi::kSynchCommand),
-        dmi::ProfileDeleteCommand(3)}) {
+       {dmi::Cat2FiredCommand(2), dmi::GeneralFiredCommand(),
+        std::string(dmi::kSynchCommand), dmi::ProfileDeleteCommand(3)}) {
     EXPECT_NE(std::find(commands.begin(), commands.end(), sent), commands.end()) << sent;
   }
   EXPECT_EQ(host_->QueueLength(), 0u);
