@@ -126,6 +126,12 @@ class SynchronisationPassTest : public ::testing::Test {
     std::lock_guard<std::mutex> g(times_mutex_);
     return command_times_.at(index);
   }
+  // Commands [from, from + n) all went out at one instant.
+  void ExpectOneInstant(size_t from, size_t n) {
+    for (size_t i = 1; i < n; ++i) {
+      EXPECT_EQ(CommandTime(from + i), CommandTime(from)) << from + i;
+    }
+  }
 
   // The queued tasks in queue order, with their due times.
   std::vector<std::pair<std::string, platform::TimeValue>> Queue() {
@@ -154,11 +160,6 @@ class SynchronisationPassTest : public ::testing::Test {
 using Queued = std::vector<std::pair<std::string, platform::TimeValue>>;
 
 TEST_F(SynchronisationPassTest, InitialPassQueuesActiveAddedAndUpdatedProfiles) {
-  // An empty list count visits nothing, whatever the profiles say.
-  Initial(DataFile(0, "True", {{1, "Active", 12}, {2, "Add", 11}}));
-  EXPECT_TRUE(Queue().empty());
-  EXPECT_EQ(NewCommands(), kEnd);
-
   Initial(DataFile(4, "", {{1, "Active", 12}, {2, "add", 11}, {3, "", 13},
                            {4, "Update", 14}}));
   // In due-time order; the profile with no state is neither queued nor
@@ -192,13 +193,15 @@ TEST_F(SynchronisationPassTest, WalkVisitsNoMoreThanTheListCount) {
                                   dmi::ProfileActiveCommand(5)},
                                  kEnd}));
 
-  // A negative count visits nothing.
-  Reload(DataFile(-3, "True", {{7, "Add", 15}}));
-  EXPECT_EQ(Queue().size(), 3u);
-  EXPECT_EQ(NewCommands(), kEnd);
+  // An empty or negative count visits nothing.
+  for (int count : {0, -3}) {
+    Reload(DataFile(count, "True", {{7, "Add", 15}}));
+    EXPECT_EQ(Queue().size(), 3u);
+    EXPECT_EQ(NewCommands(), kEnd);
+  }
 }
 
-TEST_F(SynchronisationPassTest, ReloadActsOnlyOnAChangedList) {
+TEST_F(SynchronisationPassTest, ReloadActsOnlyOnAChangedListAndRequeuesUpdates) {
   Initial(DataFile(2, "", {{1, "Active", 12}}));
   EXPECT_EQ(NewCommands(), kEnd);
   host_->SetDataFile("elsewhere\\tarn.dat");
@@ -218,19 +221,14 @@ TEST_F(SynchronisationPassTest, ReloadActsOnlyOnAChangedList) {
   EXPECT_EQ(NewCommands(), kEnd);
   EXPECT_EQ(Queue(), (Queued{{"1", Today(12)}}));
   EXPECT_EQ(host_->GetDataFile(), data_.data_file());
-}
 
-TEST_F(SynchronisationPassTest, UpdateTakesTheEventOutAndQueuesItAfresh) {
-  Initial(DataFile(1, "True", {{1, "Active", 12}}));
-  NewCommands();
-  Reload(DataFile(1, "True", {{1, "Update", 15}}));
-  EXPECT_EQ(Queue(), (Queued{{"1", Today(15)}}));
-  EXPECT_EQ(NewCommands(), Join({{dmi::ProfileActiveCommand(1)}, kEnd}));
-  // Still "Update" at the next pass that handles changes: again out and in,
-  // with the due time computed anew.
-  Reload(DataFile(1, "True", {{1, "Update", 16}}));
-  EXPECT_EQ(Queue(), (Queued{{"1", Today(16)}}));
-  EXPECT_EQ(NewCommands(), Join({{dmi::ProfileActiveCommand(1)}, kEnd}));
+  // An update takes the event out and queues it afresh, at every pass that
+  // handles changes, with the due time computed anew.
+  for (int hour : {15, 16}) {
+    Reload(DataFile(2, "True", {{1, "Update", hour}}));
+    EXPECT_EQ(Queue(), (Queued{{"1", Today(hour)}})) << hour;
+    EXPECT_EQ(NewCommands(), Join({{dmi::ProfileActiveCommand(1)}, kEnd})) << hour;
+  }
 }
 
 TEST_F(SynchronisationPassTest, DeleteReleasesTheSlotAndWakesOnlyOnReload) {
@@ -245,9 +243,7 @@ TEST_F(SynchronisationPassTest, DeleteReleasesTheSlotAndWakesOnlyOnReload) {
   // No wake after the deletion: every command of the pass, from the
   // deletion on, went out at the same instant.
   const size_t initialCommands = 1 + Release(3, 1, 1).size() + kEnd.size();
-  for (size_t i = 1; i < initialCommands; ++i) {
-    EXPECT_EQ(CommandTime(i), CommandTime(0)) << i;
-  }
+  ExpectOneInstant(0, initialCommands);
 
   // The editor has not made slot 3 unused yet, so the reload handles it once
   // more, releasing it again; slot 1 is deleted and leaves the queue. Each
@@ -265,15 +261,11 @@ TEST_F(SynchronisationPassTest, DeleteReleasesTheSlotAndWakesOnlyOnReload) {
   // Each deletion wakes the dispatcher after its release: the next command
   // goes out one wake (a second of waiting) later.
   const size_t start = initialCommands;
-  for (size_t i = 1; i < first.size(); ++i) {
-    EXPECT_EQ(CommandTime(start + i), CommandTime(start)) << i;
-  }
-  const int64_t secondAt = CommandTime(start + first.size());
-  EXPECT_EQ(secondAt, CommandTime(start) + 1000);
-  for (size_t i = 1; i < second.size(); ++i) {
-    EXPECT_EQ(CommandTime(start + first.size() + i), secondAt) << i;
-  }
-  EXPECT_EQ(CommandTime(start + first.size() + second.size()), secondAt + 1000);
+  const size_t secondStart = start + first.size();
+  ExpectOneInstant(start, first.size());
+  ExpectOneInstant(secondStart, second.size());
+  EXPECT_EQ(CommandTime(secondStart), CommandTime(start) + 1000);
+  EXPECT_EQ(CommandTime(secondStart + second.size()), CommandTime(secondStart) + 1000);
 }
 
 }  // namespace

@@ -130,14 +130,13 @@ TEST_F(SchedulerHostTest, ALongWaitSleepsInChunksThenFires) {
   // Fired: the user event is marked (rows 11, 12, 13) and wactivate gets the
   // slot of the profile's name; the one-time event leaves the queue and its
   // profile is marked deleted.
-  const auto commands = data_.Commands();
   EXPECT_EQ(Activations(), std::vector<std::string>{"wactivate /category:2 /event:2"});
-  EXPECT_NE(std::find(commands.begin(), commands.end(), dmi::Cat2FiredCommand(2)),
-            commands.end());
-  EXPECT_NE(std::find(commands.begin(), commands.end(), dmi::kSynchCommand),
-            commands.end());
-  EXPECT_NE(std::find(commands.begin(), commands.end(), dmi::ProfileDeleteCommand(3)),
-            commands.end());
+  const auto commands = data_.Commands();
+  for (const std::string& sent :
+       {dmi::Cat2FiredCommand(2), dmi::GeneralFiredCommand(),
+        std::string(dmi::kSynchCommand), dmi::ProfileDeleteCommand(3)}) {
+    EXPECT_NE(std::find(commands.begin(), commands.end(), sent), commands.end()) << sent;
+  }
   EXPECT_EQ(host_->QueueLength(), 0u);
   EXPECT_NE(data_.Read().find("State=Delete"), std::string::npos);
   EXPECT_NE(data_.Read().find("[Event Cat2:2]\nEvent Status=True\n"),
@@ -164,18 +163,7 @@ TEST_F(SchedulerHostTest, OverdueEventsMoveOnWithoutRunning) {
   EXPECT_EQ(Activations(), std::vector<std::string>{"wactivate /category:2 /event:2"});
 }
 
-TEST_F(SchedulerHostTest, SecondEventOfTheSameSecondIsFoundDueAndNotStarted) {
-  Add(Daily("1", 10, 30));
-  Add(Daily("2", 10, 30));
-  ASSERT_TRUE(time().RunFor(11 * 60 * 1000));
-  // Slot 1's profile is named Gamma: list slot 3.
-  EXPECT_EQ(Activations(), std::vector<std::string>{"wactivate /category:2 /event:3"});
-  EXPECT_EQ(DueTimes(), (std::vector<platform::TimeValue>{
-                            kStart + 600 + schedule::kDaySpan,
-                            kStart + 600 + schedule::kDaySpan}));
-}
-
-TEST_F(SchedulerHostTest, ANewHeadCancelsTheRunningTimer) {
+TEST_F(SchedulerHostTest, ANewHeadCancelsTheTimerAndASecondDueEventIsNotStarted) {
   Add(Daily("1", 10, 30));
   std::shared_ptr<EventTimer> first = host_->scheduler().CurrentTimer();
   ASSERT_TRUE(first);
@@ -187,20 +175,33 @@ TEST_F(SchedulerHostTest, ANewHeadCancelsTheRunningTimer) {
   EXPECT_EQ(Activations(), (std::vector<std::string>{
                                "wactivate /category:2 /event:2",
                                "wactivate /category:2 /event:3"}));
-  // Slot 3's profile name is in no list slot: /event:0, and no DMI marks.
+  // Both moved on a day. Of two events due in the same second the second
+  // is found due after the first fired, and moves on without being started.
   Add(Daily("3", 10, 40));
+  Add(Daily("4", 10, 40));
   ASSERT_TRUE(time().RunFor(10 * 60 * 1000));
+  // Slot 3's profile name is in no list slot: /event:0.
   EXPECT_EQ(Activations().back(), "wactivate /category:2 /event:0");
+  EXPECT_EQ(Activations().size(), 3u);
+  EXPECT_EQ(DueTimes(), (std::vector<platform::TimeValue>{
+                            kStart + 5 * 60 + schedule::kDaySpan,
+                            kStart + 10 * 60 + schedule::kDaySpan,
+                            kStart + 20 * 60 + schedule::kDaySpan,
+                            kStart + 20 * 60 + schedule::kDaySpan}));
 }
 
-TEST_F(SchedulerHostTest, RemovedOrIrregularEventsAreNotPutBack) {
+TEST_F(SchedulerHostTest, RemovedOrIrregularEventsNeverFire) {
   // A firing that lands after a reload took its event out does not bring
-  // the event back.
+  // the event back, and the emptied queue, once the dispatcher is woken,
+  // leaves no timer behind.
   Add(Daily("1", 10, 30));
   EventRef fired = host_->FirstEvent();
   host_->RemoveEvent("1", false);
   ASSERT_TRUE(time().Run([&] { host_->HandleFiredEvent(fired); }));
   EXPECT_EQ(host_->QueueLength(), 0u);
+  time().Do([this] { host_->WakeScheduler(); });
+  ASSERT_TRUE(time().RunFor(15 * 60 * 1000));
+  EXPECT_TRUE(Activations().empty());
   // An irregular event that reached the queue by a plain append is taken
   // out, unrun, once it stands at the head; the queue then works on.
   ScheduleEvent irregular;
@@ -210,15 +211,6 @@ TEST_F(SchedulerHostTest, RemovedOrIrregularEventsAreNotPutBack) {
   ASSERT_TRUE(time().RunFor(30 * 60 * 1000));
   EXPECT_EQ(host_->FindEventIndex("2"), -1);
   EXPECT_EQ(Activations(), std::vector<std::string>{"wactivate /category:2 /event:0"});
-}
-
-TEST_F(SchedulerHostTest, EmptyingTheQueueCancelsTheTimer) {
-  Add(Daily("1", 10, 30));
-  host_->RemoveEvent("1", false);
-  time().Do([this] { host_->WakeScheduler(); });
-  ASSERT_TRUE(time().RunFor(20 * 60 * 1000));
-  EXPECT_TRUE(Activations().empty());
-  EXPECT_EQ(host_->QueueLength(), 0u);
 }
 
 }  // namespace

@@ -28,16 +28,13 @@ struct Split {
 
 using Tokens = std::vector<std::string>;
 
+// The end-to-end suites start the program with "/d", "/D", a quoted "/d",
+// "/d x" and no switch; these are the lines they cannot easily give.
 TEST(ServiceCommandLineTest, ChoosesForegroundOnlyForExactlyOneSwitch) {
-  EXPECT_TRUE(Split("schedExe.exe /d").Foreground());
-  EXPECT_TRUE(Split("schedExe.exe /D").Foreground());
   EXPECT_TRUE(Split("  schedExe.exe\t/d \r\n").Foreground());
-  EXPECT_TRUE(Split("schedExe.exe \"/d\"").Foreground());
   EXPECT_TRUE(Split("\"C:\\Program Files\\Agent\\schedExe.exe\" /d").Foreground());
 
-  EXPECT_FALSE(Split("schedExe.exe").Foreground());
   EXPECT_FALSE(Split("").Foreground());
-  EXPECT_FALSE(Split("schedExe.exe /d x").Foreground());
   EXPECT_FALSE(Split("schedExe.exe /d /d").Foreground());
   EXPECT_FALSE(Split("schedExe.exe /dd").Foreground());
   EXPECT_FALSE(Split("schedExe.exe -d").Foreground());
