@@ -119,7 +119,7 @@ void StartEngine(Worker* worker) {
 
 void StartServing(Worker* worker, const char* eventName) {
   platform::PausePoint();
-  worker->dataFile = config::ReadDataFilePath();
+  worker->data_file = config::ReadDataFilePath();
   {
     config::ScheduleConfig snapshot(worker->host);
     snapshot.InitialPass();
@@ -127,9 +127,9 @@ void StartServing(Worker* worker, const char* eventName) {
   platform::PausePoint();
   // Made only now, so the first request it can carry is served after the
   // initial pass; one made earlier by another program keeps its signal.
-  worker->reloadEvent = CreateReloadEvent(eventName);
+  worker->reload_event = CreateReloadEvent(eventName);
   platform::PausePoint();
-  StartBackupCommands(worker->dataFile);
+  StartBackupCommands(worker->data_file);
 }
 
 void StartBackupCommands(const std::string& dataFile) {
@@ -158,7 +158,7 @@ void StartBackupCommands(const std::string& dataFile) {
 void ServeOneReload(Worker* worker) {
   platform::PausePoint();
   // Auto-reset: any number of signals given meanwhile is one more reload.
-  worker->reloadEvent->Wait(platform::kInfinite);
+  worker->reload_event->Wait(platform::kInfinite);
   platform::PausePoint();
   config::ScheduleConfig snapshot(worker->host);
   snapshot.ReloadPass();

@@ -33,8 +33,8 @@ void SchedulerWorker();
 struct Worker {
   engine::EventQueue* queue = nullptr;
   engine::SchedulerHost* host = nullptr;
-  std::string dataFile;
-  std::unique_ptr<platform::NamedEvent> reloadEvent;
+  std::string data_file;
+  std::unique_ptr<platform::NamedEvent> reload_event;
 };
 
 // Installs WorkerPauseGate() for the calling thread, loads the DMI libraries

@@ -76,10 +76,10 @@ class SchedulerWorkerTest : public ::testing::Test {
   ~SchedulerWorkerTest() override {
     WorkerPauseGate().Resume();
     // A reload step still waiting (after a failed check) is let go first.
-    if (worker_.reloadEvent) worker_.reloadEvent->Set();
+    if (worker_.reload_event) worker_.reload_event->Set();
     delete worker_.host;
     delete worker_.queue;
-    worker_.reloadEvent.reset();
+    worker_.reload_event.reset();
     signaller_.reset();
     platform::testing::RemoveNamedEvent(event_name_);
     dmi::testing::ResetDmiLibraryForTesting();
@@ -91,7 +91,7 @@ class SchedulerWorkerTest : public ::testing::Test {
     ASSERT_NE(worker_.host, nullptr);
     time_.emplace(clock_, worker_.host->scheduler().threads());
     ASSERT_TRUE(time_->Run([this] { StartServing(&worker_, event_name_.c_str()); }));
-    ASSERT_NE(worker_.reloadEvent, nullptr);
+    ASSERT_NE(worker_.reload_event, nullptr);
   }
 
   // One reload step; the event must have a signal pending already.
@@ -132,7 +132,7 @@ TEST_F(SchedulerWorkerTest, StartUpPassesThenCreatesTheEventThenStartsKvcmd) {
   // Start-up loaded the DMI libraries (how they load is the library's own
   // test) and queued the three profiles (in what order, the passes' test).
   EXPECT_TRUE(dmi::DmiLibrary().entryPointsFound);
-  EXPECT_EQ(worker_.dataFile, data_.data_file());
+  EXPECT_EQ(worker_.data_file, data_.data_file());
   EXPECT_EQ(worker_.host->QueueLength(), 3u);
   // The initial pass, then the two kvcmd starts, detached and not waited for.
   EXPECT_EQ(data_.Commands(),
@@ -233,7 +233,7 @@ TEST_F(SchedulerWorkerTest, APausedWorkerHoldsBetweenCommandsWhileEventsFire) {
   data_.Write(Profiles());
   StartUp();
   const size_t startUpCommands = data_.Commands().size();
-  ASSERT_TRUE(worker_.reloadEvent->Set());
+  ASSERT_TRUE(worker_.reload_event->Set());
 
   // The worker pauses while its first reload command runs (the Add of slot
   // 2, reported again), so it stops before slot 3.
