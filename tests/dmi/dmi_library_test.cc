@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace dmi {
 namespace {
 
@@ -15,11 +17,16 @@ constexpr char kInvokeOnly[] = "dmitest_invoke_only.dll";
 constexpr char kRegistrationPartial[] = "dmitest_registration_partial.dll";
 constexpr char kAbsent[] = "dmitest_absent.dll";
 
-// Calls a stand-in entry point: it answers its library's id times ten plus
-// its own number (1 DmiInvoke ... 5 DmiUnregister).
-int Call(void* entry) {
-  if (!entry) return -1;
-  return reinterpret_cast<int (*)(void*)>(entry)(nullptr);
+// The answers of the five entry points in order (DmiInvoke ... DmiUnregister),
+// -1 for one not found. A stand-in answers its library's id times ten plus
+// the entry's own number.
+std::vector<int> Answers(const DmiLibraryState& s) {
+  std::vector<int> answers;
+  for (void* entry : {s.DmiInvoke, s.DmiIndicate, s.DmiListLanguages, s.DmiRegister,
+                      s.DmiUnregister}) {
+    answers.push_back(entry ? reinterpret_cast<int (*)(void*)>(entry)(nullptr) : -1);
+  }
+  return answers;
 }
 
 class DmiLibraryTest : public ::testing::Test {
@@ -46,11 +53,7 @@ TEST_F(DmiLibraryTest, LoadsBothLibrariesOnceAndResolvesAllFive) {
 
   EXPECT_EQ(ResolveDmiEntryPoints(invoke), 1);
   EXPECT_TRUE(s.entryPointsFound);
-  EXPECT_EQ(Call(s.DmiInvoke), 11);
-  EXPECT_EQ(Call(s.DmiIndicate), 12);
-  EXPECT_EQ(Call(s.DmiListLanguages), 23);
-  EXPECT_EQ(Call(s.DmiRegister), 24);
-  EXPECT_EQ(Call(s.DmiUnregister), 25);
+  EXPECT_EQ(Answers(s), (std::vector<int>{11, 12, 23, 24, 25}));
 
   // Once loaded, any name gives the first handle and nothing is reloaded;
   // once resolved, any module (even none) is a success at once.
@@ -58,8 +61,7 @@ TEST_F(DmiLibraryTest, LoadsBothLibrariesOnceAndResolvesAllFive) {
   EXPECT_EQ(s.invokeLibrary, invoke);
   EXPECT_EQ(ResolveDmiEntryPoints(nullptr), 1);
   EXPECT_EQ(ResolveDmiEntryPoints(platform::LoadDynamicLibrary(kInvokeOnly)), 1);
-  EXPECT_EQ(Call(s.DmiInvoke), 11);
-  EXPECT_EQ(Call(s.DmiRegister), 24);
+  EXPECT_EQ(Answers(s), (std::vector<int>{11, 12, 23, 24, 25}));
 }
 
 TEST_F(DmiLibraryTest, AMissingLibraryIsSkippedNotCountedAsAFailure) {
@@ -68,11 +70,7 @@ TEST_F(DmiLibraryTest, AMissingLibraryIsSkippedNotCountedAsAFailure) {
   EXPECT_EQ(LoadDmiLibrary(kAbsent), nullptr);
   EXPECT_TRUE(s.initialised);
   EXPECT_EQ(ResolveDmiEntryPoints(nullptr), 1);
-  EXPECT_EQ(s.DmiInvoke, nullptr);
-  EXPECT_EQ(s.DmiIndicate, nullptr);
-  EXPECT_EQ(Call(s.DmiListLanguages), 23);
-  EXPECT_EQ(Call(s.DmiRegister), 24);
-  EXPECT_EQ(Call(s.DmiUnregister), 25);
+  EXPECT_EQ(Answers(s), (std::vector<int>{-1, -1, 23, 24, 25}));
 
   // The registration library missing: its three stay null.
   testing::ResetDmiLibraryForTesting(kAbsent);
@@ -80,11 +78,7 @@ TEST_F(DmiLibraryTest, AMissingLibraryIsSkippedNotCountedAsAFailure) {
   ASSERT_NE(invoke, nullptr);
   EXPECT_EQ(s.registrationLibrary, nullptr);
   EXPECT_EQ(ResolveDmiEntryPoints(invoke), 1);
-  EXPECT_EQ(Call(s.DmiInvoke), 11);
-  EXPECT_EQ(Call(s.DmiIndicate), 12);
-  EXPECT_EQ(s.DmiListLanguages, nullptr);
-  EXPECT_EQ(s.DmiRegister, nullptr);
-  EXPECT_EQ(s.DmiUnregister, nullptr);
+  EXPECT_EQ(Answers(s), (std::vector<int>{11, 12, -1, -1, -1}));
 
   // Neither: nothing to resolve, which is a success.
   testing::ResetDmiLibraryForTesting(kAbsent);
@@ -103,15 +97,10 @@ TEST_F(DmiLibraryTest, AMissingEntryFailsButEveryLookupIsMade) {
   ASSERT_NE(invoke, nullptr);
   EXPECT_EQ(ResolveDmiEntryPoints(invoke), 0);
   EXPECT_FALSE(s.entryPointsFound);
-  EXPECT_EQ(Call(s.DmiInvoke), 31);
-  EXPECT_EQ(s.DmiIndicate, nullptr);
-  EXPECT_EQ(Call(s.DmiListLanguages), 43);
-  EXPECT_EQ(s.DmiRegister, nullptr);
-  EXPECT_EQ(Call(s.DmiUnregister), 45);
+  EXPECT_EQ(Answers(s), (std::vector<int>{31, -1, 43, -1, 45}));
   // Not resolved yet, so a later call looks again.
   EXPECT_EQ(ResolveDmiEntryPoints(platform::LoadDynamicLibrary(kInvoke)), 0);
-  EXPECT_EQ(Call(s.DmiInvoke), 11);
-  EXPECT_EQ(Call(s.DmiIndicate), 12);
+  EXPECT_EQ(Answers(s), (std::vector<int>{11, 12, 43, -1, 45}));
   EXPECT_FALSE(s.entryPointsFound);
 }
 

@@ -64,17 +64,12 @@ TEST_F(ProfileWriteTest, NewKeysAndSectionsGoWhereWindowsPutsThem) {
   WriteBytes(file_, "top=1\n[S]\n");
   ASSERT_TRUE(Set("", "top2", "2"));
   EXPECT_EQ(FileContents(file_), "top=1\ntop2=2\n[S]\n");
-}
 
-TEST_F(ProfileWriteTest, NewFileUsesTheNativeLineEnd) {
-  ASSERT_FALSE(Exists(file_));
-  ASSERT_TRUE(Set("Scheduler Profiles", "Number of Profiles", "2"));
+  // A new file gets the native line end.
+  const std::string fresh = scratch_.Path("new.dat");
+  ASSERT_TRUE(TARNG_WriteProfileString("Scheduler Profiles", "Number of Profiles", "2", fresh.c_str()));
   const std::string nl(platform::NativeLineEnd());
-  EXPECT_EQ(FileContents(file_),
-            "[Scheduler Profiles]" + nl + "Number of Profiles=2" + nl);
-  EXPECT_EQ(TARNG_GetProfileInt("Scheduler Profiles", "Number of Profiles", 0,
-                                file_.c_str()),
-            2);
+  EXPECT_EQ(FileContents(fresh), "[Scheduler Profiles]" + nl + "Number of Profiles=2" + nl);
 }
 
 TEST_F(ProfileWriteTest, DeletionsRemoveOnlyTheirLinesAndCreateNothing) {
@@ -101,18 +96,14 @@ TEST_F(ProfileWriteTest, DeletionsRemoveOnlyTheirLinesAndCreateNothing) {
 }
 
 TEST_F(ProfileWriteTest, FailuresAreReportedNotHidden) {
-  std::string error;
-  const std::string no_folder =
-      scratch_.Path("nope") + platform::testing::Sep() + "x.dat";
-  EXPECT_FALSE(
-      kvbase::WriteProfileString("S", "K", "v", no_folder.c_str(), &error));
-  EXPECT_FALSE(error.empty());
-  EXPECT_EQ(TARNG_WriteProfileString("S", "K", "v", no_folder.c_str()), 0);
-  // A folder where the file should be.
-  error.clear();
-  EXPECT_FALSE(kvbase::WriteProfileString("S", "K", "v", scratch_.dir().c_str(),
-                                          &error));
-  EXPECT_FALSE(error.empty());
+  // A missing folder, and a folder where the file should be.
+  const std::string no_folder = scratch_.Path("nope") + platform::testing::Sep() + "x.dat";
+  for (const std::string& file : {no_folder, scratch_.dir()}) {
+    std::string error;
+    EXPECT_FALSE(kvbase::WriteProfileString("S", "K", "v", file.c_str(), &error)) << file;
+    EXPECT_FALSE(error.empty()) << file;
+    EXPECT_EQ(TARNG_WriteProfileString("S", "K", "v", file.c_str()), 0) << file;
+  }
   EXPECT_EQ(TARNG_WriteProfileString(nullptr, "K", "v", file_.c_str()), 0);
   EXPECT_FALSE(Exists(file_));
 }

@@ -26,36 +26,25 @@ TEST(TarnprofileTest, WritesThroughKvbaseAndReportsErrors) {
   ScratchDir scratch("tarnprofile");
   const std::string file = scratch.Path("tarn.dat");
   WriteBytes(file, "; kept\n[Scheduler Profile 1]\nState=Add\n[Other]\nx=1\n");
-  EXPECT_EQ(RunTool({"set", file, "Scheduler Profile 1", "State", "Active"}),
-            0);
-  EXPECT_EQ(RunTool({"set", file, "Scheduler Profile 1", "Note", "two words"}),
-            0);
-  EXPECT_EQ(RunTool({"delete-section", file, "Other"}), 0);
-  EXPECT_EQ(FileContents(file),
-            "; kept\n[Scheduler Profile 1]\nState=Active\nNote=two words\n");
-  EXPECT_EQ(RunTool({"get", file, "Scheduler Profile 1", "State"}), 0);
-  EXPECT_EQ(
-      RunTool({"get", "--size", "4", file, "Scheduler Profile 1", "State"}), 0);
-  EXPECT_EQ(RunTool({"getint", file, "Nope", "Nope"}), 0);
+  const std::string after = "; kept\n[Scheduler Profile 1]\nState=Active\nNote=two words\n";
+  const std::vector<std::vector<std::string>> good = {
+      {"set", file, "Scheduler Profile 1", "State", "Active"},
+      {"set", file, "Scheduler Profile 1", "Note", "two words"},
+      {"delete-section", file, "Other"},
+      {"get", file, "Scheduler Profile 1", "State"},
+      {"get", "--size", "4", file, "Scheduler Profile 1", "State"},
+      {"getint", file, "Nope", "Nope"}};
+  for (const auto& args : good) EXPECT_EQ(RunTool(args), 0) << args[0];
+  EXPECT_EQ(FileContents(file), after);
 
   // Usage errors: 2, and the file untouched.
-  for (const std::vector<std::string>& bad :
-       std::vector<std::vector<std::string>>{
-           {},
-           {"frobnicate", file},
-           {"set", file, "S", "K"},
-           {"get", "--size", "0", file, "S", "K"},
-           {"get", "--size", "x", file, "S", "K"},
-           {"getint", file, "S"},
-           {"delete-section", file}}) {
-    EXPECT_EQ(RunTool(bad), 2) << (bad.empty() ? "" : bad[0]);
-  }
-  EXPECT_EQ(FileContents(file),
-            "; kept\n[Scheduler Profile 1]\nState=Active\nNote=two words\n");
+  const std::vector<std::vector<std::string>> bad = {
+      {}, {"frobnicate", file}, {"set", file, "S", "K"}, {"get", "--size", "0", file, "S", "K"},
+      {"get", "--size", "x", file, "S", "K"}, {"getint", file, "S"}, {"delete-section", file}};
+  for (const auto& args : bad) EXPECT_EQ(RunTool(args), 2) << (args.empty() ? "" : args[0]);
+  EXPECT_EQ(FileContents(file), after);
   // A write that cannot be made: 1.
-  EXPECT_EQ(RunTool({"set", scratch.Path("no") + pt::Sep() + "tarn.dat", "S",
-                     "K", "V"}),
-            1);
+  EXPECT_EQ(RunTool({"set", scratch.Path("no") + pt::Sep() + "tarn.dat", "S", "K", "V"}), 1);
   EXPECT_EQ(RunTool({"set", scratch.dir(), "S", "K", "V"}), 1);
 }
 

@@ -4,22 +4,27 @@
 
 #include <climits>
 #include <ctime>
+#include <string>
 
 #include "support/manual_clock.h"
 
 namespace schedule {
 namespace {
 
-// Calendar of a time value in the test's zone.
-struct Cal {
-  int year, month, day, hour, minute, second, weekday;
-};
-
-Cal Local(TimeValue t) {
+std::tm Local(TimeValue t) {
   std::tm tm{};
   EXPECT_TRUE(platform::SystemClock().LocalTime(t, &tm));
-  return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-          tm.tm_min,         tm.tm_sec,     tm.tm_wday + 1};
+  return tm;
+}
+
+// An event as "<frequency> <local due time>", so one comparison checks both.
+std::string Show(const ScheduleEvent& e) {
+  const std::tm tm = Local(e.GetNextTime());
+  char due[32];
+  std::strftime(due, sizeof due, "%Y-%m-%d %H:%M:%S", &tm);
+  const int f = e.GetFrequency();
+  return std::string(f >= 0 && f < kFrequencyCount ? kScheduleFrequencyWords[f] : "notSet") +
+         " " + due;
 }
 
 class ScheduleEventTest : public ::testing::Test {
@@ -42,16 +47,6 @@ class ScheduleEventTest : public ::testing::Test {
   testsupport::ManualClock& clock_ = utc_.clock;
 };
 
-void ExpectDue(const ScheduleEvent& e, Cal want) {
-  const Cal got = Local(e.GetNextTime());
-  EXPECT_EQ(got.year, want.year);
-  EXPECT_EQ(got.month, want.month);
-  EXPECT_EQ(got.day, want.day);
-  EXPECT_EQ(got.hour, want.hour);
-  EXPECT_EQ(got.minute, want.minute);
-  EXPECT_EQ(got.second, 0);
-}
-
 TEST_F(ScheduleEventTest, FirstDueTimeOfEveryFrequency) {
   SetNow(2027, 4, 14, 10, 20, 30);  // a Wednesday
   ScheduleEvent e;
@@ -59,51 +54,36 @@ TEST_F(ScheduleEventTest, FirstDueTimeOfEveryFrequency) {
   EXPECT_EQ(e.GetState(), kStateNone);
 
   e.SetHourly("3", 15);
-  EXPECT_EQ(e.GetFrequency(), Hourly);
+  EXPECT_EQ(Show(e), "hourly 2027-04-14 10:15:00");
   EXPECT_EQ(e.GetDayOfWeek(), -1);
-  ExpectDue(e, {2027, 4, 14, 10, 15, 0, 0});
   // Minute 0 at 10:20 lies 20 minutes back and is not moved forward.
   e.SetHourly("3", 0);
   EXPECT_EQ(SecondsUntil(e), -(20 * 60 + 30));
-
   e.SetDaily("1", 9, 5);
-  EXPECT_EQ(e.GetFrequency(), Daily);
-  ExpectDue(e, {2027, 4, 14, 9, 5, 0, 0});
-
+  EXPECT_EQ(Show(e), "daily 2027-04-14 09:05:00");
   e.SetOneTime("2", 2027, 12, 24, 18, 0);
-  EXPECT_EQ(e.GetFrequency(), OneTime);
-  ExpectDue(e, {2027, 12, 24, 18, 0, 0, 0});
-
+  EXPECT_EQ(Show(e), "oneTime 2027-12-24 18:00:00");
   e.SetMonthly("4", 20, 7, 30);
-  EXPECT_EQ(e.GetFrequency(), Monthly);
-  ExpectDue(e, {2027, 4, 20, 7, 30, 0, 0});
-
+  EXPECT_EQ(Show(e), "monthly 2027-04-20 07:30:00");
   e.SetYearly("6", 1, 2, 3, 4);
-  EXPECT_EQ(e.GetFrequency(), Yearly);
-  ExpectDue(e, {2027, 1, 2, 3, 4, 0, 0});
-
+  EXPECT_EQ(Show(e), "yearly 2027-01-02 03:04:00");
   e.SetIrregular("7");
-  EXPECT_EQ(e.GetFrequency(), Irregular);
-  ExpectDue(e, {2027, 4, 14, 10, 20, 0, 0});
-
+  EXPECT_EQ(Show(e), "irregular 2027-04-14 10:20:00");
   // -1 stands for the current value of a field.
   e.SetOneTime("2", -1, -1, -1, -1, 45);
-  ExpectDue(e, {2027, 4, 14, 10, 45, 0, 0});
-}
+  EXPECT_EQ(Show(e), "oneTime 2027-04-14 10:45:00");
 
-TEST_F(ScheduleEventTest, CalendarValuesRollOverIntoTheNextUnit) {
-  SetNow(2027, 4, 14, 10, 20, 30);
-  ScheduleEvent e;
+  // Calendar values past their range roll over into the next unit.
   e.SetMonthly("1", 31, 8, 0);  // no 31 April
-  ExpectDue(e, {2027, 5, 1, 8, 0, 0, 0});
+  EXPECT_EQ(Show(e), "monthly 2027-05-01 08:00:00");
   e.SetYearly("1", 2, 29, 8, 0);  // 2027 is a common year
-  ExpectDue(e, {2027, 3, 1, 8, 0, 0, 0});
+  EXPECT_EQ(Show(e), "yearly 2027-03-01 08:00:00");
   e.SetMonthly("1", 0, 8, 0);  // day 0: last day of March
-  ExpectDue(e, {2027, 3, 31, 8, 0, 0, 0});
+  EXPECT_EQ(Show(e), "monthly 2027-03-31 08:00:00");
   e.SetDaily("1", 8, 60);
-  ExpectDue(e, {2027, 4, 14, 9, 0, 0, 0});
+  EXPECT_EQ(Show(e), "daily 2027-04-14 09:00:00");
   e.SetYearly("1", 13, 1, 0, 0);
-  ExpectDue(e, {2028, 1, 1, 0, 0, 0, 0});
+  EXPECT_EQ(Show(e), "yearly 2028-01-01 00:00:00");
 }
 
 TEST_F(ScheduleEventTest, UnrepresentableTimesGiveMinusOne) {
@@ -127,15 +107,13 @@ TEST_F(ScheduleEventTest, WeeklyFallsOnTheComingMatchingWeekday) {
   // 2027-04-11 is a Sunday; try every weekday as today and as target.
   for (int today = 1; today <= 7; ++today) {
     SetNow(2027, 4, 10 + today, 15, 0, 0);
-    ASSERT_EQ(Local(clock_.Now()).weekday, today);
+    ASSERT_EQ(Local(clock_.Now()).tm_wday + 1, today);
     for (int target = 1; target <= 7; ++target) {
       ScheduleEvent e;
       e.SetWeekly("5", target, 9, 0);
-      const Cal due = Local(e.GetNextTime());
-      EXPECT_EQ(due.weekday, target) << "today " << today;
-      const int offset = due.day - (10 + today);
-      EXPECT_EQ(offset, (target - today + 7) % 7) << today << "->" << target;
-      EXPECT_EQ(due.hour, 9);
+      const std::tm due = Local(e.GetNextTime());
+      EXPECT_EQ(due.tm_mday - (10 + today), (target - today + 7) % 7) << today << "->" << target;
+      EXPECT_EQ(due.tm_hour, 9);
       EXPECT_EQ(e.GetDayOfWeek(), target);
     }
     // Day 0 lands where Saturday does; -1 means today.
@@ -144,29 +122,23 @@ TEST_F(ScheduleEventTest, WeeklyFallsOnTheComingMatchingWeekday) {
     saturday.SetWeekly("5", 7, 9, 0);
     EXPECT_EQ(zero.GetNextTime(), saturday.GetNextTime());
     unset.SetWeekly("5", -1, 9, 0);
-    EXPECT_EQ(Local(unset.GetNextTime()).day, 10 + today);
+    EXPECT_EQ(Local(unset.GetNextTime()).tm_mday, 10 + today);
   }
 }
 
 TEST_F(ScheduleEventTest, AdvanceAddsFixedSpansAndDriftsAgainstTheCalendar) {
   SetNow(2027, 1, 1, 0, 0, 0);
-  ScheduleEvent monthly;
-  monthly.SetOneTime("1", 2027, 1, 31, 9, 0);
-  const int expected[][2] = {{3, 2}, {4, 1}, {5, 1}, {5, 31}};
-  for (const auto& md : expected) {
-    monthly.AdvanceMonth();
-    const Cal c = Local(monthly.GetNextTime());
-    EXPECT_EQ(c.month, md[0]);
-    EXPECT_EQ(c.day, md[1]);
-    EXPECT_EQ(c.hour, 9);
-  }
-  ScheduleEvent yearly;
-  yearly.SetOneTime("1", 2027, 3, 1, 9, 0);
-  yearly.AdvanceYear();
-  ExpectDue(yearly, {2028, 2, 29, 9, 0, 0, 0});
-
   ScheduleEvent e;
-  e.SetOneTime("1", 2027, 6, 1, 9, 0);
+  e.SetOneTime("1", 2027, 1, 31, 9, 0);
+  // A month is 30 days, a year 365, whatever the calendar says.
+  for (const char* due : {"03-02", "04-01", "05-01", "05-31"}) {
+    e.AdvanceMonth();
+    EXPECT_EQ(Show(e), std::string("oneTime 2027-") + due + " 09:00:00");
+  }
+  e.SetOneTime("1", 2027, 3, 1, 9, 0);
+  e.AdvanceYear();
+  EXPECT_EQ(Show(e), "oneTime 2028-02-29 09:00:00");
+
   const TimeValue t = e.GetNextTime();
   e.AdvanceHour();
   EXPECT_EQ(e.GetNextTime(), t + 3600);
@@ -181,17 +153,16 @@ TEST_F(ScheduleEventTest, AdvanceAddsFixedSpansAndDriftsAgainstTheCalendar) {
 
 TEST_F(ScheduleEventTest, SecondsUntilAndOrdering) {
   SetNow(2027, 4, 14, 10, 20, 0);
-  ScheduleEvent now, earlier, later;
+  ScheduleEvent now, earlier, later, same;
   now.SetDaily("1", 10, 20);
   earlier.SetDaily("2", 10, 19);
   later.SetDaily("3", 11, 0);
+  same.SetHourly("4", 20);
   EXPECT_EQ(SecondsUntil(now), 0);
   EXPECT_EQ(SecondsUntil(earlier), -60);
   EXPECT_EQ(SecondsUntil(later), 2400);
   EXPECT_EQ(CompareEvents(earlier, now), -1);
   EXPECT_EQ(CompareEvents(later, now), 1);
-  ScheduleEvent same;
-  same.SetHourly("4", 20);
   EXPECT_EQ(CompareEvents(same, now), 0);
 }
 

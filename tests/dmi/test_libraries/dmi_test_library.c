@@ -2,39 +2,26 @@
    points it is asked for; each entry answers LIBRARY_ID * 10 plus its own
    number, so a test can tell which library an entry was found in. */
 
+#define STAND_IN_ENTRY(name, number) \
+  int name(void* block) {            \
+    (void)block;                     \
+    return LIBRARY_ID * 10 + number; \
+  }
+
 #ifdef WITH_INVOKE
-int DmiInvoke(void* block) {
-  (void)block;
-  return LIBRARY_ID * 10 + 1;
-}
+STAND_IN_ENTRY(DmiInvoke, 1)
 #endif
-
 #ifdef WITH_INDICATE
-int DmiIndicate(void* block) {
-  (void)block;
-  return LIBRARY_ID * 10 + 2;
-}
+STAND_IN_ENTRY(DmiIndicate, 2)
 #endif
-
 #ifdef WITH_LIST_LANGUAGES
-int DmiListLanguages(void* block) {
-  (void)block;
-  return LIBRARY_ID * 10 + 3;
-}
+STAND_IN_ENTRY(DmiListLanguages, 3)
 #endif
-
 #ifdef WITH_REGISTER
-int DmiRegister(void* block) {
-  (void)block;
-  return LIBRARY_ID * 10 + 4;
-}
+STAND_IN_ENTRY(DmiRegister, 4)
 #endif
-
 #ifdef WITH_UNREGISTER
-int DmiUnregister(void* block) {
-  (void)block;
-  return LIBRARY_ID * 10 + 5;
-}
+STAND_IN_ENTRY(DmiUnregister, 5)
 #endif
 
 /* Keeps the unit from being empty whatever is left out. */
