@@ -1,7 +1,7 @@
-// What a started child gets on Linux: a clean signal state, none of our
-// descriptors, a session of its own when detached; and children not waited
-// for never stay zombies. (Its arguments and command line are proven by the
-// agent stand-in in process_test.cc.)
+// What a started child gets on Linux: its arguments, a clean signal state,
+// none of our descriptors, a session of its own when detached; and children
+// not waited for never stay zombies. (Its command line, even with a stale one
+// inherited, is proven by the agent stand-in in process_test.cc.)
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -32,10 +32,11 @@ class ProcessPosixTest : public ::testing::Test {
   }
   void TearDown() override { pt::RemoveTree(dir_); }
 
-  // Runs a shell script through a Windows command line and returns what it
-  // wrote to out_.
-  std::string Shell(const std::string& script, uint32_t flags = kNormalPriorityClass) {
-    const std::string line = "/bin/sh -c \"( " + script + " ) > " + out_ + "\"";
+  // Runs a shell script through a Windows command line, `args` after it, and
+  // returns what it wrote to out_.
+  std::string Shell(const std::string& script, const std::string& args = "",
+                    uint32_t flags = kNormalPriorityClass) {
+    const std::string line = "/bin/sh -c \"( " + script + " ) > " + out_ + "\" sh" + args;
     EXPECT_TRUE(DefaultEnv().StartProcess(line.c_str(), flags, true)) << line;
     return pt::FileContents(out_);
   }
@@ -60,7 +61,11 @@ class ProcessPosixTest : public ::testing::Test {
   std::string dir_, out_;
 };
 
-TEST_F(ProcessPosixTest, ChildStartsClean) {
+TEST_F(ProcessPosixTest, ChildGetsItsArgumentsAndStartsClean) {
+  // The arguments split as a Microsoft C runtime program would see them.
+  EXPECT_EQ(Shell(R"(printf '[%s]' \"$@\")", R"( "a b" "" c\"d e\\f)"),
+            R"([a b][][c"d][e\\f])");
+
   // Blocked or ignored signals and open descriptors of ours do not reach the
   // child. cp copies its own status; a shell would reset the signal mask.
   sigset_t block, old;
@@ -97,7 +102,7 @@ TEST_F(ProcessPosixTest, ChildStartsClean) {
   const std::string session = "cut -d' ' -f6 /proc/$$/stat";
   EXPECT_EQ(Shell(session), std::to_string(getsid(0)) + "\n");
   const std::string detached =
-      Shell(session + "; echo $$", kDetachedProcess);
+      Shell(session + "; echo $$", "", kDetachedProcess);
   std::istringstream lines(detached);
   std::string sid, pid;
   lines >> sid >> pid;
