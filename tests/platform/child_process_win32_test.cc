@@ -13,7 +13,7 @@ namespace {
 
 namespace pt = ::platform::testing;
 
-TEST(ChildProcessWin32Test, QuotesAndKills) {
+TEST(ChildProcessWin32Test, CommandLinesSplitBackIntoTheArguments) {
   const std::string dir = pt::MakeTempDir("child:process");
   ASSERT_FALSE(dir.empty());
   const std::string journal = dir + "\\journal.log";
