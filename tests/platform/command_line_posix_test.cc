@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -39,42 +40,16 @@ TEST(CommandLinePosixTest, SplitsArgumentsLikeTheCRuntime) {
             (Args{"xy zw", "open end"}));
 }
 
-TEST(CommandLinePosixTest, ProgramChoicesInCreateProcessOrder) {
-  auto names = [](std::string_view line) {
-    Args out;
-    for (const ProgramChoice& c : ProgramChoices(line)) out.push_back(c.name);
-    return out;
-  };
-  EXPECT_EQ(
-      names(R"(/opt/my agent/K/D "x y" 7)"),
-      (Args{"/opt/my", "/opt/my agent/K/D", R"(/opt/my agent/K/D "x)",
-            R"(/opt/my agent/K/D "x y")", R"(/opt/my agent/K/D "x y" 7)"}));
-  const std::vector<ProgramChoice> quoted =
-      ProgramChoices(R"("/p q/x" a "b c")");
-  ASSERT_EQ(quoted.size(), 1u);
-  EXPECT_EQ(quoted[0].name, "/p q/x");
-  EXPECT_EQ(quoted[0].rest, R"( a "b c")");
-  // Without its closing quote the quote is part of the name.
-  EXPECT_EQ(names(R"("no close)"), (Args{R"("no)", R"("no close)"}));
-  EXPECT_EQ(names(""), Args{});
-}
-
 class ResolveTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = pt::MakeTempDir("resolve");
     ASSERT_FALSE(dir_.empty());
-    ASSERT_EQ(mkdir((dir_ + "/my agent").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir((dir_ + "/my agent/KVClient").c_str(), 0755), 0);
-    program_ = dir_ + "/my agent/KVClient/DmiSetValue";
+    std::filesystem::create_directories(dir_ + "/my agent/KVClient");
     MakeFile(program_, 0755);
     MakeFile(dir_ + "/my", 0644);  // a first prefix that is no program
-    char cwd[4096];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    cwd_ = cwd;
   }
   void TearDown() override {
-    EXPECT_EQ(chdir(cwd_.c_str()), 0);
+    std::filesystem::current_path(cwd_);
     pt::RemoveTree(dir_);
   }
   static void MakeFile(const std::string& path, mode_t mode) {
@@ -82,7 +57,9 @@ class ResolveTest : public ::testing::Test {
     chmod(path.c_str(), mode);
   }
 
-  std::string dir_, program_, cwd_;
+  const std::filesystem::path cwd_ = std::filesystem::current_path();
+  const std::string dir_ = pt::MakeTempDir("resolve");
+  const std::string program_ = dir_ + "/my agent/KVClient/DmiSetValue";
 };
 
 TEST_F(ResolveTest, FirstExecutablePrefixWins) {
@@ -103,11 +80,12 @@ TEST_F(ResolveTest, FirstExecutablePrefixWins) {
   EXPECT_EQ(command.argv,
             (Args{dir_ + "/my", R"(agent\KVClient\DmiSetValue)", "x y", "7"}));
 
-  // Quoted, only the quoted name is tried.
+  // Quoted, only the quoted name is tried; without its closing quote the
+  // quote is part of every name tried.
   ASSERT_TRUE(ResolveCommandLine("\"" + program_ + "\" 1", &command));
   EXPECT_EQ(command.argv, (Args{program_, "1"}));
-  EXPECT_FALSE(
-      ResolveCommandLine("\"" + dir_ + "/my agent\" KVClient", &command));
+  EXPECT_FALSE(ResolveCommandLine("\"" + dir_ + "/my agent\" KVClient", &command));
+  EXPECT_FALSE(ResolveCommandLine("\"" + program_, &command));
 }
 
 TEST_F(ResolveTest, RelativeAndBareNames) {

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "platform/file.h"
@@ -27,15 +29,7 @@ TEST(FileWin32Test, FileHeldOpenWithoutDeleteSharingIsRewrittenInPlace) {
   CloseHandle(h);
   EXPECT_EQ(pt::FileContents(file), "new");
   // Nothing was left beside it.
-  WIN32_FIND_DATAA found;
-  HANDLE f = FindFirstFileA((dir + "\\*").c_str(), &found);
-  ASSERT_NE(f, INVALID_HANDLE_VALUE);
-  int files = 0;
-  do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++files;
-  } while (FindNextFileA(f, &found));
-  FindClose(f);
-  EXPECT_EQ(files, 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
   pt::RemoveTree(dir);
 }
 

@@ -22,12 +22,7 @@ namespace pt = ::platform::testing;
 
 class NamedEventPosixTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    name_ = "SchedExeTest-posix-" + std::to_string(getpid()) + "-" +
-            std::to_string(
-                std::chrono::steady_clock::now().time_since_epoch().count());
-  }
-  void TearDown() override { pt::RemoveNamedEvent(name_); }
+  ~NamedEventPosixTest() override { pt::RemoveNamedEvent(name_); }
 
   // Runs `body` in a forked child; returns its pid.
   template <typename Body>
@@ -42,7 +37,9 @@ class NamedEventPosixTest : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  std::string name_;
+  const std::string name_ =
+      "SchedExeTest-posix-" + std::to_string(getpid()) + "-" +
+      std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
 };
 
 TEST_F(NamedEventPosixTest, OpenToEveryUserFromTheStart) {
@@ -50,10 +47,7 @@ TEST_F(NamedEventPosixTest, OpenToEveryUserFromTheStart) {
   auto event = NamedEvent::Create(name_.c_str());
   umask(old);
   ASSERT_NE(event, nullptr);
-  struct stat st;
-  ASSERT_EQ(stat(("/dev/shm/schedexe." + name_).c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0666);
-  EXPECT_TRUE(pt::NamedEventHasNullDacl(name_));
+  EXPECT_TRUE(pt::NamedEventHasNullDacl(name_)) << "mode 0666 whatever the umask";
   EXPECT_EQ(NamedEvent::Create("a/b"), nullptr);
   EXPECT_EQ(NamedEvent::Open(""), nullptr);
 

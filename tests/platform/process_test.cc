@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -40,13 +39,6 @@ std::string Beside(const std::string& program) {
   return ExecutableDirectory() + pt::Sep() + program + pt::ExeSuffix();
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 template <typename Backend>
 class ProcessTest : public ::testing::Test {
  protected:
@@ -60,6 +52,8 @@ class ProcessTest : public ::testing::Test {
   const std::string mark_ = dir_ + pt::Sep() + "mark";
   testsupport::ScopedEnv journal_env_{"AGENT_JOURNAL", journal_.c_str()};
   testsupport::ScopedEnv mark_env_{"SCHEDEXE_TEST_MARK", mark_.c_str()};
+  // One we inherited must not reach the child as its own command line.
+  testsupport::ScopedEnv stale_line_{"SCHEDEXE_CMDLINE", "stale"};
 
  public:
   ~ProcessTest() override { pt::RemoveTree(dir_); }
@@ -68,7 +62,14 @@ class ProcessTest : public ::testing::Test {
 using Backends = ::testing::Types<RealProcesses, FakeProcesses>;
 TYPED_TEST_SUITE(ProcessTest, Backends);
 
-TYPED_TEST(ProcessTest, CommandLineArrivesByteForByte) {
+TYPED_TEST(ProcessTest, CommandLineArrivesByteForByteOrNothingStarts) {
+  // A missing program is not started, waited for or not.
+  const std::string missing = this->dir_ + pt::Sep() + "nothere" + pt::ExeSuffix();
+  EXPECT_FALSE(this->Start(missing + " 1", kNormalPriorityClass, true));
+  EXPECT_FALSE(this->Start(missing, kDetachedProcess, false));
+  EXPECT_FALSE(this->Start("", kNormalPriorityClass, true));
+  EXPECT_FALSE(std::filesystem::exists(this->journal_));
+
   const std::string synch = Beside("DmiSetValue") + kSynchArguments;
   const std::string odd = Beside("DmiSetValue") + R"( "a\"b" c\\d "" "x""y"	tab)";
   ASSERT_TRUE(this->Start(synch, kNormalPriorityClass, true));
@@ -76,7 +77,7 @@ TYPED_TEST(ProcessTest, CommandLineArrivesByteForByte) {
   EXPECT_EQ(testsupport::ReadJournalCommands(this->journal_),
             (std::vector<std::string>{synch, odd}));
 
-  const std::string first = ReadFile(this->journal_);
+  const std::string first = pt::FileContents(this->journal_);
   double seconds = 0;
   char tab = 0;
   std::istringstream(first) >> seconds >> std::noskipws >> tab;
@@ -94,14 +95,6 @@ TYPED_TEST(ProcessTest, CommandLineArrivesByteForByte) {
   // Wine hands the child its path quoted; the arguments stay as sent.
   EXPECT_EQ(testsupport::ReadJournalCommands(this->journal_).back(),
             (pt::RunningUnderWine() ? "\"" + program + "\"" : program) + kSynchArguments);
-}
-
-TYPED_TEST(ProcessTest, MissingProgramIsNotStarted) {
-  const std::string missing = this->dir_ + pt::Sep() + "nothere" + pt::ExeSuffix();
-  EXPECT_FALSE(this->Start(missing + " 1", kNormalPriorityClass, true));
-  EXPECT_FALSE(this->Start(missing, kDetachedProcess, false));
-  EXPECT_FALSE(this->Start("", kNormalPriorityClass, true));
-  EXPECT_FALSE(std::filesystem::exists(this->journal_));
 }
 
 // Run only as the slow child of WaitOrNot: lingers, then leaves a mark.
@@ -153,7 +146,7 @@ TEST(ProcessEndTest, EndingTheProcessStopsItsThreadsAndFlushes) {
       (Beside("unit_tests") + " --gtest_also_run_disabled_tests"
                               " --gtest_filter=ProcessChild.DISABLED_Ending").c_str(),
       kNormalPriorityClass, true));
-  EXPECT_EQ(ReadFile(mark), "unflushed");
+  EXPECT_EQ(pt::FileContents(mark), "unflushed");
   pt::RemoveTree(dir);
 }
 

@@ -11,65 +11,45 @@
 namespace platform {
 namespace {
 
-ServiceStatus Status(uint32_t state, uint32_t check_point, uint32_t wait_hint,
-                     uint32_t controls, uint32_t win32, uint32_t specific) {
-  ServiceStatus s;
-  s.service_type = kServiceWin32OwnProcess;
-  s.current_state = state;
-  s.check_point = check_point;
-  s.wait_hint = wait_hint;
-  s.controls_accepted = controls;
-  s.win32_exit_code = win32;
-  s.service_specific_exit_code = specific;
-  return s;
-}
-
 TEST(ServiceDispatcherPosixTest, StatusNotificationCarriesEveryFieldAndSystemdState) {
-  EXPECT_EQ(posix::StatusNotification(Status(kServiceStartPending, 2, 1000, 0, 0, 0)),
-            "STATUS=START_PENDING\n"
-            "X_SCHEDEXE_STATE=2\n"
+  // Every field distinct, so a swapped or dropped one shows.
+  ServiceStatus s{kServiceWin32OwnProcess, kServiceStopped, 7, 1066, 4294967295u, 2, 1000};
+  EXPECT_EQ(posix::StatusNotification(s),
+            "STATUS=STOPPED\n"
+            "X_SCHEDEXE_STATE=1\n"
             "X_SCHEDEXE_CHECKPOINT=2\n"
             "X_SCHEDEXE_WAIT_HINT=1000\n"
-            "X_SCHEDEXE_CONTROLS=0\n"
-            "X_SCHEDEXE_WIN32_EXIT_CODE=0\n"
-            "X_SCHEDEXE_SERVICE_EXIT_CODE=0\n");
-  EXPECT_EQ(posix::StatusNotification(Status(kServiceRunning, 0, 0, 7, 0, 0)),
-            "STATUS=RUNNING\n"
-            "X_SCHEDEXE_STATE=4\n"
-            "X_SCHEDEXE_CHECKPOINT=0\n"
-            "X_SCHEDEXE_WAIT_HINT=0\n"
             "X_SCHEDEXE_CONTROLS=7\n"
-            "X_SCHEDEXE_WIN32_EXIT_CODE=0\n"
-            "X_SCHEDEXE_SERVICE_EXIT_CODE=0\n"
-            "READY=1\n");
-  EXPECT_EQ(posix::StatusNotification(Status(kServiceStopPending, 1, 5000, 7, 0, 0)),
-            "STATUS=STOP_PENDING\n"
-            "X_SCHEDEXE_STATE=3\n"
-            "X_SCHEDEXE_CHECKPOINT=1\n"
-            "X_SCHEDEXE_WAIT_HINT=5000\n"
-            "X_SCHEDEXE_CONTROLS=7\n"
-            "X_SCHEDEXE_WIN32_EXIT_CODE=0\n"
-            "X_SCHEDEXE_SERVICE_EXIT_CODE=0\n"
-            "STOPPING=1\n");
-  const std::string stopped =
-      posix::StatusNotification(Status(kServiceStopped, 0, 0, 7, 1066, 4294967295u));
-  EXPECT_NE(stopped.find("STATUS=STOPPED\n"), std::string::npos);
-  EXPECT_NE(stopped.find("X_SCHEDEXE_WIN32_EXIT_CODE=1066\n"), std::string::npos);
-  EXPECT_NE(stopped.find("X_SCHEDEXE_SERVICE_EXIT_CODE=4294967295\n"), std::string::npos);
-  EXPECT_EQ(stopped.find("READY"), std::string::npos);
-  EXPECT_EQ(stopped.find("STOPPING"), std::string::npos);
-  EXPECT_EQ(posix::StatusNotification(Status(kServicePaused, 0, 0, 7, 0, 0))
-                .find("STATUS=PAUSED\n"),
-            0u);
+            "X_SCHEDEXE_WIN32_EXIT_CODE=1066\n"
+            "X_SCHEDEXE_SERVICE_EXIT_CODE=4294967295\n");
+  // systemd hears READY with a running report and STOPPING with a
+  // stop-pending one, never with any other state.
+  const struct {
+    uint32_t state;
+    const char* name;
+    const char* systemd;
+  } kStates[] = {{kServiceStartPending, "START_PENDING", ""},
+                 {kServiceStopPending, "STOP_PENDING", "STOPPING=1\n"},
+                 {kServiceRunning, "RUNNING", "READY=1\n"},
+                 {kServiceContinuePending, "CONTINUE_PENDING", ""},
+                 {kServicePausePending, "PAUSE_PENDING", ""},
+                 {kServicePaused, "PAUSED", ""}};
+  for (const auto& c : kStates) {
+    s.current_state = c.state;
+    const std::string text = posix::StatusNotification(s);
+    EXPECT_EQ(text.substr(0, text.find('\n')), std::string("STATUS=") + c.name);
+    EXPECT_EQ(text.substr(text.find("X_SCHEDEXE_SERVICE_EXIT_CODE")),
+              std::string("X_SCHEDEXE_SERVICE_EXIT_CODE=4294967295\n") + c.systemd);
+  }
 }
 
 TEST(ServiceDispatcherPosixTest, OutsideSystemdNothingCanBeReported) {
   // No listener, no usable address: the report fails.
-  EXPECT_FALSE(posix::SendNotification("/nonexistent/schedexe-notify", "READY=1\n"));
-  EXPECT_FALSE(posix::SendNotification("@schedexe-no-listener-here", "READY=1\n"));
-  EXPECT_FALSE(posix::SendNotification("relative/socket", "READY=1\n"));
-  EXPECT_FALSE(posix::SendNotification("", "READY=1\n"));
-  EXPECT_FALSE(posix::SendNotification("/" + std::string(200, 'x'), "READY=1\n"));
+  for (const std::string& path :
+       {std::string("/nonexistent/schedexe-notify"), std::string("@schedexe-no-listener-here"),
+        std::string("relative/socket"), std::string(), "/" + std::string(200, 'x')}) {
+    EXPECT_FALSE(posix::SendNotification(path, "READY=1\n")) << path;
+  }
   // The dispatcher refuses at once, as outside the service control manager.
   {
     testsupport::ScopedEnv no_socket("NOTIFY_SOCKET", nullptr);
@@ -82,8 +62,7 @@ TEST(ServiceDispatcherPosixTest, OutsideSystemdNothingCanBeReported) {
   // Neither a handler nor a report without the dispatcher.
   EXPECT_EQ(RegisterServiceControlHandler("schedExe", [](uint32_t) {}), nullptr);
   EXPECT_EQ(LastError(), kErrorServiceDoesNotExist);
-  ServiceStatus status;
-  EXPECT_FALSE(ReportServiceStatus(nullptr, status));
+  EXPECT_FALSE(ReportServiceStatus(nullptr, ServiceStatus{}));
   EXPECT_EQ(LastError(), kErrorInvalidHandle);
 }
 
