@@ -13,10 +13,10 @@
 
 #include "engine/scheduler_host.h"
 #include "platform/clock.h"
-#include "support/manual_clock.h"
 #include "platform/process_stats.h"
 #include "support/data_dir.h"
 #include "support/fake_env.h"
+#include "support/manual_clock.h"
 #include "support/virtual_time.h"
 
 namespace {
@@ -50,20 +50,20 @@ void Idle() {
   engine::SchedulerHost host(&queue);
   std::vector<std::thread> adders;
   for (int task = 1; task <= 12; ++task) {
-    adders.emplace_back([&, task] {
-      host.AddEvent(DailyAt(platform::SystemClock(), task, 3600 + 60 * task));
-    });
+    adders.emplace_back(
+        [&, task] { host.AddEvent(DailyAt(platform::SystemClock(), task, 3600 + 60 * task)); });
   }
   for (auto& t : adders) t.join();
   std::this_thread::sleep_for(std::chrono::seconds(2));
   before = platform::VoluntaryContextSwitches();
   std::this_thread::sleep_for(kWindow);
   const int64_t idle = platform::VoluntaryContextSwitches() - before;
-  std::printf("idle engine, 12 events queued, none due for an hour:\n"
-              "  voluntary context switches in 10 s: %lld "
-              "(a process that only sleeps: %lld; engine's own: %lld)\n",
-              static_cast<long long>(idle), static_cast<long long>(baseline),
-              static_cast<long long>(idle - baseline));
+  std::printf(
+      "idle engine, 12 events queued, none due for an hour:\n"
+      "  voluntary context switches in 10 s: %lld "
+      "(a process that only sleeps: %lld; engine's own: %lld)\n",
+      static_cast<long long>(idle), static_cast<long long>(baseline),
+      static_cast<long long>(idle - baseline));
 }
 
 // 10,000 add/remove/wake cycles on a clock that races ahead.
@@ -112,13 +112,13 @@ void Storm() {
     running = false;
     ticker.join();
     watcher.join();
-    std::printf("re-arm storm, 10,000 add/remove/wake cycles (%.1f s):\n"
-                "  engine threads alive after: %d (dispatcher + %d timer), "
-                "at most during: %d\n"
-                "  resident memory %.2f MiB before, %.2f MiB after (ratio %.3f)\n",
-                seconds, after_threads, after_threads - 1, peak_threads,
-                MiB(rss_before), MiB(rss_after),
-                static_cast<double>(rss_after) / static_cast<double>(rss_before));
+    std::printf(
+        "re-arm storm, 10,000 add/remove/wake cycles (%.1f s):\n"
+        "  engine threads alive after: %d (dispatcher + %d timer), "
+        "at most during: %d\n"
+        "  resident memory %.2f MiB before, %.2f MiB after (ratio %.3f)\n",
+        seconds, after_threads, after_threads - 1, peak_threads, MiB(rss_before), MiB(rss_after),
+        static_cast<double>(rss_after) / static_cast<double>(rss_before));
   }
   platform::SetSystemClockForTesting(nullptr);
 }
@@ -148,14 +148,13 @@ void Firings(long firings) {
       while (env.start_count() < next) time.RunFor(3600 * 1000);
       done = next;
       std::printf("  %8ld fired: resident %.2f MiB (%.3f of the start)\n",
-                  static_cast<long>(env.start_count()),
-                  MiB(platform::ResidentBytes()),
-                  static_cast<double>(platform::ResidentBytes()) /
-                      static_cast<double>(rss_start));
+                  static_cast<long>(env.start_count()), MiB(platform::ResidentBytes()),
+                  static_cast<double>(platform::ResidentBytes()) / static_cast<double>(rss_start));
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("  %.1f s real, %.1f us a firing\n", seconds, seconds * 1e6 / static_cast<double>(firings));
+    std::printf("  %.1f s real, %.1f us a firing\n", seconds,
+                seconds * 1e6 / static_cast<double>(firings));
   }
   platform::SetSystemClockForTesting(nullptr);
 }

@@ -28,24 +28,20 @@ struct Fixture {
     dir = platform::testing::MakeTempDir("kvbench");
     file = dir + "/tarn.dat";
     std::string s = "[TARN Event Categories]\r\nNumber of Categories=4\r\n";
-    const char* cats[] = {"System Alarms", "User Alarms", "Inventory",
-                          "Network"};
+    const char* cats[] = {"System Alarms", "User Alarms", "Inventory", "Network"};
     for (int k = 1; k <= 4; ++k) {
       s += "EventCat" + std::to_string(k) + "=" + cats[k - 1] + "\r\n";
     }
     s += "\r\n[EventCat2 List]\r\nChanged=True\r\nNumber of Cat2 Events=12\r\n";
     for (int i = 1; i <= 12; ++i)
-      s += "Cat2:" + std::to_string(i) + "=User event " + std::to_string(i) +
-           "\r\n";
+      s += "Cat2:" + std::to_string(i) + "=User event " + std::to_string(i) + "\r\n";
     s += "\r\n[Scheduler Profiles]\r\nNumber of Profiles=12\r\n";
     for (int i = 1; i <= 12; ++i) {
       const std::string n = std::to_string(i);
       s += "\r\n[Scheduler Profile " + n + "]\r\nName=User event " + n +
-           "\r\nFrequency=Daily\r\nYear=2026\r\nMonth=December\r\nDayOfMonth=" +
-           n + "\r\nDayOfWeek=Monday\r\nHour=9\r\nMinute=" + n +
-           "\r\nState=Active\r\n";
-      s += "\r\n[Event Cat2:" + n + "]\r\nDescription=Scheduled user event " +
-           n +
+           "\r\nFrequency=Daily\r\nYear=2026\r\nMonth=December\r\nDayOfMonth=" + n +
+           "\r\nDayOfWeek=Monday\r\nHour=9\r\nMinute=" + n + "\r\nState=Active\r\n";
+      s += "\r\n[Event Cat2:" + n + "]\r\nDescription=Scheduled user event " + n +
            "\r\nEvent Mode=1\r\nEvent Status=False\r\nUser Changable=True\r\n"
            "Number of Responses=3\r\n1=Response one\r\n2=Response "
            "two\r\n3=Response three\r\n";
@@ -54,16 +50,15 @@ struct Fixture {
     for (int f = 0; s.size() < (1u << 20); ++f) {
       s += "\r\n[Inventory Item " + std::to_string(f) + "]\r\n";
       for (int k = 0; k < 12; ++k) {
-        s += "Attribute" + std::to_string(k) + "=value of attribute " +
-             std::to_string(k) + " of item " + std::to_string(f) + "\r\n";
+        s += "Attribute" + std::to_string(k) + "=value of attribute " + std::to_string(k) +
+             " of item " + std::to_string(f) + "\r\n";
       }
     }
     std::ofstream(file, std::ios::binary) << s;
     // A file that has been still for a while, as tarn.dat is between edits:
     // the cache trusts only files not changed in the last moments.
     std::filesystem::last_write_time(
-        file,
-        std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+        file, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
   }
   ~Fixture() { platform::testing::RemoveTree(dir); }
 };
@@ -77,20 +72,16 @@ Fixture& Data() {
 // twelve scheduler profiles.
 int SnapshotReads(const char* file) {
   char buf[80];
-  int sum = TARNG_GetProfileInt("TARN Event Categories", "Number of Categories",
-                                0, file);
+  int sum = TARNG_GetProfileInt("TARN Event Categories", "Number of Categories", 0, file);
   for (int k = 1; k <= 4; ++k) {
     const std::string key = "EventCat" + std::to_string(k);
-    sum += TARNG_GetProfileString("TARN Event Categories", key.c_str(), "", buf,
-                                  80, file);
+    sum += TARNG_GetProfileString("TARN Event Categories", key.c_str(), "", buf, 80, file);
   }
-  sum +=
-      TARNG_GetProfileInt("EventCat2 List", "Number of Cat2 Events", 0, file);
+  sum += TARNG_GetProfileInt("EventCat2 List", "Number of Cat2 Events", 0, file);
   sum += TARNG_GetProfileString("EventCat2 List", "Changed", "", buf, 80, file);
   for (int i = 1; i <= 12; ++i) {
     const std::string key = "Cat2:" + std::to_string(i);
-    sum += TARNG_GetProfileString("EventCat2 List", key.c_str(), "", buf, 80,
-                                  file);
+    sum += TARNG_GetProfileString("EventCat2 List", key.c_str(), "", buf, 80, file);
   }
   for (int i = 1; i <= 12; ++i) {
     const std::string s = "Scheduler Profile " + std::to_string(i);
@@ -138,12 +129,10 @@ void BM_SnapshotJustWritten(benchmark::State& state) {
   kvbase::SetCacheEnabledForTesting(true);
   const std::string& file = Data().file;
   namespace fs = std::filesystem;
-  fs::last_write_time(file,
-                      fs::file_time_type::clock::now() + std::chrono::hours(1));
+  fs::last_write_time(file, fs::file_time_type::clock::now() + std::chrono::hours(1));
   SnapshotReads(file.c_str());
   for (auto _ : state) benchmark::DoNotOptimize(SnapshotReads(file.c_str()));
-  fs::last_write_time(file,
-                      fs::file_time_type::clock::now() - std::chrono::hours(1));
+  fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::hours(1));
 }
 BENCHMARK(BM_SnapshotJustWritten)->Unit(benchmark::kMillisecond);
 
@@ -167,8 +156,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs) {
       if (r.run_type == Run::RT_Iteration && r.iterations > 0) {
-        ns_[r.benchmark_name()] =
-            r.real_accumulated_time * 1e9 / static_cast<double>(r.iterations);
+        ns_[r.benchmark_name()] = r.real_accumulated_time * 1e9 / static_cast<double>(r.iterations);
       }
     }
     ConsoleReporter::ReportRuns(runs);
@@ -205,8 +193,7 @@ int main(int argc, char** argv) {
     }
     const double fresh = reporter.Ns("BM_SnapshotJustWritten");
     if (fresh > 0) {
-      std::printf("snapshot within 2 s of a write / one full parse: %.2f\n",
-                  fresh / parse);
+      std::printf("snapshot within 2 s of a write / one full parse: %.2f\n", fresh / parse);
     }
   }
   benchmark::Shutdown();

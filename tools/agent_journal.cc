@@ -8,8 +8,7 @@
 std::string AgentJournalPath() {
   std::string path = platform::GetEnvironmentVariable("AGENT_JOURNAL");
   if (!path.empty()) return path;
-  return platform::ExecutableDirectory() + platform::kPathSeparator +
-         "agent-journal.log";
+  return platform::ExecutableDirectory() + platform::kPathSeparator + "agent-journal.log";
 }
 
 std::string JournalLine(double seconds, const std::string& command_line) {
@@ -21,9 +20,7 @@ std::string JournalLine(double seconds, const std::string& command_line) {
 bool AppendJournalLine(const std::string& command_line) {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   const double seconds =
-      static_cast<double>(
-          std::chrono::duration_cast<std::chrono::milliseconds>(now).count()) /
+      static_cast<double>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count()) /
       1000.0;
-  return platform::AppendExclusive(AgentJournalPath(),
-                                   JournalLine(seconds, command_line));
+  return platform::AppendExclusive(AgentJournalPath(), JournalLine(seconds, command_line));
 }

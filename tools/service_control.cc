@@ -16,12 +16,9 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"stop", platform::kControlStop},
-    {"pause", platform::kControlPause},
-    {"continue", platform::kControlContinue},
-    {"interrogate", platform::kControlInterrogate},
-    {"shutdown", platform::kControlShutdown},
-    {"query", 0},
+    {"stop", platform::kControlStop},         {"pause", platform::kControlPause},
+    {"continue", platform::kControlContinue}, {"interrogate", platform::kControlInterrogate},
+    {"shutdown", platform::kControlShutdown}, {"query", 0},
 };
 
 int Usage() {
@@ -39,8 +36,8 @@ int main(int argc, char** argv) {
   if (std::strcmp(argv[1], "close-window") == 0) {
     uint32_t error = 0;
     if (platform::CloseWindowOfClass(argv[2], &error)) return 0;
-    std::fprintf(stderr, "schedexe-control: no window of class %s: error %u\n",
-                 argv[2], static_cast<unsigned>(error));
+    std::fprintf(stderr, "schedexe-control: no window of class %s: error %u\n", argv[2],
+                 static_cast<unsigned>(error));
     return 1;
   }
   const Command* command = nullptr;
@@ -51,14 +48,13 @@ int main(int argc, char** argv) {
 
   platform::ServiceStatus status;
   uint32_t error = 0;
-  if (!platform::ControlServiceByName(argv[2], command->control, &status,
-                                      &error)) {
+  if (!platform::ControlServiceByName(argv[2], command->control, &status, &error)) {
     if (error == platform::kErrorCallNotImplemented) {
       std::fprintf(stderr, "schedexe-control: Windows only\n");
       return 2;
     }
-    std::fprintf(stderr, "schedexe-control: %s %s failed: error %u\n",
-                 command->name, argv[2], static_cast<unsigned>(error));
+    std::fprintf(stderr, "schedexe-control: %s %s failed: error %u\n", command->name, argv[2],
+                 static_cast<unsigned>(error));
     std::printf("ERROR=%u\n", static_cast<unsigned>(error));
     return error != 0 ? static_cast<int>(error) : 1;
   }
@@ -66,10 +62,8 @@ int main(int argc, char** argv) {
   std::printf("STATE=%u\n", static_cast<unsigned>(status.current_state));
   std::printf("STATE_NAME=%s\n", platform::ServiceStateName(status.current_state));
   std::printf("CONTROLS=%u\n", static_cast<unsigned>(status.controls_accepted));
-  std::printf("WIN32_EXIT_CODE=%u\n",
-              static_cast<unsigned>(status.win32_exit_code));
-  std::printf("SERVICE_EXIT_CODE=%u\n",
-              static_cast<unsigned>(status.service_specific_exit_code));
+  std::printf("WIN32_EXIT_CODE=%u\n", static_cast<unsigned>(status.win32_exit_code));
+  std::printf("SERVICE_EXIT_CODE=%u\n", static_cast<unsigned>(status.service_specific_exit_code));
   std::printf("CHECKPOINT=%u\n", static_cast<unsigned>(status.check_point));
   std::printf("WAIT_HINT=%u\n", static_cast<unsigned>(status.wait_hint));
   return 0;

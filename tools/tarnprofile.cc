@@ -62,23 +62,21 @@ int main(int argc, char** argv) {
   if (command == "get") return Get(args);
   if (command == "getint") {
     if (args.size() != 3) return Usage("getint takes FILE SECTION KEY");
-    std::printf("%d\n", TARNG_GetProfileInt(args[1].c_str(), args[2].c_str(), 0,
-                                            args[0].c_str()));
+    std::printf("%d\n", TARNG_GetProfileInt(args[1].c_str(), args[2].c_str(), 0, args[0].c_str()));
     return 0;
   }
   std::string error;
   if (command == "set") {
     if (args.size() != 4) return Usage("set takes FILE SECTION KEY VALUE");
-    if (!kvbase::WriteProfileString(args[1].c_str(), args[2].c_str(),
-                                    args[3].c_str(), args[0].c_str(), &error)) {
+    if (!kvbase::WriteProfileString(args[1].c_str(), args[2].c_str(), args[3].c_str(),
+                                    args[0].c_str(), &error)) {
       return Fail(error);
     }
     return 0;
   }
   if (command == "delete-section") {
     if (args.size() != 2) return Usage("delete-section takes FILE SECTION");
-    if (!kvbase::WriteProfileString(args[1].c_str(), nullptr, nullptr,
-                                    args[0].c_str(), &error)) {
+    if (!kvbase::WriteProfileString(args[1].c_str(), nullptr, nullptr, args[0].c_str(), &error)) {
       return Fail(error);
     }
     return 0;

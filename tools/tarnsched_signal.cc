@@ -11,8 +11,7 @@ namespace {
 constexpr char kReloadEventName[] = "TARNSCHED";
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: tarnsched-signal [--create] [--name NAME] [--times N]\n");
+  std::fprintf(stderr, "usage: tarnsched-signal [--create] [--name NAME] [--times N]\n");
   return 2;
 }
 }  // namespace

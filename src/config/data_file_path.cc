@@ -8,9 +8,8 @@ namespace config {
 std::string ReadDataFilePath() {
   std::string path;
   platform::RetryPause pause;
-  while (platform::ReadRegistryPath(kDataDirectoryKey, kDataDirectoryValue,
-                                    kDataFileSuffix, &path) ==
-         platform::RegistryStatus::kUnreadable) {
+  while (platform::ReadRegistryPath(kDataDirectoryKey, kDataDirectoryValue, kDataFileSuffix,
+                                    &path) == platform::RegistryStatus::kUnreadable) {
     pause.Sleep();
   }
   return path;

@@ -39,10 +39,9 @@ inline constexpr char kEventStatusKey[] = "Event Status";
 std::string ReadProfileText(const std::string& file, const std::string& section,
                             const std::string& key, int size = kTextBufferSize);
 // The value as a number, 0 when missing.
-int ReadProfileInt(const std::string& file, const std::string& section,
-                   const std::string& key);
-void WriteProfileText(const std::string& file, const std::string& section,
-                      const std::string& key, const std::string& value);
+int ReadProfileInt(const std::string& file, const std::string& section, const std::string& key);
+void WriteProfileText(const std::string& file, const std::string& section, const std::string& key,
+                      const std::string& value);
 
 }  // namespace config
 

@@ -10,9 +10,9 @@ namespace config {
 
 namespace {
 
-constexpr const char* kMonthNames[] = {
-    "January", "February", "March",     "April",   "May",      "June",
-    "July",    "August",   "September", "October", "November", "December"};
+constexpr const char* kMonthNames[] = {"January",   "February", "March",    "April",
+                                       "May",       "June",     "July",     "August",
+                                       "September", "October",  "November", "December"};
 
 // The frequencies by code, as scheduler profiles name them.
 constexpr const char* kProfileFrequencyWords[schedule::kFrequencyCount] = {
@@ -36,14 +36,11 @@ int32_t NumberFromName(const std::string& name, const char* const (&names)[N]) {
   return 1;
 }
 
-std::string ProfileSection(const std::string& slot) {
-  return kProfileSectionPrefix + slot;
-}
+std::string ProfileSection(const std::string& slot) { return kProfileSectionPrefix + slot; }
 
 }  // namespace
 
-ScheduleConfig::ScheduleConfig(LiveQueue* owner)
-    : host(owner), dataFile(ReadDataFilePath()) {
+ScheduleConfig::ScheduleConfig(LiveQueue* owner) : host(owner), dataFile(ReadDataFilePath()) {
   LoadCategory(kUserAlarmsCategory);
   LoadCat2Count();
   LoadProfiles();
@@ -54,7 +51,7 @@ void ScheduleConfig::LoadCategory(const std::string& categoryName) {
   for (int k = 1; k <= count; ++k) {
     const std::string key = kCategoryKeyPrefix + std::to_string(k);
     if (platform::EqualsIgnoreCase(ReadProfileText(dataFile, kCategoriesSection, key),
-                         categoryName)) {
+                                   categoryName)) {
       categoryKey = key;
       return;
     }
@@ -67,12 +64,10 @@ void ScheduleConfig::LoadCat2Count() {
 
 bool ScheduleConfig::IsChanged() {
   return platform::EqualsIgnoreCase(ReadProfileText(dataFile, ListSection(), kChangedKey),
-                          kTrueWord);
+                                    kTrueWord);
 }
 
-void ScheduleConfig::ResetChanged() {
-  dmi::RunAgentCommand(dmi::Cat2ListUnchangedCommand());
-}
+void ScheduleConfig::ResetChanged() { dmi::RunAgentCommand(dmi::Cat2ListUnchangedCommand()); }
 
 void ScheduleConfig::LoadProfiles() {
   const std::string list = ListSection();
@@ -87,11 +82,9 @@ void ScheduleConfig::LoadProfiles() {
     const std::string section = ProfileSection(task);
     const std::string frequency = ReadProfileText(dataFile, section, "Frequency");
     const int32_t year = ReadProfileInt(dataFile, section, "Year");
-    const int32_t month =
-        MonthNumberFromName(ReadProfileText(dataFile, section, "Month"));
+    const int32_t month = MonthNumberFromName(ReadProfileText(dataFile, section, "Month"));
     const int32_t day = ReadProfileInt(dataFile, section, "DayOfMonth");
-    const int32_t weekday =
-        DayNumberFromName(ReadProfileText(dataFile, section, "DayOfWeek"));
+    const int32_t weekday = DayNumberFromName(ReadProfileText(dataFile, section, "DayOfWeek"));
     const int32_t hour = ReadProfileInt(dataFile, section, "Hour");
     const int32_t minute = ReadProfileInt(dataFile, section, "Minute");
     const std::string state = ReadProfileText(dataFile, section, kStateKey);
@@ -119,8 +112,7 @@ int32_t ScheduleConfig::MonthNumberFromName(const std::string& name) {
   return NumberFromName(name, kMonthNames);
 }
 
-std::string ScheduleConfig::ProfileText(const std::string& task,
-                                        const char* key) const {
+std::string ScheduleConfig::ProfileText(const std::string& task, const char* key) const {
   return ReadProfileText(dataFile, ProfileSection(task), key);
 }
 

@@ -62,9 +62,7 @@ class ScheduleConfig {
   const std::string& GetCategoryKey() const { return categoryKey; }
   const std::string& GetDataFile() const { return dataFile; }
   LiveQueue* GetHost() const { return host; }
-  const std::vector<std::unique_ptr<schedule::ScheduleEvent>>& GetEvents() const {
-    return events;
-  }
+  const std::vector<std::unique_ptr<schedule::ScheduleEvent>>& GetEvents() const { return events; }
 
  private:
   std::string ListSection() const { return categoryKey + kListSectionSuffix; }

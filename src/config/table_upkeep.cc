@@ -11,9 +11,9 @@ namespace config {
 
 int32_t ScheduleConfig::FindCat2Number(const std::string& name) {
   for (int n = 1; n <= kSlotCount; ++n) {
-    if (platform::EqualsIgnoreCase(ReadProfileText(dataFile, kUserAlarmList,
-                                         kCat2EntryPrefix + std::to_string(n)),
-                         name)) {
+    if (platform::EqualsIgnoreCase(
+            ReadProfileText(dataFile, kUserAlarmList, kCat2EntryPrefix + std::to_string(n)),
+            name)) {
       return n;
     }
   }
@@ -23,8 +23,7 @@ int32_t ScheduleConfig::FindCat2Number(const std::string& name) {
 void ScheduleConfig::MarkCat2Fired(const schedule::ScheduleEvent& event) {
   const int32_t n = FindCat2Number(ProfileName(event.GetTask()));
   if (n == 0) return;
-  WriteProfileText(dataFile, kCat2SectionPrefix + std::to_string(n),
-                   kEventStatusKey, kTrueWord);
+  WriteProfileText(dataFile, kCat2SectionPrefix + std::to_string(n), kEventStatusKey, kTrueWord);
   dmi::RunAgentCommand(dmi::Cat2FiredCommand(n));
   dmi::RunAgentCommand(dmi::GeneralFiredCommand());
   dmi::RunAgentCommand(dmi::kSynchCommand);
@@ -50,8 +49,7 @@ void ScheduleConfig::ReleaseCat2ListEntry(int32_t n) {
   const int count = ReadProfileInt(dataFile, kUserAlarmList, kCat2CountKey);
   if (count <= 0) return;
   dmi::RunAgentCommand(dmi::Cat2ListEntryUnusedCommand(n));
-  WriteProfileText(dataFile, kUserAlarmList, kCat2CountKey,
-                   std::to_string(count - 1));
+  WriteProfileText(dataFile, kUserAlarmList, kCat2CountKey, std::to_string(count - 1));
   dmi::RunAgentCommand(dmi::Cat2ListCountCommand(count - 1));
   dmi::RunAgentCommand(dmi::Cat2ListLastEventClearCommand());
 }
@@ -60,8 +58,7 @@ void ScheduleConfig::ReleaseProfileListEntry(int32_t n) {
   const int count = ReadProfileInt(dataFile, kProfilesSection, kProfileCountKey);
   if (count <= 0) return;
   dmi::RunAgentCommand(dmi::ProfileListEntryUnusedCommand(n));
-  WriteProfileText(dataFile, kProfilesSection, kProfileCountKey,
-                   std::to_string(count - 1));
+  WriteProfileText(dataFile, kProfilesSection, kProfileCountKey, std::to_string(count - 1));
   dmi::RunAgentCommand(dmi::ProfileCountCommand(count - 1));
   dmi::RunAgentCommand(dmi::ProfileNameUnusedCommand(n));
   dmi::RunAgentCommand(dmi::ProfileStateUnusedCommand(n));

@@ -5,9 +5,8 @@
 namespace dmi {
 
 bool ReadAgentClientDirectory(std::string* directory) {
-  return platform::ReadRegistryPath(kAgentKey, kAgentPathValue,
-                                    kClientDirectorySuffix, directory) ==
-         platform::RegistryStatus::kOk;
+  return platform::ReadRegistryPath(kAgentKey, kAgentPathValue, kClientDirectorySuffix,
+                                    directory) == platform::RegistryStatus::kOk;
 }
 
 }  // namespace dmi

@@ -1,7 +1,7 @@
 #include "dmi/command_runner.h"
 
-#include "dmi/dmi_commands.h"
 #include "dmi/agent_client_directory.h"
+#include "dmi/dmi_commands.h"
 #include "platform/env.h"
 #include "platform/registry_path.h"
 #include "platform/thread.h"
@@ -9,8 +9,8 @@
 namespace dmi {
 
 int RunCommandAndWait(const std::string& commandLine) {
-  return platform::SystemEnv().StartProcess(
-             commandLine.c_str(), platform::kNormalPriorityClass, true)
+  return platform::SystemEnv().StartProcess(commandLine.c_str(), platform::kNormalPriorityClass,
+                                            true)
              ? 1
              : 0;
 }
@@ -25,8 +25,6 @@ int RunAgentCommand(const std::string& commandText) {
   return RunCommandAndWait(line);
 }
 
-int SetProfileRowDeleted(int rowNumber) {
-  return RunAgentCommand(ProfileDeleteCommand(rowNumber));
-}
+int SetProfileRowDeleted(int rowNumber) { return RunAgentCommand(ProfileDeleteCommand(rowNumber)); }
 
 }  // namespace dmi

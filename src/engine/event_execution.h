@@ -12,8 +12,7 @@ class SchedulerHost;
 
 class EventExecution {
  public:
-  EventExecution(SchedulerHost* owner, EventRef fired)
-      : host(owner), event(std::move(fired)) {}
+  EventExecution(SchedulerHost* owner, EventRef fired) : host(owner), event(std::move(fired)) {}
   virtual ~EventExecution() = default;
 
   SchedulerHost* const host;

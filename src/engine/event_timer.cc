@@ -26,8 +26,7 @@ bool EventTimer::BeginFiring() {
 
 void TimerThread(const std::shared_ptr<EventTimer>& timer) {
   while (timer->IsArmed()) {
-    timer->chunk_ = timer->remaining_ > timer->max_chunk_ ? timer->max_chunk_
-                                                           : timer->remaining_;
+    timer->chunk_ = timer->remaining_ > timer->max_chunk_ ? timer->max_chunk_ : timer->remaining_;
     timer->remaining_ -= timer->chunk_;
     timer->sleep_length_ = static_cast<uint32_t>(timer->chunk_) * 1000u;
     timer->cancelled_.Wait(timer->sleep_length_);

@@ -15,9 +15,8 @@ schedule::ScheduleEvent ScheduleTextForm::NewRecord() {
   return record;
 }
 
-void ScheduleTextForm::AddOneTime(std::string task, int32_t year, int32_t month,
-                                  int32_t dayOfMonth, int32_t hour,
-                                  int32_t minute) {
+void ScheduleTextForm::AddOneTime(std::string task, int32_t year, int32_t month, int32_t dayOfMonth,
+                                  int32_t hour, int32_t minute) {
   schedule::ScheduleEvent e = NewRecord();
   e.SetOneTime(std::move(task), year, month, dayOfMonth, hour, minute);
   host_.AddEvent(e);
@@ -35,22 +34,21 @@ void ScheduleTextForm::AddDaily(std::string task, int32_t hour, int32_t minute) 
   host_.AddEvent(e);
 }
 
-void ScheduleTextForm::AddWeekly(std::string task, int32_t dayOfWeek,
-                                 int32_t hour, int32_t minute) {
+void ScheduleTextForm::AddWeekly(std::string task, int32_t dayOfWeek, int32_t hour,
+                                 int32_t minute) {
   schedule::ScheduleEvent e = NewRecord();
   e.SetWeekly(std::move(task), dayOfWeek, hour, minute);
   host_.AddEvent(e);
 }
 
-void ScheduleTextForm::AddMonthly(std::string task, int32_t dayOfMonth,
-                                  int32_t hour, int32_t minute) {
+void ScheduleTextForm::AddMonthly(std::string task, int32_t dayOfMonth, int32_t hour,
+                                  int32_t minute) {
   schedule::ScheduleEvent e = NewRecord();
   e.SetMonthly(std::move(task), dayOfMonth, hour, minute);
   host_.AddEvent(e);
 }
 
-void ScheduleTextForm::AddYearly(std::string task, int32_t month,
-                                 int32_t dayOfMonth, int32_t hour,
+void ScheduleTextForm::AddYearly(std::string task, int32_t month, int32_t dayOfMonth, int32_t hour,
                                  int32_t minute) {
   schedule::ScheduleEvent e = NewRecord();
   e.SetYearly(std::move(task), month, dayOfMonth, hour, minute);
@@ -68,23 +66,18 @@ void ScheduleTextForm::LoadSchedule() {
   int32_t appended = 0;
   for (int n = 1;; ++n) {
     const std::string section = schedule::kScheduleSectionPrefix + std::to_string(n);
-    auto text = [&](const char* key) {
-      return config::ReadProfileText(file, section, key);
-    };
-    auto number = [&](const char* key) {
-      return config::ReadProfileInt(file, section, key);
-    };
+    auto text = [&](const char* key) { return config::ReadProfileText(file, section, key); };
+    auto number = [&](const char* key) { return config::ReadProfileInt(file, section, key); };
     const std::string task = text(schedule::kScheduleTaskKey);
     if (task.empty()) break;
     auto record = std::make_shared<schedule::ScheduleEvent>();
     record->SetSourceFile(file);
-    const int32_t frequency = schedule::FrequencyFromWord(
-        text(schedule::kScheduleFrequencyKey), schedule::kScheduleFrequencyWords);
+    const int32_t frequency = schedule::FrequencyFromWord(text(schedule::kScheduleFrequencyKey),
+                                                          schedule::kScheduleFrequencyWords);
     if (!record->SetUp(frequency, task, number(schedule::kScheduleYearKey),
                        number(schedule::kScheduleMonthKey),
                        number(schedule::kScheduleDayOfMonthKey),
-                       number(schedule::kScheduleDayOfWeekKey),
-                       number(schedule::kScheduleHourKey),
+                       number(schedule::kScheduleDayOfWeekKey), number(schedule::kScheduleHourKey),
                        number(schedule::kScheduleMinuteKey))) {
       continue;
     }
@@ -105,9 +98,8 @@ void ScheduleTextForm::ClearSchedule() {
     sections = loaded_sections_;
   }
   for (int32_t i = 1; i <= sections; ++i) {
-    TARNG_WriteProfileString(
-        (schedule::kScheduleSectionPrefix + std::to_string(i)).c_str(), nullptr,
-        nullptr, file.c_str());
+    TARNG_WriteProfileString((schedule::kScheduleSectionPrefix + std::to_string(i)).c_str(),
+                             nullptr, nullptr, file.c_str());
   }
 }
 

@@ -21,16 +21,13 @@ class ScheduleTextForm {
 
   // One per frequency: a new record whose source file is the host's data
   // file, set up with the calendar values, handed to the host's AddEvent.
-  void AddOneTime(std::string task, int32_t year, int32_t month,
-                  int32_t dayOfMonth, int32_t hour, int32_t minute);
+  void AddOneTime(std::string task, int32_t year, int32_t month, int32_t dayOfMonth, int32_t hour,
+                  int32_t minute);
   void AddHourly(std::string task, int32_t minute);
   void AddDaily(std::string task, int32_t hour, int32_t minute);
-  void AddWeekly(std::string task, int32_t dayOfWeek, int32_t hour,
-                 int32_t minute);
-  void AddMonthly(std::string task, int32_t dayOfMonth, int32_t hour,
-                  int32_t minute);
-  void AddYearly(std::string task, int32_t month, int32_t dayOfMonth,
-                 int32_t hour, int32_t minute);
+  void AddWeekly(std::string task, int32_t dayOfWeek, int32_t hour, int32_t minute);
+  void AddMonthly(std::string task, int32_t dayOfMonth, int32_t hour, int32_t minute);
+  void AddYearly(std::string task, int32_t month, int32_t dayOfMonth, int32_t hour, int32_t minute);
   void AddIrregular(std::string task);
 
   // Appends a record for every "schedEvent" n section, n = 1, 2, ... up to

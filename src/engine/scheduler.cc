@@ -13,8 +13,7 @@ namespace {
 constexpr uint32_t kWakeWaitMs = 1000;
 }  // namespace
 
-Scheduler::Scheduler(EventQueue* queue, SchedulerHost* host)
-    : queue_(queue), host_(host) {}
+Scheduler::Scheduler(EventQueue* queue, SchedulerHost* host) : queue_(queue), host_(host) {}
 
 void Scheduler::Wake() {
   wakeEvent.Wait(kWakeWaitMs);
@@ -59,8 +58,7 @@ void Scheduler::ClearCurrentTimer(EventTimer* timer) {
 
 bool Scheduler::StopThreads(int real_ms) {
   stopping_ = true;
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(real_ms);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(real_ms);
   // A Wake in progress and the dispatcher may both be waiting for the one
   // auto-reset signal, and a dispatcher that was arming when the stop came
   // may just have started one more timer: signal until everyone has left.

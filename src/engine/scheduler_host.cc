@@ -52,10 +52,10 @@ void SchedulerHost::RemoveEvent(const std::string& task, bool oneTime) {
     path = dataFile;
   }
   if (!oneTime) return;
-  config::WriteProfileText(path, config::kProfileSectionPrefix + task,
-                           config::kStateKey, config::kDeleteWord);
-  dmi::SetProfileRowDeleted(static_cast<int>(
-      static_cast<unsigned>(schedule::TaskNumber(task)) + 1u));
+  config::WriteProfileText(path, config::kProfileSectionPrefix + task, config::kStateKey,
+                           config::kDeleteWord);
+  dmi::SetProfileRowDeleted(
+      static_cast<int>(static_cast<unsigned>(schedule::TaskNumber(task)) + 1u));
 }
 
 EventRef SchedulerHost::FindEventByTask(const std::string& task) {

@@ -67,13 +67,11 @@ enum class Opened {
 };
 
 std::shared_ptr<const ProfileText> EmptyText() {
-  static const auto empty =
-      std::make_shared<const ProfileText>(ProfileText::Parse(""));
+  static const auto empty = std::make_shared<const ProfileText>(ProfileText::Parse(""));
   return empty;
 }
 
-Opened LoadForRead(const std::string& path,
-                   std::shared_ptr<const ProfileText>* out) {
+Opened LoadForRead(const std::string& path, std::shared_ptr<const ProfileText>* out) {
   const bool use_cache = cache_enabled.load(std::memory_order_relaxed);
   platform::FileStamp stamp;
   if (use_cache) {
@@ -91,8 +89,7 @@ Opened LoadForRead(const std::string& path,
   }
   const int64_t read_at = NowNs();
   std::string raw;
-  const platform::FileStatus st =
-      platform::ReadFileContents(path, &raw, &stamp);
+  const platform::FileStatus st = platform::ReadFileContents(path, &raw, &stamp);
   if (st == platform::FileStatus::kError) return Opened::kFailed;
   if (st == platform::FileStatus::kMissing) {
     if (!platform::ParentFolderExists(path)) return Opened::kFailed;
@@ -111,9 +108,8 @@ Opened LoadForRead(const std::string& path,
     }
   }
   std::shared_ptr<const ProfileText> text =
-      known_raw && *known_raw == raw
-          ? known_text
-          : std::make_shared<const ProfileText>(ProfileText::Parse(raw));
+      known_raw && *known_raw == raw ? known_text
+                                     : std::make_shared<const ProfileText>(ProfileText::Parse(raw));
   *out = text;
   if (use_cache && stamp.mtime_ns >= 0) {
     auto raw_copy = known_raw && known_text == text
@@ -157,8 +153,7 @@ size_t CopyTruncated(char* buffer, size_t size, std::string_view text) {
 // buffer that cuts the value keeps the opening quote's removal only.
 size_t CopyEntry(char* buffer, size_t size, std::string_view value) {
   bool quoted = false;
-  if (value.size() > 1 && (value[0] == '\'' || value[0] == '"') &&
-      value.back() == value[0]) {
+  if (value.size() > 1 && (value[0] == '\'' || value[0] == '"') && value.back() == value[0]) {
     quoted = true;
     value.remove_prefix(1);
   }
@@ -170,8 +165,7 @@ size_t CopyEntry(char* buffer, size_t size, std::string_view value) {
 }
 
 // Key names of a section, each NUL-terminated, ending with an empty one.
-size_t ListKeys(const ProfileText& text, const char* section, char* buffer,
-                size_t size) {
+size_t ListKeys(const ProfileText& text, const char* section, char* buffer, size_t size) {
   const std::string folded = FoldProfileName(section);
   for (const ProfileSection& s : text.sections()) {
     if (s.folded != folded) continue;
@@ -235,13 +229,12 @@ std::optional<std::string_view> TrimDefault(const char* def) {
   return d.substr(0, end);
 }
 
-size_t GetString(const char* section, const char* key, const char* def,
-                 char* buffer, size_t size, const char* file) {
+size_t GetString(const char* section, const char* key, const char* def, char* buffer, size_t size,
+                 const char* file) {
   if (!buffer || size == 0) return 0;
   std::shared_ptr<const ProfileText> text;
-  const Opened opened = file && *file
-                            ? LoadForRead(platform::NativePath(file), &text)
-                            : Opened::kFailed;
+  const Opened opened =
+      file && *file ? LoadForRead(platform::NativePath(file), &text) : Opened::kFailed;
   if (!section || !key) {
     // Listings: the default is used as given, quotes removed, and only when
     // a section's key list comes out empty.
@@ -263,11 +256,9 @@ size_t GetString(const char* section, const char* key, const char* def,
   if (opened == Opened::kFailed) {
     return CopyTruncated(buffer, size, def_text.value_or(""));
   }
-  const ProfileSection* s =
-      text->FindSection(FoldProfileName(TrimProfileSpace(section)));
+  const ProfileSection* s = text->FindSection(FoldProfileName(TrimProfileSpace(section)));
   const ProfileKey* k =
-      s ? ProfileText::FindKey(*s, FoldProfileName(TrimProfileSpace(key)))
-        : nullptr;
+      s ? ProfileText::FindKey(*s, FoldProfileName(TrimProfileSpace(key))) : nullptr;
   if (k && k->has_value) return CopyEntry(buffer, size, k->value);
   return CopyEntry(buffer, size, def_text.value_or(""));
 }
@@ -323,17 +314,14 @@ struct Edit {
   std::string text;  // raw bytes put in their place
 };
 
-std::string Apply(std::string_view raw, const ProfileText& text,
-                  const Edit& edit) {
+std::string Apply(std::string_view raw, const ProfileText& text, const Edit& edit) {
   const auto& lines = text.lines();
-  const size_t from =
-      edit.first_line < lines.size()
-          ? lines[edit.first_line].begin
-          : (lines.empty() ? text.body_start() : lines.back().end);
-  const size_t to =
-      edit.last_line < lines.size()
-          ? lines[edit.last_line].begin
-          : (lines.empty() ? text.body_start() : lines.back().end);
+  const size_t from = edit.first_line < lines.size()
+                          ? lines[edit.first_line].begin
+                          : (lines.empty() ? text.body_start() : lines.back().end);
+  const size_t to = edit.last_line < lines.size()
+                        ? lines[edit.last_line].begin
+                        : (lines.empty() ? text.body_start() : lines.back().end);
   std::string out;
   out.reserve(raw.size() + edit.text.size());
   out.append(raw.substr(0, from));
@@ -343,11 +331,10 @@ std::string Apply(std::string_view raw, const ProfileText& text,
 }
 
 // The raw line end of `line`, or the file's own one when it has none.
-std::string RawLineEnd(std::string_view raw, const ProfileText& text,
-                       size_t line, const std::string& file_line_end) {
+std::string RawLineEnd(std::string_view raw, const ProfileText& text, size_t line,
+                       const std::string& file_line_end) {
   const ProfileLine& l = text.lines()[line];
-  if (l.end > l.content_end)
-    return std::string(raw.substr(l.content_end, l.end - l.content_end));
+  if (l.end > l.content_end) return std::string(raw.substr(l.content_end, l.end - l.content_end));
   return text.Encode(file_line_end);
 }
 
@@ -358,8 +345,7 @@ bool IsBlankLine(std::string_view raw, const ProfileText& text, size_t line) {
 // The edit that sets the key; nullopt when the file already says so.
 std::optional<Edit> SetKeyEdit(std::string_view raw, const ProfileText& text,
                                std::string_view section, std::string_view key,
-                               std::string_view value,
-                               const std::string& line_end) {
+                               std::string_view value, const std::string& line_end) {
   const ProfileSection* s = text.FindSection(FoldProfileName(section));
   if (s) {
     if (const ProfileKey* k = ProfileText::FindKey(*s, FoldProfileName(key))) {
@@ -370,16 +356,12 @@ std::optional<Edit> SetKeyEdit(std::string_view raw, const ProfileText& text,
       const size_t eq = old.find('=');
       if (eq == std::string::npos) {
         size_t end = old.size();
-        while (end > 0 &&
-               IsProfileSpace(static_cast<unsigned char>(old[end - 1])))
-          --end;
+        while (end > 0 && IsProfileSpace(static_cast<unsigned char>(old[end - 1]))) --end;
         line = old.substr(0, end);
         line += '=';
       } else {
         size_t v = eq + 1;
-        while (v < old.size() &&
-               IsProfileSpace(static_cast<unsigned char>(old[v])))
-          ++v;
+        while (v < old.size() && IsProfileSpace(static_cast<unsigned char>(old[v]))) ++v;
         line = old.substr(0, v == old.size() ? eq + 1 : v);
       }
       line += value;
@@ -388,58 +370,51 @@ std::optional<Edit> SetKeyEdit(std::string_view raw, const ProfileText& text,
     }
     // A new key goes after the section's last non-blank line.
     size_t after = s->header_line;  // kNoHeader: the top of the file
-    const size_t first =
-        s->header_line == ProfileSection::kNoHeader ? 0 : s->header_line + 1;
+    const size_t first = s->header_line == ProfileSection::kNoHeader ? 0 : s->header_line + 1;
     for (size_t i = s->end_line; i > first; --i) {
       if (!IsBlankLine(raw, text, i - 1)) {
         after = i - 1;
         break;
       }
     }
-    std::string insert =
-        text.Encode(std::string(key) + "=" + std::string(value) + line_end);
+    std::string insert = text.Encode(std::string(key) + "=" + std::string(value) + line_end);
     if (after == ProfileSection::kNoHeader) return Edit{0, 0, insert};
     const ProfileLine& l = text.lines()[after];
     if (l.end == l.content_end) {
       // The last line of the file has no line end yet: give it one.
-      return Edit{after, after + 1,
-                  std::string(raw.substr(l.begin, l.end - l.begin)) +
-                      text.Encode(line_end) + insert};
+      return Edit{
+          after, after + 1,
+          std::string(raw.substr(l.begin, l.end - l.begin)) + text.Encode(line_end) + insert};
     }
     return Edit{after + 1, after + 1, insert};
   }
   // A new section goes at the end of the file.
   std::string add;
   const auto& lines = text.lines();
-  if (!lines.empty() && lines.back().end == lines.back().content_end)
-    add += line_end;
+  if (!lines.empty() && lines.back().end == lines.back().content_end) add += line_end;
   add += "[" + std::string(section) + "]" + line_end;
   add += std::string(key) + "=" + std::string(value) + line_end;
   return Edit{lines.size(), lines.size(), text.Encode(add)};
 }
 
-std::optional<Edit> DeleteSectionEdit(const ProfileText& text,
-                                      const char* section) {
+std::optional<Edit> DeleteSectionEdit(const ProfileText& text, const char* section) {
   const std::string folded = FoldProfileName(section);
   for (const ProfileSection& s : text.sections()) {
     if (s.folded != folded) continue;
-    const size_t first =
-        s.header_line == ProfileSection::kNoHeader ? 0 : s.header_line;
+    const size_t first = s.header_line == ProfileSection::kNoHeader ? 0 : s.header_line;
     if (first == s.end_line) return std::nullopt;
     return Edit{first, s.end_line, std::string()};
   }
   return std::nullopt;
 }
 
-std::optional<Edit> DeleteKeyEdit(const ProfileText& text, const char* section,
-                                  const char* key) {
+std::optional<Edit> DeleteKeyEdit(const ProfileText& text, const char* section, const char* key) {
   const std::string folded_section = FoldProfileName(section);
   const std::string folded_key = FoldProfileName(key);
   for (const ProfileSection& s : text.sections()) {
     if (s.folded != folded_section) continue;
     for (const ProfileKey& k : s.keys) {
-      if (k.folded == folded_key)
-        return Edit{k.line, k.line + 1, std::string()};
+      if (k.folded == folded_key) return Edit{k.line, k.line + 1, std::string()};
     }
   }
   return std::nullopt;
@@ -447,8 +422,8 @@ std::optional<Edit> DeleteKeyEdit(const ProfileText& text, const char* section,
 
 }  // namespace
 
-bool WriteProfileString(const char* section, const char* key, const char* value,
-                        const char* file, std::string* error) {
+bool WriteProfileString(const char* section, const char* key, const char* value, const char* file,
+                        std::string* error) {
   std::string ignored;
   if (!error) error = &ignored;
   if (!file || !*file) {
@@ -460,14 +435,12 @@ bool WriteProfileString(const char* section, const char* key, const char* value,
     return false;
   }
   const std::string path = platform::NativePath(file);
-  std::unique_ptr<platform::FileWriteLock> lock =
-      platform::FileWriteLock::Acquire(path, error);
+  std::unique_ptr<platform::FileWriteLock> lock = platform::FileWriteLock::Acquire(path, error);
   if (!lock) return false;
   platform::RemoveStaleTemporaries(path);
 
   std::string raw;
-  const platform::FileStatus st =
-      platform::ReadFileContents(path, &raw, nullptr);
+  const platform::FileStatus st = platform::ReadFileContents(path, &raw, nullptr);
   if (st == platform::FileStatus::kError) {
     *error = "cannot read " + path + " (not a regular file, or no access)";
     return false;
@@ -484,11 +457,9 @@ bool WriteProfileString(const char* section, const char* key, const char* value,
   } else {
     // Like Windows, the value loses its leading blanks.
     size_t skip = 0;
-    while (value[skip] &&
-           IsProfileSpace(static_cast<unsigned char>(value[skip])))
-      ++skip;
-    edit = SetKeyEdit(raw, text, TrimProfileSpace(section),
-                      TrimProfileSpace(key), value + skip, line_end);
+    while (value[skip] && IsProfileSpace(static_cast<unsigned char>(value[skip]))) ++skip;
+    edit = SetKeyEdit(raw, text, TrimProfileSpace(section), TrimProfileSpace(key), value + skip,
+                      line_end);
   }
   if (!edit) return true;  // nothing to change: no file is created either
   const std::string updated = Apply(raw, text, *edit);
@@ -508,28 +479,24 @@ void SetCacheEnabledForTesting(bool enabled) {
 
 }  // namespace kvbase
 
-int TARNG_GetProfileString(const char* section, const char* key,
-                           const char* default_value, const char* buffer,
-                           int size, const char* file) {
+int TARNG_GetProfileString(const char* section, const char* key, const char* default_value,
+                           const char* buffer, int size, const char* file) {
   // The interface declares the buffer constant; callers pass a writable one.
   char* out = const_cast<char*>(buffer);
-  return static_cast<int>(
-      kvbase::GetString(section, key, default_value, out,
-                        size > 0 ? static_cast<size_t>(size) : 0, file));
+  return static_cast<int>(kvbase::GetString(section, key, default_value, out,
+                                            size > 0 ? static_cast<size_t>(size) : 0, file));
 }
 
-int TARNG_GetProfileInt(const char* section, const char* key, int default_value,
-                        const char* file) {
+int TARNG_GetProfileInt(const char* section, const char* key, int default_value, const char* file) {
   // Windows reads the value into a buffer of 30 characters first.
   char buffer[30];
-  if (kvbase::GetString(section, key, "", buffer, sizeof buffer, file) == 0 ||
-      !buffer[0]) {
+  if (kvbase::GetString(section, key, "", buffer, sizeof buffer, file) == 0 || !buffer[0]) {
     return default_value;
   }
   return static_cast<int>(kvbase::ParseInteger(buffer));
 }
 
-int TARNG_WriteProfileString(const char* section, const char* key,
-                             const char* value, const char* file) {
+int TARNG_WriteProfileString(const char* section, const char* key, const char* value,
+                             const char* file) {
   return kvbase::WriteProfileString(section, key, value, file, nullptr) ? 1 : 0;
 }

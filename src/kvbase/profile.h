@@ -11,20 +11,18 @@
 // constant and is written all the same: `size` bytes, NUL-terminated. The
 // file is a Windows path. Results: the count of characters placed in the
 // buffer; the integer value; non-zero when the write succeeded.
-int TARNG_GetProfileString(const char* section, const char* key,
-                           const char* default_value, const char* buffer,
-                           int size, const char* file);
-int TARNG_GetProfileInt(const char* section, const char* key, int default_value,
-                        const char* file);
+int TARNG_GetProfileString(const char* section, const char* key, const char* default_value,
+                           const char* buffer, int size, const char* file);
+int TARNG_GetProfileInt(const char* section, const char* key, int default_value, const char* file);
 // A null key deletes the section, a null value the key.
-int TARNG_WriteProfileString(const char* section, const char* key,
-                             const char* value, const char* file);
+int TARNG_WriteProfileString(const char* section, const char* key, const char* value,
+                             const char* file);
 
 namespace kvbase {
 
 // TARNG_WriteProfileString with the reason of a failure in *error.
-bool WriteProfileString(const char* section, const char* key, const char* value,
-                        const char* file, std::string* error);
+bool WriteProfileString(const char* section, const char* key, const char* value, const char* file,
+                        std::string* error);
 
 // Turns the cache of parsed files off (every read parses the file afresh)
 // or back on. Tests and benchmarks only.

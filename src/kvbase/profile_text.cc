@@ -13,10 +13,9 @@ namespace {
 // Unicode of the Windows-1252 bytes 0x80..0x9F (unassigned ones map to
 // themselves, as Windows does).
 constexpr uint16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 uint32_t AnsiToUnicode(unsigned char c) {
   return (c >= 0x80 && c < 0xA0) ? kCp1252High[c - 0x80] : c;
@@ -87,8 +86,7 @@ uint32_t UnitAt(std::string_view raw, size_t pos, TextEncoding e) {
 }
 
 // Next CR or LF at or after `pos`, or npos.
-size_t FindLineBreak(std::string_view raw, size_t pos, size_t end,
-                     TextEncoding e) {
+size_t FindLineBreak(std::string_view raw, size_t pos, size_t end, TextEncoding e) {
   if (UnitSize(e) == 1) {
     for (size_t i = pos; i < end; ++i) {
       if (raw[i] == '\n' || raw[i] == '\r') return i;
@@ -154,17 +152,12 @@ std::string FoldProfileName(std::string_view text) {
   return out;
 }
 
-std::string_view TrimProfileSpace(std::string_view text) {
-  return TrimEnd(TrimStart(text));
-}
+std::string_view TrimProfileSpace(std::string_view text) { return TrimEnd(TrimStart(text)); }
 
 ProfileText ProfileText::Parse(std::string_view raw) {
   ProfileText p;
-  const auto byte = [&](size_t i) {
-    return static_cast<unsigned char>(raw[i]);
-  };
-  if (raw.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB &&
-      byte(2) == 0xBF) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(raw[i]); };
+  if (raw.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
     p.encoding_ = TextEncoding::kUtf8;
     p.body_start_ = 3;
   } else if (raw.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) {
@@ -188,8 +181,7 @@ ProfileText ProfileText::Parse(std::string_view raw) {
     } else {
       line.content_end = brk;
       line.end = brk + unit;
-      if (UnitAt(raw, brk, enc) == '\r' && line.end < end &&
-          UnitAt(raw, line.end, enc) == '\n') {
+      if (UnitAt(raw, brk, enc) == '\r' && line.end < end && UnitAt(raw, line.end, enc) == '\n') {
         line.end += unit;
       }
     }
@@ -250,8 +242,7 @@ ProfileText ProfileText::Parse(std::string_view raw) {
   return p;
 }
 
-const ProfileSection* ProfileText::FindSection(
-    std::string_view folded_name) const {
+const ProfileSection* ProfileText::FindSection(std::string_view folded_name) const {
   auto it = first_section_.find(std::string(folded_name));
   return it == first_section_.end() ? nullptr : &sections_[it->second];
 }

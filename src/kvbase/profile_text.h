@@ -62,8 +62,7 @@ class ProfileText {
   // First section whose name equals `folded_name` (already folded), or null.
   const ProfileSection* FindSection(std::string_view folded_name) const;
   // First key of `section` named `folded_name`, or null.
-  static const ProfileKey* FindKey(const ProfileSection& section,
-                                   std::string_view folded_name);
+  static const ProfileKey* FindKey(const ProfileSection& section, std::string_view folded_name);
 
   // The text of a line without its line end, as ANSI bytes.
   std::string DecodeLine(std::string_view raw, size_t line) const;

@@ -12,8 +12,7 @@ ClockWaiter::ClockWaiter(Clock& clock) : clock_(clock) { clock_.Register(this); 
 
 ClockWaiter::~ClockWaiter() { clock_.Unregister(this); }
 
-void ClockWaiter::WaitSome(std::unique_lock<std::mutex>& lock,
-                           int64_t deadline) {
+void ClockWaiter::WaitSome(std::unique_lock<std::mutex>& lock, int64_t deadline) {
   ClockWait wait{deadline, false};
   waits_.push_back(&wait);
   clock_.WaitBegins(wait);
@@ -89,9 +88,7 @@ TimeValue Clock::MakeTime(std::tm* fields) const {
   return static_cast<TimeValue>(value);
 }
 
-TimeValue RealClock::Now() {
-  return static_cast<TimeValue>(std::time(nullptr));
-}
+TimeValue RealClock::Now() { return static_cast<TimeValue>(std::time(nullptr)); }
 
 int64_t RealClock::NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -130,8 +130,7 @@ Clock& SystemClock();
 void SetSystemClockForTesting(Clock* clock);
 
 template <typename Ready>
-bool ClockWaiter::WaitLocked(std::unique_lock<std::mutex>& lock, uint32_t ms,
-                             Ready ready) {
+bool ClockWaiter::WaitLocked(std::unique_lock<std::mutex>& lock, uint32_t ms, Ready ready) {
   if (!clock_.IsVirtual()) {
     if (ms == kInfinite) {
       cv_.wait(lock, ready);

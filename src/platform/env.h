@@ -27,16 +27,14 @@ class Env {
   // `buffer` of `size` bytes, NUL-terminated. A value that does not fit whole,
   // terminator included, is refused (kUnreadable), never cut. On any failure
   // the buffer holds the empty text.
-  virtual RegistryStatus ReadRegistryString(const char* subkey,
-                                            const char* value_name,
+  virtual RegistryStatus ReadRegistryString(const char* subkey, const char* value_name,
                                             char* buffer, size_t size) = 0;
 
   // Starts a Windows command line with no application name, as
   // CreateProcessA(NULL, command_line, ...) does, with the given creation
   // flags, inheriting environment and current directory. When `wait`, blocks
   // without limit until the process ends. True when the process started.
-  virtual bool StartProcess(const char* command_line, uint32_t creation_flags,
-                            bool wait) = 0;
+  virtual bool StartProcess(const char* command_line, uint32_t creation_flags, bool wait) = 0;
 };
 
 // The OS backend of this build.

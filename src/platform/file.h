@@ -35,8 +35,7 @@ enum class FileStatus {
 FileStatus StatFile(const std::string& native_path, FileStamp* stamp);
 
 // Reads the whole regular file; `stamp` (if given) belongs to what was read.
-FileStatus ReadFileContents(const std::string& native_path, std::string* out,
-                            FileStamp* stamp);
+FileStatus ReadFileContents(const std::string& native_path, std::string* out, FileStamp* stamp);
 
 // Exclusive lock shared by every process of this system that writes the file
 // (it needs not exist). Released by destruction, or when the holder dies.
@@ -44,16 +43,14 @@ class FileWriteLock {
  public:
   virtual ~FileWriteLock() = default;
   // nullptr when the lock cannot be taken (error text in *error).
-  static std::unique_ptr<FileWriteLock> Acquire(const std::string& native_path,
-                                                std::string* error);
+  static std::unique_ptr<FileWriteLock> Acquire(const std::string& native_path, std::string* error);
 };
 
 // Replaces the file's contents so that readers see the old or the new file,
 // never a mix, and a crash at any instant leaves one of the two: writes a
 // temporary file beside it, flushes it, and renames it over the file. Keeps
 // the permissions of an existing file. False with the reason in *error.
-bool ReplaceFileContents(const std::string& native_path, std::string_view data,
-                         std::string* error);
+bool ReplaceFileContents(const std::string& native_path, std::string_view data, std::string* error);
 
 // Removes temporary files that ReplaceFileContents left beside this file
 // when its writer died. Call only while holding the FileWriteLock: every

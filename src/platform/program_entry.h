@@ -39,15 +39,14 @@ void SetProgramArguments(int argc, char** argv);
 #ifdef _WIN32
 // The C runtime calls WinMain by its plain C name; on x86-64 there is one
 // calling convention, so the handles can be spelled as void*.
-#define SCHEDEXE_PROGRAM_ENTRY(fn)                                         \
-  extern "C" int WinMain(void* instance, void* previous, char* command_line, \
-                         int show) {                                        \
-    ::platform::EndProcess(fn(instance, previous, command_line, show));     \
+#define SCHEDEXE_PROGRAM_ENTRY(fn)                                                       \
+  extern "C" int WinMain(void* instance, void* previous, char* command_line, int show) { \
+    ::platform::EndProcess(fn(instance, previous, command_line, show));                  \
   }
 #else
-#define SCHEDEXE_PROGRAM_ENTRY(fn)          \
-  int main(int argc, char** argv) {         \
-    ::platform::SetProgramArguments(argc, argv); \
+#define SCHEDEXE_PROGRAM_ENTRY(fn)                            \
+  int main(int argc, char** argv) {                           \
+    ::platform::SetProgramArguments(argc, argv);              \
     ::platform::EndProcess(fn(nullptr, nullptr, nullptr, 0)); \
   }
 #endif

@@ -4,8 +4,8 @@
 
 namespace platform {
 
-RegistryStatus ReadRegistryPath(const char* subkey, const char* value_name,
-                                const char* suffix, std::string* out) {
+RegistryStatus ReadRegistryPath(const char* subkey, const char* value_name, const char* suffix,
+                                std::string* out) {
   out->clear();
   char buffer[kPathBufferSize];
   const RegistryStatus status =

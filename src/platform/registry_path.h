@@ -17,8 +17,8 @@ inline constexpr size_t kPathBufferSize = 1024;
 // text with the suffix does not fit kPathBufferSize is unreadable: it is
 // refused rather than cut into a path that names something else. The value
 // is read afresh on every call; `out` is "" unless the status is kOk.
-RegistryStatus ReadRegistryPath(const char* subkey, const char* value_name,
-                                const char* suffix, std::string* out);
+RegistryStatus ReadRegistryPath(const char* subkey, const char* value_name, const char* suffix,
+                                std::string* out);
 
 }  // namespace platform
 

@@ -14,8 +14,8 @@ namespace platform {
 // control manager (0: send nothing) and then queries its status into
 // *status. On failure returns false with the Win32 error in *error. Linux
 // has no service control manager: fails with kErrorCallNotImplemented.
-bool ControlServiceByName(const char* name, uint32_t control,
-                          ServiceStatus* status, uint32_t* error);
+bool ControlServiceByName(const char* name, uint32_t control, ServiceStatus* status,
+                          uint32_t* error);
 
 // Asks the window of class `class_name` to close, as a user closing it
 // would: its default handling destroys it, which ends RunHiddenWindow

@@ -73,8 +73,7 @@ uint32_t LastError();
 bool RunServiceDispatcher(const char* name, ServiceMainFunction service_main);
 
 // RegisterServiceCtrlHandlerA. nullptr on failure (see LastError).
-ServiceStatusHandle RegisterServiceControlHandler(const char* name,
-                                                  ServiceControlHandler handler);
+ServiceStatusHandle RegisterServiceControlHandler(const char* name, ServiceControlHandler handler);
 
 // SetServiceStatus. Linux: one datagram to NOTIFY_SOCKET with the lines
 // STATUS=<state name>, X_SCHEDEXE_STATE, X_SCHEDEXE_CHECKPOINT,
@@ -86,14 +85,22 @@ bool ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status
 // The name a status report gives a state, as sc.exe shows it.
 inline const char* ServiceStateName(uint32_t state) {
   switch (state) {
-    case kServiceStopped: return "STOPPED";
-    case kServiceStartPending: return "START_PENDING";
-    case kServiceStopPending: return "STOP_PENDING";
-    case kServiceRunning: return "RUNNING";
-    case kServiceContinuePending: return "CONTINUE_PENDING";
-    case kServicePausePending: return "PAUSE_PENDING";
-    case kServicePaused: return "PAUSED";
-    default: return "UNKNOWN";
+    case kServiceStopped:
+      return "STOPPED";
+    case kServiceStartPending:
+      return "START_PENDING";
+    case kServiceStopPending:
+      return "STOP_PENDING";
+    case kServiceRunning:
+      return "RUNNING";
+    case kServiceContinuePending:
+      return "CONTINUE_PENDING";
+    case kServicePausePending:
+      return "PAUSE_PENDING";
+    case kServicePaused:
+      return "PAUSED";
+    default:
+      return "UNKNOWN";
   }
 }
 

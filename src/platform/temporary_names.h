@@ -15,10 +15,8 @@ inline std::string TempPrefix(const std::string& base) { return "." + base + "."
 
 // Unique among the writers of one folder: the process id and a per-process
 // counter.
-inline std::string TemporaryName(const std::string& base, unsigned long pid,
-                                 unsigned counter) {
-  return TempPrefix(base) + std::to_string(pid) + "." + std::to_string(counter) +
-         kTempSuffix;
+inline std::string TemporaryName(const std::string& base, unsigned long pid, unsigned counter) {
+  return TempPrefix(base) + std::to_string(pid) + "." + std::to_string(counter) + kTempSuffix;
 }
 
 }  // namespace platform

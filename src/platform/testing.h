@@ -28,8 +28,8 @@ bool DeleteRegistryKey(const std::string& subkey);
 // UTF-16LE, no terminator added) with the Windows value type `type`
 // (1 REG_SZ, 2 REG_EXPAND_SZ, 3 REG_BINARY, 4 REG_DWORD), for values no .reg
 // file or ANSI call can make.
-bool SetRegistryRaw(const std::string& subkey, const std::string& value_name,
-                    uint32_t type, const std::string& data);
+bool SetRegistryRaw(const std::string& subkey, const std::string& value_name, uint32_t type,
+                    const std::string& data);
 
 bool SetEnv(const std::string& name, const std::string& value);
 void UnsetEnv(const std::string& name);

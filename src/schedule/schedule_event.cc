@@ -13,8 +13,7 @@ namespace {
 
 // The local-time conversion of calendar values; -1 for a calendar time the
 // time value cannot hold, including fields no struct tm can carry.
-TimeValue MakeLocalTime(int64_t year, int64_t month, int64_t day, int64_t hour,
-                        int64_t minute) {
+TimeValue MakeLocalTime(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute) {
   const int64_t tm_year = year - 1900;
   const int64_t tm_mon = month - 1;
   for (int64_t field : {tm_year, tm_mon, day, hour, minute}) {
@@ -33,13 +32,11 @@ TimeValue MakeLocalTime(int64_t year, int64_t month, int64_t day, int64_t hour,
 }  // namespace
 
 TimeValue AddSpan(TimeValue t, TimeSpan span) {
-  return static_cast<TimeValue>(static_cast<uint32_t>(t) +
-                                static_cast<uint32_t>(span));
+  return static_cast<TimeValue>(static_cast<uint32_t>(t) + static_cast<uint32_t>(span));
 }
 
-void ScheduleEvent::SetSchedule(std::string task_text, int32_t year,
-                                int32_t month, int32_t dayOfMonth,
-                                int32_t day_of_week, int32_t hour,
+void ScheduleEvent::SetSchedule(std::string task_text, int32_t year, int32_t month,
+                                int32_t dayOfMonth, int32_t day_of_week, int32_t hour,
                                 int32_t minute, int32_t freq) {
   task = std::move(task_text);
   platform::Clock& clock = platform::SystemClock();
@@ -55,24 +52,21 @@ void ScheduleEvent::SetSchedule(std::string task_text, int32_t year,
   frequency = freq;
 }
 
-void ScheduleEvent::SetOneTime(std::string task_text, int32_t year,
-                               int32_t month, int32_t dayOfMonth, int32_t hour,
-                               int32_t minute) {
-  SetSchedule(std::move(task_text), year, month, dayOfMonth, -1, hour, minute,
-              OneTime);
+void ScheduleEvent::SetOneTime(std::string task_text, int32_t year, int32_t month,
+                               int32_t dayOfMonth, int32_t hour, int32_t minute) {
+  SetSchedule(std::move(task_text), year, month, dayOfMonth, -1, hour, minute, OneTime);
 }
 
 void ScheduleEvent::SetHourly(std::string task_text, int32_t minute) {
   SetSchedule(std::move(task_text), -1, -1, -1, -1, -1, minute, Hourly);
 }
 
-void ScheduleEvent::SetDaily(std::string task_text, int32_t hour,
-                             int32_t minute) {
+void ScheduleEvent::SetDaily(std::string task_text, int32_t hour, int32_t minute) {
   SetSchedule(std::move(task_text), -1, -1, -1, -1, hour, minute, Daily);
 }
 
-void ScheduleEvent::SetWeekly(std::string task_text, int32_t day_of_week,
-                              int32_t hour, int32_t minute) {
+void ScheduleEvent::SetWeekly(std::string task_text, int32_t day_of_week, int32_t hour,
+                              int32_t minute) {
   platform::Clock& clock = platform::SystemClock();
   TimeValue when = clock.Now();
   std::tm local{};
@@ -81,8 +75,7 @@ void ScheduleEvent::SetWeekly(std::string task_text, int32_t day_of_week,
     const int64_t today = local.tm_wday + 1;
     // Whole days added to the instant, then the date read back: the coming
     // matching weekday, today included.
-    const int64_t offset =
-        day_of_week >= today ? day_of_week - today : 7 - (today - day_of_week);
+    const int64_t offset = day_of_week >= today ? day_of_week - today : 7 - (today - day_of_week);
     when = AddSpan(when, static_cast<TimeSpan>(offset * kDaySpan));
   }
   int32_t year = -1, month = -1, day = -1;
@@ -91,20 +84,17 @@ void ScheduleEvent::SetWeekly(std::string task_text, int32_t day_of_week,
     month = local.tm_mon + 1;
     day = local.tm_mday;
   }
-  SetSchedule(std::move(task_text), year, month, day, day_of_week, hour, minute,
-              Weekly);
+  SetSchedule(std::move(task_text), year, month, day, day_of_week, hour, minute, Weekly);
 }
 
-void ScheduleEvent::SetMonthly(std::string task_text, int32_t dayOfMonth,
-                               int32_t hour, int32_t minute) {
-  SetSchedule(std::move(task_text), -1, -1, dayOfMonth, -1, hour, minute,
-              Monthly);
+void ScheduleEvent::SetMonthly(std::string task_text, int32_t dayOfMonth, int32_t hour,
+                               int32_t minute) {
+  SetSchedule(std::move(task_text), -1, -1, dayOfMonth, -1, hour, minute, Monthly);
 }
 
-void ScheduleEvent::SetYearly(std::string task_text, int32_t month,
-                              int32_t dayOfMonth, int32_t hour, int32_t minute) {
-  SetSchedule(std::move(task_text), -1, month, dayOfMonth, -1, hour, minute,
-              Yearly);
+void ScheduleEvent::SetYearly(std::string task_text, int32_t month, int32_t dayOfMonth,
+                              int32_t hour, int32_t minute) {
+  SetSchedule(std::move(task_text), -1, month, dayOfMonth, -1, hour, minute, Yearly);
 }
 
 void ScheduleEvent::SetIrregular(std::string task_text) {
@@ -124,9 +114,8 @@ std::string Format(const char* format, auto... args) {
 
 }  // namespace
 
-bool ScheduleEvent::SetUp(int32_t freq, std::string task_text, int32_t year,
-                          int32_t month, int32_t dayOfMonth, int32_t day_of_week,
-                          int32_t hour, int32_t minute) {
+bool ScheduleEvent::SetUp(int32_t freq, std::string task_text, int32_t year, int32_t month,
+                          int32_t dayOfMonth, int32_t day_of_week, int32_t hour, int32_t minute) {
   switch (freq) {
     case OneTime:
       SetOneTime(std::move(task_text), year, month, dayOfMonth, hour, minute);
@@ -154,8 +143,7 @@ bool ScheduleEvent::SetUp(int32_t freq, std::string task_text, int32_t year,
   }
 }
 
-int32_t FrequencyFromWord(std::string_view word,
-                          const char* const (&words)[kFrequencyCount]) {
+int32_t FrequencyFromWord(std::string_view word, const char* const (&words)[kFrequencyCount]) {
   for (int32_t i = 0; i < kFrequencyCount; ++i) {
     if (platform::EqualsIgnoreCase(word, words[i])) return i;
   }
@@ -209,21 +197,21 @@ std::string ScheduleEvent::Describe() const {
   const char* name = task.c_str();
   switch (frequency) {
     case OneTime:
-      return Format("Onetime event: %s %d/%d/%d at %d:%d", name, month,
-                    t.tm_mday, year, t.tm_hour, t.tm_min);
+      return Format("Onetime event: %s %d/%d/%d at %d:%d", name, month, t.tm_mday, year, t.tm_hour,
+                    t.tm_min);
     case Hourly:
       return Format("Hourly event: %s at %d minutes", name, t.tm_min);
     case Daily:
       return Format("Daily event: %s at %d:%d", name, t.tm_hour, t.tm_min);
     case Weekly:
-      return Format("Weekly event: %s on %s at %d:%d", name,
-                    DayName(dayOfWeek).c_str(), t.tm_hour, t.tm_min);
+      return Format("Weekly event: %s on %s at %d:%d", name, DayName(dayOfWeek).c_str(), t.tm_hour,
+                    t.tm_min);
     case Monthly:
-      return Format("Monthly event: %s on the %d of the month at %d:%d", name,
-                    t.tm_mday, t.tm_hour, t.tm_min);
+      return Format("Monthly event: %s on the %d of the month at %d:%d", name, t.tm_mday, t.tm_hour,
+                    t.tm_min);
     case Yearly:
-      return Format("Yearly event: %s on %d/%d at %d:%d", name, month,
-                    t.tm_mday, t.tm_hour, t.tm_min);
+      return Format("Yearly event: %s on %d/%d at %d:%d", name, month, t.tm_mday, t.tm_hour,
+                    t.tm_min);
     case Irregular:
       return Format("Irregular event: %s", name);
     default:

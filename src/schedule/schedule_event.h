@@ -52,8 +52,7 @@ inline constexpr const char* kScheduleFrequencyWords[kFrequencyCount] = {
 
 // The code of a frequency word (any case) in `words`, listed by code; NotSet
 // when it is none of them.
-int32_t FrequencyFromWord(std::string_view word,
-                          const char* const (&words)[kFrequencyCount]);
+int32_t FrequencyFromWord(std::string_view word, const char* const (&words)[kFrequencyCount]);
 
 // The schedule text form: one section "schedEvent" n per event, with these
 // keys, for writing and reading alike, so that a saved schedule loads back
@@ -69,8 +68,8 @@ inline constexpr char kScheduleHourKey[] = "hour";
 inline constexpr char kScheduleMinuteKey[] = "minute";
 
 // Weekday 1 (Sunday) to 7 by name, at index day - 1.
-inline constexpr const char* kDayNames[7] = {
-    "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+inline constexpr const char* kDayNames[7] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                             "Thursday", "Friday", "Saturday"};
 
 // A time value moved by a span. Wraps like the 32-bit arithmetic it models
 // instead of overflowing.
@@ -86,20 +85,16 @@ class ScheduleEvent {
   // Set-up: stores task and frequency and computes the first due time. A
   // calendar value of -1 stands for the current value of that field; none is
   // checked against its range (the local-time conversion rolls them over).
-  void SetOneTime(std::string task, int32_t year, int32_t month,
-                  int32_t dayOfMonth, int32_t hour, int32_t minute);
+  void SetOneTime(std::string task, int32_t year, int32_t month, int32_t dayOfMonth, int32_t hour,
+                  int32_t minute);
   void SetHourly(std::string task, int32_t minute);
   void SetDaily(std::string task, int32_t hour, int32_t minute);
-  void SetWeekly(std::string task, int32_t dayOfWeek, int32_t hour,
-                 int32_t minute);
-  void SetMonthly(std::string task, int32_t dayOfMonth, int32_t hour,
-                  int32_t minute);
-  void SetYearly(std::string task, int32_t month, int32_t dayOfMonth,
-                 int32_t hour, int32_t minute);
+  void SetWeekly(std::string task, int32_t dayOfWeek, int32_t hour, int32_t minute);
+  void SetMonthly(std::string task, int32_t dayOfMonth, int32_t hour, int32_t minute);
+  void SetYearly(std::string task, int32_t month, int32_t dayOfMonth, int32_t hour, int32_t minute);
   void SetIrregular(std::string task);
-  void SetSchedule(std::string task, int32_t year, int32_t month,
-                   int32_t dayOfMonth, int32_t dayOfWeek, int32_t hour,
-                   int32_t minute, int32_t frequency);
+  void SetSchedule(std::string task, int32_t year, int32_t month, int32_t dayOfMonth,
+                   int32_t dayOfWeek, int32_t hour, int32_t minute, int32_t frequency);
 
   // Moves the due time on by a fixed span; not a calendar computation.
   void AdvanceHour() { Advance(kHourSpan); }
@@ -111,9 +106,8 @@ class ScheduleEvent {
 
   // Runs the set-up operation of a frequency code with the calendar values
   // it takes; false (nothing set up) for a code that names no frequency.
-  bool SetUp(int32_t frequency, std::string task, int32_t year, int32_t month,
-             int32_t dayOfMonth, int32_t dayOfWeek, int32_t hour,
-             int32_t minute);
+  bool SetUp(int32_t frequency, std::string task, int32_t year, int32_t month, int32_t dayOfMonth,
+             int32_t dayOfWeek, int32_t hour, int32_t minute);
   // Writes the event as section "schedEvent" n of `file`, which becomes its
   // source file.
   void WriteSection(int32_t n, const std::string& file);

@@ -41,9 +41,8 @@ ServiceEnvironment& Env() { return *environment.load(); }
 
 void SetServiceEnvironment(ServiceEnvironment* env) { environment = env; }
 
-int ReportStatus(uint32_t state, uint32_t win32_exit_code,
-                 uint32_t service_specific_exit_code, uint32_t check_point,
-                 uint32_t wait_hint) {
+int ReportStatus(uint32_t state, uint32_t win32_exit_code, uint32_t service_specific_exit_code,
+                 uint32_t check_point, uint32_t wait_hint) {
   platform::ServiceStatus status;
   status.service_type = platform::kServiceWin32OwnProcess;
   status.current_state = state;
@@ -51,11 +50,9 @@ int ReportStatus(uint32_t state, uint32_t win32_exit_code,
   status.controls_accepted =
       state == platform::kServiceStartPending
           ? 0
-          : platform::kAcceptStop | platform::kAcceptPauseContinue |
-                platform::kAcceptShutdown;
-  status.win32_exit_code = service_specific_exit_code != 0
-                               ? platform::kErrorServiceSpecificError
-                               : win32_exit_code;
+          : platform::kAcceptStop | platform::kAcceptPauseContinue | platform::kAcceptShutdown;
+  status.win32_exit_code =
+      service_specific_exit_code != 0 ? platform::kErrorServiceSpecificError : win32_exit_code;
   status.service_specific_exit_code = service_specific_exit_code;
   status.check_point = check_point;
   status.wait_hint = wait_hint;

@@ -38,9 +38,8 @@ void SetServiceEnvironment(ServiceEnvironment* environment);
 
 // Fills the status record and reports it; on failure stops the service
 // before returning 0. Non-zero on success.
-int ReportStatus(uint32_t state, uint32_t win32_exit_code,
-                 uint32_t service_specific_exit_code, uint32_t check_point,
-                 uint32_t wait_hint);
+int ReportStatus(uint32_t state, uint32_t win32_exit_code, uint32_t service_specific_exit_code,
+                 uint32_t check_point, uint32_t wait_hint);
 
 // 1 when the worker thread was started (and the running flag set), else 0.
 int StartWorkerThread();

@@ -22,8 +22,8 @@ constexpr char kDispatcherFailure[] = "In StartServiceCtrlDispatcher";
 // The service control manager and the real worker thread.
 class PlatformServiceEnvironment final : public ServiceEnvironment {
  public:
-  platform::ServiceStatusHandle RegisterHandler(
-      const char* name, platform::ServiceControlHandler handler) override {
+  platform::ServiceStatusHandle RegisterHandler(const char* name,
+                                                platform::ServiceControlHandler handler) override {
     return platform::RegisterServiceControlHandler(name, handler);
   }
   bool SetStatus(platform::ServiceStatusHandle handle,
@@ -31,9 +31,7 @@ class PlatformServiceEnvironment final : public ServiceEnvironment {
     return platform::ReportServiceStatus(handle, status);
   }
   uint32_t LastError() override { return platform::LastError(); }
-  bool StartWorker() override {
-    return platform::StartDetachedThread(worker::SchedulerWorker);
-  }
+  bool StartWorker() override { return platform::StartDetachedThread(worker::SchedulerWorker); }
   // The worker is held at a safe point rather than suspended from outside,
   // which could stop it inside a lock that the firing threads need.
   void PauseWorker() override { worker::WorkerPauseGate().Pause(); }

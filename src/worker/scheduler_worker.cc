@@ -60,9 +60,8 @@ void StartBackupCommand() {
 std::set<int> ListedProfileNumbers(const std::string& dataFile, int count) {
   std::vector<char> list(4096);
   while (true) {
-    const size_t n = static_cast<size_t>(
-        TARNG_GetProfileString(kBackupSection, nullptr, "", list.data(),
-                               static_cast<int>(list.size()), dataFile.c_str()));
+    const size_t n = static_cast<size_t>(TARNG_GetProfileString(
+        kBackupSection, nullptr, "", list.data(), static_cast<int>(list.size()), dataFile.c_str()));
     // A listing that filled the buffer may have been cut.
     if (n + 2 < list.size() || list.size() >= (size_t{1} << 26)) break;
     list.assign(list.size() * 2, '\0');
@@ -74,8 +73,7 @@ std::set<int> ListedProfileNumbers(const std::string& dataFile, int count) {
     // Key names compare without regard to case; "%d" never writes a sign or
     // a leading zero, so only such digits can match.
     if (name.size() <= prefix ||
-        !platform::EqualsIgnoreCase(name.substr(0, prefix),
-                                    kBackupKeyPrefix) ||
+        !platform::EqualsIgnoreCase(name.substr(0, prefix), kBackupKeyPrefix) ||
         name[prefix] == '0' || name.size() - prefix > 10) {
       continue;
     }
@@ -139,8 +137,7 @@ void StartBackupCommands(const std::string& dataFile) {
   const std::set<int> listed = ListedProfileNumbers(dataFile, count);
   for (int i : listed) {
     const std::string name = config::ReadProfileText(
-        dataFile, kBackupSection, kBackupKeyPrefix + std::to_string(i),
-        kNameBufferSize);
+        dataFile, kBackupSection, kBackupKeyPrefix + std::to_string(i), kNameBufferSize);
     if (WantsCommand(dataFile, name)) StartBackupCommand();
   }
   // Every other number reads the empty name, so names the same profile: it

@@ -5,8 +5,8 @@
 #include <string>
 #include <thread>
 
-#include "support/manual_clock.h"
 #include "support/fake_env.h"
+#include "support/manual_clock.h"
 
 namespace config {
 namespace {
@@ -49,8 +49,7 @@ TEST_F(DataFilePathTest, UnreadableValueIsRetriedWithGrowingPauses) {
   EXPECT_EQ(path, "D:\\tarn.dat");
   EXPECT_EQ(env_.registry_reads(), 11);
   // 50, 100, ... 3200 ms, then capped at 5 s: never a busy loop.
-  EXPECT_EQ(clock_.NowMs() - start, 50 + 100 + 200 + 400 + 800 + 1600 + 3200 +
-                                        5000 + 5000 + 5000);
+  EXPECT_EQ(clock_.NowMs() - start, 50 + 100 + 200 + 400 + 800 + 1600 + 3200 + 5000 + 5000 + 5000);
 }
 
 }  // namespace

@@ -1,16 +1,15 @@
 #include "config/schedule_config.h"
 
-#include "config/cat2_event.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "config/cat2_event.h"
 #include "dmi/dmi_commands.h"
-#include "support/manual_clock.h"
 #include "support/data_dir.h"
 #include "support/fake_env.h"
+#include "support/manual_clock.h"
 
 namespace config {
 namespace {
@@ -41,13 +40,11 @@ TEST_F(ScheduleConfigTest, CategoryListCountAndChangeMark) {
     EXPECT_TRUE(config.IsChanged());
     config.ResetChanged();
   }
-  EXPECT_EQ(data_.Commands(),
-            std::vector<std::string>{dmi::Cat2ListUnchangedCommand()});
+  EXPECT_EQ(data_.Commands(), std::vector<std::string>{dmi::Cat2ListUnchangedCommand()});
 
   for (const char* mark : {"Changed=Yes\r\n", "Changed=\r\n", "", "Changed=true\r\n"}) {
     data_.Write(std::string(kCategories) + "[EventCat2 List]\r\n" + mark);
-    EXPECT_EQ(ScheduleConfig(nullptr).IsChanged(), std::string(mark) == "Changed=true\r\n")
-        << mark;
+    EXPECT_EQ(ScheduleConfig(nullptr).IsChanged(), std::string(mark) == "Changed=true\r\n") << mark;
   }
 
   // No "User Alarms": the list is the section " List".
@@ -106,8 +103,8 @@ TEST_F(ScheduleConfigTest, ProfilesOfUsedSlotsBecomeEventsInSlotOrder) {
   EXPECT_EQ(events[2]->GetDayOfWeek(), 3);
   EXPECT_EQ(events[2]->GetState(), schedule::kStateUpdate);
   // Next Tuesday, 2027-04-20 08:30.
-  EXPECT_EQ(events[2]->GetNextTime(), 1807698000 - 10 * 3600 - 20 * 60 +
-                                          6 * 86400 + 8 * 3600 + 30 * 60);
+  EXPECT_EQ(events[2]->GetNextTime(),
+            1807698000 - 10 * 3600 - 20 * 60 + 6 * 86400 + 8 * 3600 + 30 * 60);
 
   // A minute far past what a time value holds gives -1, never a crash.
   EXPECT_EQ(events[3]->GetFrequency(), schedule::Yearly);
@@ -160,10 +157,9 @@ TEST_F(ScheduleConfigTest, ReleaseOfADeletedProfile) {
   ScheduleConfig one(nullptr);
   one.ReleaseCat2ListEntry(1);
   one.ReleaseProfileListEntry(1);
-  EXPECT_EQ(data_.Commands(),
-            (std::vector<std::string>{dmi::Cat2ListEntryUnusedCommand(1),
-                                      dmi::Cat2ListCountCommand(0),
-                                      dmi::Cat2ListLastEventClearCommand()}));
+  EXPECT_EQ(data_.Commands(), (std::vector<std::string>{dmi::Cat2ListEntryUnusedCommand(1),
+                                                        dmi::Cat2ListCountCommand(0),
+                                                        dmi::Cat2ListLastEventClearCommand()}));
   EXPECT_NE(data_.Read().find("Number of Cat2 Events=0\n"), std::string::npos);
   one.ReleaseDeletedProfile("1");
   // Count now 0 in the file: only the profile list would run, and its count is 0.

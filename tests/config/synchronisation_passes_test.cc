@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "config/schedule_config.h"
-#include "dmi/dmi_commands.h"
 #include "dmi/agent_client_directory.h"
+#include "dmi/dmi_commands.h"
 #include "engine/event_queue.h"
 #include "engine/scheduler_host.h"
-#include "support/manual_clock.h"
 #include "support/data_dir.h"
 #include "support/fake_env.h"
+#include "support/manual_clock.h"
 #include "support/virtual_time.h"
 
 namespace config {
@@ -49,12 +49,10 @@ std::string DataFile(int cat2Count, const std::string& changed,
     }
     f += "Cat2:" + std::to_string(slot) + "=" + entry + "\n";
   }
-  f += "[Scheduler Profiles]\nNumber of Profiles=" + std::to_string(profileCount) +
-       "\n";
+  f += "[Scheduler Profiles]\nNumber of Profiles=" + std::to_string(profileCount) + "\n";
   for (const Profile& p : profiles) {
-    f += "[Scheduler Profile " + std::to_string(p.slot) + "]\nName=P" +
-         std::to_string(p.slot) + "\nFrequency=Daily\nHour=" +
-         std::to_string(p.hour) + "\nMinute=0\n";
+    f += "[Scheduler Profile " + std::to_string(p.slot) + "]\nName=P" + std::to_string(p.slot) +
+         "\nFrequency=Daily\nHour=" + std::to_string(p.hour) + "\nMinute=0\n";
     if (!p.state.empty()) f += "State=" + p.state + "\n";
   }
   return f;
@@ -64,12 +62,9 @@ std::string DataFile(int cat2Count, const std::string& changed,
 std::vector<std::string> Release(int n, int cat2Left, int profilesLeft) {
   std::vector<std::string> c = {dmi::Cat2ResponseCountCommand(n, 0)};
   for (int k = 1; k <= 12; ++k) c.push_back(dmi::Cat2ResponseUnusedCommand(n, k));
-  c.insert(c.end(), {dmi::Cat2ListEntryUnusedCommand(n),
-                     dmi::Cat2ListCountCommand(cat2Left),
-                     dmi::Cat2ListLastEventClearCommand(),
-                     dmi::ProfileListEntryUnusedCommand(n),
-                     dmi::ProfileCountCommand(profilesLeft),
-                     dmi::ProfileNameUnusedCommand(n),
+  c.insert(c.end(), {dmi::Cat2ListEntryUnusedCommand(n), dmi::Cat2ListCountCommand(cat2Left),
+                     dmi::Cat2ListLastEventClearCommand(), dmi::ProfileListEntryUnusedCommand(n),
+                     dmi::ProfileCountCommand(profilesLeft), dmi::ProfileNameUnusedCommand(n),
                      dmi::ProfileStateUnusedCommand(n)});
   return c;
 }
@@ -80,8 +75,7 @@ std::vector<std::string> Join(std::vector<std::vector<std::string>> parts) {
   return all;
 }
 
-const std::vector<std::string> kEnd = {dmi::Cat2ListUnchangedCommand(),
-                                       dmi::kSynchCommand};
+const std::vector<std::string> kEnd = {dmi::Cat2ListUnchangedCommand(), dmi::kSynchCommand};
 
 class SynchronisationPassTest : public ::testing::Test {
  protected:
@@ -160,14 +154,12 @@ class SynchronisationPassTest : public ::testing::Test {
 using Queued = std::vector<std::pair<std::string, platform::TimeValue>>;
 
 TEST_F(SynchronisationPassTest, InitialPassQueuesActiveAddedAndUpdatedProfiles) {
-  Initial(DataFile(4, "", {{1, "Active", 12}, {2, "add", 11}, {3, "", 13},
-                           {4, "Update", 14}}));
+  Initial(DataFile(4, "", {{1, "Active", 12}, {2, "add", 11}, {3, "", 13}, {4, "Update", 14}}));
   // In due-time order; the profile with no state is neither queued nor
   // reported, and the update of a task not queued simply queues it.
   EXPECT_EQ(Queue(), (Queued{{"2", Today(11)}, {"1", Today(12)}, {"4", Today(14)}}));
-  EXPECT_EQ(NewCommands(), Join({{dmi::ProfileActiveCommand(2),
-                                  dmi::ProfileActiveCommand(4)},
-                                 kEnd}));
+  EXPECT_EQ(NewCommands(),
+            Join({{dmi::ProfileActiveCommand(2), dmi::ProfileActiveCommand(4)}, kEnd}));
   // "Active" is reported to DMI only; the file keeps the editor's words.
   const std::string file = data_.Read();
   EXPECT_NE(file.find("Name=P2\nFrequency=Daily\nHour=11\nMinute=0\nState=add\n"),
@@ -179,17 +171,15 @@ TEST_F(SynchronisationPassTest, WalkVisitsNoMoreThanTheListCount) {
   // Three events loaded (slots 1, 2, 5), count 2: slot 5 is not visited.
   Initial(DataFile(2, "True", {{1, "Add", 11}, {2, "Add", 12}, {5, "Add", 13}}));
   EXPECT_EQ(Queue(), (Queued{{"1", Today(11)}, {"2", Today(12)}}));
-  EXPECT_EQ(NewCommands(), Join({{dmi::ProfileActiveCommand(1),
-                                  dmi::ProfileActiveCommand(2)},
-                                 kEnd}));
+  EXPECT_EQ(NewCommands(),
+            Join({{dmi::ProfileActiveCommand(1), dmi::ProfileActiveCommand(2)}, kEnd}));
 
   // Count 5 with three events: all three visited, then the walk ends. Adding
   // a task queued already leaves it as it was (11:00, not 16:00), and is
   // reported all the same.
   Reload(DataFile(5, "True", {{1, "Add", 16}, {2, "Add", 12}, {5, "Add", 13}}));
   EXPECT_EQ(Queue(), (Queued{{"1", Today(11)}, {"2", Today(12)}, {"5", Today(13)}}));
-  EXPECT_EQ(NewCommands(), Join({{dmi::ProfileActiveCommand(1),
-                                  dmi::ProfileActiveCommand(2),
+  EXPECT_EQ(NewCommands(), Join({{dmi::ProfileActiveCommand(1), dmi::ProfileActiveCommand(2),
                                   dmi::ProfileActiveCommand(5)},
                                  kEnd}));
 
@@ -234,9 +224,7 @@ TEST_F(SynchronisationPassTest, ReloadActsOnlyOnAChangedListAndRequeuesUpdates) 
 TEST_F(SynchronisationPassTest, DeleteReleasesTheSlotAndWakesOnlyOnReload) {
   Initial(DataFile(2, "True", {{1, "Active", 12}, {3, "Delete", 13}}, 2));
   EXPECT_EQ(Queue(), (Queued{{"1", Today(12)}}));
-  EXPECT_EQ(NewCommands(), Join({{dmi::ProfileDeleteCommand(4)},
-                                 Release(3, 1, 1),
-                                 kEnd}));
+  EXPECT_EQ(NewCommands(), Join({{dmi::ProfileDeleteCommand(4)}, Release(3, 1, 1), kEnd}));
   EXPECT_NE(data_.Read().find("[Scheduler Profile 3]\nName=P3\nFrequency=Daily\n"
                               "Hour=13\nMinute=0\nState=Delete\n"),
             std::string::npos);
@@ -250,10 +238,8 @@ TEST_F(SynchronisationPassTest, DeleteReleasesTheSlotAndWakesOnlyOnReload) {
   // release takes one off the counts it finds.
   Reload(DataFile(2, "True", {{1, "Delete", 12}, {3, "Delete", 13}}, 2));
   EXPECT_TRUE(Queue().empty());
-  const std::vector<std::string> first =
-      Join({{dmi::ProfileDeleteCommand(2)}, Release(1, 1, 1)});
-  const std::vector<std::string> second =
-      Join({{dmi::ProfileDeleteCommand(4)}, Release(3, 0, 0)});
+  const std::vector<std::string> first = Join({{dmi::ProfileDeleteCommand(2)}, Release(1, 1, 1)});
+  const std::vector<std::string> second = Join({{dmi::ProfileDeleteCommand(4)}, Release(3, 0, 0)});
   EXPECT_EQ(NewCommands(), Join({first, second, kEnd}));
   const std::string file = data_.Read();
   EXPECT_NE(file.find("Number of Cat2 Events=0\n"), std::string::npos);

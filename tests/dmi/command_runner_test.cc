@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "dmi/dmi_commands.h"
 #include "dmi/agent_client_directory.h"
+#include "dmi/dmi_commands.h"
 #include "platform/env.h"
 #include "support/fake_env.h"
 
@@ -24,9 +24,10 @@ TEST_F(CommandRunnerTest, CommandsRunFromTheClientDirectoryAndAreWaitedFor) {
   // Unquoted program path, directory glued to the command text.
   EXPECT_EQ(env_.starts()[0].command_line, dir + kSynchCommand);
   EXPECT_EQ(env_.starts()[1].command_line,
-            dir + "DmiSetValue \"CORVANEX|Events, Alarms & Responses "
-                  "Creation||CORVANEX|Scheduler Profile Table|\" 7 \"Delete\" "
-                  "\"A1|4\" 8");
+            dir +
+                "DmiSetValue \"CORVANEX|Events, Alarms & Responses "
+                "Creation||CORVANEX|Scheduler Profile Table|\" 7 \"Delete\" "
+                "\"A1|4\" 8");
   for (const auto& start : env_.starts()) {
     EXPECT_TRUE(start.wait);
     EXPECT_EQ(start.flags, platform::kNormalPriorityClass);
@@ -34,8 +35,7 @@ TEST_F(CommandRunnerTest, CommandsRunFromTheClientDirectoryAndAreWaitedFor) {
   // The directory is read afresh for every command.
   env_.SetValue(kAgentKey, kAgentPathValue, "D:\\a");
   RunAgentCommand("wactivate /category:2 /event:3");
-  EXPECT_EQ(env_.starts().back().command_line,
-            "D:\\a\\KVClient\\wactivate /category:2 /event:3");
+  EXPECT_EQ(env_.starts().back().command_line, "D:\\a\\KVClient\\wactivate /category:2 /event:3");
 }
 
 TEST_F(CommandRunnerTest, FailuresStartNothingAndReportZero) {

@@ -22,8 +22,8 @@ constexpr char kAbsent[] = "dmitest_absent.dll";
 // the entry's own number.
 std::vector<int> Answers(const DmiLibraryState& s) {
   std::vector<int> answers;
-  for (void* entry : {s.DmiInvoke, s.DmiIndicate, s.DmiListLanguages, s.DmiRegister,
-                      s.DmiUnregister}) {
+  for (void* entry :
+       {s.DmiInvoke, s.DmiIndicate, s.DmiListLanguages, s.DmiRegister, s.DmiUnregister}) {
     answers.push_back(entry ? reinterpret_cast<int (*)(void*)>(entry)(nullptr) : -1);
   }
   return answers;

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "engine/scheduler_host.h"
-#include "support/manual_clock.h"
 #include "support/data_dir.h"
 #include "support/fake_env.h"
+#include "support/manual_clock.h"
 
 namespace engine {
 namespace {

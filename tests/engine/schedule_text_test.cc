@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "engine/schedule_text_form.h"
-#include "support/manual_clock.h"
 #include "support/data_dir.h"
 #include "support/fake_env.h"
+#include "support/manual_clock.h"
 #include "support/virtual_time.h"
 
 namespace engine {
@@ -22,8 +22,7 @@ class ScheduleTextTest : public ::testing::Test {
   ScheduleTextTest() {
     host_ = std::make_unique<SchedulerHost>(&queue_);
     form_ = std::make_unique<ScheduleTextForm>(*host_);
-    time_ = std::make_unique<testsupport::VirtualTime>(clock_,
-                                                       host_->scheduler().threads());
+    time_ = std::make_unique<testsupport::VirtualTime>(clock_, host_->scheduler().threads());
   }
   ~ScheduleTextTest() override {
     EXPECT_TRUE(testsupport::TakeDown(host_)) << "engine threads did not end";
@@ -77,13 +76,12 @@ TEST_F(ScheduleTextTest, SavedScheduleLoadsBackUnchanged) {
     EXPECT_EQ(got.GetNextTime(), saved[i].GetNextTime()) << got.GetTask();
     EXPECT_EQ(got.GetSourceFile(), data_.data_file());
   }
-  EXPECT_EQ(Descriptions(),
-            (std::vector<std::string>{
-                "Hourly event: 2 at 45 minutes", "Daily event: 3 at 23:5",
-                "Monthly event: 5 on the 20 of the month at 8:0",
-                "Weekly event: 4 on Tuesday at 9:30",
-                "Onetime event: 1 12/24/2027 at 18:5",
-                "Yearly event: 6 on 12/31 at 7:45"}));
+  EXPECT_EQ(
+      Descriptions(),
+      (std::vector<std::string>{
+          "Hourly event: 2 at 45 minutes", "Daily event: 3 at 23:5",
+          "Monthly event: 5 on the 20 of the month at 8:0", "Weekly event: 4 on Tuesday at 9:30",
+          "Onetime event: 1 12/24/2027 at 18:5", "Yearly event: 6 on 12/31 at 7:45"}));
   EXPECT_EQ(form_->NextDescription(), "");
 }
 
@@ -101,9 +99,8 @@ TEST_F(ScheduleTextTest, LoadingStopsAtTheFirstSectionWithoutATask) {
       "[schedEvent5]\ntask=5\nfrequency=daily\n");
   form_->LoadSchedule();
   EXPECT_EQ(form_->GetRecordCount(), 2);
-  EXPECT_EQ(Descriptions(), (std::vector<std::string>{
-                                "Weekly event: 1 on Monday at 9:30",
-                                "Irregular event: 3"}));
+  EXPECT_EQ(Descriptions(),
+            (std::vector<std::string>{"Weekly event: 1 on Monday at 9:30", "Irregular event: 3"}));
   EXPECT_EQ(ScheduleEvent::DayName(0), "");
   EXPECT_EQ(ScheduleEvent::DayName(8), "");
 }

@@ -10,9 +10,9 @@
 
 #include "dmi/dmi_commands.h"
 #include "engine/event_timer.h"
-#include "support/manual_clock.h"
 #include "support/data_dir.h"
 #include "support/fake_env.h"
+#include "support/manual_clock.h"
 #include "support/virtual_time.h"
 
 namespace engine {
@@ -103,11 +103,9 @@ TEST_F(SchedulerHostTest, QueueKeepsDueOrderAndOneEventPerTask) {
   // The one-time deletion runs whether or not the task was queued.
   host_->RemoveEvent("7", true);
   host_->RemoveEvent("zz", true);
-  EXPECT_EQ(data_.Commands(), (std::vector<std::string>{
-                                  dmi::ProfileDeleteCommand(8),
-                                  dmi::ProfileDeleteCommand(1)}));
-  EXPECT_NE(data_.Read().find("[Scheduler Profile 7]\nState=Delete\n"),
-            std::string::npos);
+  EXPECT_EQ(data_.Commands(),
+            (std::vector<std::string>{dmi::ProfileDeleteCommand(8), dmi::ProfileDeleteCommand(1)}));
+  EXPECT_NE(data_.Read().find("[Scheduler Profile 7]\nState=Delete\n"), std::string::npos);
 }
 
 TEST_F(SchedulerHostTest, ALongWaitSleepsInChunksThenFires) {
@@ -132,15 +130,13 @@ TEST_F(SchedulerHostTest, ALongWaitSleepsInChunksThenFires) {
   // profile is marked deleted.
   EXPECT_EQ(Activations(), std::vector<std::string>{"wactivate /category:2 /event:2"});
   const auto commands = data_.Commands();
-  for (const std::string& sent :
-       {dmi::Cat2FiredCommand(2), dmi::GeneralFiredCommand(),
-        std::string(dmi::kSynchCommand), dmi::ProfileDeleteCommand(3)}) {
+  for (const std::string& sent : {dmi::Cat2FiredCommand(2), dmi::GeneralFiredCommand(),
+                                  std::string(dmi::kSynchCommand), dmi::ProfileDeleteCommand(3)}) {
     EXPECT_NE(std::find(commands.begin(), commands.end(), sent), commands.end()) << sent;
   }
   EXPECT_EQ(host_->QueueLength(), 0u);
   EXPECT_NE(data_.Read().find("State=Delete"), std::string::npos);
-  EXPECT_NE(data_.Read().find("[Event Cat2:2]\nEvent Status=True\n"),
-            std::string::npos);
+  EXPECT_NE(data_.Read().find("[Event Cat2:2]\nEvent Status=True\n"), std::string::npos);
 }
 
 TEST_F(SchedulerHostTest, OverdueEventsMoveOnWithoutRunning) {
@@ -156,8 +152,8 @@ TEST_F(SchedulerHostTest, OverdueEventsMoveOnWithoutRunning) {
   Add(hourly);
   ASSERT_TRUE(time().RunFor(10'000));
   EXPECT_TRUE(Activations().empty());
-  EXPECT_EQ(DueTimes(), (std::vector<platform::TimeValue>{
-                            kStart + 40 * 60, first + 3 * schedule::kWeekSpan}));
+  EXPECT_EQ(DueTimes(),
+            (std::vector<platform::TimeValue>{kStart + 40 * 60, first + 3 * schedule::kWeekSpan}));
   // The next run is at 11:00, for the hourly one only.
   ASSERT_TRUE(time().RunFor(40 * 60 * 1000));
   EXPECT_EQ(Activations(), std::vector<std::string>{"wactivate /category:2 /event:2"});
@@ -172,9 +168,8 @@ TEST_F(SchedulerHostTest, ANewHeadCancelsTheTimerAndASecondDueEventIsNotStarted)
   EXPECT_FALSE(first->IsArmed());
   ASSERT_TRUE(time().RunFor(11 * 60 * 1000));
   // Each ran once, the new head first; the cancelled timer fired nothing.
-  EXPECT_EQ(Activations(), (std::vector<std::string>{
-                               "wactivate /category:2 /event:2",
-                               "wactivate /category:2 /event:3"}));
+  EXPECT_EQ(Activations(), (std::vector<std::string>{"wactivate /category:2 /event:2",
+                                                     "wactivate /category:2 /event:3"}));
   // Both moved on a day. Of two events due in the same second the second
   // is found due after the first fired, and moves on without being started.
   Add(Daily("3", 10, 40));
@@ -183,11 +178,10 @@ TEST_F(SchedulerHostTest, ANewHeadCancelsTheTimerAndASecondDueEventIsNotStarted)
   // Slot 3's profile name is in no list slot: /event:0.
   EXPECT_EQ(Activations().back(), "wactivate /category:2 /event:0");
   EXPECT_EQ(Activations().size(), 3u);
-  EXPECT_EQ(DueTimes(), (std::vector<platform::TimeValue>{
-                            kStart + 5 * 60 + schedule::kDaySpan,
-                            kStart + 10 * 60 + schedule::kDaySpan,
-                            kStart + 20 * 60 + schedule::kDaySpan,
-                            kStart + 20 * 60 + schedule::kDaySpan}));
+  EXPECT_EQ(DueTimes(),
+            (std::vector<platform::TimeValue>{
+                kStart + 5 * 60 + schedule::kDaySpan, kStart + 10 * 60 + schedule::kDaySpan,
+                kStart + 20 * 60 + schedule::kDaySpan, kStart + 20 * 60 + schedule::kDaySpan}));
 }
 
 TEST_F(SchedulerHostTest, RemovedOrIrregularEventsNeverFire) {

@@ -1,7 +1,7 @@
 // kvbase against the real Windows profile functions: the same files and the
 // same calls must give the same results, byte for byte. (Run under Wine.)
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
@@ -18,9 +18,7 @@ namespace {
 // Null names are part of the interface too.
 struct Name {
   const char* text;
-  std::string Show() const {
-    return text ? "\"" + std::string(text) + "\"" : "NULL";
-  }
+  std::string Show() const { return text ? "\"" + std::string(text) + "\"" : "NULL"; }
 };
 
 std::string Escape(const std::string& s) {
@@ -43,24 +41,22 @@ class ProfileCompatTest : public ::testing::Test {
 
   // A file name never used before: Windows keeps files it has read cached.
   std::string Fresh(const std::string& contents) {
-    const std::string path =
-        scratch_.Path("p" + std::to_string(counter_++) + ".ini");
+    const std::string path = scratch_.Path("p" + std::to_string(counter_++) + ".ini");
     WriteBytes(path, contents);
     return path;
   }
 
   // Both read calls, the whole buffer and a margin compared.
-  void CompareString(const std::string& file, Name section, Name key, Name def,
-                     int size, const std::string& what) {
+  void CompareString(const std::string& file, Name section, Name key, Name def, int size,
+                     const std::string& what) {
     std::string theirs(static_cast<size_t>(size) + 8, '#');
     std::string ours = theirs;
-    const DWORD n_theirs = GetPrivateProfileStringA(
-        section.text, key.text, def.text, theirs.data(),
-        static_cast<DWORD>(size), file.c_str());
-    const int n_ours = TARNG_GetProfileString(section.text, key.text, def.text,
-                                              ours.data(), size, file.c_str());
-    const std::string call = what + " [" + section.Show() + "] " + key.Show() +
-                             " def " + def.Show() + " size " + std::to_string(size);
+    const DWORD n_theirs = GetPrivateProfileStringA(section.text, key.text, def.text, theirs.data(),
+                                                    static_cast<DWORD>(size), file.c_str());
+    const int n_ours =
+        TARNG_GetProfileString(section.text, key.text, def.text, ours.data(), size, file.c_str());
+    const std::string call = what + " [" + section.Show() + "] " + key.Show() + " def " +
+                             def.Show() + " size " + std::to_string(size);
     EXPECT_EQ(static_cast<int>(n_theirs), n_ours) << call;
     EXPECT_EQ(Escape(theirs), Escape(ours)) << call;
   }
@@ -86,8 +82,8 @@ class ProfileCompatTest : public ::testing::Test {
 
   // Every read of the given names, and of every name Windows lists, over one
   // file. (Each call costs Windows a file open, so the names are kept few.)
-  void CompareReads(const std::string& contents, std::vector<Name> sections,
-                    std::vector<Name> keys, const std::string& what) {
+  void CompareReads(const std::string& contents, std::vector<Name> sections, std::vector<Name> keys,
+                    const std::string& what) {
     const std::string file = Fresh(contents);
     const std::vector<std::string> listed_sections = List(file, nullptr);
     std::vector<std::string> listed_keys = List(file, "");
@@ -123,21 +119,18 @@ class ProfileCompatTest : public ::testing::Test {
 
   // One write through both, on copies of one file; then the results must
   // read the same, and where asked be the same bytes.
-  void CompareWrite(const std::string* contents, Name section, Name key,
-                    Name value, bool same_bytes, const std::string& what) {
-    const std::string theirs_file =
-        scratch_.Path("w" + std::to_string(counter_) + "a.ini");
-    const std::string ours_file =
-        scratch_.Path("w" + std::to_string(counter_++) + "b.ini");
+  void CompareWrite(const std::string* contents, Name section, Name key, Name value,
+                    bool same_bytes, const std::string& what) {
+    const std::string theirs_file = scratch_.Path("w" + std::to_string(counter_) + "a.ini");
+    const std::string ours_file = scratch_.Path("w" + std::to_string(counter_++) + "b.ini");
     if (contents) {
       WriteBytes(theirs_file, *contents);
       WriteBytes(ours_file, *contents);
     }
-    const bool theirs = WritePrivateProfileStringA(
-        section.text, key.text, value.text, theirs_file.c_str());
+    const bool theirs =
+        WritePrivateProfileStringA(section.text, key.text, value.text, theirs_file.c_str());
     const bool ours =
-        TARNG_WriteProfileString(section.text, key.text, value.text,
-                                 ours_file.c_str()) != 0;
+        TARNG_WriteProfileString(section.text, key.text, value.text, ours_file.c_str()) != 0;
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, theirs_file.c_str());
     EXPECT_EQ(theirs, ours) << what;
     EXPECT_EQ(Exists(theirs_file), Exists(ours_file)) << what;
@@ -164,8 +157,7 @@ TEST_F(ProfileCompatTest, ReadsMatchWindows) {
   const std::vector<std::pair<std::string, std::string>> files = {
       {"plain", "[S]\r\nHour=9\r\nName=\"a b\"\r\n"},
       {"blanks", "  [ S ]  x\r\n  Hour  =  9 ; c  \r\n\tName\t=\t'x y'\t\r\n"},
-      {"quotes",
-       "[S]\nQ=\"abc\"\nName='abcdef'\nE=\"\"\nHour=\"\nN1=\"x'\nN2='\n"},
+      {"quotes", "[S]\nQ=\"abc\"\nName='abcdef'\nE=\"\"\nHour=\"\nN1=\"x'\nN2='\n"},
       {"dups", "[S]\nHour=1\nhour=2\n[T]\nk=t\n[s]\nHour=3\nName=second\n"},
       {"bare", "[S]\nbare\nHour\nHour=5\n;c=7\nbare=8\n"},
       {"outside", "Hour=top\nk=0\n[S]\nHour=in\n[]\nk=empty\n"},
@@ -181,14 +173,11 @@ TEST_F(ProfileCompatTest, ReadsMatchWindows) {
       {"no-eol", "[S]\nHour=9"},
       {"empty-value", "[S]\nHour=\nName=  \nE\nQ= = \n"},
       {"equals", "[S]\na=b=c\nx y = z w \n=nameless\n==two\n"},
-      {"sections",
-       "[S\n[S]x]\nk=1\n[T]]\nk=2\n[ U\t]\nk=3\n[Sched Profile 3]\nHour=4\n"},
-      {"nul",
-       std::string("[S]\nHour=a\0b\nName\0=x\nQ=\"a\0\"\n[T\0x]\nk=1\n", 40)},
+      {"sections", "[S\n[S]x]\nk=1\n[T]]\nk=2\n[ U\t]\nk=3\n[Sched Profile 3]\nHour=4\n"},
+      {"nul", std::string("[S]\nHour=a\0b\nName\0=x\nQ=\"a\0\"\n[T\0x]\nk=1\n", 40)},
       {"ctrl-z", "[S]\nHour=1\x1A\n\x1AName=2\n"},
-      {"long", "[S]\nHour=" + std::string(300, 'h') + "\nName=\"" +
-                   std::string(100, 'n') + "\"\nQ=\"" + std::string(78, 'q') +
-                   "\"\nE=\"" + std::string(79, 'e') + "\"\n"},
+      {"long", "[S]\nHour=" + std::string(300, 'h') + "\nName=\"" + std::string(100, 'n') +
+                   "\"\nQ=\"" + std::string(78, 'q') + "\"\nE=\"" + std::string(79, 'e') + "\"\n"},
       {"empty", ""},
       {"utf8-bom", "\xEF\xBB\xBF[S]\nHour=caf\xC3\xA9\nName=\xE2\x82\xAC\n"},
       {"utf16", std::string("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0v\0\r\0\n\0", 22)},
@@ -196,23 +185,18 @@ TEST_F(ProfileCompatTest, ReadsMatchWindows) {
        "[S]\nHour=\xE9\xC9\xA0x\xA0\nName=\x81\x8D\nQ=\xFF\n[\xC9t\xE9]\nk="
        "1\n"},
   };
-  for (const auto& [what, contents] : files)
-    CompareReads(contents, sections, keys, what);
+  for (const auto& [what, contents] : files) CompareReads(contents, sections, keys, what);
   // Upper- and lower-case forms of the high letters.
-  CompareReads("[\xC9t\xE9]\nk=1\n[\x8A\x9F]\nk=2\n",
-               {{"\xE9t\xC9"}, {"\x9A\xFF"}, {"\xC9T\xE9"}}, {{"k"}, {"K"}},
-               "high case");
+  CompareReads("[\xC9t\xE9]\nk=1\n[\x8A\x9F]\nk=2\n", {{"\xE9t\xC9"}, {"\x9A\xFF"}, {"\xC9T\xE9"}},
+               {{"k"}, {"K"}}, "high case");
 }
 
 TEST_F(ProfileCompatTest, BufferSizesAndDefaultsMatchWindows) {
-  const std::string file = Fresh(
-      "[S]\nHour=" + std::string(300, 'h') + "\nName=\"" +
-      std::string(100, 'n') +
-      "\"\nQ=\"abcd\"\nE=\"\"\nk=v\n[T]\nlonger=1\nk2=2\n[Other section]\n");
-  const std::vector<Name> defaults = {{""},      {nullptr}, {"dflt  "},
-                                      {"\"q\""}, {"   "},   {"'x"}};
-  for (Name k :
-       {Name{"Hour"}, Name{"Name"}, Name{"Q"}, Name{"E"}, Name{"Missing"}}) {
+  const std::string file =
+      Fresh("[S]\nHour=" + std::string(300, 'h') + "\nName=\"" + std::string(100, 'n') +
+            "\"\nQ=\"abcd\"\nE=\"\"\nk=v\n[T]\nlonger=1\nk2=2\n[Other section]\n");
+  const std::vector<Name> defaults = {{""}, {nullptr}, {"dflt  "}, {"\"q\""}, {"   "}, {"'x"}};
+  for (Name k : {Name{"Hour"}, Name{"Name"}, Name{"Q"}, Name{"E"}, Name{"Missing"}}) {
     for (int size : {1, 2, 3, 4, 5, 6, 79, 80, 101, 102}) {
       CompareString(file, {"S"}, k, {""}, size, "sizes");
     }
@@ -228,8 +212,7 @@ TEST_F(ProfileCompatTest, BufferSizesAndDefaultsMatchWindows) {
     CompareString(file, {nullptr}, {nullptr}, {""}, size, "section list");
     CompareString(file, {nullptr}, {"k"}, {""}, size, "section list");
   }
-  for (int size : {1, 2})
-    CompareString(file, {nullptr}, {nullptr}, {""}, size, "section list");
+  for (int size : {1, 2}) CompareString(file, {nullptr}, {nullptr}, {""}, size, "section list");
 }
 
 TEST_F(ProfileCompatTest, ReadsOfMissingAndUnreadableFilesMatchWindows) {
@@ -256,8 +239,8 @@ TEST_F(ProfileCompatTest, BlanksAreTheSameBytes) {
     if (b == '\n' || b == '\r') continue;
     const std::string c(1, static_cast<char>(b));
     const std::string n = std::to_string(b);
-    contents += "[s" + n + "]\n" + c + "k" + c + "=" + c + "v" + c + "\n[" + c +
-                "t" + n + c + "]\nk=t\n";
+    contents +=
+        "[s" + n + "]\n" + c + "k" + c + "=" + c + "v" + c + "\n[" + c + "t" + n + c + "]\nk=t\n";
   }
   const std::string file = Fresh(contents);
   for (int b = 1; b < 256; ++b) {
@@ -274,14 +257,12 @@ TEST_F(ProfileCompatTest, CaseFoldingIsTheSame) {
   std::string contents;
   for (int b = 0x21; b < 256; ++b) {
     if (b == ']' || b == '=' || b == ';') continue;
-    contents += "[x" + std::string(1, static_cast<char>(b)) +
-                "]\nk=" + std::to_string(b) + "\n";
+    contents += "[x" + std::string(1, static_cast<char>(b)) + "]\nk=" + std::to_string(b) + "\n";
   }
   const std::string file = Fresh(contents);
   for (int q = 0x21; q < 256; ++q) {
     const std::string name = "X" + std::string(1, static_cast<char>(q));
-    CompareString(file, {name.c_str()}, {"k"}, {"none"}, 80,
-                  "query byte " + std::to_string(q));
+    CompareString(file, {name.c_str()}, {"k"}, {"none"}, 80, "query byte " + std::to_string(q));
   }
 }
 
@@ -318,7 +299,11 @@ TEST_F(ProfileCompatTest, WritesMatchWindows) {
       {"dup sections", "[S]\r\na=1\r\n[T]\r\nb=2\r\n[s]\r\nc=3\r\n", {"S"}, {"c"}, {"4"}, true},
       {"dup keys", "[S]\r\na=1\r\nA=2\r\n", {"S"}, {"a"}, {"3"}, true},
       {"dup delete key", "[S]\r\na=1\r\n[T]\r\n[S]\r\nb=2\r\n", {"S"}, {"b"}, {nullptr}, true},
-      {"dup delete section", "[S]\r\na=1\r\n[T]\r\n[S]\r\nb=2\r\n", {"s"}, {nullptr}, {nullptr},
+      {"dup delete section",
+       "[S]\r\na=1\r\n[T]\r\n[S]\r\nb=2\r\n",
+       {"s"},
+       {nullptr},
+       {nullptr},
        true},
       {"bare line", "[S]\r\nHour\r\nHour=5\r\n", {"S"}, {"Hour"}, {"6"}, true},
       {"comment key", "[S]\r\n;c\r\n", {"S"}, {";c"}, {"1"}, true},
@@ -333,8 +318,8 @@ TEST_F(ProfileCompatTest, WritesMatchWindows) {
       {"utf8", "\xEF\xBB\xBF[S]\r\nk=\xC3\xA9\r\n", {"S"}, {"j"}, {"\xE9"}, false},
   };
   for (const WriteCase& c : cases) {
-    CompareWrite(c.contents == kMissing ? nullptr : &c.contents, c.section,
-                 c.key, c.value, c.same_bytes, c.what);
+    CompareWrite(c.contents == kMissing ? nullptr : &c.contents, c.section, c.key, c.value,
+                 c.same_bytes, c.what);
   }
 }
 
@@ -342,20 +327,18 @@ TEST_F(ProfileCompatTest, WritesMatchWindows) {
 TEST_F(ProfileCompatTest, RandomFilesMatchWindows) {
   std::mt19937 rng(2026);
   const std::vector<std::string> atoms = {
-      "[", "]", "=", " ", "\t", ";", "\"", "'", "\r\n", "\n", "\r", "a", "b", "A", "0x1",
-      "-", "9", std::string(1, '\0'), "\xE9", "[a]\n", "[b]\r\n", "a=", "b=1\n"};
+      "[",    "]",     "=",       " ",  "\t",   ";",   "\"", "'", "\r\n",
+      "\n",   "\r",    "a",       "b",  "A",    "0x1", "-",  "9", std::string(1, '\0'),
+      "\xE9", "[a]\n", "[b]\r\n", "a=", "b=1\n"};
   const std::vector<Name> values = {{"v"}, {"  x "}, {""}, {nullptr}, {"\"q\""}};
   for (int round = 0; round < 50; ++round) {
     std::string contents;
     const int pieces = static_cast<int>(rng() % 40);
     for (int i = 0; i < pieces; ++i) contents += atoms[rng() % atoms.size()];
-    const std::string what =
-        "random " + std::to_string(round) + ": " + Escape(contents);
-    CompareReads(contents, {{"a"}, {"b"}, {""}}, {{"a"}, {"b"}, {nullptr}},
-                 what);
+    const std::string what = "random " + std::to_string(round) + ": " + Escape(contents);
+    CompareReads(contents, {{"a"}, {"b"}, {""}}, {{"a"}, {"b"}, {nullptr}}, what);
     const Name section = rng() % 2 ? Name{"a"} : Name{"b"};
-    const Name key =
-        rng() % 4 ? (rng() % 2 ? Name{"a"} : Name{"b"}) : Name{nullptr};
+    const Name key = rng() % 4 ? (rng() % 2 ? Name{"a"} : Name{"b"}) : Name{nullptr};
     const Name value = values[rng() % values.size()];
     // Windows rewrites the whole file from what it parsed, which changes the
     // meaning of lines holding NUL bytes; ours keeps them as they are.

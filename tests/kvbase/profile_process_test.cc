@@ -28,16 +28,14 @@ constexpr int kKeysPerChild = 40;
 bool UnderWindows() { return pt::ExeSuffix() == ".exe"; }
 
 std::string Beside(const std::string& program) {
-  return platform::ExecutableDirectory() + pt::Sep() + program +
-         pt::ExeSuffix();
+  return platform::ExecutableDirectory() + pt::Sep() + program + pt::ExeSuffix();
 }
 
 // The bodies of the child processes: this test binary started again with a
 // filter that selects one of these. In an ordinary run they do nothing.
 TEST(KvbaseChildProcess, RewriteForever) {
   const std::string file = platform::GetEnvironmentVariable(kChildFileVar);
-  if (file.empty() ||
-      !platform::GetEnvironmentVariable(kChildKeysVar).empty()) {
+  if (file.empty() || !platform::GetEnvironmentVariable(kChildKeysVar).empty()) {
     GTEST_SKIP() << "only as the child of a kill test";
   }
   for (unsigned i = 1;; ++i) {
@@ -49,12 +47,11 @@ TEST(KvbaseChildProcess, RewriteForever) {
 TEST(KvbaseChildProcess, WriteKeys) {
   const std::string file = platform::GetEnvironmentVariable(kChildFileVar);
   const std::string prefix = platform::GetEnvironmentVariable(kChildKeysVar);
-  if (file.empty() || prefix.empty())
-    GTEST_SKIP() << "only as the child of a writer test";
+  if (file.empty() || prefix.empty()) GTEST_SKIP() << "only as the child of a writer test";
   for (int i = 0; i < kKeysPerChild; ++i) {
     const std::string key = prefix + "_" + std::to_string(i);
-    ASSERT_TRUE(TARNG_WriteProfileString(i % 2 ? "Odd" : "Even", key.c_str(),
-                                         key.c_str(), file.c_str()));
+    ASSERT_TRUE(
+        TARNG_WriteProfileString(i % 2 ? "Odd" : "Even", key.c_str(), key.c_str(), file.c_str()));
   }
 }
 
@@ -62,8 +59,7 @@ class ProfileProcessTest : public ::testing::Test {
  protected:
   ProfileProcessTest() : scratch_("kvproc"), file_(scratch_.Path("tarn.dat")) {}
 
-  std::unique_ptr<pt::ChildProcess> StartChild(const std::string& test,
-                                               const std::string& keys) {
+  std::unique_ptr<pt::ChildProcess> StartChild(const std::string& test, const std::string& keys) {
     testsupport::ScopedEnv file(kChildFileVar, file_.c_str());
     testsupport::ScopedEnv prefix(kChildKeysVar, keys.empty() ? nullptr : keys.c_str());
     return pt::ChildProcess::Start(Beside("unit_tests"),
@@ -137,11 +133,9 @@ TEST_F(ProfileProcessTest, KilledWriterLeavesOldOrNewFile) {
     if (k % 2 == 0) {
       // Let this one get going first, so that the kill lands among writes;
       // that it wrote at all shows the test is not idle.
-      const auto give_up =
-          std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
       std::string now = before;
-      while (version_of(&now) && now == before &&
-             std::chrono::steady_clock::now() < give_up) {
+      while (version_of(&now) && now == before && std::chrono::steady_clock::now() < give_up) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
       }
       EXPECT_NE(now, before) << "kill " << k << ": the writer never wrote";

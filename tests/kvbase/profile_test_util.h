@@ -14,16 +14,13 @@ namespace kvbase_test {
 
 class ScratchDir {
  public:
-  explicit ScratchDir(const std::string& tag)
-      : dir_(platform::testing::MakeTempDir(tag)) {}
+  explicit ScratchDir(const std::string& tag) : dir_(platform::testing::MakeTempDir(tag)) {}
   ~ScratchDir() { platform::testing::RemoveTree(dir_); }
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
 
   const std::string& dir() const { return dir_; }
-  std::string Path(const std::string& name) const {
-    return dir_ + platform::testing::Sep() + name;
-  }
+  std::string Path(const std::string& name) const { return dir_ + platform::testing::Sep() + name; }
 
  private:
   std::string dir_;
@@ -42,8 +39,8 @@ inline bool Exists(const std::string& path) {
 }
 
 // A read as the service makes it, with a buffer of `size` bytes.
-inline std::string Get(const std::string& file, const char* section,
-                       const char* key, const char* def = "", int size = 80) {
+inline std::string Get(const std::string& file, const char* section, const char* key,
+                       const char* def = "", int size = 80) {
   std::string buffer(static_cast<size_t>(size) + 16, '#');
   TARNG_GetProfileString(section, key, def, buffer.data(), size, file.c_str());
   // Nothing may be written past the buffer.

@@ -41,13 +41,13 @@ TEST_F(ProfileWriteTest, UpdateKeepsEveryOtherByte) {
   // Leading blanks of a value go, as Windows drops them; empty values stay.
   ASSERT_TRUE(Set("Event Cat2:3", "Event Status", "  True"));
   ASSERT_TRUE(Set("Event Cat2:3", "User Changable", ""));
-  EXPECT_EQ(FileContents(file_), expected.substr(0, expected.size() - 20) +
-                                  "Event Status=True\r\nUser Changable=\r\n");
+  EXPECT_EQ(FileContents(file_),
+            expected.substr(0, expected.size() - 20) + "Event Status=True\r\nUser Changable=\r\n");
 }
 
 TEST_F(ProfileWriteTest, NewKeysAndSectionsGoWhereWindowsPutsThem) {
   WriteBytes(file_, "[A]\nk=1\n; trailing comment of A\n\n[B]\nx=1\n[a]\nk2=second copy\n");
-  ASSERT_TRUE(Set("A", "k2", "new"));  // into the first [A], after its comment
+  ASSERT_TRUE(Set("A", "k2", "new"));     // into the first [A], after its comment
   ASSERT_TRUE(Set(" C ", " key ", "v"));  // a new section at the end, names trimmed
   EXPECT_EQ(FileContents(file_),
             "[A]\nk=1\n; trailing comment of A\nk2=new\n\n[B]\nx=1\n[a]\nk2=second copy\n"
@@ -67,7 +67,8 @@ TEST_F(ProfileWriteTest, NewKeysAndSectionsGoWhereWindowsPutsThem) {
 
   // A new file gets the native line end.
   const std::string fresh = scratch_.Path("new.dat");
-  ASSERT_TRUE(TARNG_WriteProfileString("Scheduler Profiles", "Number of Profiles", "2", fresh.c_str()));
+  ASSERT_TRUE(
+      TARNG_WriteProfileString("Scheduler Profiles", "Number of Profiles", "2", fresh.c_str()));
   const std::string nl(platform::NativeLineEnd());
   EXPECT_EQ(FileContents(fresh), "[Scheduler Profiles]" + nl + "Number of Profiles=2" + nl);
 }
@@ -113,8 +114,7 @@ TEST_F(ProfileWriteTest, EncodedFilesStayInTheirEncoding) {
   WriteBytes(file_, "\xEF\xBB\xBF[S]\nName=caf\xC3\xA9\n");
   EXPECT_EQ(Get(file_, "S", "Name"), "caf\xE9");
   ASSERT_TRUE(Set("S", "New", "\xE9t\xE9"));
-  EXPECT_EQ(FileContents(file_),
-            "\xEF\xBB\xBF[S]\nName=caf\xC3\xA9\nNew=\xC3\xA9t\xC3\xA9\n");
+  EXPECT_EQ(FileContents(file_), "\xEF\xBB\xBF[S]\nName=caf\xC3\xA9\nNew=\xC3\xA9t\xC3\xA9\n");
   // UTF-16 little endian.
   const std::string u16("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0v\0\r\0\n\0", 22);
   WriteBytes(file_, u16);

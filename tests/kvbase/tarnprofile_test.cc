@@ -15,10 +15,8 @@ namespace {
 namespace pt = ::platform::testing;
 
 int RunTool(const std::vector<std::string>& args) {
-  auto child =
-      pt::ChildProcess::Start(platform::ExecutableDirectory() + pt::Sep() +
-                                  "tarnprofile" + pt::ExeSuffix(),
-                              args);
+  auto child = pt::ChildProcess::Start(
+      platform::ExecutableDirectory() + pt::Sep() + "tarnprofile" + pt::ExeSuffix(), args);
   return child ? child->Wait() : -100;
 }
 
@@ -38,9 +36,13 @@ TEST(TarnprofileTest, WritesThroughKvbaseAndReportsErrors) {
   EXPECT_EQ(FileContents(file), after);
 
   // Usage errors: 2, and the file untouched.
-  const std::vector<std::vector<std::string>> bad = {
-      {}, {"frobnicate", file}, {"set", file, "S", "K"}, {"get", "--size", "0", file, "S", "K"},
-      {"get", "--size", "x", file, "S", "K"}, {"getint", file, "S"}, {"delete-section", file}};
+  const std::vector<std::vector<std::string>> bad = {{},
+                                                     {"frobnicate", file},
+                                                     {"set", file, "S", "K"},
+                                                     {"get", "--size", "0", file, "S", "K"},
+                                                     {"get", "--size", "x", file, "S", "K"},
+                                                     {"getint", file, "S"},
+                                                     {"delete-section", file}};
   for (const auto& args : bad) EXPECT_EQ(RunTool(args), 2) << (args.empty() ? "" : args[0]);
   EXPECT_EQ(FileContents(file), after);
   // A write that cannot be made: 1.

@@ -28,8 +28,7 @@ TEST(ChildProcessWin32Test, CommandLinesSplitBackIntoTheArguments) {
   std::string line;
   ASSERT_TRUE(std::getline(in, line));
   EXPECT_EQ(line.substr(line.find('\t') + 1),
-            program +
-                R"( plain "a b" "" "say \"hi\"" C:\dir\ "C:\a b\\" "x\\\\\"y")");
+            program + R"( plain "a b" "" "say \"hi\"" C:\dir\ "C:\a b\\" "x\\\\\"y")");
   pt::UnsetEnv("AGENT_JOURNAL");
 
   // (A killed child ending at once is proven by kvbase's killed writers.)

@@ -23,10 +23,8 @@ TEST(CommandLinePosixTest, SplitsArgumentsLikeTheCRuntime) {
   EXPECT_EQ(SplitArguments(""), Args{});
   EXPECT_EQ(SplitArguments(" \t "), Args{});
   EXPECT_EQ(SplitArguments("  a\t b  "), (Args{"a", "b"}));
-  EXPECT_EQ(
-      SplitArguments(
-          R"("CORVANEX|Remote Execution Triggers|" 16 "synch" "" 8)"),
-      (Args{"CORVANEX|Remote Execution Triggers|", "16", "synch", "", "8"}));
+  EXPECT_EQ(SplitArguments(R"("CORVANEX|Remote Execution Triggers|" 16 "synch" "" 8)"),
+            (Args{"CORVANEX|Remote Execution Triggers|", "16", "synch", "", "8"}));
   EXPECT_EQ(SplitArguments(R"("" x)"), (Args{"", "x"}));
   // Backslashes count only before a quote.
   EXPECT_EQ(SplitArguments(R"(a\\b c\)"), (Args{R"(a\\b)", R"(c\)"}));
@@ -36,8 +34,7 @@ TEST(CommandLinePosixTest, SplitsArgumentsLikeTheCRuntime) {
   EXPECT_EQ(SplitArguments(R"("C:\dir\\" next)"), (Args{R"(C:\dir\)", "next"}));
   // "" inside quotes is a quote and the quotes go on.
   EXPECT_EQ(SplitArguments(R"("a""b c" d)"), (Args{R"(a"b c)", "d"}));
-  EXPECT_EQ(SplitArguments(R"(x"y z"w "open end)"),
-            (Args{"xy zw", "open end"}));
+  EXPECT_EQ(SplitArguments(R"(x"y z"w "open end)"), (Args{"xy zw", "open end"}));
 }
 
 class ResolveTest : public ::testing::Test {
@@ -77,8 +74,7 @@ TEST_F(ResolveTest, FirstExecutablePrefixWins) {
   chmod((dir_ + "/my").c_str(), 0755);
   ASSERT_TRUE(ResolveCommandLine(written + R"( "x y" 7)", &command));
   EXPECT_EQ(command.path, dir_ + "/my");
-  EXPECT_EQ(command.argv,
-            (Args{dir_ + "/my", R"(agent\KVClient\DmiSetValue)", "x y", "7"}));
+  EXPECT_EQ(command.argv, (Args{dir_ + "/my", R"(agent\KVClient\DmiSetValue)", "x y", "7"}));
 
   // Quoted, only the quoted name is tried; without its closing quote the
   // quote is part of every name tried.

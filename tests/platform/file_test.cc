@@ -36,8 +36,7 @@ class FileTest : public ::testing::Test {
 };
 
 TEST_F(FileTest, PathsStampsAndReads) {
-  EXPECT_EQ(NativePath("a\\b\\c.dat"),
-            "a" + pt::Sep() + "b" + pt::Sep() + "c.dat");
+  EXPECT_EQ(NativePath("a\\b\\c.dat"), "a" + pt::Sep() + "b" + pt::Sep() + "c.dat");
   EXPECT_EQ(NativePath(""), "");
 
   FileStamp stamp;
@@ -94,8 +93,7 @@ TEST_F(FileTest, WriteLockIsExclusive) {
   std::string error;
   auto held = FileWriteLock::Acquire(file_, &error);
   ASSERT_NE(held, nullptr) << error;
-  EXPECT_FALSE(std::filesystem::exists(file_))
-      << "locking must not create the file";
+  EXPECT_FALSE(std::filesystem::exists(file_)) << "locking must not create the file";
 
   std::atomic<bool> second_got_it{false};
   std::thread other([&] {
@@ -104,8 +102,7 @@ TEST_F(FileTest, WriteLockIsExclusive) {
     second_got_it = lock != nullptr;
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_FALSE(second_got_it)
-      << "a second writer got in while the lock was held";
+  EXPECT_FALSE(second_got_it) << "a second writer got in while the lock was held";
   held.reset();
   other.join();
   EXPECT_TRUE(second_got_it);

@@ -1,6 +1,6 @@
 // Windows-only corners of the file layer.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <iterator>
@@ -21,8 +21,7 @@ TEST(FileWin32Test, FileHeldOpenWithoutDeleteSharingIsRewrittenInPlace) {
   ASSERT_TRUE(ReplaceFileContents(file, "old contents", &error)) << error;
   // Another program keeps the file open and does not allow it to be
   // renamed over: the rename fails, the contents must change all the same.
-  HANDLE h = CreateFileA(file.c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  HANDLE h = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(ReplaceFileContents(file, "new", &error)) << error;

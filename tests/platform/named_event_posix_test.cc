@@ -54,8 +54,7 @@ TEST_F(NamedEventPosixTest, OpenToEveryUserFromTheStart) {
   // An object whose creator has not sized it yet (or died first) is an
   // unsignalled event to whoever opens it.
   const std::string fresh = name_ + "-fresh";
-  const int fd =
-      shm_open(("/schedexe." + fresh).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  const int fd = shm_open(("/schedexe." + fresh).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
   ASSERT_GE(fd, 0);
   close(fd);
   auto opened = NamedEvent::Open(fresh.c_str());
@@ -72,9 +71,8 @@ TEST_F(NamedEventPosixTest, ProcessesThatDieLeaveItWorking) {
   const std::string name = name_;
 
   // A waiter killed in its wait neither blocks nor swallows later signals.
-  const pid_t waiter = Fork([&] {
-    return NamedEvent::Open(name.c_str())->Wait(0xFFFFFFFFu) ? 0 : 1;
-  });
+  const pid_t waiter =
+      Fork([&] { return NamedEvent::Open(name.c_str())->Wait(0xFFFFFFFFu) ? 0 : 1; });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   kill(waiter, SIGKILL);
   EXPECT_EQ(Reap(waiter), -1);
@@ -102,8 +100,7 @@ TEST_F(NamedEventPosixTest, ProcessesThatDieLeaveItWorking) {
 
   // Another process takes the signal: it is gone for us.
   event->Set();
-  const pid_t taker =
-      Fork([&] { return NamedEvent::Open(name.c_str())->Wait(5000) ? 0 : 1; });
+  const pid_t taker = Fork([&] { return NamedEvent::Open(name.c_str())->Wait(5000) ? 0 : 1; });
   EXPECT_EQ(Reap(taker), 0);
   EXPECT_FALSE(event->Wait(0));
 }

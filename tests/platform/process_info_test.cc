@@ -21,8 +21,7 @@ TEST(ProcessInfoTest, KnowsItself) {
   const std::string dir = ExecutableDirectory();
   ASSERT_FALSE(dir.empty());
   EXPECT_NE(dir.back(), kPathSeparator);
-  EXPECT_TRUE(std::filesystem::is_regular_file(dir + pt::Sep() + "unit_tests" +
-                                               pt::ExeSuffix()));
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir + pt::Sep() + "unit_tests" + pt::ExeSuffix()));
 
   ASSERT_TRUE(pt::SetEnv("SCHEDEXE_TEST_VARIABLE", "a b=c"));
   EXPECT_EQ(GetEnvironmentVariable("SCHEDEXE_TEST_VARIABLE"), "a b=c");

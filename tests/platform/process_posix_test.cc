@@ -51,8 +51,7 @@ class ProcessPosixTest : public ::testing::Test {
       std::istringstream fields(stat.substr(stat.rfind(')') + 1));
       char state;
       int parent;
-      if (fields >> state >> parent && state == 'Z' && parent == getpid())
-        ++count;
+      if (fields >> state >> parent && state == 'Z' && parent == getpid()) ++count;
     }
     closedir(proc);
     return count;
@@ -63,8 +62,7 @@ class ProcessPosixTest : public ::testing::Test {
 
 TEST_F(ProcessPosixTest, ChildGetsItsArgumentsAndStartsClean) {
   // The arguments split as a Microsoft C runtime program would see them.
-  EXPECT_EQ(Shell(R"(printf '[%s]' \"$@\")", R"( "a b" "" c\"d e\\f)"),
-            R"([a b][][c"d][e\\f])");
+  EXPECT_EQ(Shell(R"(printf '[%s]' \"$@\")", R"( "a b" "" c\"d e\\f)"), R"([a b][][c"d][e\\f])");
 
   // Blocked or ignored signals and open descriptors of ours do not reach the
   // child. cp copies its own status; a shell would reset the signal mask.
@@ -80,8 +78,7 @@ TEST_F(ProcessPosixTest, ChildGetsItsArgumentsAndStartsClean) {
   const std::string copy = "/bin/cp /proc/self/status " + dir_ + "/status";
   const bool started = DefaultEnv().StartProcess(copy.c_str(), 0, true);
   const std::string fd_state =
-      Shell("test -e /proc/self/fd/" + std::to_string(fd) +
-            " && echo inherited || echo closed");
+      Shell("test -e /proc/self/fd/" + std::to_string(fd) + " && echo inherited || echo closed");
   close(fd);
   sigaction(SIGUSR2, &old_action, nullptr);
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
@@ -101,8 +98,7 @@ TEST_F(ProcessPosixTest, ChildGetsItsArgumentsAndStartsClean) {
   // Field 6 of /proc/PID/stat is the session.
   const std::string session = "cut -d' ' -f6 /proc/$$/stat";
   EXPECT_EQ(Shell(session), std::to_string(getsid(0)) + "\n");
-  const std::string detached =
-      Shell(session + "; echo $$", "", kDetachedProcess);
+  const std::string detached = Shell(session + "; echo $$", "", kDetachedProcess);
   std::istringstream lines(detached);
   std::string sid, pid;
   lines >> sid >> pid;
@@ -117,7 +113,10 @@ TEST_F(ProcessPosixTest, ProgramsThatCannotRunAreNotStarted) {
     bool wait, started;
   } kPrograms[] = {{"plain", "#!/bin/sh\n", 0644, true, false},
                    {"nointerp", "#!/no/such/shell\n", 0755, true, false},
-                   {"garbage", "\x7f" "ELF junk", 0755, false, false},
+                   {"garbage",
+                    "\x7f"
+                    "ELF junk",
+                    0755, false, false},
                    // A program that runs and fails was still started.
                    {"script", "#!/bin/sh\nexit 3\n", 0755, true, true}};
   for (const auto& p : kPrograms) {
@@ -131,8 +130,7 @@ TEST_F(ProcessPosixTest, ProgramsThatCannotRunAreNotStarted) {
 
 TEST_F(ProcessPosixTest, ChildrenNotWaitedForAreReaped) {
   for (int i = 0; i < 5; ++i) {
-    ASSERT_TRUE(
-        DefaultEnv().StartProcess("/bin/true", kDetachedProcess, false));
+    ASSERT_TRUE(DefaultEnv().StartProcess("/bin/true", kDetachedProcess, false));
   }
   int zombies = Zombies();
   for (int i = 0; i < 100 && zombies > 0; ++i) {

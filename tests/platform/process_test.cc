@@ -26,8 +26,7 @@ namespace {
 
 namespace pt = ::platform::testing;
 
-constexpr char kSynchArguments[] =
-    R"( "CORVANEX|Remote Execution Triggers|" 16 "synch" "" 8)";
+constexpr char kSynchArguments[] = R"( "CORVANEX|Remote Execution Triggers|" 16 "synch" "" 8)";
 
 struct RealProcesses {};
 struct FakeProcesses {
@@ -144,7 +143,8 @@ TEST(ProcessEndTest, EndingTheProcessStopsItsThreadsAndFlushes) {
   testsupport::ScopedEnv mark_env("SCHEDEXE_TEST_MARK", mark.c_str());
   ASSERT_TRUE(DefaultEnv().StartProcess(
       (Beside("unit_tests") + " --gtest_also_run_disabled_tests"
-                              " --gtest_filter=ProcessChild.DISABLED_Ending").c_str(),
+                              " --gtest_filter=ProcessChild.DISABLED_Ending")
+          .c_str(),
       kNormalPriorityClass, true));
   EXPECT_EQ(pt::FileContents(mark), "unflushed");
   pt::RemoveTree(dir);

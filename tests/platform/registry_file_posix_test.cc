@@ -20,8 +20,7 @@ namespace pt = ::platform::testing;
 constexpr char kKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Teltrix";
 
 // The string value, or "<none>" / "<not a string>".
-std::string Value(const RegistryFile& file, const std::string& key,
-                  const std::string& name) {
+std::string Value(const RegistryFile& file, const std::string& key, const std::string& name) {
   const RegistryKey* k = file.FindKey(key);
   if (!k) return "<no key>";
   const RegistryValue* v = k->Find(name);
@@ -57,8 +56,7 @@ TEST(RegistryFilePosixTest, ReadsWhatRegImportWouldApply) {
       "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Teltrix\\Gone]\r\n"
       "\"Ignored\"=\"under a deleted key\"\r\n";
   // regedit writes UTF-16LE with a BOM; hand-made files are UTF-8.
-  for (const std::string& bytes :
-       {Utf16Le(text), "\xEF\xBB\xBF" + text, text}) {
+  for (const std::string& bytes : {Utf16Le(text), "\xEF\xBB\xBF" + text, text}) {
     RegistryFile file;
     ASSERT_TRUE(file.Parse(bytes));
     EXPECT_EQ(Value(file, kKey, "TTX Path"), "C:\\Program Files\\\"Corvane\"");
@@ -67,8 +65,7 @@ TEST(RegistryFilePosixTest, ReadsWhatRegImportWouldApply) {
     EXPECT_EQ(Value(file, kKey, "Old"), "<none>");
     EXPECT_EQ(Value(file, kKey, ""), "default");
     EXPECT_EQ(Value(file, kKey, "Expand"), "/opt");
-    EXPECT_EQ(Value(file, std::string(kKey) + "\\ZIZ2UDE", "DatsPath"),
-              "/second");
+    EXPECT_EQ(Value(file, std::string(kKey) + "\\ZIZ2UDE", "DatsPath"), "/second");
     EXPECT_EQ(Value(file, "HKEY_LOCAL_MACHINE\\SOFTWARE", "x"), "<none>");
     EXPECT_EQ(file.FindKey(std::string(kKey) + "\\Gone"), nullptr);
   }
@@ -87,15 +84,12 @@ TEST(RegistryFilePosixTest, ReadsWhatRegImportWouldApply) {
 TEST(RegistryFilePosixTest, MalformedFilesReadAsMissing) {
   const std::string key = "[HKEY_LOCAL_MACHINE\\K]\n";
   for (const std::string& bytes : std::vector<std::string>{
-           "", "\"v\"=\"no header\"\n",
-           "Windows Registry Editor Version 4.00\n" + key,
+           "", "\"v\"=\"no header\"\n", "Windows Registry Editor Version 4.00\n" + key,
            "REGEDIT4\n\"v\"=\"before any key\"\n" + key,
            "REGEDIT4\n" + key + "\"v\"=\"unterminated\n",
            "REGEDIT4\n" + key + "\"v\"=\"x\" trailing\n",
-           "REGEDIT4\n" + key + "v=\"unquoted name\"\n",
-           "REGEDIT4\n" + key + "\"v\"=hex(2):4g\n",
-           "REGEDIT4\n[HKEY_NOWHERE\\K]\n",
-           "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K\n",
+           "REGEDIT4\n" + key + "v=\"unquoted name\"\n", "REGEDIT4\n" + key + "\"v\"=hex(2):4g\n",
+           "REGEDIT4\n[HKEY_NOWHERE\\K]\n", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K\n",
            "\xFF\xFE"
            "R\0E\0G\0",                         // odd UTF-16 length
            std::string("\xFF\xFE\x00\xD8", 4),  // lone surrogate
@@ -111,18 +105,14 @@ TEST(RegistryFilePosixTest, MalformedFilesReadAsMissing) {
   testsupport::ScopedEnv file_env("SCHEDEXE_REGISTRY", path.c_str());
   char buffer[16] = "junk";
   Env& env = DefaultEnv();
-  EXPECT_EQ(env.ReadRegistryString("K", "v", buffer, sizeof buffer),
-            RegistryStatus::kNoKey);
+  EXPECT_EQ(env.ReadRegistryString("K", "v", buffer, sizeof buffer), RegistryStatus::kNoKey);
   std::ofstream(path) << "REGEDIT4\n" << key << "\"v\"=\"ok\"\n\"d\"=dword:1\n";
-  EXPECT_EQ(env.ReadRegistryString("K", "v", buffer, sizeof buffer),
-            RegistryStatus::kOk);
+  EXPECT_EQ(env.ReadRegistryString("K", "v", buffer, sizeof buffer), RegistryStatus::kOk);
   EXPECT_STREQ(buffer, "ok");
-  EXPECT_EQ(env.ReadRegistryString("K", "d", buffer, sizeof buffer),
-            RegistryStatus::kUnreadable);
+  EXPECT_EQ(env.ReadRegistryString("K", "d", buffer, sizeof buffer), RegistryStatus::kUnreadable);
   EXPECT_STREQ(buffer, "");
   std::ofstream(path, std::ios::app) << "garbage\n";
-  EXPECT_EQ(env.ReadRegistryString("K", "v", buffer, sizeof buffer),
-            RegistryStatus::kNoKey);
+  EXPECT_EQ(env.ReadRegistryString("K", "v", buffer, sizeof buffer), RegistryStatus::kNoKey);
   // The test helper refuses to rewrite a file it cannot read.
   EXPECT_FALSE(pt::SetRegistryString("K", "v", "new"));
   pt::RemoveTree(dir);

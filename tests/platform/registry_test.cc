@@ -20,8 +20,9 @@ namespace pt = ::platform::testing;
 // The real registry (Windows) or registry file (Linux), in a scratch folder.
 class RealRegistry {
  public:
-  RealRegistry() : dir_(pt::MakeTempDir("registry")),
-                   file_("SCHEDEXE_REGISTRY", (dir_ + pt::Sep() + "registry.reg").c_str()) {}
+  RealRegistry()
+      : dir_(pt::MakeTempDir("registry")),
+        file_("SCHEDEXE_REGISTRY", (dir_ + pt::Sep() + "registry.reg").c_str()) {}
   ~RealRegistry() { pt::RemoveTree(dir_); }
   bool Set(const std::string& key, const char* name, const std::string& data) {
     return pt::SetRegistryString(key, name, data);
@@ -72,8 +73,7 @@ TYPED_TEST(RegistryTest, ReadsWholeValuesOrNothing) {
   const std::string& key = this->key_;
   char* buffer = this->buffer_;
   ASSERT_TRUE(this->registry_.Set(key, "TTX Path", "/opt/agent"));
-  ASSERT_TRUE(this->registry_.Set(key + "\\ZIZ2UDE", "DatsPath",
-                                  "C:\\Program Files\\\"agent\"\\"));
+  ASSERT_TRUE(this->registry_.Set(key + "\\ZIZ2UDE", "DatsPath", "C:\\Program Files\\\"agent\"\\"));
   ASSERT_TRUE(this->registry_.Set(key, "Empty", ""));
 
   EXPECT_EQ(this->Read(key, "TTX Path", 1024), RegistryStatus::kOk);

@@ -59,8 +59,8 @@ TEST(RegistryWin32Test, TypesAndTerminators) {
     // Guard bytes after the buffer must stay untouched.
     char buffer[64];
     std::memset(buffer, '#', sizeof(buffer));
-    EXPECT_EQ(DefaultEnv().ReadRegistryString(subkey.c_str(), c.name, buffer, c.size),
-              c.status) << c.name << " in " << c.size;
+    EXPECT_EQ(DefaultEnv().ReadRegistryString(subkey.c_str(), c.name, buffer, c.size), c.status)
+        << c.name << " in " << c.size;
     for (size_t i = c.size; i < sizeof(buffer); ++i) {
       EXPECT_EQ(buffer[i], '#') << c.name << " written past the buffer at " << i;
     }

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "platform/service_control_client.h"
+
+#include <gtest/gtest.h>
 
 namespace platform {
 namespace {

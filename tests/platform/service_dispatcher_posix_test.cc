@@ -54,8 +54,8 @@ TEST(ServiceDispatcherPosixTest, OutsideSystemdNothingCanBeReported) {
   {
     testsupport::ScopedEnv no_socket("NOTIFY_SOCKET", nullptr);
     static bool service_main_ran = false;
-    EXPECT_FALSE(RunServiceDispatcher("schedExe",
-                                      [](uint32_t, char**) { service_main_ran = true; }));
+    EXPECT_FALSE(
+        RunServiceDispatcher("schedExe", [](uint32_t, char**) { service_main_ran = true; }));
     EXPECT_EQ(LastError(), kErrorFailedServiceControllerConnect);
     EXPECT_FALSE(service_main_ran);
   }

@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
-#include "support/manual_clock.h"
 #include "platform/process_info.h"
 #include "schedule/schedule_event.h"
+#include "support/manual_clock.h"
 
 namespace schedule {
 namespace {

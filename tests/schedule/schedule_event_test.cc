@@ -23,8 +23,8 @@ std::string Show(const ScheduleEvent& e) {
   char due[32];
   std::strftime(due, sizeof due, "%Y-%m-%d %H:%M:%S", &tm);
   const int f = e.GetFrequency();
-  return std::string(f >= 0 && f < kFrequencyCount ? kScheduleFrequencyWords[f] : "notSet") +
-         " " + due;
+  return std::string(f >= 0 && f < kFrequencyCount ? kScheduleFrequencyWords[f] : "notSet") + " " +
+         due;
 }
 
 class ScheduleEventTest : public ::testing::Test {

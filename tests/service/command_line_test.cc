@@ -52,8 +52,7 @@ TEST(ServiceCommandLineTest, SplitsOnBlanksAndLeadingQuotesOnly) {
   EXPECT_EQ(Split("p \"ab\"cd ef").Tokens(), (Tokens{"p", "ab", "cd", "ef"}));
   EXPECT_EQ(Split("p \"\"").Tokens(), (Tokens{"p", ""}));
   EXPECT_EQ(Split("p \"\"\"\"").Tokens(), (Tokens{"p", "", ""}));
-  EXPECT_EQ(Split("p \"open to the end  ").Tokens(),
-            (Tokens{"p", "open to the end  "}));
+  EXPECT_EQ(Split("p \"open to the end  ").Tokens(), (Tokens{"p", "open to the end  "}));
   // Inside an unquoted token a quote is an ordinary character.
   EXPECT_EQ(Split("p a\"b c\"").Tokens(), (Tokens{"p", "a\"b", "c\""}));
   // No escapes.

@@ -28,8 +28,7 @@ class FakeServiceEnvironment final : public ServiceEnvironment {
     handler = control_handler;
     return register_fails ? nullptr : &handle_;
   }
-  bool SetStatus(platform::ServiceStatusHandle handle,
-                 const ServiceStatus& status) override {
+  bool SetStatus(platform::ServiceStatusHandle handle, const ServiceStatus& status) override {
     std::lock_guard<std::mutex> g(mutex_);
     if (handle != &handle_) wrong_handle = true;
     const bool ok = static_cast<int>(reports_.size()) != failing_report;
@@ -50,8 +49,7 @@ class FakeServiceEnvironment final : public ServiceEnvironment {
   // both order them after the writes.
   bool AwaitReports(size_t n) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(10),
-                             [&] { return reports_.size() >= n; });
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return reports_.size() >= n; });
   }
   std::vector<ServiceStatus> Reports() {
     std::lock_guard<std::mutex> g(mutex_);
@@ -169,9 +167,8 @@ TEST_F(ServiceControlTest, ControlsMoveTheWorkerOnlyWhereTheStateTableSays) {
   // After a stop, pause and continue are ignored.
   Control(platform::kControlPause);
   Control(platform::kControlContinue);
-  EXPECT_EQ(Summary(env_.Reports()),
-            (std::vector<Report>{kStart1, kStart2, kRunning, kPausePending, kPaused,
-                                 kStopPending, kStopped}));
+  EXPECT_EQ(Summary(env_.Reports()), (std::vector<Report>{kStart1, kStart2, kRunning, kPausePending,
+                                                          kPaused, kStopPending, kStopped}));
   EXPECT_FALSE(env_.wrong_handle);
 }
 
@@ -180,9 +177,8 @@ TEST_F(ServiceControlTest, ReportFillsTheStatusRecord) {
   ASSERT_EQ(ReportStatus(4, 5, 3, 0, 0), 1);
   ASSERT_EQ(ReportStatus(1, 5, 0, 0, 0), 1);
   // A service-specific code turns the Win32 code into 1066.
-  EXPECT_EQ(Summary(env_.Reports()),
-            (std::vector<Report>{{4, 0, 0, kAllControls, 1066, 3, 16},
-                                 {1, 0, 0, kAllControls, 5, 0, 16}}));
+  EXPECT_EQ(Summary(env_.Reports()), (std::vector<Report>{{4, 0, 0, kAllControls, 1066, 3, 16},
+                                                          {1, 0, 0, kAllControls, 5, 0, 16}}));
 
   // A report that cannot be delivered stops the service.
   StartWorkerThread();
@@ -211,8 +207,7 @@ TEST_F(ServiceControlTest, AFailedStartStepReportsStoppedWithItsError) {
       {"first report", false, 0, false, {kStart1, stopped_with_error}, 0},
       {"second report", false, 1, false, {kStart1, kStart2, stopped_with_error}, 0},
       {"worker", false, -1, true, {kStart1, kStart2, stopped_with_error}, 1},
-      {"running report", false, 2, false,
-       {kStart1, kStart2, kRunning, stopped_with_error}, 1},
+      {"running report", false, 2, false, {kStart1, kStart2, kRunning, stopped_with_error}, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -240,16 +235,15 @@ TEST_F(ServiceControlTest, AFailedReportWhileRunningStopsTheService) {
   ASSERT_TRUE(env_.AwaitReports(6));
   JoinServiceMain();
   // ServiceMain was waiting: it cleans up with exit code 0.
-  EXPECT_EQ(Summary(env_.Reports()), (std::vector<Report>{kStart1, kStart2, kRunning,
-                                                          kPausePending, kPaused, kStopped}));
+  EXPECT_EQ(Summary(env_.Reports()),
+            (std::vector<Report>{kStart1, kStart2, kRunning, kPausePending, kPaused, kStopped}));
   EXPECT_EQ(env_.pauses.load(), 1);
   EXPECT_FALSE(WorkerRunning());
 
   // A stop that comes after the event was closed is harmless.
   Control(platform::kControlStop);
-  EXPECT_EQ(Summary(env_.Reports()),
-            (std::vector<Report>{kStart1, kStart2, kRunning, kPausePending, kPaused,
-                                 kStopped, kStopPending}));
+  EXPECT_EQ(Summary(env_.Reports()), (std::vector<Report>{kStart1, kStart2, kRunning, kPausePending,
+                                                          kPaused, kStopped, kStopPending}));
 }
 
 }  // namespace

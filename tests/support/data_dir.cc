@@ -18,18 +18,14 @@ DataDir::DataDir(FakeEnv& env, const std::string& tag)
 
 DataDir::~DataDir() { platform::testing::RemoveTree(dir_); }
 
-std::string DataDir::native_data_file() const {
-  return platform::NativePath(data_file());
-}
+std::string DataDir::native_data_file() const { return platform::NativePath(data_file()); }
 
 void DataDir::Write(const std::string& contents) {
   std::ofstream out(native_data_file(), std::ios::binary | std::ios::trunc);
   out << contents;
 }
 
-std::string DataDir::Read() const {
-  return platform::testing::FileContents(native_data_file());
-}
+std::string DataDir::Read() const { return platform::testing::FileContents(native_data_file()); }
 
 std::vector<std::string> DataDir::Commands() const {
   std::vector<std::string> texts;

@@ -10,12 +10,10 @@ FakeEnv::FakeEnv() { platform::SetSystemEnvForTesting(this); }
 
 FakeEnv::~FakeEnv() { platform::SetSystemEnvForTesting(nullptr); }
 
-bool FakeEnv::NoCase::operator()(const std::string& a,
-                                 const std::string& b) const {
+bool FakeEnv::NoCase::operator()(const std::string& a, const std::string& b) const {
   return std::lexicographical_compare(
-      a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
-        return std::tolower(x) < std::tolower(y);
-      });
+      a.begin(), a.end(), b.begin(), b.end(),
+      [](unsigned char x, unsigned char y) { return std::tolower(x) < std::tolower(y); });
 }
 
 void FakeEnv::SetValue(const std::string& subkey, const std::string& value,
@@ -28,8 +26,7 @@ void FakeEnv::SetValue(const std::string& subkey, const std::string& value,
 void FakeEnv::AddKey(const std::string& subkey) {
   std::lock_guard<std::mutex> g(mutex_);
   // A key exists with all of its parents.
-  for (size_t end = subkey.find('\\'); end != std::string::npos;
-       end = subkey.find('\\', end + 1)) {
+  for (size_t end = subkey.find('\\'); end != std::string::npos; end = subkey.find('\\', end + 1)) {
     keys_[subkey.substr(0, end)];
   }
   keys_[subkey];
@@ -66,8 +63,7 @@ int FakeEnv::registry_reads() {
   return registry_reads_;
 }
 
-platform::RegistryStatus FakeEnv::ReadRegistryString(const char* subkey,
-                                                     const char* value_name,
+platform::RegistryStatus FakeEnv::ReadRegistryString(const char* subkey, const char* value_name,
                                                      char* buffer, size_t size) {
   if (on_registry_read) on_registry_read(subkey, value_name);
   std::lock_guard<std::mutex> g(mutex_);
@@ -83,8 +79,7 @@ platform::RegistryStatus FakeEnv::ReadRegistryString(const char* subkey,
   return platform::RegistryStatus::kOk;
 }
 
-bool FakeEnv::StartProcess(const char* command_line, uint32_t creation_flags,
-                           bool wait) {
+bool FakeEnv::StartProcess(const char* command_line, uint32_t creation_flags, bool wait) {
   {
     std::lock_guard<std::mutex> g(mutex_);
     ++start_count_;

@@ -31,13 +31,11 @@ class FakeEnv : public platform::Env {
 
   // Registry: (subkey, value) -> text. A key that exists but lacks the value
   // reads as unreadable; a key that does not exist as missing.
-  void SetValue(const std::string& subkey, const std::string& value,
-                const std::string& text);
+  void SetValue(const std::string& subkey, const std::string& value, const std::string& text);
   void AddKey(const std::string& subkey);
   void DeleteKey(const std::string& subkey);
   // Called before every registry read; may change the values (for retries).
-  std::function<void(const std::string& subkey, const std::string& value)>
-      on_registry_read;
+  std::function<void(const std::string& subkey, const std::string& value)> on_registry_read;
 
   // Whether StartProcess reports a start.
   bool start_result = true;
@@ -52,11 +50,9 @@ class FakeEnv : public platform::Env {
   int registry_reads();
   int64_t start_count();
 
-  platform::RegistryStatus ReadRegistryString(const char* subkey,
-                                              const char* value_name,
+  platform::RegistryStatus ReadRegistryString(const char* subkey, const char* value_name,
                                               char* buffer, size_t size) override;
-  bool StartProcess(const char* command_line, uint32_t creation_flags,
-                    bool wait) override;
+  bool StartProcess(const char* command_line, uint32_t creation_flags, bool wait) override;
 
  private:
   // Windows compares registry names without regard to (ASCII) case.

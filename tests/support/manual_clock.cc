@@ -72,9 +72,8 @@ void ManualClock::AwaitBlockedChange(int count, int real_us) {
 
 bool ManualClock::AwaitTimedWaiters(int n, int real_ms) {
   std::unique_lock<std::mutex> lock(wait_mutex_);
-  return waits_changed_.wait_for(
-      lock, std::chrono::milliseconds(real_ms),
-      [&] { return static_cast<int>(deadlines_.size()) >= n; });
+  return waits_changed_.wait_for(lock, std::chrono::milliseconds(real_ms),
+                                 [&] { return static_cast<int>(deadlines_.size()) >= n; });
 }
 
 }  // namespace testsupport

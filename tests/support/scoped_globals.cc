@@ -6,14 +6,11 @@
 
 namespace testsupport {
 
-ScopedSystemClock::ScopedSystemClock(platform::Clock& clock)
-    : previous_(&platform::SystemClock()) {
+ScopedSystemClock::ScopedSystemClock(platform::Clock& clock) : previous_(&platform::SystemClock()) {
   platform::SetSystemClockForTesting(&clock);
 }
 
-ScopedSystemClock::~ScopedSystemClock() {
-  platform::SetSystemClockForTesting(previous_);
-}
+ScopedSystemClock::~ScopedSystemClock() { platform::SetSystemClockForTesting(previous_); }
 
 namespace {
 std::optional<std::string> GetEnv(const std::string& name) {
@@ -37,8 +34,7 @@ ScopedEnv::ScopedEnv(const std::string& name, const char* value)
 
 ScopedEnv::~ScopedEnv() { PutEnv(name_, previous_); }
 
-ScopedTimeZone::ScopedTimeZone(const char* tz, bool startup_zone)
-    : previous_(GetEnv("TZ")) {
+ScopedTimeZone::ScopedTimeZone(const char* tz, bool startup_zone) : previous_(GetEnv("TZ")) {
   if (startup_zone) {
     platform::UseStartupTimeZoneForTesting(tz);
   } else {

@@ -17,9 +17,7 @@ bool TakeDown(std::unique_ptr<engine::SchedulerHost>& host) {
   return false;
 }
 
-void VirtualTime::Do(std::function<void()> action) {
-  threads_.Start(std::move(action));
-}
+void VirtualTime::Do(std::function<void()> action) { threads_.Start(std::move(action)); }
 
 bool VirtualTime::Run(std::function<void()> action) {
   auto done = std::make_shared<std::atomic<bool>>(false);

@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "config/data_file_path.h"
+#include "dmi/agent_client_directory.h"
 #include "dmi/dmi_commands.h"
 #include "dmi/dmi_library.h"
-#include "dmi/agent_client_directory.h"
-#include "support/manual_clock.h"
 #include "platform/testing.h"
 #include "support/data_dir.h"
 #include "support/fake_env.h"
+#include "support/manual_clock.h"
 #include "support/virtual_time.h"
 
 namespace worker {
@@ -51,17 +51,14 @@ class SchedulerWorkerTest : public ::testing::Test {
  protected:
   SchedulerWorkerTest() {
     // Never "TARNSCHED": a scheduler may be running on this machine.
-    event_name_ = "SchedExeWorkerTest-" + std::to_string(std::random_device()()) +
-                  "-" +
-                  std::to_string(
-                      std::chrono::steady_clock::now().time_since_epoch().count());
+    event_name_ = "SchedExeWorkerTest-" + std::to_string(std::random_device()()) + "-" +
+                  std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
     dmi::testing::ResetDmiLibraryForTesting();
     env_.on_registry_read = [this](const std::string&, const std::string& value) {
       if (value == dmi::kAgentPathValue) {
         // Each DMI command reads the agent directory just before it starts.
         if (record_event_) {
-          event_seen_.push_back(platform::NamedEvent::Open(event_name_.c_str()) !=
-                                nullptr);
+          event_seen_.push_back(platform::NamedEvent::Open(event_name_.c_str()) != nullptr);
         }
         if (on_worker_thread && pause_at_command_.exchange(false)) {
           WorkerPauseGate().Pause();
@@ -136,10 +133,9 @@ TEST_F(SchedulerWorkerTest, StartUpPassesThenCreatesTheEventThenStartsKvcmd) {
   EXPECT_EQ(worker_.host->QueueLength(), 3u);
   // The initial pass, then the two kvcmd starts, detached and not waited for.
   EXPECT_EQ(data_.Commands(),
-            (std::vector<std::string>{dmi::ProfileActiveCommand(2),
-                                      dmi::ProfileActiveCommand(3),
-                                      dmi::Cat2ListUnchangedCommand(),
-                                      dmi::kSynchCommand, kKvcmd, kKvcmd}));
+            (std::vector<std::string>{dmi::ProfileActiveCommand(2), dmi::ProfileActiveCommand(3),
+                                      dmi::Cat2ListUnchangedCommand(), dmi::kSynchCommand, kKvcmd,
+                                      kKvcmd}));
   const auto starts = env_.starts();
   ASSERT_EQ(starts.size(), 6u);
   for (size_t i = 0; i < 4; ++i) EXPECT_TRUE(starts[i].wait) << i;
@@ -174,24 +170,23 @@ TEST_F(SchedulerWorkerTest, BackupScanStartsOneCommandPerPackageFourProfile) {
       // not read.
       {"key names",
        "Number of Profiles=5\nProfile2=Nightly\nPROFILE3=nightly\n"
-       "Profile01=Nightly\nProfile5=Nightly\nProfile6=Nightly\n" + nightly,
+       "Profile01=Nightly\nProfile5=Nightly\nProfile6=Nightly\n" +
+           nightly,
        3},
       // A missing key reads the empty name, whose section (the trailing blank
       // trimmed) counts once per missing key.
       {"missing keys", "Number of Profiles=3\nProfile2=Other\n" + unnamed, 2},
-      {"section too long", "Number of Profiles=2\nProfile1=" + fits + "\nProfile2=" +
-           longer + "\n[Backup/Restore/Mirror Profile " + fits +
+      {"section too long",
+       "Number of Profiles=2\nProfile1=" + fits + "\nProfile2=" + longer +
+           "\n[Backup/Restore/Mirror Profile " + fits +
            "]\nPackage=4\n[Backup/Restore/Mirror Profile " + longer + "]\nPackage=4\n",
        1},
       // A huge count does not spin: existing profiles each start their
       // command, and the empty name's repeats are bounded.
       {"huge count",
-       "Number of Profiles=2000000000\nProfile1=Nightly\nProfile1999999999=Nightly\n" +
-           nightly,
-       2},
+       "Number of Profiles=2000000000\nProfile1=Nightly\nProfile1999999999=Nightly\n" + nightly, 2},
       {"huge count, missing keys",
-       "Number of Profiles=2000000000\nProfile7=Nightly\n" + nightly + unnamed,
-       1 + 4096},
+       "Number of Profiles=2000000000\nProfile7=Nightly\n" + nightly + unnamed, 1 + 4096},
   };
   env_.keep_starts = false;
   for (const auto& c : cases) {
@@ -246,8 +241,7 @@ TEST_F(SchedulerWorkerTest, APausedWorkerHoldsBetweenCommandsWhileEventsFire) {
     done = true;
   });
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (data_.Commands().size() == startUpCommands &&
-         std::chrono::steady_clock::now() < give_up) {
+  while (data_.Commands().size() == startUpCommands && std::chrono::steady_clock::now() < give_up) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_TRUE(WorkerPauseGate().IsPaused());
@@ -257,8 +251,7 @@ TEST_F(SchedulerWorkerTest, APausedWorkerHoldsBetweenCommandsWhileEventsFire) {
   std::vector<std::string> commands = data_.Commands();
   commands.erase(commands.begin(), commands.begin() + startUpCommands);
   EXPECT_EQ(commands.empty() ? "" : commands.front(), dmi::ProfileActiveCommand(2));
-  EXPECT_NE(std::find(commands.begin(), commands.end(),
-                      "wactivate /category:2 /event:1"),
+  EXPECT_NE(std::find(commands.begin(), commands.end(), "wactivate /category:2 /event:1"),
             commands.end());
   EXPECT_EQ(std::find(commands.begin(), commands.end(), dmi::ProfileActiveCommand(3)),
             commands.end());

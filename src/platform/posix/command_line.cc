@@ -66,8 +66,7 @@ std::vector<ProgramChoice> ProgramChoices(std::string_view line) {
     const size_t close = line.find('"', 1);
     // Without a closing quote the quote is part of an unquoted name.
     if (close != std::string_view::npos) {
-      choices.push_back(
-          {std::string(line.substr(1, close - 1)), line.substr(close + 1)});
+      choices.push_back({std::string(line.substr(1, close - 1)), line.substr(close + 1)});
       return choices;
     }
   }

@@ -23,12 +23,18 @@ inline void AddControlSignals(sigset_t* set) {
 // The control a signal stands for; 0 for any other signal.
 inline uint32_t ControlOfSignal(uint32_t signal_number) {
   switch (signal_number) {
-    case SIGTERM: return kControlStop;
-    case SIGTSTP: return kControlPause;
-    case SIGCONT: return kControlContinue;
-    case SIGUSR1: return kControlInterrogate;
-    case SIGUSR2: return kControlShutdown;
-    default: return 0;
+    case SIGTERM:
+      return kControlStop;
+    case SIGTSTP:
+      return kControlPause;
+    case SIGCONT:
+      return kControlContinue;
+    case SIGUSR1:
+      return kControlInterrogate;
+    case SIGUSR2:
+      return kControlShutdown;
+    default:
+      return 0;
   }
 }
 

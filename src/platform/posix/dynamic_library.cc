@@ -16,8 +16,7 @@ LibraryHandle LoadDynamicLibrary(const char* name) {
   // not.
   if (native.find('/') == std::string::npos) {
     const std::string beside = ExecutableDirectory() + "/" + native;
-    if (void* library = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL))
-      return library;
+    if (void* library = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return library;
   }
   return dlopen(native.c_str(), RTLD_NOW | RTLD_LOCAL);
 }

@@ -32,8 +32,8 @@ void WaitForExit(pid_t pid) {
 
 class PosixEnv final : public Env {
  public:
-  RegistryStatus ReadRegistryString(const char* subkey, const char* value_name,
-                                    char* buffer, size_t size) override {
+  RegistryStatus ReadRegistryString(const char* subkey, const char* value_name, char* buffer,
+                                    size_t size) override {
     if (buffer && size > 0) buffer[0] = '\0';
     posix::RegistryFile file;
     if (!posix::LoadRegistryFile(posix::RegistryFilePath(), &file)) {
@@ -46,14 +46,12 @@ class PosixEnv final : public Env {
     const posix::RegistryValue* value = key->Find(value_name ? value_name : "");
     if (!value || !value->is_string) return RegistryStatus::kUnreadable;
     // Refused whole rather than cut: a cut path would name the wrong place.
-    if (!buffer || value->text.size() + 1 > size)
-      return RegistryStatus::kUnreadable;
+    if (!buffer || value->text.size() + 1 > size) return RegistryStatus::kUnreadable;
     std::memcpy(buffer, value->text.c_str(), value->text.size() + 1);
     return RegistryStatus::kOk;
   }
 
-  bool StartProcess(const char* command_line, uint32_t creation_flags,
-                    bool wait) override {
+  bool StartProcess(const char* command_line, uint32_t creation_flags, bool wait) override {
     if (!command_line) return false;
     posix::ResolvedCommand command;
     if (!posix::ResolveCommandLine(command_line, &command)) return false;
@@ -66,8 +64,7 @@ class PosixEnv final : public Env {
     std::string own_line = std::string(kCommandLineVariable) + command_line;
     std::vector<char*> envp;
     for (char** e = environ; *e; ++e) {
-      if (std::strncmp(*e, kCommandLineVariable,
-                       sizeof(kCommandLineVariable) - 1) != 0) {
+      if (std::strncmp(*e, kCommandLineVariable, sizeof(kCommandLineVariable) - 1) != 0) {
         envp.push_back(*e);
       }
     }
@@ -96,8 +93,8 @@ class PosixEnv final : public Env {
     pid_t pid;
     // glibc reports a failed exec here (the child runs CLONE_VFORK), so a
     // program that cannot run is a failed start, never a started child.
-    const int rc = posix_spawn(&pid, command.path.c_str(), &actions, &attr,
-                               argv.data(), envp.data());
+    const int rc =
+        posix_spawn(&pid, command.path.c_str(), &actions, &attr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) return false;
@@ -116,8 +113,7 @@ class PosixEnv final : public Env {
 }  // namespace
 
 Env& DefaultEnv() {
-  static PosixEnv* env =
-      new PosixEnv();  // never destroyed: threads outlive main
+  static PosixEnv* env = new PosixEnv();  // never destroyed: threads outlive main
   return *env;
 }
 

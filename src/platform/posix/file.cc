@@ -34,16 +34,14 @@ void SplitPath(const std::string& path, std::string* dir, std::string* base) {
 FileStamp StampOf(const struct stat& st) {
   FileStamp s;
   s.size = static_cast<uint64_t>(st.st_size);
-  s.mtime_ns =
-      static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  s.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   s.volume = static_cast<uint64_t>(st.st_dev);
   s.id = static_cast<uint64_t>(st.st_ino);
   return s;
 }
 
 FileStatus StatusOfErrno(int err) {
-  return (err == ENOENT || err == ENOTDIR) ? FileStatus::kMissing
-                                           : FileStatus::kError;
+  return (err == ENOENT || err == ENOTDIR) ? FileStatus::kMissing : FileStatus::kError;
 }
 
 bool WriteAll(int fd, std::string_view data) {
@@ -92,8 +90,7 @@ FileStatus StatFile(const std::string& native_path, FileStamp* stamp) {
   return FileStatus::kOk;
 }
 
-FileStatus ReadFileContents(const std::string& native_path, std::string* out,
-                            FileStamp* stamp) {
+FileStatus ReadFileContents(const std::string& native_path, std::string* out, FileStamp* stamp) {
   out->clear();
   const int fd = ::open(native_path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return StatusOfErrno(errno);
@@ -136,8 +133,8 @@ FileStatus ReadFileContents(const std::string& native_path, std::string* out,
   return result;
 }
 
-std::unique_ptr<FileWriteLock> FileWriteLock::Acquire(
-    const std::string& native_path, std::string* error) {
+std::unique_ptr<FileWriteLock> FileWriteLock::Acquire(const std::string& native_path,
+                                                      std::string* error) {
   std::string dir, base;
   SplitPath(native_path, &dir, &base);
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -163,8 +160,7 @@ void RemoveStaleTemporaries(const std::string& native_path) {
   const size_t suffix_len = sizeof(kTempSuffix) - 1;
   while (struct dirent* e = ::readdir(d)) {
     const std::string name = e->d_name;
-    if (name.size() > prefix.size() + suffix_len &&
-        name.compare(0, prefix.size(), prefix) == 0 &&
+    if (name.size() > prefix.size() + suffix_len && name.compare(0, prefix.size(), prefix) == 0 &&
         name.compare(name.size() - suffix_len, suffix_len, kTempSuffix) == 0) {
       ::unlink((dir + '/').append(name).c_str());
     }
@@ -186,8 +182,7 @@ bool ReplaceFileContents(const std::string& native_path, std::string_view data,
   std::string temp;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = dir + "/" +
-           TemporaryName(base, static_cast<unsigned long>(::getpid()), counter++);
+    temp = dir + "/" + TemporaryName(base, static_cast<unsigned long>(::getpid()), counter++);
     // A new file gets the usual 0666 less the umask, like any created file.
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                 existed ? (old_st.st_mode & 07777) : 0666);
@@ -208,8 +203,7 @@ bool ReplaceFileContents(const std::string& native_path, std::string_view data,
     if (::fchown(fd, old_st.st_uid, old_st.st_gid) != 0) {
       // Not ours to give away: the mode still carries over.
     }
-    if (::fchmod(fd, old_st.st_mode & 07777) != 0)
-      return fail("cannot set mode of", errno);
+    if (::fchmod(fd, old_st.st_mode & 07777) != 0) return fail("cannot set mode of", errno);
   }
   if (!WriteAll(fd, data)) return fail("cannot write", errno);
   if (::fsync(fd) != 0) return fail("cannot flush", errno);

@@ -27,8 +27,7 @@ namespace platform {
 namespace posix {
 
 std::string NamedEventObject(std::string_view name) {
-  if (name.empty() || name.find('/') != std::string_view::npos ||
-      name.size() > NAME_MAX - 16) {
+  if (name.empty() || name.find('/') != std::string_view::npos || name.size() > NAME_MAX - 16) {
     return "";
   }
   return "/schedexe." + std::string(name);
@@ -66,8 +65,7 @@ class PosixNamedEvent final : public NamedEvent {
       if (ms == 0) return false;
       // Sleeps only while the word still reads 0, so a Set between the
       // check above and this call is never missed.
-      const long rc =
-          Futex(FUTEX_WAIT_BITSET, 0, ms == kInfinite ? nullptr : &deadline);
+      const long rc = Futex(FUTEX_WAIT_BITSET, 0, ms == kInfinite ? nullptr : &deadline);
       if (rc != 0 && errno == ETIMEDOUT) {
         expected = 1;
         return Flag().compare_exchange_strong(expected, 0);
@@ -76,16 +74,13 @@ class PosixNamedEvent final : public NamedEvent {
   }
 
  private:
-  std::atomic_ref<uint32_t> Flag() {
-    return std::atomic_ref<uint32_t>(*Word());
-  }
+  std::atomic_ref<uint32_t> Flag() { return std::atomic_ref<uint32_t>(*Word()); }
   uint32_t* Word() { return static_cast<uint32_t*>(memory_); }
 
   // Shared between processes: no FUTEX_PRIVATE_FLAG. A bitset wait takes an
   // absolute CLOCK_MONOTONIC deadline.
   long Futex(int op, uint32_t value, const timespec* deadline) {
-    return syscall(SYS_futex, Word(), op, value, deadline, nullptr,
-                   FUTEX_BITSET_MATCH_ANY);
+    return syscall(SYS_futex, Word(), op, value, deadline, nullptr, FUTEX_BITSET_MATCH_ANY);
   }
 
   void* memory_;
@@ -95,13 +90,11 @@ std::unique_ptr<NamedEvent> MapEvent(int fd) {
   struct stat st;
   // Whoever comes first gives the object its size; the zeros it gets are the
   // unsignalled state. A second ftruncate to the same size changes nothing.
-  bool ok =
-      fstat(fd, &st) == 0 && (st.st_size >= static_cast<off_t>(kObjectSize) ||
-                              ftruncate(fd, kObjectSize) == 0);
+  bool ok = fstat(fd, &st) == 0 &&
+            (st.st_size >= static_cast<off_t>(kObjectSize) || ftruncate(fd, kObjectSize) == 0);
   void* memory = MAP_FAILED;
   if (ok) {
-    memory =
-        mmap(nullptr, kObjectSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    memory = mmap(nullptr, kObjectSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   }
   close(fd);
   if (memory == MAP_FAILED) return nullptr;
@@ -113,8 +106,7 @@ std::unique_ptr<NamedEvent> MapEvent(int fd) {
 std::unique_ptr<NamedEvent> NamedEvent::Create(const char* name) {
   const std::string object = posix::NamedEventObject(name ? name : "");
   if (object.empty()) return nullptr;
-  int fd =
-      shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd >= 0) {
     // Open to every user whatever our umask, as the null DACL is on Windows.
     fchmod(fd, 0666);

@@ -21,8 +21,7 @@ std::string StatusNotification(const ServiceStatus& status) {
   text += "\nX_SCHEDEXE_WAIT_HINT=" + std::to_string(status.wait_hint);
   text += "\nX_SCHEDEXE_CONTROLS=" + std::to_string(status.controls_accepted);
   text += "\nX_SCHEDEXE_WIN32_EXIT_CODE=" + std::to_string(status.win32_exit_code);
-  text += "\nX_SCHEDEXE_SERVICE_EXIT_CODE=" +
-          std::to_string(status.service_specific_exit_code);
+  text += "\nX_SCHEDEXE_SERVICE_EXIT_CODE=" + std::to_string(status.service_specific_exit_code);
   text += '\n';
   if (status.current_state == kServiceRunning) text += "READY=1\n";
   if (status.current_state == kServiceStopPending) text += "STOPPING=1\n";
@@ -38,8 +37,7 @@ bool SendNotification(const std::string& path, const std::string& message) {
   // An abstract socket's name starts with a NUL and is exactly as long as
   // the text; it is not terminated.
   if (path[0] == '@') address.sun_path[0] = '\0';
-  const socklen_t length =
-      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size());
+  const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size());
   const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   const ssize_t sent = sendto(fd, message.data(), message.size(), MSG_NOSIGNAL,

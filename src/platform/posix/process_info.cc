@@ -37,8 +37,7 @@ std::string ExecutableDirectory() {
 }
 
 bool AppendExclusive(const std::string& native_path, std::string_view data) {
-  const int fd = open(native_path.c_str(),
-                      O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = open(native_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   int rc;
   while ((rc = flock(fd, LOCK_EX)) < 0 && errno == EINTR) {

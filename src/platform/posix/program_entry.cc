@@ -52,9 +52,7 @@ void SetProgramArguments(int argc, char** argv) {
   program_argv = argv;
 }
 
-std::string ProgramCommandLine() {
-  return OwnCommandLine(program_argc, program_argv);
-}
+std::string ProgramCommandLine() { return OwnCommandLine(program_argc, program_argv); }
 
 void EndProcess(int code) {
   std::fflush(nullptr);

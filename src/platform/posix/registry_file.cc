@@ -17,15 +17,12 @@ constexpr std::string_view kHeader4 = "REGEDIT4";
 // Far beyond any real registry file; a bigger one is not read at all.
 constexpr uint64_t kMaxFileSize = 16 << 20;
 
-constexpr std::string_view kRoots[] = {"hkey_local_machine",
-                                       "hkey_current_user", "hkey_classes_root",
-                                       "hkey_users", "hkey_current_config"};
+constexpr std::string_view kRoots[] = {"hkey_local_machine", "hkey_current_user",
+                                       "hkey_classes_root", "hkey_users", "hkey_current_config"};
 
 std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-    s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-    s.remove_suffix(1);
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
   return s;
 }
 
@@ -40,8 +37,7 @@ bool Utf16LeToUtf8(std::string_view in, std::string* out) {
   out->clear();
   auto unit = [&](size_t i) {
     return static_cast<uint32_t>(static_cast<unsigned char>(in[2 * i])) |
-           static_cast<uint32_t>(static_cast<unsigned char>(in[2 * i + 1]))
-               << 8;
+           static_cast<uint32_t>(static_cast<unsigned char>(in[2 * i + 1])) << 8;
   };
   const size_t n = in.size() / 2;
   for (size_t i = 0; i < n; ++i) {
@@ -71,8 +67,7 @@ bool ReadQuoted(std::string_view* s, std::string* out) {
       s->remove_prefix(i + 1);
       return true;
     }
-    if (c == '\\' && i + 1 < s->size() &&
-        ((*s)[i + 1] == '\\' || (*s)[i + 1] == '"')) {
+    if (c == '\\' && i + 1 < s->size() && ((*s)[i + 1] == '\\' || (*s)[i + 1] == '"')) {
       out->push_back((*s)[i + 1]);
       i += 2;
       continue;
@@ -102,8 +97,8 @@ bool ParseHexBytes(std::string_view list, std::string* out) {
   size_t pos = 0;
   for (;;) {
     const size_t comma = list.find(',', pos);
-    const std::string_view item = Trim(list.substr(
-        pos, comma == std::string_view::npos ? comma : comma - pos));
+    const std::string_view item =
+        Trim(list.substr(pos, comma == std::string_view::npos ? comma : comma - pos));
     if (item.empty() || item.size() > 2) return false;
     unsigned value = 0;
     for (char c : item) {
@@ -179,8 +174,7 @@ const RegistryKey* RegistryFile::FindKey(std::string_view path) const {
   return it == keys_.end() ? nullptr : &it->second;
 }
 
-void RegistryFile::SetString(std::string_view path, std::string_view name,
-                             std::string_view text) {
+void RegistryFile::SetString(std::string_view path, std::string_view name, std::string_view text) {
   RegistryKey& key = CreateKey(path);
   RegistryValue value;
   value.is_string = true;
@@ -253,11 +247,9 @@ bool RegistryFile::ApplyLine(std::string_view line, RegistryKey** current) {
       value.text = bytes;
     }
     // The stored terminator is not part of the text.
-    while (!value.text.empty() && value.text.back() == '\0')
-      value.text.pop_back();
+    while (!value.text.empty() && value.text.back() == '\0') value.text.pop_back();
     value.is_string = true;
-  } else if (rhs.compare(0, 6, "dword:") == 0 ||
-             rhs.compare(0, 3, "hex") == 0) {
+  } else if (rhs.compare(0, 6, "dword:") == 0 || rhs.compare(0, 3, "hex") == 0) {
     // Another type: it exists but is no string.
   } else {
     return false;
@@ -303,8 +295,7 @@ bool RegistryFile::Parse(std::string_view bytes) {
     }
     const std::string_view trimmed = Trim(pending);
     if (!trimmed.empty() && trimmed.back() == '\\' &&
-        (trimmed.front() == '"' || trimmed.front() == '@') &&
-        pos <= text.size()) {
+        (trimmed.front() == '"' || trimmed.front() == '@') && pos <= text.size()) {
       pending = std::string(trimmed.substr(0, trimmed.size() - 1));
       continue;
     }
@@ -326,8 +317,7 @@ bool RegistryFile::Parse(std::string_view bytes) {
       continue;
     }
     if (!t.empty() && t.front() == '[') section_seen = true;
-    if ((!t.empty() && (t.front() == '"' || t.front() == '@') &&
-         !section_seen) ||
+    if ((!t.empty() && (t.front() == '"' || t.front() == '@') && !section_seen) ||
         !ApplyLine(t, &current)) {
       keys_.clear();
       return false;

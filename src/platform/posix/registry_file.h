@@ -42,8 +42,7 @@ class RegistryFile {
   // subkeys was written, as reg import creates every key on the way.
   const RegistryKey* FindKey(std::string_view path) const;
 
-  void SetString(std::string_view path, std::string_view name,
-                 std::string_view text);
+  void SetString(std::string_view path, std::string_view name, std::string_view text);
   // Removes the key and all its subkeys.
   void DeleteKey(std::string_view path);
 

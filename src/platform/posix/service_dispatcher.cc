@@ -110,10 +110,8 @@ bool RunServiceDispatcher(const char* name, ServiceMainFunction service_main) {
   return true;
 }
 
-ServiceStatusHandle RegisterServiceControlHandler(const char* name,
-                                                  ServiceControlHandler handler) {
-  if (!dispatcher.active || name == nullptr ||
-      !EqualsIgnoreCase(dispatcher.name, name)) {
+ServiceStatusHandle RegisterServiceControlHandler(const char* name, ServiceControlHandler handler) {
+  if (!dispatcher.active || name == nullptr || !EqualsIgnoreCase(dispatcher.name, name)) {
     Fail(kErrorServiceDoesNotExist);
     return nullptr;
   }

@@ -10,8 +10,7 @@ LibraryHandle LoadDynamicLibrary(const char* name) {
 
 void* FindEntryPoint(LibraryHandle library, const char* name) {
   if (library == nullptr) return nullptr;
-  return reinterpret_cast<void*>(
-      GetProcAddress(static_cast<HMODULE>(library), name));
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 
 }  // namespace platform

@@ -12,12 +12,11 @@ namespace {
 
 class Win32Env final : public Env {
  public:
-  RegistryStatus ReadRegistryString(const char* subkey, const char* value_name,
-                                    char* buffer, size_t size) override {
+  RegistryStatus ReadRegistryString(const char* subkey, const char* value_name, char* buffer,
+                                    size_t size) override {
     if (size > 0) buffer[0] = '\0';
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE, &key) !=
-        ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
       return RegistryStatus::kNoKey;
     }
     const RegistryStatus status = QueryString(key, value_name, buffer, size);
@@ -26,18 +25,16 @@ class Win32Env final : public Env {
     return status;
   }
 
-  bool StartProcess(const char* command_line, uint32_t creation_flags,
-                    bool wait) override {
+  bool StartProcess(const char* command_line, uint32_t creation_flags, bool wait) override {
     // CreateProcessA may write into the command line, so it gets a copy.
-    std::vector<char> writable(command_line,
-                               command_line + std::strlen(command_line) + 1);
+    std::vector<char> writable(command_line, command_line + std::strlen(command_line) + 1);
     STARTUPINFOA startup;
     std::memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
     std::memset(&process, 0, sizeof(process));
-    if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE,
-                        creation_flags, nullptr, nullptr, &startup, &process)) {
+    if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, creation_flags, nullptr,
+                        nullptr, &startup, &process)) {
       return false;
     }
     if (wait) WaitForSingleObject(process.hProcess, INFINITE);
@@ -47,8 +44,7 @@ class Win32Env final : public Env {
   }
 
  private:
-  static RegistryStatus QueryString(HKEY key, const char* value_name,
-                                    char* buffer, size_t size) {
+  static RegistryStatus QueryString(HKEY key, const char* value_name, char* buffer, size_t size) {
     if (size == 0) return RegistryStatus::kUnreadable;
     // The registry never holds a value near 4 GB; a larger buffer is simply
     // not used in full.
@@ -56,8 +52,7 @@ class Win32Env final : public Env {
     DWORD type = REG_NONE;
     // ERROR_MORE_DATA lands here too: a value that does not fit is refused,
     // never cut.
-    if (RegQueryValueExA(key, value_name, nullptr, &type,
-                         reinterpret_cast<BYTE*>(buffer),
+    if (RegQueryValueExA(key, value_name, nullptr, &type, reinterpret_cast<BYTE*>(buffer),
                          &bytes) != ERROR_SUCCESS) {
       return RegistryStatus::kUnreadable;
     }

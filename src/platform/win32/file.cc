@@ -12,8 +12,7 @@ namespace platform {
 
 namespace {
 
-std::string LastErrorText(const char* what, const std::string& path,
-                          DWORD err) {
+std::string LastErrorText(const char* what, const std::string& path, DWORD err) {
   return std::string(what) + " " + path + ": error " + std::to_string(err);
 }
 
@@ -32,22 +31,19 @@ void SplitPath(const std::string& path, std::string* dir, std::string* base) {
 
 FileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info) {
   FileStamp s;
-  s.size =
-      (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  const uint64_t ticks =
-      (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
-      info.ftLastWriteTime.dwLowDateTime;
+  s.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  const uint64_t ticks = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                         info.ftLastWriteTime.dwLowDateTime;
   // 100 ns ticks since 1601 to ns since 1970.
   s.mtime_ns = (static_cast<int64_t>(ticks) - 116444736000000000LL) * 100;
   s.volume = info.dwVolumeSerialNumber;
-  s.id =
-      (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  s.id = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return s;
 }
 
 FileStatus StatusOfError(DWORD err) {
-  return (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ||
-          err == ERROR_INVALID_NAME || err == ERROR_BAD_NETPATH)
+  return (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND || err == ERROR_INVALID_NAME ||
+          err == ERROR_BAD_NETPATH)
              ? FileStatus::kMissing
              : FileStatus::kError;
 }
@@ -64,10 +60,9 @@ HANDLE OpenForRead(const std::string& path, FileStatus* status) {
     *status = FileStatus::kError;
     return INVALID_HANDLE_VALUE;
   }
-  HANDLE h =
-      CreateFileA(path.c_str(), GENERIC_READ,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     *status = StatusOfError(GetLastError());
     return h;
@@ -78,8 +73,7 @@ HANDLE OpenForRead(const std::string& path, FileStatus* status) {
 
 bool WriteAll(HANDLE h, std::string_view data) {
   while (!data.empty()) {
-    const DWORD chunk =
-        data.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(data.size());
+    const DWORD chunk = data.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(data.size());
     DWORD written = 0;
     if (!WriteFile(h, data.data(), chunk, &written, nullptr) || written == 0) {
       return false;
@@ -115,9 +109,7 @@ std::string FullPath(const std::string& path) {
 
 }  // namespace
 
-std::string NativePath(std::string_view windows_path) {
-  return std::string(windows_path);
-}
+std::string NativePath(std::string_view windows_path) { return std::string(windows_path); }
 
 FileStatus StatFile(const std::string& native_path, FileStamp* stamp) {
   FileStatus status;
@@ -131,8 +123,7 @@ FileStatus StatFile(const std::string& native_path, FileStamp* stamp) {
   return FileStatus::kOk;
 }
 
-FileStatus ReadFileContents(const std::string& native_path, std::string* out,
-                            FileStamp* stamp) {
+FileStatus ReadFileContents(const std::string& native_path, std::string* out, FileStamp* stamp) {
   out->clear();
   FileStatus status;
   HANDLE h = OpenForRead(native_path, &status);
@@ -175,8 +166,8 @@ FileStatus ReadFileContents(const std::string& native_path, std::string* out,
   return result;
 }
 
-std::unique_ptr<FileWriteLock> FileWriteLock::Acquire(
-    const std::string& native_path, std::string* error) {
+std::unique_ptr<FileWriteLock> FileWriteLock::Acquire(const std::string& native_path,
+                                                      std::string* error) {
   std::string dir, base;
   SplitPath(native_path, &dir, &base);
   const DWORD attrs = GetFileAttributesA(dir.c_str());
@@ -198,16 +189,14 @@ std::unique_ptr<FileWriteLock> FileWriteLock::Acquire(
                 static_cast<unsigned long long>(hash));
   HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
   if (!mutex) {
-    if (error)
-      *error = LastErrorText("cannot create lock for", full, GetLastError());
+    if (error) *error = LastErrorText("cannot create lock for", full, GetLastError());
     return nullptr;
   }
   const DWORD r = WaitForSingleObject(mutex, INFINITE);
   // WAIT_ABANDONED: the last holder died; the mutex is ours all the same,
   // and the file is whole because every write replaces it atomically.
   if (r != WAIT_OBJECT_0 && r != WAIT_ABANDONED) {
-    if (error)
-      *error = LastErrorText("cannot take lock for", full, GetLastError());
+    if (error) *error = LastErrorText("cannot take lock for", full, GetLastError());
     CloseHandle(mutex);
     return nullptr;
   }
@@ -234,19 +223,16 @@ namespace {
 // The fallback when the file is held open without delete sharing, so that
 // it cannot be renamed over: rewrite it in place. Not atomic, but the only
 // way such a file can change at all.
-bool RewriteInPlace(const std::string& path, std::string_view data,
-                    std::string* error) {
-  HANDLE h =
-      CreateFileA(path.c_str(), GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+bool RewriteInPlace(const std::string& path, std::string_view data, std::string* error) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     if (error) *error = LastErrorText("cannot open", path, GetLastError());
     return false;
   }
   bool ok = WriteAll(h, data) && SetEndOfFile(h) && FlushFileBuffers(h);
-  if (!ok && error)
-    *error = LastErrorText("cannot rewrite", path, GetLastError());
+  if (!ok && error) *error = LastErrorText("cannot rewrite", path, GetLastError());
   CloseHandle(h);
   return ok;
 }
@@ -273,16 +259,15 @@ bool ReplaceFileContents(const std::string& native_path, std::string_view data,
   DWORD err = 0;
   for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
     temp = dir + "\\" + TemporaryName(base, GetCurrentProcessId(), counter++);
-    h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                    nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       err = GetLastError();
       if (err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) break;
     }
   }
   if (h == INVALID_HANDLE_VALUE) {
-    if (error)
-      *error = LastErrorText("cannot create temporary file", temp, err);
+    if (error) *error = LastErrorText("cannot create temporary file", temp, err);
     return false;
   }
   if (!WriteAll(h, data) || !FlushFileBuffers(h)) {
@@ -305,8 +290,7 @@ bool ReplaceFileContents(const std::string& native_path, std::string_view data,
   err = GetLastError();
   SetFileAttributesA(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
   DeleteFileA(temp.c_str());
-  if (existed &&
-      (err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED)) {
+  if (existed && (err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED)) {
     return RewriteInPlace(native_path, data, error);
   }
   if (error) *error = LastErrorText("cannot replace", native_path, err);

@@ -7,8 +7,7 @@
 namespace platform {
 namespace {
 
-LRESULT CALLBACK SchedWndProc(HWND window, UINT message, WPARAM wparam,
-                              LPARAM lparam) {
+LRESULT CALLBACK SchedWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_CREATE:
       return 0;
@@ -38,9 +37,8 @@ uintptr_t RunHiddenWindow(void* instance, const char* name) {
   // Neither result is looked at: the message loop runs in any case.
   RegisterClassA(&window_class);
   const HWND window =
-      CreateWindowExA(0, name, name, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
-                      nullptr, module, nullptr);
+      CreateWindowExA(0, name, name, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                      CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, module, nullptr);
   ShowWindow(window, SW_HIDE);
   UpdateWindow(window);
   MSG message{};

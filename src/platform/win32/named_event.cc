@@ -16,9 +16,7 @@ class Win32NamedEvent final : public NamedEvent {
 
   bool Set() override { return SetEvent(handle_) != 0; }
 
-  bool Wait(uint32_t ms) override {
-    return WaitForSingleObject(handle_, ms) == WAIT_OBJECT_0;
-  }
+  bool Wait(uint32_t ms) override { return WaitForSingleObject(handle_, ms) == WAIT_OBJECT_0; }
 
  private:
   HANDLE handle_;

@@ -4,18 +4,17 @@
 
 namespace platform {
 
-bool ControlServiceByName(const char* name, uint32_t control,
-                          ServiceStatus* status, uint32_t* error) {
+bool ControlServiceByName(const char* name, uint32_t control, ServiceStatus* status,
+                          uint32_t* error) {
   *error = 0;
   const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
   if (manager == nullptr) {
     *error = GetLastError();
     return false;
   }
-  const SC_HANDLE service =
-      OpenServiceA(manager, name,
-                   SERVICE_QUERY_STATUS | SERVICE_STOP |
-                       SERVICE_PAUSE_CONTINUE | SERVICE_INTERROGATE);
+  const SC_HANDLE service = OpenServiceA(
+      manager, name,
+      SERVICE_QUERY_STATUS | SERVICE_STOP | SERVICE_PAUSE_CONTINUE | SERVICE_INTERROGATE);
   if (service == nullptr) {
     *error = GetLastError();
     CloseServiceHandle(manager);
@@ -44,7 +43,6 @@ bool ControlServiceByName(const char* name, uint32_t control,
   CloseServiceHandle(manager);
   return ok;
 }
-
 
 // Kept apart from the hidden window, so that a tool that closes it links no
 // drawing libraries.

@@ -32,13 +32,11 @@ bool RunServiceDispatcher(const char* name, ServiceMainFunction service_main) {
   static char service_name[257];
   std::snprintf(service_name, sizeof(service_name), "%s", name);
   service_main_function = service_main;
-  SERVICE_TABLE_ENTRYA table[] = {{service_name, ServiceMainEntry},
-                                  {nullptr, nullptr}};
+  SERVICE_TABLE_ENTRYA table[] = {{service_name, ServiceMainEntry}, {nullptr, nullptr}};
   return StartServiceCtrlDispatcherA(table) != 0;
 }
 
-ServiceStatusHandle RegisterServiceControlHandler(const char* name,
-                                                  ServiceControlHandler handler) {
+ServiceStatusHandle RegisterServiceControlHandler(const char* name, ServiceControlHandler handler) {
   control_handler = handler;
   return reinterpret_cast<ServiceStatusHandle>(
       RegisterServiceCtrlHandlerA(name, ControlHandlerEntry));
@@ -53,8 +51,7 @@ bool ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status
   record.dwServiceSpecificExitCode = status.service_specific_exit_code;
   record.dwCheckPoint = status.check_point;
   record.dwWaitHint = status.wait_hint;
-  return SetServiceStatus(reinterpret_cast<SERVICE_STATUS_HANDLE>(handle),
-                          &record) != 0;
+  return SetServiceStatus(reinterpret_cast<SERVICE_STATUS_HANDLE>(handle), &record) != 0;
 }
 
 }  // namespace platform

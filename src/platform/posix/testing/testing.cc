@@ -31,8 +31,7 @@ bool EditRegistry(Change change) {
   if (!path || !*path) return false;
   posix::RegistryFile file;
   struct stat st;
-  if (stat(path, &st) == 0 && !posix::LoadRegistryFile(path, &file))
-    return false;
+  if (stat(path, &st) == 0 && !posix::LoadRegistryFile(path, &file)) return false;
   change(&file);
   std::string error;
   return ReplaceFileContents(path, file.Format(), &error);
@@ -114,9 +113,8 @@ bool SetRegistryString(const std::string& subkey, const std::string& value_name,
 }
 
 bool DeleteRegistryKey(const std::string& subkey) {
-  return EditRegistry([&](posix::RegistryFile* file) {
-    file->DeleteKey("HKEY_LOCAL_MACHINE\\" + subkey);
-  });
+  return EditRegistry(
+      [&](posix::RegistryFile* file) { file->DeleteKey("HKEY_LOCAL_MACHINE\\" + subkey); });
 }
 
 bool SetEnv(const std::string& name, const std::string& value) {
@@ -144,8 +142,8 @@ void RemoveNamedEvent(const std::string& name) {
   if (!object.empty()) shm_unlink(object.c_str());
 }
 
-std::unique_ptr<ChildProcess> ChildProcess::Start(
-    const std::string& program, const std::vector<std::string>& args) {
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
+                                                  const std::vector<std::string>& args) {
   std::vector<std::string> argv_text = {program};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   // The child reads its command line as the scheduler would have sent it,
@@ -172,8 +170,7 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(
   envp.push_back(nullptr);
 
   pid_t pid;
-  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(),
-                  envp.data()) != 0) {
+  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) {
     return nullptr;
   }
   return std::make_unique<PosixChildProcess>(pid);

@@ -25,8 +25,7 @@ std::string MakeTempDir(const std::string& tag) {
   for (int attempt = 0; attempt < 1000; ++attempt) {
     const std::string path = base + "\\schedexe-" + clean + "-" +
                              std::to_string(GetCurrentProcessId()) + "-" +
-                             std::to_string(GetTickCount()) + "-" +
-                             std::to_string(counter++);
+                             std::to_string(GetTickCount()) + "-" + std::to_string(counter++);
     if (CreateDirectoryA(path.c_str(), nullptr)) return path;
     if (GetLastError() != ERROR_ALREADY_EXISTS) return "";
   }
@@ -64,8 +63,8 @@ namespace {
 
 HKEY CreateKey(const std::string& subkey) {
   HKEY key;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, 0,
-                      KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS) {
     return nullptr;
   }
   return key;
@@ -73,15 +72,14 @@ HKEY CreateKey(const std::string& subkey) {
 
 }  // namespace
 
-bool SetRegistryRaw(const std::string& subkey, const std::string& value_name,
-                    uint32_t type, const std::string& data) {
+bool SetRegistryRaw(const std::string& subkey, const std::string& value_name, uint32_t type,
+                    const std::string& data) {
   // The Reg*ValueEx calls may add a terminator to string types (Wine does,
   // even in the wide call), so the value goes in through the native call
   // underneath them.
-  using SetValueKey = LONG(NTAPI*)(HANDLE, UNICODE_STRING*, ULONG, ULONG,
-                                   const void*, ULONG);
-  const auto set_value = reinterpret_cast<SetValueKey>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetValueKey")));
+  using SetValueKey = LONG(NTAPI*)(HANDLE, UNICODE_STRING*, ULONG, ULONG, const void*, ULONG);
+  const auto set_value = reinterpret_cast<SetValueKey>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetValueKey")));
   if (set_value == nullptr) return false;
   std::vector<wchar_t> wide(value_name.size() + 1);
   if (MultiByteToWideChar(CP_ACP, 0, value_name.c_str(), -1, wide.data(),
@@ -94,8 +92,7 @@ bool SetRegistryRaw(const std::string& subkey, const std::string& value_name,
   name.MaximumLength = name.Length;
   HKEY key = CreateKey(subkey);
   if (key == nullptr) return false;
-  const LONG status = set_value(key, &name, 0, type, data.data(),
-                                static_cast<ULONG>(data.size()));
+  const LONG status = set_value(key, &name, 0, type, data.data(), static_cast<ULONG>(data.size()));
   RegCloseKey(key);
   return status == 0;
 }
@@ -141,19 +138,15 @@ bool NamedEventHasNullDacl(const std::string& name) {
   HANDLE event = OpenEventA(READ_CONTROL, FALSE, name.c_str());
   if (event == nullptr) return false;
   DWORD needed = 0;
-  GetKernelObjectSecurity(event, DACL_SECURITY_INFORMATION, nullptr, 0,
-                          &needed);
+  GetKernelObjectSecurity(event, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
   std::vector<char> descriptor(needed > 0 ? needed : 1);
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
   PACL dacl = nullptr;
-  const bool ok =
-      GetKernelObjectSecurity(event, DACL_SECURITY_INFORMATION,
-                              descriptor.data(),
-                              static_cast<DWORD>(descriptor.size()), &needed) &&
-      GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl,
-                                &defaulted) &&
-      present && dacl == nullptr;
+  const bool ok = GetKernelObjectSecurity(event, DACL_SECURITY_INFORMATION, descriptor.data(),
+                                          static_cast<DWORD>(descriptor.size()), &needed) &&
+                  GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted) &&
+                  present && dacl == nullptr;
   CloseHandle(event);
   return ok;
 }
@@ -162,8 +155,7 @@ namespace {
 
 class Win32ChildProcess final : public ChildProcess {
  public:
-  explicit Win32ChildProcess(const PROCESS_INFORMATION& info)
-      : process_(info.hProcess) {
+  explicit Win32ChildProcess(const PROCESS_INFORMATION& info) : process_(info.hProcess) {
     CloseHandle(info.hThread);
   }
   // A child the test did not wait for must not outlive it.
@@ -195,8 +187,8 @@ class Win32ChildProcess final : public ChildProcess {
 
 }  // namespace
 
-std::unique_ptr<ChildProcess> ChildProcess::Start(
-    const std::string& program, const std::vector<std::string>& args) {
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
+                                                  const std::vector<std::string>& args) {
   // The program name is taken up to the next quote, without backslash
   // escapes, so it only needs quotes around blanks.
   std::string command_line;
@@ -214,8 +206,8 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info;
   std::memset(&info, 0, sizeof(info));
-  if (!CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr,
-                      FALSE, 0, nullptr, nullptr, &startup, &info)) {
+  if (!CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &info)) {
     return nullptr;
   }
   return std::make_unique<Win32ChildProcess>(info);
