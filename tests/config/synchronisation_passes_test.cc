@@ -112,7 +112,7 @@ class SynchronisationPassTest : public ::testing::Test {
   // The commands sent since the last call.
   std::vector<std::string> NewCommands() {
     const std::vector<std::string> all = data_.Commands();
-    std::vector<std::string> fresh(all.begin() + seen_, all.end());
+    std::vector<std::string> fresh(all.begin() + static_cast<std::ptrdiff_t>(seen_), all.end());
     seen_ = all.size();
     return fresh;
   }
@@ -230,8 +230,8 @@ TEST_F(SynchronisationPassTest, DeleteReleasesTheSlotAndWakesOnlyOnReload) {
             std::string::npos);
   // No wake after the deletion: every command of the pass, from the
   // deletion on, went out at the same instant.
-  const size_t initialCommands = 1 + Release(3, 1, 1).size() + kEnd.size();
-  ExpectOneInstant(0, initialCommands);
+  const size_t initial_commands = 1 + Release(3, 1, 1).size() + kEnd.size();
+  ExpectOneInstant(0, initial_commands);
 
   // The editor has not made slot 3 unused yet, so the reload handles it once
   // more, releasing it again; slot 1 is deleted and leaves the queue. Each
@@ -246,12 +246,12 @@ TEST_F(SynchronisationPassTest, DeleteReleasesTheSlotAndWakesOnlyOnReload) {
   EXPECT_NE(file.find("Number of Profiles=0\n"), std::string::npos);
   // Each deletion wakes the dispatcher after its release: the next command
   // goes out one wake (a second of waiting) later.
-  const size_t start = initialCommands;
-  const size_t secondStart = start + first.size();
+  const size_t start = initial_commands;
+  const size_t second_start = start + first.size();
   ExpectOneInstant(start, first.size());
-  ExpectOneInstant(secondStart, second.size());
-  EXPECT_EQ(CommandTime(secondStart), CommandTime(start) + 1000);
-  EXPECT_EQ(CommandTime(secondStart + second.size()), CommandTime(secondStart) + 1000);
+  ExpectOneInstant(second_start, second.size());
+  EXPECT_EQ(CommandTime(second_start), CommandTime(start) + 1000);
+  EXPECT_EQ(CommandTime(second_start + second.size()), CommandTime(second_start) + 1000);
 }
 
 }  // namespace

@@ -111,15 +111,15 @@ TEST_F(ProcessPosixTest, ProgramsThatCannotRunAreNotStarted) {
     const char* text;
     mode_t mode;
     bool wait, started;
-  } kPrograms[] = {{"plain", "#!/bin/sh\n", 0644, true, false},
-                   {"nointerp", "#!/no/such/shell\n", 0755, true, false},
-                   {"garbage",
-                    "\x7f"
-                    "ELF junk",
-                    0755, false, false},
-                   // A program that runs and fails was still started.
-                   {"script", "#!/bin/sh\nexit 3\n", 0755, true, true}};
-  for (const auto& p : kPrograms) {
+  } programs[] = {{"plain", "#!/bin/sh\n", 0644, true, false},
+                  {"nointerp", "#!/no/such/shell\n", 0755, true, false},
+                  {"garbage",
+                   "\x7f"
+                   "ELF junk",
+                   0755, false, false},
+                  // A program that runs and fails was still started.
+                  {"script", "#!/bin/sh\nexit 3\n", 0755, true, true}};
+  for (const auto& p : programs) {
     const std::string path = dir_ + "/" + p.name;
     std::ofstream(path) << p.text;
     chmod(path.c_str(), p.mode);

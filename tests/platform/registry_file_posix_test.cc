@@ -90,8 +90,7 @@ TEST(RegistryFilePosixTest, MalformedFilesReadAsMissing) {
            "REGEDIT4\n" + key + "\"v\"=\"x\" trailing\n",
            "REGEDIT4\n" + key + "v=\"unquoted name\"\n", "REGEDIT4\n" + key + "\"v\"=hex(2):4g\n",
            "REGEDIT4\n[HKEY_NOWHERE\\K]\n", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K\n",
-           "\xFF\xFE"
-           "R\0E\0G\0",                         // odd UTF-16 length
+           std::string("\xFF\xFER\0E\0G", 7),   // odd UTF-16 length
            std::string("\xFF\xFE\x00\xD8", 4),  // lone surrogate
        }) {
     RegistryFile file;

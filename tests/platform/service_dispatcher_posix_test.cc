@@ -28,13 +28,13 @@ TEST(ServiceDispatcherPosixTest, StatusNotificationCarriesEveryFieldAndSystemdSt
     uint32_t state;
     const char* name;
     const char* systemd;
-  } kStates[] = {{kServiceStartPending, "START_PENDING", ""},
-                 {kServiceStopPending, "STOP_PENDING", "STOPPING=1\n"},
-                 {kServiceRunning, "RUNNING", "READY=1\n"},
-                 {kServiceContinuePending, "CONTINUE_PENDING", ""},
-                 {kServicePausePending, "PAUSE_PENDING", ""},
-                 {kServicePaused, "PAUSED", ""}};
-  for (const auto& c : kStates) {
+  } states[] = {{kServiceStartPending, "START_PENDING", ""},
+                {kServiceStopPending, "STOP_PENDING", "STOPPING=1\n"},
+                {kServiceRunning, "RUNNING", "READY=1\n"},
+                {kServiceContinuePending, "CONTINUE_PENDING", ""},
+                {kServicePausePending, "PAUSE_PENDING", ""},
+                {kServicePaused, "PAUSED", ""}};
+  for (const auto& c : states) {
     s.current_state = c.state;
     const std::string text = posix::StatusNotification(s);
     EXPECT_EQ(text.substr(0, text.find('\n')), std::string("STATUS=") + c.name);

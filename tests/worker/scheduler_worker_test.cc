@@ -227,7 +227,7 @@ TEST_F(SchedulerWorkerTest, SignalsWhileBusyLeadToExactlyOneMoreReload) {
 TEST_F(SchedulerWorkerTest, APausedWorkerHoldsBetweenCommandsWhileEventsFire) {
   data_.Write(Profiles());
   StartUp();
-  const size_t startUpCommands = data_.Commands().size();
+  const size_t start_up_commands = data_.Commands().size();
   ASSERT_TRUE(worker_.reload_event->Set());
 
   // The worker pauses while its first reload command runs (the Add of slot
@@ -241,7 +241,8 @@ TEST_F(SchedulerWorkerTest, APausedWorkerHoldsBetweenCommandsWhileEventsFire) {
     done = true;
   });
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (data_.Commands().size() == startUpCommands && std::chrono::steady_clock::now() < give_up) {
+  while (data_.Commands().size() == start_up_commands &&
+         std::chrono::steady_clock::now() < give_up) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_TRUE(WorkerPauseGate().IsPaused());
@@ -249,7 +250,8 @@ TEST_F(SchedulerWorkerTest, APausedWorkerHoldsBetweenCommandsWhileEventsFire) {
   // Slot 1 is due at 10:30: it fires while the worker is held.
   EXPECT_TRUE(time_->RunFor(11 * 60 * 1000));
   std::vector<std::string> commands = data_.Commands();
-  commands.erase(commands.begin(), commands.begin() + startUpCommands);
+  commands.erase(commands.begin(),
+                 commands.begin() + static_cast<std::ptrdiff_t>(start_up_commands));
   EXPECT_EQ(commands.empty() ? "" : commands.front(), dmi::ProfileActiveCommand(2));
   EXPECT_NE(std::find(commands.begin(), commands.end(), "wactivate /category:2 /event:1"),
             commands.end());

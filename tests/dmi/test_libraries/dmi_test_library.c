@@ -2,10 +2,10 @@
    points it is asked for; each entry answers LIBRARY_ID * 10 plus its own
    number, so a test can tell which library an entry was found in. */
 
-#define STAND_IN_ENTRY(name, number) \
-  int name(void* block) {            \
-    (void)block;                     \
-    return LIBRARY_ID * 10 + number; \
+#define STAND_IN_ENTRY(name, number)   \
+  int name(void* block) {              \
+    (void)block;                       \
+    return LIBRARY_ID * 10 + (number); \
   }
 
 #ifdef WITH_INVOKE
