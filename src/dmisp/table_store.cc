@@ -1,0 +1,1 @@
+#include "dmisp/table_store.h"

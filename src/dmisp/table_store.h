@@ -1,0 +1,86 @@
+// The provider's tables: the components with their groups, attributes and
+// rows, kept in one store file that every process using the provider shares.
+// The file is in the profile data-file format, written through kvbase: each
+// change is one locked read-modify-write replaced atomically, so a reader
+// sees the old or the new tables and a writer killed at any instant leaves
+// one of the two.
+#ifndef SCHEDEXE_DMISP_TABLE_STORE_H_
+#define SCHEDEXE_DMISP_TABLE_STORE_H_
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dmisp {
+
+// A value as it travels in a command (dmi::DmiType): 4 or 8 bytes for the
+// numbers, the octets of an octet string, the bytes of a display string in
+// the component's own encoding (UTF-16LE for a unicode component), the text
+// of a date without its NUL.
+using Value = std::string;
+
+struct Attribute {
+  uint32_t id = 0;
+  std::string name;
+  uint32_t type = 0;   // dmi::DmiType
+  uint32_t size = 0;   // the longest value in bytes
+  Value initial;       // what a new row holds
+  std::map<int32_t, std::string> enumeration;  // texts of enumerated values (520)
+};
+
+// One row: a value for every attribute of its group, by attribute id.
+struct Row {
+  std::map<uint32_t, Value> values;
+};
+
+struct Group {
+  uint32_t id = 0;
+  std::string name;
+  std::string classString;        // "CORVANEX|Scheduler Profile Table|001"
+  std::vector<uint32_t> keyIds;   // empty: the group has exactly one row
+  std::vector<Attribute> attributes;  // ascending id
+  std::vector<Row> rows;              // in key order
+};
+
+struct Component {
+  uint32_t id = 0;  // 1 to 4095
+  std::string name;
+  std::string language;  // its first language string, "en|US|iso8859-1"
+  std::vector<Group> groups;  // ascending id
+};
+
+struct Tables {
+  // Counts additions and deletions of components (and changes of a
+  // component's groups or languages): other processes turn a new generation
+  // into indications.
+  uint32_t generation = 0;
+  std::vector<Component> components;  // ascending id
+};
+
+// The store of this installation: DMI_STORE when set, else dmi-store.dat in
+// the agent client directory (TTX Path + \KVClient\). "" when neither is
+// known.
+std::string StorePath();
+
+// The tables as the store holds them now; a missing store is empty tables.
+// False with the reason when the file cannot be read.
+bool ReadStore(const std::string& path, Tables* tables, std::string* error);
+
+// Reads the store under the writers' lock, applies `change`, and when it
+// returns 0 (dmi::kDmiOk) replaces the file with the changed tables. Returns
+// the change's status, or dmi::kDmiStoreFailed (reason in *error) when the
+// store cannot be read or written.
+uint32_t UpdateStore(const std::string& path, const std::function<uint32_t(Tables&)>& change,
+                     std::string* error);
+
+// Parses a component description file's text into *component (id 0: the
+// store gives it one). False, with "line N: what is wrong" in *error and
+// *component untouched, when any line does not parse.
+bool ParseDescription(std::string_view text, Component* component, std::string* error);
+
+}  // namespace dmisp
+
+#endif  // SCHEDEXE_DMISP_TABLE_STORE_H_
