@@ -34,14 +34,6 @@ class ScheduleConfig {
   // Reads the twelve slots into the event list, in slot order.
   void LoadProfiles();
 
-  // Synchronisation passes over this snapshot, defined in
-  // synchronisation_passes.cc:
-  // at start-up, queue every active, added or updated profile; on a reload,
-  // act on added, updated and deleted ones, and only when the list is marked
-  // changed. Both end with the change mark reset and the synch trigger.
-  void InitialPass();
-  void ReloadPass();
-
   // Weekday 1 (Sunday) to 7 and month 1 to 12 from their English names; a
   // name that matches none gives 1.
   static int32_t DayNumberFromName(const std::string& name);
@@ -66,9 +58,6 @@ class ScheduleConfig {
 
  private:
   std::string ListSection() const { return categoryKey + kListSectionSuffix; }
-  // The walk both passes share; a reload leaves active profiles alone and
-  // wakes the dispatcher after a deletion.
-  void SynchroniseProfiles(bool reload);
   std::string ProfileText(const std::string& task, const char* key) const;
 
   int32_t cat2Count = 0;

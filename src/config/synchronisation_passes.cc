@@ -1,10 +1,9 @@
-// The passes that bring the live queue, the data file and the DMI tables into
-// line with the profiles a fresh snapshot has read.
+#include "config/synchronisation_passes.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstddef>
 
-#include "config/schedule_config.h"
 #include "dmi/command_runner.h"
 #include "dmi/dmi_commands.h"
 #include "platform/thread.h"
@@ -31,22 +30,12 @@ size_t VisitCount(int32_t cat2Count, size_t loaded) {
   return std::min(static_cast<size_t>(cat2Count), loaded);
 }
 
-}  // namespace
-
-void ScheduleConfig::InitialPass() { SynchroniseProfiles(false); }
-
-void ScheduleConfig::ReloadPass() {
-  if (!IsChanged()) {
-    dmi::RunAgentCommand(dmi::kSynchCommand);
-    return;
-  }
-  // Later file writes of the engine go where this snapshot read from.
-  host->SetDataFile(dataFile);
-  SynchroniseProfiles(true);
-}
-
-void ScheduleConfig::SynchroniseProfiles(bool reload) {
-  const size_t visits = VisitCount(cat2Count, events.size());
+// The walk both passes share; a reload leaves active profiles alone and
+// wakes the dispatcher after a deletion.
+void SynchroniseProfiles(ScheduleConfig& snapshot, bool reload) {
+  LiveQueue* host = snapshot.GetHost();
+  const auto& events = snapshot.GetEvents();
+  const size_t visits = VisitCount(snapshot.GetCat2Count(), events.size());
   for (size_t i = 0; i < visits; ++i) {
     // A paused worker stops between events.
     platform::PausePoint();
@@ -64,7 +53,7 @@ void ScheduleConfig::SynchroniseProfiles(bool reload) {
         break;
       case schedule::kStateDelete:
         host->RemoveEvent(task, true);
-        ReleaseDeletedProfile(task);
+        snapshot.ReleaseDeletedProfile(task);
         // On a reload the removed event may be the one the timer waits for.
         if (reload) host->WakeScheduler();
         break;
@@ -78,8 +67,22 @@ void ScheduleConfig::SynchroniseProfiles(bool reload) {
         break;
     }
   }
-  ResetChanged();
+  snapshot.ResetChanged();
   dmi::RunAgentCommand(dmi::kSynchCommand);
+}
+
+}  // namespace
+
+void InitialPass(ScheduleConfig& snapshot) { SynchroniseProfiles(snapshot, false); }
+
+void ReloadPass(ScheduleConfig& snapshot) {
+  if (!snapshot.IsChanged()) {
+    dmi::RunAgentCommand(dmi::kSynchCommand);
+    return;
+  }
+  // Later file writes of the engine go where this snapshot read from.
+  snapshot.GetHost()->SetDataFile(snapshot.GetDataFile());
+  SynchroniseProfiles(snapshot, true);
 }
 
 }  // namespace config

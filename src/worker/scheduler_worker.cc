@@ -10,6 +10,7 @@
 #include "config/data_file_path.h"
 #include "config/profile_access.h"
 #include "config/schedule_config.h"
+#include "config/synchronisation_passes.h"
 #include "dmi/dmi_library.h"
 #include "kvbase/profile.h"
 #include "platform/clock.h"
@@ -120,7 +121,7 @@ void StartServing(Worker* worker, const char* eventName) {
   worker->data_file = config::ReadDataFilePath();
   {
     config::ScheduleConfig snapshot(worker->host);
-    snapshot.InitialPass();
+    config::InitialPass(snapshot);
   }
   platform::PausePoint();
   // Made only now, so the first request it can carry is served after the
@@ -158,7 +159,7 @@ void ServeOneReload(Worker* worker) {
   worker->reload_event->Wait(platform::kInfinite);
   platform::PausePoint();
   config::ScheduleConfig snapshot(worker->host);
-  snapshot.ReloadPass();
+  config::ReloadPass(snapshot);
 }
 
 void SchedulerWorker() {

@@ -1,5 +1,7 @@
 // The initial and reload passes against a real engine: what reaches the live
 // queue, the data file and DMI, in order, and when the dispatcher is woken.
+#include "config/synchronisation_passes.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -98,14 +100,14 @@ class SynchronisationPassTest : public ::testing::Test {
     data_.Write(file);
     ASSERT_TRUE(time_->Run([this] {
       ScheduleConfig snapshot(host_.get());
-      snapshot.InitialPass();
+      config::InitialPass(snapshot);
     }));
   }
   void Reload(const std::string& file) {
     data_.Write(file);
     ASSERT_TRUE(time_->Run([this] {
       ScheduleConfig snapshot(host_.get());
-      snapshot.ReloadPass();
+      config::ReloadPass(snapshot);
     }));
   }
 

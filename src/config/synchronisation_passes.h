@@ -1,0 +1,20 @@
+// The passes that bring the live queue, the data file and the DMI tables into
+// line with the profiles a fresh snapshot has read. Each runs on a snapshot
+// made just before it.
+#ifndef SCHEDEXE_CONFIG_SYNCHRONISATION_PASSES_H_
+#define SCHEDEXE_CONFIG_SYNCHRONISATION_PASSES_H_
+
+#include "config/schedule_config.h"
+
+namespace config {
+
+// At start-up: queues every active, added or updated profile.
+void InitialPass(ScheduleConfig& snapshot);
+// On a reload, and only when the list is marked changed: acts on added,
+// updated and deleted profiles. Both passes end with the change mark reset
+// and the synch trigger.
+void ReloadPass(ScheduleConfig& snapshot);
+
+}  // namespace config
+
+#endif  // SCHEDEXE_CONFIG_SYNCHRONISATION_PASSES_H_
