@@ -17,11 +17,6 @@ std::string& RegistrationName() {
   return *name;
 }
 
-platform::Clock& ConfirmClock() {
-  static platform::RealClock* clock = new platform::RealClock;
-  return *clock;
-}
-
 // Diagnostics have nowhere to go: there is no log.
 void Trace(const std::string&) {}
 
@@ -48,7 +43,7 @@ platform::LibraryHandle LoadDmiLibrary(const char* name) {
   if (!s.invokeMutex) s.invokeMutex = std::make_unique<std::mutex>();
   if (!s.registrationMutex) s.registrationMutex = std::make_unique<std::mutex>();
   if (!s.confirmEvent) {
-    s.confirmEvent = std::make_unique<platform::Event>(false, false, ConfirmClock());
+    s.confirmEvent = std::make_unique<platform::Event>(false, false, platform::SystemClock());
   }
   s.initialised = true;
   return s.invokeLibrary;

@@ -34,7 +34,7 @@ struct DmiLibraryState {
   // Registration and the component cache; also guards languageTable.
   std::unique_ptr<std::mutex> registrationMutex;
   // Auto-reset, signalled by the confirm callback when a command completes.
-  // It runs on the real clock: the service provider answers in real time.
+  // Its waits run on the system clock, virtual under test.
   std::unique_ptr<platform::Event> confirmEvent;
   // The language string of each component, "" while unknown.
   std::array<std::string, kLanguageTableSize> languageTable;

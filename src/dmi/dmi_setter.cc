@@ -1,0 +1,425 @@
+#include "dmi/dmi_setter.h"
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string_view>
+
+#include "dmi/class_path.h"
+#include "dmi/dmi_library.h"
+#include "platform/clock.h"
+#include "platform/named_mutex.h"
+
+namespace dmi {
+
+namespace {
+
+// A cache listing that still does not fit this many bytes is taken as a
+// provider gone wrong rather than grown further.
+constexpr uint32_t kComponentCacheLimit = 64u << 20;
+// Room for the language strings of one component.
+constexpr uint32_t kLanguageListSize = 4096;
+
+struct SetterState {
+  std::atomic<uint32_t> transactionCounter{1};
+  // The reply of the last full component listing (classes form). A raw
+  // buffer: a provider that stopped answering may still write into it.
+  uint8_t* componentCache = nullptr;
+  uint32_t componentCacheSize = kComponentCacheInitialSize;
+  uint32_t componentCount = 0;
+  // Set by indications on the provider's thread.
+  std::atomic<bool> componentCacheStale{true};
+  std::atomic<bool> cachePrimed{false};
+  // Set once a cancel went unanswered: from then on every command fails at
+  // once instead of waiting another minute for a provider that is gone.
+  std::atomic<bool> providerLost{false};
+};
+
+SetterState& State() {
+  // Never destroyed: the provider's thread may call back until the end.
+  static SetterState* state = new SetterState;
+  return *state;
+}
+
+// Progress and failure texts have nowhere to go but the caller's report.
+void Trace(const std::string&) {}
+
+std::string Format(const char* format, const std::string& text) {
+  std::string out(text.size() + 64, '\0');
+  const int n = std::snprintf(out.data(), out.size(), format, text.c_str());
+  out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return out;
+}
+
+// A text argument as the C runtime's atoi reads it, out-of-range values held
+// at the int limits.
+int AtoI(const char* text) {
+  const long value = std::strtol(text, nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+// A command block with its request and, after it, its confirm buffer, in one
+// allocation. A block whose cancel was never confirmed is never freed: the
+// provider may still write its status and reply.
+class Command {
+ public:
+  Command(uint32_t code, uint32_t handle, uint32_t length, uint32_t confirmLength)
+      : memory_(new uint8_t[length + confirmLength]()) {
+    DmiCommandBlock* b = block();
+    b->levelCheck = kLevelCheck;
+    b->commandCode = code;
+    b->commandLength = length;
+    b->handle = handle;
+    b->transactionId = State().transactionCounter++;
+    b->requestCount = 1;
+    b->confirmLength = confirmLength;
+    b->confirmBuffer = memory_.get() + length;
+  }
+  ~Command() {
+    if (block()->status == kDmiProviderLost) (void)memory_.release();
+  }
+  Command(const Command&) = delete;
+  Command& operator=(const Command&) = delete;
+
+  DmiCommandBlock* block() { return reinterpret_cast<DmiCommandBlock*>(memory_.get()); }
+  uint8_t* bytes() { return memory_.get(); }
+  uint8_t* reply() { return block()->confirmBuffer; }
+
+  // The status; kDmiProviderLost also marks the block as never to be freed.
+  uint32_t Execute() {
+    const uint32_t status = slSynchronousExecute(block());
+    if (status == kDmiProviderLost && State().providerLost) block()->status = kDmiProviderLost;
+    return status;
+  }
+
+ private:
+  std::unique_ptr<uint8_t[]> memory_;
+};
+
+bool Succeeded(uint32_t status) { return status == kDmiOk || status == kDmiMoreData; }
+
+struct CachedGroup {
+  uint32_t id;
+  std::string_view classString;
+};
+struct CachedComponent {
+  uint32_t id;
+  std::vector<CachedGroup> groups;
+};
+
+// The classes form of a component listing held in `buffer` (`size` bytes),
+// read no further than the buffer's end whatever its counts claim.
+std::vector<CachedComponent> ReadComponentClasses(const uint8_t* buffer, size_t size) {
+  std::vector<CachedComponent> components;
+  if (!buffer || size < sizeof(DmiListReply)) return components;
+  const uint32_t count = DmiLoad<uint32_t>(buffer, 0);
+  size_t at = sizeof(DmiListReply);
+  for (uint32_t c = 0; c < count && size - at >= sizeof(DmiComponentClassesEntry); ++c) {
+    const auto entry = DmiLoad<DmiComponentClassesEntry>(buffer, at);
+    at += sizeof entry;
+    CachedComponent& component = components.emplace_back(CachedComponent{entry.componentId, {}});
+    for (uint32_t g = 0; g < entry.groupCount; ++g) {
+      if (size - at < sizeof(DmiGroupClassEntry)) return components;
+      const auto group = DmiLoad<DmiGroupClassEntry>(buffer, at);
+      at += sizeof group;
+      if (size - at < group.classLength) return components;
+      component.groups.push_back(
+          {group.groupId,
+           std::string_view(reinterpret_cast<const char*>(buffer) + at, group.classLength)});
+      at = std::min(size, at + DmiPadded(group.classLength));
+    }
+  }
+  return components;
+}
+
+// Lists every component with its group classes into the cache, doubling the
+// cache until the listing fits. Holds registrationMutex.
+bool ListComponentsIntoCache(uint32_t handle) {
+  SetterState& s = State();
+  if (!s.componentCache) s.componentCache = new uint8_t[s.componentCacheSize]();
+  for (;;) {
+    Command command(kDmiListComponents, handle, kCommandSize, 0);
+    command.block()->confirmBuffer = s.componentCache;
+    command.block()->confirmLength = s.componentCacheSize;
+    DmiStore<uint32_t>(command.bytes(), offsetof(DmiListComponentsRequest, form),
+                       kDmiListWithClasses);
+    const uint32_t status = command.Execute();
+    if (status == kDmiOk) break;
+    if (status == kDmiProviderLost) {
+      s.componentCache = nullptr;  // the provider may still write into it
+      return false;
+    }
+    if ((status != kDmiMoreData && status != kDmiBufferTooSmall) ||
+        s.componentCacheSize >= kComponentCacheLimit) {
+      return false;
+    }
+    delete[] s.componentCache;
+    s.componentCacheSize *= 2;
+    s.componentCache = new uint8_t[s.componentCacheSize]();
+  }
+  s.componentCount = DmiLoad<uint32_t>(s.componentCache, 0);
+  return true;
+}
+
+// The first language string of every cached component, through a handle of
+// the registration library. Holds registrationMutex.
+void ReadLanguages() {
+  DmiLibraryState& lib = DmiLibrary();
+  if (!lib.DmiRegister || !lib.DmiUnregister || !lib.DmiListLanguages) return;
+  const auto registerFn = reinterpret_cast<DmiRegisterFunc>(lib.DmiRegister);
+  const auto unregisterFn = reinterpret_cast<DmiUnregisterFunc>(lib.DmiUnregister);
+  const auto listFn = reinterpret_cast<DmiListLanguagesFunc>(lib.DmiListLanguages);
+  uint32_t handle = 0;
+  if (!Succeeded(registerFn(&handle))) return;
+  SetterState& s = State();
+  std::unique_ptr<uint8_t[]> list(new uint8_t[kLanguageListSize]);
+  for (const CachedComponent& component :
+       ReadComponentClasses(s.componentCache, s.componentCacheSize)) {
+    if (component.id >= kLanguageTableSize) continue;
+    std::string& language = lib.languageTable[component.id];
+    language.clear();
+    if (listFn(handle, component.id, list.get(), kLanguageListSize) != kDmiOk ||
+        DmiLoad<uint32_t>(list.get(), 0) == 0) {
+      continue;
+    }
+    const uint32_t length = DmiLoad<uint32_t>(list.get(), 4);
+    if (length > kLanguageListSize - 8) continue;
+    // Kept as a NUL-ended text: anything after a NUL is not part of it.
+    language.assign(reinterpret_cast<const char*>(list.get()) + 8, length);
+    language.resize(std::min(language.size(), language.find('\0')));
+  }
+  unregisterFn(handle);
+}
+
+bool IsUnicodeComponent(uint32_t componentId) {
+  std::lock_guard<std::mutex> lock(*DmiLibrary().registrationMutex);
+  return componentId < kLanguageTableSize && IsUnicodeLanguage(static_cast<int>(componentId));
+}
+
+int SetWithHandle(uint32_t handle, const char* classPath, const char* attributeIdText,
+                  const char* valueText, const char* keyListText, const char* typeText,
+                  std::string* failure) {
+  uint32_t componentId = 0;
+  uint32_t groupId = 0;
+  if (!FindComponentGroup(handle, classPath, &componentId, &groupId)) {
+    *failure = Format("Class %s not found\n", classPath);
+    return kSetClassNotFound;
+  }
+  const int attributeId = AtoI(attributeIdText);
+  if (attributeId == 0) {
+    *failure = Format("Invalid attribute id %s\n", attributeIdText);
+    return kSetInvalidAttributeId;
+  }
+  const int type = AtoI(typeText);
+  std::string value;
+  if (!ConvertDmiValue(type, valueText, IsUnicodeComponent(componentId), &value)) {
+    *failure = Format("Unknown type %s\n", std::to_string(type));
+    return kSetUnknownType;
+  }
+  const std::vector<DmiKeyValue> keys = ParseKeyList(keyListText);
+  const uint32_t status =
+      slSetAttribute(handle, componentId, groupId, keys, static_cast<uint32_t>(attributeId),
+                     static_cast<uint32_t>(type), value);
+  Trace("Back from slSetAttribute with return code " + std::to_string(status));
+  if (status != kDmiOk) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Set Failed, DMI error 0x%X\n", status);
+    *failure = text;
+    return kSetFailed;
+  }
+  return kSetOk;
+}
+
+}  // namespace
+
+int SetDmiAttribute(const char* classPath, const char* attributeIdText, const char* valueText,
+                    const char* keyListText, const char* typeText, std::string* failure) {
+  std::string ignored;
+  if (!failure) failure = &ignored;
+  failure->clear();
+  // Any argument may be missing; it reads as an empty text.
+  const auto text = [](const char* t) { return t ? t : ""; };
+  // Everyone may use the mutex. When it cannot be made the set still runs,
+  // unserialised, rather than not at all.
+  static platform::NamedMutex* schedMutex = platform::NamedMutex::Create(kSchedMutexName).release();
+  const bool locked = schedMutex && schedMutex->Lock();
+  uint32_t handle = 0;
+  int result = kSetRegistrationFailed;
+  if (slRegister(&handle)) {
+    result = SetWithHandle(handle, text(classPath), text(attributeIdText), text(valueText),
+                           text(keyListText), text(typeText), failure);
+    Trace("Calling slUnregister");
+    slUnregister(handle);
+  } else {
+    *failure = "slRegister() failed\n";
+  }
+  Trace("Releaseing Mutex");
+  if (locked) schedMutex->Unlock();
+  return result;
+}
+
+int slRegister(uint32_t* handle) {
+  DmiLibraryState& lib = DmiLibrary();
+  // Without the provider every attempt would fail; eleven of them with their
+  // pauses would hold the caller for nearly a minute.
+  if (!lib.DmiInvoke || !lib.confirmEvent || !lib.invokeMutex || !lib.registrationMutex) return 0;
+  SetterState& s = State();
+  for (int attempt = 1; attempt <= kRegisterAttempts; ++attempt) {
+    Command command(kDmiRegister, 0, kCommandSize, kCommandSize);
+    DmiStore<DmiConfirmFunc>(command.bytes(), offsetof(DmiRegisterRequest, confirm),
+                             ConfirmCallback);
+    DmiStore<DmiIndicationFunc>(command.bytes(), offsetof(DmiRegisterRequest, indication),
+                                IndicationCallback);
+    const uint32_t status = command.Execute();
+    if (Succeeded(status)) {
+      *handle = DmiLoad<uint32_t>(command.reply(), 0);
+      if (!s.cachePrimed || s.componentCacheStale) {
+        uint32_t componentId = 0;
+        uint32_t groupId = 0;
+        FindComponentGroup(*handle, "DMTF|ComponentID|", &componentId, &groupId);
+        s.cachePrimed = true;
+      }
+      return 1;
+    }
+    if (status == kDmiProviderLost) return 0;
+    if (attempt < kRegisterAttempts) platform::SystemClock().Sleep(kRegisterPauseMs);
+  }
+  return 0;
+}
+
+int slUnregister(uint32_t handle) {
+  Command command(kDmiUnregister, handle, kCommandSize, kCommandSize);
+  return Succeeded(command.Execute()) ? 1 : 0;
+}
+
+uint32_t slSynchronousExecute(DmiCommandBlock* block) {
+  Trace("Inside slSynchronousExecute");
+  DmiLibraryState& lib = DmiLibrary();
+  SetterState& s = State();
+  const auto invoke = reinterpret_cast<DmiInvokeFunc>(lib.DmiInvoke);
+  if (!invoke || !lib.invokeMutex || !lib.confirmEvent) return kDmiProviderLost;
+  std::lock_guard<std::mutex> lock(*lib.invokeMutex);
+  if (s.providerLost) return kDmiProviderLost;
+  lib.confirmEvent->Reset();
+  const uint32_t status = invoke(block);
+  if (!Succeeded(status)) return status;
+  if (lib.confirmEvent->Wait(kConfirmWaitMs)) return block->status;
+  block->commandCode = kDmiCancel;
+  invoke(block);
+  if (lib.confirmEvent->Wait(kConfirmWaitMs)) return kDmiCancelled;
+  // Neither the command nor its cancel was confirmed. Rather than sleep for
+  // good, give up on the provider: the block stays allocated (a late confirm
+  // may still write into it) and later commands fail at once.
+  s.providerLost = true;
+  return kDmiProviderLost;
+}
+
+int FindComponentGroup(uint32_t handle, const char* classPath, uint32_t* componentId,
+                       uint32_t* groupId) {
+  DmiLibraryState& lib = DmiLibrary();
+  SetterState& s = State();
+  std::lock_guard<std::mutex> lock(*lib.registrationMutex);
+  if (s.componentCacheStale.exchange(false)) {
+    if (!ListComponentsIntoCache(handle)) return 0;
+    ReadLanguages();
+  }
+  if (!s.componentCache) return 0;
+  const ClassPath path = SplitClassPath(classPath ? classPath : "");
+  const auto matches = [](const std::string& search, const CachedComponent& component) {
+    for (const CachedGroup& group : component.groups) {
+      if (ClassMatches(search, group.classString)) return &group;
+    }
+    return static_cast<const CachedGroup*>(nullptr);
+  };
+  for (const CachedComponent& component :
+       ReadComponentClasses(s.componentCache, s.componentCacheSize)) {
+    *componentId = component.id;
+    if (path.hasComponentClass && !matches(path.componentClass, component)) continue;
+    if (const CachedGroup* group = matches(path.groupClass, component)) {
+      *groupId = group->id;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+uint32_t slSetAttribute(uint32_t handle, uint32_t componentId, uint32_t groupId,
+                        const std::vector<DmiKeyValue>& keys, uint32_t attributeId, uint32_t type,
+                        const std::string& value) {
+  const bool unicode = IsUnicodeComponent(componentId);
+  const size_t keyCount = keys.size() < kDmiMaxKeys ? keys.size() : kDmiMaxKeys;
+  std::vector<std::string> keyValues;
+  size_t keyBytes = 0;
+  for (size_t i = 0; i < keyCount; ++i) {
+    keyValues.push_back(EncodeDmiKeyValue(keys[i], unicode));
+    keyBytes += DmiPadded(keyValues.back().size());
+  }
+  const size_t valueBytes = DmiPadded(value.size());
+  const size_t keyListOffset = sizeof(DmiSetRequest) + valueBytes;
+  const size_t contents = keyListOffset + keyCount * sizeof(DmiKey) + keyBytes;
+  Command command(kDmiSetAttribute, handle, static_cast<uint32_t>(contents + 1024), kCommandSize);
+  uint8_t* bytes = command.bytes();
+  DmiSetRequest request{};
+  request.block = *command.block();
+  request.componentId = componentId;
+  request.groupId = groupId;
+  request.attributeId = attributeId;
+  request.type = type;
+  request.keyCount = static_cast<uint32_t>(keyCount);
+  request.keyListOffset = static_cast<uint32_t>(keyListOffset);
+  request.valueOffset = sizeof(DmiSetRequest);
+  request.valueLength = static_cast<uint32_t>(value.size());
+  DmiStore(bytes, 0, request);
+  std::memcpy(bytes + sizeof(DmiSetRequest), value.data(), value.size());
+  size_t valueAt = keyListOffset + keyCount * sizeof(DmiKey);
+  for (size_t i = 0; i < keyCount; ++i) {
+    const DmiKey key{static_cast<uint32_t>(keys[i].attributeId), keys[i].type,
+                     static_cast<uint32_t>(valueAt)};
+    DmiStore(bytes, keyListOffset + i * sizeof(DmiKey), key);
+    std::memcpy(bytes + valueAt, keyValues[i].data(), keyValues[i].size());
+    valueAt += DmiPadded(keyValues[i].size());
+  }
+  const uint32_t status = command.Execute();
+  return Succeeded(status) ? 0 : status;
+}
+
+extern "C" void ConfirmCallback(DmiCommandBlock*) { DmiLibrary().confirmEvent->Set(); }
+
+extern "C" void IndicationCallback(const DmiIndication* indication) {
+  if (!indication) return;
+  switch (indication->kind) {
+    case kDmiComponentAdded:
+    case kDmiComponentDeleted:
+    case kDmiComponentChanged:
+      State().componentCacheStale = true;
+      break;
+    default:
+      break;
+  }
+}
+
+namespace testing {
+
+void ResetDmiSetterForTesting() {
+  SetterState& s = State();
+  // A cache the provider may still write into is not freed.
+  if (!s.providerLost) delete[] s.componentCache;
+  s.componentCache = nullptr;
+  s.componentCacheSize = kComponentCacheInitialSize;
+  s.componentCount = 0;
+  s.componentCacheStale = true;
+  s.cachePrimed = false;
+  s.providerLost = false;
+  s.transactionCounter = 1;
+}
+
+}  // namespace testing
+
+}  // namespace dmi
