@@ -12,9 +12,9 @@
 namespace dmi {
 
 struct ClassPath {
-  bool hasComponentClass;
-  std::string componentClass;  // the text before the third "|"
-  std::string groupClass;      // the text after it, or the whole path
+  bool has_component_class;
+  std::string component_class;  // the text before the third "|"
+  std::string group_class;      // the text after it, or the whole path
 };
 
 // Splits `path` at its third "|"; with fewer than three there is no

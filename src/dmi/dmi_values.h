@@ -20,7 +20,7 @@ inline constexpr size_t kDmiDateBufferSize = 1024;
 // One key of a key list: an integer (type 5, `number`) or a display string
 // (type 8, `text` in the ANSI code page).
 struct DmiKeyValue {
-  int32_t attributeId;
+  int32_t attribute_id;
   uint32_t type;
   int32_t number;
   std::string text;

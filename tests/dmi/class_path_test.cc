@@ -22,9 +22,9 @@ TEST(ClassPathTest, SplitsAtTheThirdBar) {
   };
   for (const auto& c : cases) {
     const ClassPath split = SplitClassPath(c.path);
-    EXPECT_EQ(split.hasComponentClass, c.has_component) << c.path;
-    EXPECT_EQ(split.componentClass, c.component) << c.path;
-    EXPECT_EQ(split.groupClass, c.group) << c.path;
+    EXPECT_EQ(split.has_component_class, c.has_component) << c.path;
+    EXPECT_EQ(split.component_class, c.component) << c.path;
+    EXPECT_EQ(split.group_class, c.group) << c.path;
   }
 }
 

@@ -30,7 +30,7 @@ std::string Counted(const std::string& bytes) {
 std::string Show(const std::vector<DmiKeyValue>& keys) {
   std::string shown;
   for (const DmiKeyValue& k : keys) {
-    shown += (shown.empty() ? "" : " ") + std::to_string(k.attributeId) +
+    shown += (shown.empty() ? "" : " ") + std::to_string(k.attribute_id) +
              (k.type == kDmiInteger ? "=" + std::to_string(k.number) : ":'" + k.text + "'");
   }
   return shown;
