@@ -57,6 +57,15 @@ inline void RemoveNamedEvent(const std::string&) {}
 void RemoveNamedEvent(const std::string& name);
 #endif
 
+// The same two for a named mutex (Linux: its shared memory lies where an
+// event of that name would).
+bool NamedMutexHasNullDacl(const std::string& name);
+#ifdef _WIN32
+inline void RemoveNamedMutex(const std::string&) {}
+#else
+void RemoveNamedMutex(const std::string& name);
+#endif
+
 // Appends one argument to a Windows command line, quoted so that the
 // Microsoft C runtime splits it back unchanged (quotes only when needed,
 // backslashes doubled only where they precede a quote).

@@ -142,6 +142,10 @@ void RemoveNamedEvent(const std::string& name) {
   if (!object.empty()) shm_unlink(object.c_str());
 }
 
+bool NamedMutexHasNullDacl(const std::string& name) { return NamedEventHasNullDacl(name); }
+
+void RemoveNamedMutex(const std::string& name) { RemoveNamedEvent(name); }
+
 std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
                                                   const std::vector<std::string>& args) {
   std::vector<std::string> argv_text = {program};

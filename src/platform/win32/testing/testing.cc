@@ -134,21 +134,33 @@ bool RunningUnderWine() {
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-bool NamedEventHasNullDacl(const std::string& name) {
-  HANDLE event = OpenEventA(READ_CONTROL, FALSE, name.c_str());
-  if (event == nullptr) return false;
+namespace {
+
+// True when `object` (closed here) has a present, null DACL.
+bool HasNullDacl(HANDLE object) {
+  if (object == nullptr) return false;
   DWORD needed = 0;
-  GetKernelObjectSecurity(event, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+  GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
   std::vector<char> descriptor(needed > 0 ? needed : 1);
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
   PACL dacl = nullptr;
-  const bool ok = GetKernelObjectSecurity(event, DACL_SECURITY_INFORMATION, descriptor.data(),
+  const bool ok = GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, descriptor.data(),
                                           static_cast<DWORD>(descriptor.size()), &needed) &&
                   GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted) &&
                   present && dacl == nullptr;
-  CloseHandle(event);
+  CloseHandle(object);
   return ok;
+}
+
+}  // namespace
+
+bool NamedEventHasNullDacl(const std::string& name) {
+  return HasNullDacl(OpenEventA(READ_CONTROL, FALSE, name.c_str()));
+}
+
+bool NamedMutexHasNullDacl(const std::string& name) {
+  return HasNullDacl(OpenMutexA(READ_CONTROL, FALSE, name.c_str()));
 }
 
 namespace {
