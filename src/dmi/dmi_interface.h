@@ -26,6 +26,9 @@
 
 namespace dmi {
 
+// The field names are the interface's, not this project's naming.
+// NOLINTBEGIN(readability-identifier-naming)
+
 // "1IMD" in memory: the first field of every block.
 inline constexpr uint32_t kLevelCheck = 0x444D4931;
 
@@ -298,6 +301,8 @@ struct DmiAddComponentReply {
 
 // DmiListLanguages fills a DmiListReply of language strings, each a 32-bit
 // length and its ANSI bytes, padded.
+
+// NOLINTEND(readability-identifier-naming)
 
 // Reads a field of type T at `offset` of a buffer that needs no alignment.
 template <typename T>
