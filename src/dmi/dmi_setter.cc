@@ -37,7 +37,7 @@ struct SetterState {
   std::atomic<bool> cachePrimed{false};
   // Set once a cancel went unanswered: from then on every command fails at
   // once instead of waiting another minute for a provider that is gone.
-  std::atomic<bool> providerLost{false};
+  std::atomic<bool> provider_lost{false};
 };
 
 SetterState& State() {
@@ -95,7 +95,7 @@ class Command {
   // The status; kDmiProviderLost also marks the block as never to be freed.
   uint32_t Execute() {
     const uint32_t status = slSynchronousExecute(block());
-    if (status == kDmiProviderLost && State().providerLost) block()->status = kDmiProviderLost;
+    if (status == kDmiProviderLost && State().provider_lost) block()->status = kDmiProviderLost;
     return status;
   }
 
@@ -107,7 +107,7 @@ bool Succeeded(uint32_t status) { return status == kDmiOk || status == kDmiMoreD
 
 struct CachedGroup {
   uint32_t id;
-  std::string_view classString;
+  std::string_view class_string;
 };
 struct CachedComponent {
   uint32_t id;
@@ -173,11 +173,11 @@ bool ListComponentsIntoCache(uint32_t handle) {
 void ReadLanguages() {
   DmiLibraryState& lib = DmiLibrary();
   if (!lib.DmiRegister || !lib.DmiUnregister || !lib.DmiListLanguages) return;
-  const auto registerFn = reinterpret_cast<DmiRegisterFunc>(lib.DmiRegister);
-  const auto unregisterFn = reinterpret_cast<DmiUnregisterFunc>(lib.DmiUnregister);
-  const auto listFn = reinterpret_cast<DmiListLanguagesFunc>(lib.DmiListLanguages);
+  const auto register_fn = reinterpret_cast<DmiRegisterFunc>(lib.DmiRegister);
+  const auto unregister_fn = reinterpret_cast<DmiUnregisterFunc>(lib.DmiUnregister);
+  const auto list_fn = reinterpret_cast<DmiListLanguagesFunc>(lib.DmiListLanguages);
   uint32_t handle = 0;
-  if (!Succeeded(registerFn(&handle))) return;
+  if (!Succeeded(register_fn(&handle))) return;
   SetterState& s = State();
   std::unique_ptr<uint8_t[]> list(new uint8_t[kLanguageListSize]);
   for (const CachedComponent& component :
@@ -185,7 +185,7 @@ void ReadLanguages() {
     if (component.id >= kLanguageTableSize) continue;
     std::string& language = lib.languageTable[component.id];
     language.clear();
-    if (listFn(handle, component.id, list.get(), kLanguageListSize) != kDmiOk ||
+    if (list_fn(handle, component.id, list.get(), kLanguageListSize) != kDmiOk ||
         DmiLoad<uint32_t>(list.get(), 0) == 0) {
       continue;
     }
@@ -195,7 +195,7 @@ void ReadLanguages() {
     language.assign(reinterpret_cast<const char*>(list.get()) + 8, length);
     language.resize(std::min(language.size(), language.find('\0')));
   }
-  unregisterFn(handle);
+  unregister_fn(handle);
 }
 
 bool IsUnicodeComponent(uint32_t componentId) {
@@ -206,26 +206,26 @@ bool IsUnicodeComponent(uint32_t componentId) {
 int SetWithHandle(uint32_t handle, const char* classPath, const char* attributeIdText,
                   const char* valueText, const char* keyListText, const char* typeText,
                   std::string* failure) {
-  uint32_t componentId = 0;
-  uint32_t groupId = 0;
-  if (!FindComponentGroup(handle, classPath, &componentId, &groupId)) {
+  uint32_t component_id = 0;
+  uint32_t group_id = 0;
+  if (!FindComponentGroup(handle, classPath, &component_id, &group_id)) {
     *failure = Format("Class %s not found\n", classPath);
     return kSetClassNotFound;
   }
-  const int attributeId = AtoI(attributeIdText);
-  if (attributeId == 0) {
+  const int attribute_id = AtoI(attributeIdText);
+  if (attribute_id == 0) {
     *failure = Format("Invalid attribute id %s\n", attributeIdText);
     return kSetInvalidAttributeId;
   }
   const int type = AtoI(typeText);
   std::string value;
-  if (!ConvertDmiValue(type, valueText, IsUnicodeComponent(componentId), &value)) {
+  if (!ConvertDmiValue(type, valueText, IsUnicodeComponent(component_id), &value)) {
     *failure = Format("Unknown type %s\n", std::to_string(type));
     return kSetUnknownType;
   }
   const std::vector<DmiKeyValue> keys = ParseKeyList(keyListText);
   const uint32_t status =
-      slSetAttribute(handle, componentId, groupId, keys, static_cast<uint32_t>(attributeId),
+      slSetAttribute(handle, component_id, group_id, keys, static_cast<uint32_t>(attribute_id),
                      static_cast<uint32_t>(type), value);
   Trace("Back from slSetAttribute with return code " + std::to_string(status));
   if (status != kDmiOk) {
@@ -248,8 +248,9 @@ int SetDmiAttribute(const char* classPath, const char* attributeIdText, const ch
   const auto text = [](const char* t) { return t ? t : ""; };
   // Everyone may use the mutex. When it cannot be made the set still runs,
   // unserialised, rather than not at all.
-  static platform::NamedMutex* schedMutex = platform::NamedMutex::Create(kSchedMutexName).release();
-  const bool locked = schedMutex && schedMutex->Lock();
+  static platform::NamedMutex* sched_mutex =
+      platform::NamedMutex::Create(kSchedMutexName).release();
+  const bool locked = sched_mutex && sched_mutex->Lock();
   uint32_t handle = 0;
   int result = kSetRegistrationFailed;
   if (slRegister(&handle)) {
@@ -261,7 +262,7 @@ int SetDmiAttribute(const char* classPath, const char* attributeIdText, const ch
     *failure = "slRegister() failed\n";
   }
   Trace("Releaseing Mutex");
-  if (locked) schedMutex->Unlock();
+  if (locked) sched_mutex->Unlock();
   return result;
 }
 
@@ -281,9 +282,9 @@ int slRegister(uint32_t* handle) {
     if (Succeeded(status)) {
       *handle = DmiLoad<uint32_t>(command.reply(), 0);
       if (!s.cachePrimed || s.componentCacheStale) {
-        uint32_t componentId = 0;
-        uint32_t groupId = 0;
-        FindComponentGroup(*handle, "DMTF|ComponentID|", &componentId, &groupId);
+        uint32_t component_id = 0;
+        uint32_t group_id = 0;
+        FindComponentGroup(*handle, "DMTF|ComponentID|", &component_id, &group_id);
         s.cachePrimed = true;
       }
       return 1;
@@ -306,7 +307,7 @@ uint32_t slSynchronousExecute(DmiCommandBlock* block) {
   const auto invoke = reinterpret_cast<DmiInvokeFunc>(lib.DmiInvoke);
   if (!invoke || !lib.invokeMutex || !lib.confirmEvent) return kDmiProviderLost;
   std::lock_guard<std::mutex> lock(*lib.invokeMutex);
-  if (s.providerLost) return kDmiProviderLost;
+  if (s.provider_lost) return kDmiProviderLost;
   lib.confirmEvent->Reset();
   const uint32_t status = invoke(block);
   if (!Succeeded(status)) return status;
@@ -317,7 +318,7 @@ uint32_t slSynchronousExecute(DmiCommandBlock* block) {
   // Neither the command nor its cancel was confirmed. Rather than sleep for
   // good, give up on the provider: the block stays allocated (a late confirm
   // may still write into it) and later commands fail at once.
-  s.providerLost = true;
+  s.provider_lost = true;
   return kDmiProviderLost;
 }
 
@@ -334,15 +335,15 @@ int FindComponentGroup(uint32_t handle, const char* classPath, uint32_t* compone
   const ClassPath path = SplitClassPath(classPath ? classPath : "");
   const auto matches = [](const std::string& search, const CachedComponent& component) {
     for (const CachedGroup& group : component.groups) {
-      if (ClassMatches(search, group.classString)) return &group;
+      if (ClassMatches(search, group.class_string)) return &group;
     }
     return static_cast<const CachedGroup*>(nullptr);
   };
   for (const CachedComponent& component :
        ReadComponentClasses(s.componentCache, s.componentCacheSize)) {
     *componentId = component.id;
-    if (path.hasComponentClass && !matches(path.componentClass, component)) continue;
-    if (const CachedGroup* group = matches(path.groupClass, component)) {
+    if (path.has_component_class && !matches(path.component_class, component)) continue;
+    if (const CachedGroup* group = matches(path.group_class, component)) {
       *groupId = group->id;
       return 1;
     }
@@ -354,16 +355,16 @@ uint32_t slSetAttribute(uint32_t handle, uint32_t componentId, uint32_t groupId,
                         const std::vector<DmiKeyValue>& keys, uint32_t attributeId, uint32_t type,
                         const std::string& value) {
   const bool unicode = IsUnicodeComponent(componentId);
-  const size_t keyCount = keys.size() < kDmiMaxKeys ? keys.size() : kDmiMaxKeys;
-  std::vector<std::string> keyValues;
-  size_t keyBytes = 0;
-  for (size_t i = 0; i < keyCount; ++i) {
-    keyValues.push_back(EncodeDmiKeyValue(keys[i], unicode));
-    keyBytes += DmiPadded(keyValues.back().size());
+  const size_t key_count = keys.size() < kDmiMaxKeys ? keys.size() : kDmiMaxKeys;
+  std::vector<std::string> key_values;
+  size_t key_bytes = 0;
+  for (size_t i = 0; i < key_count; ++i) {
+    key_values.push_back(EncodeDmiKeyValue(keys[i], unicode));
+    key_bytes += DmiPadded(key_values.back().size());
   }
-  const size_t valueBytes = DmiPadded(value.size());
-  const size_t keyListOffset = sizeof(DmiSetRequest) + valueBytes;
-  const size_t contents = keyListOffset + keyCount * sizeof(DmiKey) + keyBytes;
+  const size_t value_bytes = DmiPadded(value.size());
+  const size_t key_list_offset = sizeof(DmiSetRequest) + value_bytes;
+  const size_t contents = key_list_offset + key_count * sizeof(DmiKey) + key_bytes;
   Command command(kDmiSetAttribute, handle, static_cast<uint32_t>(contents + 1024), kCommandSize);
   uint8_t* bytes = command.bytes();
   DmiSetRequest request{};
@@ -372,19 +373,19 @@ uint32_t slSetAttribute(uint32_t handle, uint32_t componentId, uint32_t groupId,
   request.groupId = groupId;
   request.attributeId = attributeId;
   request.type = type;
-  request.keyCount = static_cast<uint32_t>(keyCount);
-  request.keyListOffset = static_cast<uint32_t>(keyListOffset);
+  request.keyCount = static_cast<uint32_t>(key_count);
+  request.keyListOffset = static_cast<uint32_t>(key_list_offset);
   request.valueOffset = sizeof(DmiSetRequest);
   request.valueLength = static_cast<uint32_t>(value.size());
   DmiStore(bytes, 0, request);
-  std::memcpy(bytes + sizeof(DmiSetRequest), value.data(), value.size());
-  size_t valueAt = keyListOffset + keyCount * sizeof(DmiKey);
-  for (size_t i = 0; i < keyCount; ++i) {
-    const DmiKey key{static_cast<uint32_t>(keys[i].attributeId), keys[i].type,
-                     static_cast<uint32_t>(valueAt)};
-    DmiStore(bytes, keyListOffset + i * sizeof(DmiKey), key);
-    std::memcpy(bytes + valueAt, keyValues[i].data(), keyValues[i].size());
-    valueAt += DmiPadded(keyValues[i].size());
+  std::copy(value.begin(), value.end(), bytes + sizeof(DmiSetRequest));
+  size_t value_at = key_list_offset + key_count * sizeof(DmiKey);
+  for (size_t i = 0; i < key_count; ++i) {
+    const DmiKey key{static_cast<uint32_t>(keys[i].attribute_id), keys[i].type,
+                     static_cast<uint32_t>(value_at)};
+    DmiStore(bytes, key_list_offset + i * sizeof(DmiKey), key);
+    std::copy(key_values[i].begin(), key_values[i].end(), bytes + value_at);
+    value_at += DmiPadded(key_values[i].size());
   }
   const uint32_t status = command.Execute();
   return Succeeded(status) ? 0 : status;
@@ -410,13 +411,13 @@ namespace testing {
 void ResetDmiSetterForTesting() {
   SetterState& s = State();
   // A cache the provider may still write into is not freed.
-  if (!s.providerLost) delete[] s.componentCache;
+  if (!s.provider_lost) delete[] s.componentCache;
   s.componentCache = nullptr;
   s.componentCacheSize = kComponentCacheInitialSize;
   s.componentCount = 0;
   s.componentCacheStale = true;
   s.cachePrimed = false;
-  s.providerLost = false;
+  s.provider_lost = false;
   s.transactionCounter = 1;
 }
 

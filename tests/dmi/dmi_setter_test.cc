@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -22,14 +23,14 @@ constexpr char kTableClass[] =
 constexpr char kTriggerClass[] = "CORVANEX|Remote Execution Triggers|";
 
 struct SentSet {
-  uint32_t componentId, groupId, attributeId, type;
+  uint32_t component_id, group_id, attribute_id, type;
   std::string value;
   std::vector<DmiKey> keys;
-  std::vector<std::string> keyValues;
+  std::vector<std::string> key_values;
 };
 
 // A provider with components 1 (the agent's tables) and 2 (a unicode one
-// holding the triggers), plus `extraComponents` filler ones. It confirms
+// holding the triggers), plus `extra_components` filler ones. It confirms
 // before DmiInvoke returns, unless told to keep silent, so that the only
 // waits on the clock are the ones for silence.
 class FakeProvider {
@@ -47,15 +48,15 @@ class FakeProvider {
     const std::string language = id == 2 ? "en|US|unicode" : "en|US|iso8859-1";
     DmiStore<uint32_t>(list, 0, 1);
     DmiStore<uint32_t>(list, 4, static_cast<uint32_t>(language.size()));
-    std::memcpy(list + 8, language.data(), language.size());
+    std::copy(language.begin(), language.end(), list + 8);
     return kDmiOk;
   }
 
-  std::atomic<int> failRegisters{0};
-  std::atomic<bool> silentSets{false};     // a set is never confirmed
-  std::atomic<bool> silentCancels{false};  // nor is its cancel
-  std::atomic<uint32_t> setStatus{kDmiOk};
-  int extraComponents = 0;
+  std::atomic<int> fail_registers{0};
+  std::atomic<bool> silent_sets{false};     // a set is never confirmed
+  std::atomic<bool> silent_cancels{false};  // nor is its cancel
+  std::atomic<uint32_t> set_status{kDmiOk};
+  int extra_components = 0;
   std::vector<SentSet> sets;
   std::vector<uint32_t> codes;  // every accepted command
 
@@ -64,8 +65,8 @@ class FakeProvider {
 
   uint32_t Accept(DmiCommandBlock* block) {
     codes.push_back(block->commandCode);
-    if (block->commandCode == kDmiCancel && silentCancels) return kDmiOk;
-    if (block->commandCode == kDmiSetAttribute && silentSets) return kDmiOk;
+    if (block->commandCode == kDmiCancel && silent_cancels) return kDmiOk;
+    if (block->commandCode == kDmiSetAttribute && silent_sets) return kDmiOk;
     block->status = Execute(block);
     ConfirmCallback(block);
     return kDmiOk;
@@ -75,8 +76,8 @@ class FakeProvider {
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(block);
     switch (block->commandCode) {
       case kDmiRegister:
-        if (failRegisters > 0) {
-          --failRegisters;
+        if (fail_registers > 0) {
+          --fail_registers;
           return kDmiStoreFailed;
         }
         DmiStore<uint32_t>(block->confirmBuffer, 0, 5);
@@ -98,10 +99,10 @@ class FakeProvider {
           const uint32_t at = set.keys.back().valueOffset;
           const uint32_t length =
               set.keys.back().type == kDmiInteger ? 4 : 4 + DmiLoad<uint32_t>(bytes, at);
-          set.keyValues.emplace_back(reinterpret_cast<const char*>(bytes) + at, length);
+          set.key_values.emplace_back(reinterpret_cast<const char*>(bytes) + at, length);
         }
         sets.push_back(set);
-        return setStatus;
+        return set_status;
       }
       case kDmiCancel:
         return kDmiCancelled;
@@ -116,7 +117,7 @@ class FakeProvider {
          {"DMTF|ComponentID|001", "CORVANEX|Events, Alarms & Responses Creation|001",
           "CORVANEX|General|001", "CORVANEX|Scheduler Profile Table|001"}},
         {2, {"DMTF|ComponentID|001", "CORVANEX|Remote Execution Triggers|001"}}};
-    for (int i = 0; i < extraComponents; ++i) {
+    for (int i = 0; i < extra_components; ++i) {
       components.push_back({static_cast<uint32_t>(10 + i), std::vector<std::string>(20, "F|x|1")});
     }
     std::string reply(4, '\0');
@@ -182,20 +183,20 @@ TEST_F(DmiSetterTest, SetsTheAttributeOfTheRowTheKeysNameAndReportsEachFailure) 
   EXPECT_EQ(SetDmiAttribute(kTableClass, "7", "Active", "A1|4", "8"), kSetOk);
   ASSERT_EQ(provider.sets.size(), 1u);
   const SentSet& set = provider.sets[0];
-  EXPECT_EQ(set.componentId, 1u);
-  EXPECT_EQ(set.groupId, 4u);
-  EXPECT_EQ(set.attributeId, 7u);
+  EXPECT_EQ(set.component_id, 1u);
+  EXPECT_EQ(set.group_id, 4u);
+  EXPECT_EQ(set.attribute_id, 7u);
   EXPECT_EQ(set.type, 8u);
   EXPECT_EQ(set.value, std::string("\6\0\0\0Active", 10));
   ASSERT_EQ(set.keys.size(), 1u);
   EXPECT_EQ(set.keys[0].attributeId, 1u);
   EXPECT_EQ(set.keys[0].type, 5u);
-  EXPECT_EQ(set.keyValues[0], std::string("\4\0\0\0", 4));
+  EXPECT_EQ(set.key_values[0], std::string("\4\0\0\0", 4));
 
   // The two-bar path finds its group in any component; that one is unicode.
   EXPECT_EQ(SetDmiAttribute(kTriggerClass, "16", "synch", "", "8"), kSetOk);
-  EXPECT_EQ(provider.sets.back().componentId, 2u);
-  EXPECT_EQ(provider.sets.back().groupId, 2u);
+  EXPECT_EQ(provider.sets.back().component_id, 2u);
+  EXPECT_EQ(provider.sets.back().group_id, 2u);
   EXPECT_EQ(provider.sets.back().value, std::string("\12\0\0\0s\0y\0n\0c\0h\0", 14));
   EXPECT_TRUE(provider.sets.back().keys.empty());
 
@@ -222,7 +223,7 @@ TEST_F(DmiSetterTest, SetsTheAttributeOfTheRowTheKeysNameAndReportsEachFailure) 
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.path) + " " + c.attribute + " " + c.type);
-    provider.setStatus = c.status;
+    provider.set_status = c.status;
     const int unregisters = Count(kDmiUnregister);
     std::string failure;
     EXPECT_EQ(SetDmiAttribute(c.path, c.attribute, "x", "A1|1", c.type, &failure), c.result);
@@ -236,12 +237,12 @@ TEST_F(DmiSetterTest, SetsTheAttributeOfTheRowTheKeysNameAndReportsEachFailure) 
 }
 
 TEST_F(DmiSetterTest, RegistrationRetriesTenTimesFiveSecondsApartThenGivesUp) {
-  provider.failRegisters = 10;
+  provider.fail_registers = 10;
   const int64_t start = time.clock.NowMs();
   EXPECT_EQ(SetInVirtualTime(kTableClass, "7", "Active", "A1|1", "8"), kSetOk);
   EXPECT_EQ(time.clock.NowMs() - start, 10 * 5000);
 
-  provider.failRegisters = 11;
+  provider.fail_registers = 11;
   const int unregisters = Count(kDmiUnregister);
   EXPECT_EQ(SetInVirtualTime(kTableClass, "7", "Active", "A1|1", "8"), kSetRegistrationFailed);
   EXPECT_EQ(Count(kDmiUnregister), unregisters);
@@ -261,15 +262,15 @@ TEST_F(DmiSetterTest, RegistrationRetriesTenTimesFiveSecondsApartThenGivesUp) {
 }
 
 TEST_F(DmiSetterTest, AnUnconfirmedSetIsCancelledAndAnUnansweredCancelLosesTheProvider) {
-  provider.silentSets = true;
+  provider.silent_sets = true;
   EXPECT_EQ(SetInVirtualTime(kTableClass, "7", "Active", "A1|1", "8"), kSetFailed);
   EXPECT_EQ(Count(kDmiCancel), 1);
   // The set went unanswered, its cancel did not: later sets still work.
-  provider.silentSets = false;
+  provider.silent_sets = false;
   EXPECT_EQ(SetDmiAttribute(kTableClass, "7", "Active", "A1|1", "8"), kSetOk);
 
-  provider.silentSets = true;
-  provider.silentCancels = true;
+  provider.silent_sets = true;
+  provider.silent_cancels = true;
   const int64_t start = time.clock.NowMs();
   EXPECT_EQ(SetInVirtualTime(kTableClass, "7", "Active", "A1|1", "8"), kSetFailed);
   EXPECT_EQ(time.clock.NowMs() - start, 2 * 30000);
@@ -281,7 +282,7 @@ TEST_F(DmiSetterTest, AnUnconfirmedSetIsCancelledAndAnUnansweredCancelLosesThePr
 }
 
 TEST_F(DmiSetterTest, TheComponentCacheGrowsUntilTheListingFitsAndIsRebuiltOnIndications) {
-  provider.extraComponents = 250;  // about 100 KB of class strings
+  provider.extra_components = 250;  // about 100 KB of class strings
   EXPECT_EQ(SetDmiAttribute(kTableClass, "7", "Active", "A1|1", "8"), kSetOk);
   EXPECT_EQ(Count(kDmiListComponents), 4);  // 16, 32, 64 and 128 KB
   EXPECT_EQ(SetDmiAttribute(kTableClass, "7", "Active", "A1|1", "8"), kSetOk);
