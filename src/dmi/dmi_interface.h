@@ -227,6 +227,7 @@ struct DmiAttributeEntry {
   uint32_t attributeId;
   uint32_t type;        // DmiType
   uint32_t size;        // the longest value, in bytes (characters for ANSI texts)
+  uint32_t keyIndex;    // 0, or its place (from 1) in the group's key list
   uint32_t nameLength;  // the name follows
 };
 
