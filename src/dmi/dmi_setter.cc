@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "dmi/class_path.h"
+#include "dmi/command_block.h"
 #include "dmi/dmi_library.h"
 #include "platform/clock.h"
 #include "platform/named_mutex.h"
@@ -65,46 +66,6 @@ int AtoI(const char* text) {
   return static_cast<int>(value);
 }
 
-// A command block with its request and, after it, its confirm buffer, in one
-// allocation. A block whose cancel was never confirmed is never freed: the
-// provider may still write its status and reply.
-class Command {
- public:
-  Command(uint32_t code, uint32_t handle, uint32_t length, uint32_t confirmLength)
-      : memory_(new uint8_t[length + confirmLength]()) {
-    DmiCommandBlock* b = block();
-    b->levelCheck = kLevelCheck;
-    b->commandCode = code;
-    b->commandLength = length;
-    b->handle = handle;
-    b->transactionId = State().transactionCounter++;
-    b->requestCount = 1;
-    b->confirmLength = confirmLength;
-    b->confirmBuffer = memory_.get() + length;
-  }
-  ~Command() {
-    if (block()->status == kDmiProviderLost) (void)memory_.release();
-  }
-  Command(const Command&) = delete;
-  Command& operator=(const Command&) = delete;
-
-  DmiCommandBlock* block() { return reinterpret_cast<DmiCommandBlock*>(memory_.get()); }
-  uint8_t* bytes() { return memory_.get(); }
-  uint8_t* reply() { return block()->confirmBuffer; }
-
-  // The status; kDmiProviderLost also marks the block as never to be freed.
-  uint32_t Execute() {
-    const uint32_t status = slSynchronousExecute(block());
-    if (status == kDmiProviderLost && State().provider_lost) block()->status = kDmiProviderLost;
-    return status;
-  }
-
- private:
-  std::unique_ptr<uint8_t[]> memory_;
-};
-
-bool Succeeded(uint32_t status) { return status == kDmiOk || status == kDmiMoreData; }
-
 struct CachedGroup {
   uint32_t id;
   std::string_view class_string;
@@ -145,7 +106,7 @@ bool ListComponentsIntoCache(uint32_t handle) {
   SetterState& s = State();
   if (!s.componentCache) s.componentCache = new uint8_t[s.componentCacheSize]();
   for (;;) {
-    Command command(kDmiListComponents, handle, kCommandSize, 0);
+    CommandBlock command(kDmiListComponents, handle, kCommandSize, 0);
     command.block()->confirmBuffer = s.componentCache;
     command.block()->confirmLength = s.componentCacheSize;
     DmiStore<uint32_t>(command.bytes(), offsetof(DmiListComponentsRequest, form),
@@ -239,6 +200,10 @@ int SetWithHandle(uint32_t handle, const char* classPath, const char* attributeI
 
 }  // namespace
 
+uint32_t NextTransactionId() { return State().transactionCounter++; }
+
+bool IsProviderLost() { return State().provider_lost; }
+
 int SetDmiAttribute(const char* classPath, const char* attributeIdText, const char* valueText,
                     const char* keyListText, const char* typeText, std::string* failure) {
   std::string ignored;
@@ -273,7 +238,7 @@ int slRegister(uint32_t* handle) {
   if (!lib.DmiInvoke || !lib.confirmEvent || !lib.invokeMutex || !lib.registrationMutex) return 0;
   SetterState& s = State();
   for (int attempt = 1; attempt <= kRegisterAttempts; ++attempt) {
-    Command command(kDmiRegister, 0, kCommandSize, kCommandSize);
+    CommandBlock command(kDmiRegister, 0, kCommandSize, kCommandSize);
     DmiStore<DmiConfirmFunc>(command.bytes(), offsetof(DmiRegisterRequest, confirm),
                              ConfirmCallback);
     DmiStore<DmiIndicationFunc>(command.bytes(), offsetof(DmiRegisterRequest, indication),
@@ -296,7 +261,7 @@ int slRegister(uint32_t* handle) {
 }
 
 int slUnregister(uint32_t handle) {
-  Command command(kDmiUnregister, handle, kCommandSize, kCommandSize);
+  CommandBlock command(kDmiUnregister, handle, kCommandSize, kCommandSize);
   return Succeeded(command.Execute()) ? 1 : 0;
 }
 
@@ -365,7 +330,8 @@ uint32_t slSetAttribute(uint32_t handle, uint32_t componentId, uint32_t groupId,
   const size_t value_bytes = DmiPadded(value.size());
   const size_t key_list_offset = sizeof(DmiSetRequest) + value_bytes;
   const size_t contents = key_list_offset + key_count * sizeof(DmiKey) + key_bytes;
-  Command command(kDmiSetAttribute, handle, static_cast<uint32_t>(contents + 1024), kCommandSize);
+  CommandBlock command(kDmiSetAttribute, handle, static_cast<uint32_t>(contents + 1024),
+                       kCommandSize);
   uint8_t* bytes = command.bytes();
   DmiSetRequest request{};
   request.block = *command.block();

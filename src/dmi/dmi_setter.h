@@ -33,8 +33,6 @@ inline constexpr int kRegisterAttempts = 11;
 inline constexpr uint32_t kRegisterPauseMs = 5000;
 // The component cache's first size; it doubles while a listing does not fit.
 inline constexpr uint32_t kComponentCacheInitialSize = 16384;
-// Size of the fixed-size command blocks and of their confirm buffers.
-inline constexpr uint32_t kCommandSize = 4096;
 
 // The five arguments of a DmiSetValue command line. A SetResult; for a
 // failure, what failed goes into *failure when it is given.
@@ -57,6 +55,12 @@ int FindComponentGroup(uint32_t handle, const char* classPath, uint32_t* compone
 uint32_t slSetAttribute(uint32_t handle, uint32_t componentId, uint32_t groupId,
                         const std::vector<DmiKeyValue>& keys, uint32_t attributeId, uint32_t type,
                         const std::string& value);
+
+// The transaction id of the next command built.
+uint32_t NextTransactionId();
+// True once a command and its cancel both went unanswered: from then on
+// every command fails at once with kDmiProviderLost.
+bool IsProviderLost();
 
 // Given to the provider at registration; they run on its thread.
 extern "C" void ConfirmCallback(DmiCommandBlock* block);

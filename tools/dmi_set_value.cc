@@ -1,0 +1,45 @@
+// The agent's DmiSetValue: sets one attribute of the agent's DMI tables
+// in-process, from the five arguments of its command line, and exits with
+// the setter's result. Its command line also goes to the agent journal,
+// once the set is done, so that a test that sees the line can read the
+// table.
+#include <cstdio>
+#include <string>
+
+#include "agent_journal.h"
+#include "dmi/dmi_setter.h"
+#include "dmi_client.h"
+#include "platform/process_info.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+int Set(int argc, char** argv) {
+  if (argc != 6) {
+    std::fputs(
+        "usage: DmiSetValue CLASS-PATH ATTRIBUTE-ID VALUE KEY-LIST TYPE\n"
+        "  e.g. DmiSetValue \"CORVANEX|Remote Execution Triggers|\" 16 \"synch\" \"\" 8\n",
+        stderr);
+    return kUsageError;
+  }
+  std::string failure;
+  if (!LoadDmiProvider(&failure)) {
+    std::fprintf(stderr, "DmiSetValue: %s\n", failure.c_str());
+    return dmi::kSetRegistrationFailed;
+  }
+  const int result = dmi::SetDmiAttribute(argv[1], argv[2], argv[3], argv[4], argv[5], &failure);
+  if (result != dmi::kSetOk) {
+    while (!failure.empty() && failure.back() == '\n') failure.pop_back();
+    std::fprintf(stderr, "DmiSetValue: %s\n", failure.c_str());
+  }
+  return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int result = Set(argc, argv);
+  AppendJournalLine(platform::OwnCommandLine(argc, argv));
+  return result;
+}
