@@ -32,15 +32,15 @@ struct Target {
   Group* group = nullptr;
   Attribute* attribute = nullptr;
 };
-uint32_t Find(Tables& tables, uint32_t componentId, const uint32_t* groupId,
-              const uint32_t* attributeId, Target* target) {
+uint32_t Find(Tables& tables, uint32_t componentId, const uint32_t* group_id,
+              const uint32_t* attribute_id, Target* target) {
   target->component = FindId(tables.components, componentId);
   if (!target->component) return dmi::kDmiComponentNotFound;
-  if (!groupId) return dmi::kDmiOk;
-  target->group = FindId(target->component->groups, *groupId);
+  if (!group_id) return dmi::kDmiOk;
+  target->group = FindId(target->component->groups, *group_id);
   if (!target->group) return dmi::kDmiGroupNotFound;
-  if (!attributeId) return dmi::kDmiOk;
-  target->attribute = FindId(target->group->attributes, *attributeId);
+  if (!attribute_id) return dmi::kDmiOk;
+  target->attribute = FindId(target->group->attributes, *attribute_id);
   return target->attribute ? dmi::kDmiOk : dmi::kDmiAttributeNotFound;
 }
 
@@ -58,11 +58,11 @@ uint32_t FindRow(const Group& group, const std::vector<RequestKey>& keys, size_t
   }
   if (keys.empty()) return dmi::kDmiRowNotFound;
   for (const RequestKey& key : keys) {
-    if (!FindId(group.attributes, key.attributeId)) return dmi::kDmiAttributeNotFound;
+    if (!FindId(group.attributes, key.attribute_id)) return dmi::kDmiAttributeNotFound;
   }
   for (size_t i = 0; i < group.rows.size(); ++i) {
     const bool match = std::all_of(keys.begin(), keys.end(), [&](const RequestKey& key) {
-      return ValueOf(group.rows[i], *FindId(group.attributes, key.attributeId)) == key.value;
+      return ValueOf(group.rows[i], *FindId(group.attributes, key.attribute_id)) == key.value;
     });
     if (match) {
       *index = i;
@@ -115,10 +115,10 @@ uint32_t AddRow(Group& group, const std::vector<RequestKey>& keys) {
   Row row;
   for (const Attribute& attribute : group.attributes) row.values[attribute.id] = attribute.initial;
   for (const RequestKey& key : keys) {
-    const Attribute* attribute = FindId(group.attributes, key.attributeId);
+    const Attribute* attribute = FindId(group.attributes, key.attribute_id);
     if (!attribute) return dmi::kDmiAttributeNotFound;
     if (!KeyFits(key.type, attribute->type)) return dmi::kDmiIllegalType;
-    row.values[key.attributeId] = key.value;
+    row.values[key.attribute_id] = key.value;
   }
   size_t existing = 0;
   if (const uint32_t status = FindRow(group, keys, &existing); status != dmi::kDmiRowNotFound) {
@@ -222,9 +222,9 @@ uint32_t Answer(Tables& tables, const std::vector<uint8_t>& request, uint8_t* co
       return WriteListing(entries, confirm, length);
     }
     case dmi::kDmiGetGroup: {
-      const uint32_t groupId = REQUEST_FIELD(base, dmi::DmiGroupRequest, groupId);
+      const uint32_t group_id = REQUEST_FIELD(base, dmi::DmiGroupRequest, groupId);
       if (const uint32_t status =
-              Find(tables, REQUEST_FIELD(base, dmi::DmiGroupRequest, componentId), &groupId,
+              Find(tables, REQUEST_FIELD(base, dmi::DmiGroupRequest, componentId), &group_id,
                    nullptr, &target)) {
         return status;
       }
@@ -252,11 +252,11 @@ uint32_t Answer(Tables& tables, const std::vector<uint8_t>& request, uint8_t* co
       return WriteListing(entries, confirm, length);
     }
     case dmi::kDmiGetEnumText: {
-      const uint32_t groupId = REQUEST_FIELD(base, dmi::DmiEnumTextRequest, groupId);
-      const uint32_t attributeId = REQUEST_FIELD(base, dmi::DmiEnumTextRequest, attributeId);
+      const uint32_t group_id = REQUEST_FIELD(base, dmi::DmiEnumTextRequest, groupId);
+      const uint32_t attribute_id = REQUEST_FIELD(base, dmi::DmiEnumTextRequest, attributeId);
       if (const uint32_t status =
-              Find(tables, REQUEST_FIELD(base, dmi::DmiEnumTextRequest, componentId), &groupId,
-                   &attributeId, &target)) {
+              Find(tables, REQUEST_FIELD(base, dmi::DmiEnumTextRequest, componentId), &group_id,
+                   &attribute_id, &target)) {
         return status;
       }
       const auto it =
@@ -267,10 +267,10 @@ uint32_t Answer(Tables& tables, const std::vector<uint8_t>& request, uint8_t* co
     }
     case dmi::kDmiListAttributes:
     case dmi::kDmiListAttributesNext: {
-      const uint32_t groupId = REQUEST_FIELD(base, dmi::DmiListAttributesRequest, groupId);
+      const uint32_t group_id = REQUEST_FIELD(base, dmi::DmiListAttributesRequest, groupId);
       if (const uint32_t status =
               Find(tables, REQUEST_FIELD(base, dmi::DmiListAttributesRequest, componentId),
-                   &groupId, nullptr, &target)) {
+                   &group_id, nullptr, &target)) {
         return status;
       }
       const uint32_t after = code == dmi::kDmiListAttributes
@@ -286,9 +286,9 @@ uint32_t Answer(Tables& tables, const std::vector<uint8_t>& request, uint8_t* co
     }
     case dmi::kDmiReadRowFirst:
     case dmi::kDmiReadRowNext: {
-      const uint32_t groupId = REQUEST_FIELD(base, dmi::DmiRowRequest, groupId);
+      const uint32_t group_id = REQUEST_FIELD(base, dmi::DmiRowRequest, groupId);
       if (const uint32_t status = Find(tables, REQUEST_FIELD(base, dmi::DmiRowRequest, componentId),
-                                       &groupId, nullptr, &target)) {
+                                       &group_id, nullptr, &target)) {
         return status;
       }
       const std::vector<RequestKey> keys =
@@ -319,9 +319,9 @@ uint32_t Change(Tables& tables, const std::vector<uint8_t>& request, const Compo
   Target target;
   switch (REQUEST_FIELD(base, DmiCommandBlock, commandCode)) {
     case dmi::kDmiRowCommand: {
-      const uint32_t groupId = REQUEST_FIELD(base, dmi::DmiRowRequest, groupId);
+      const uint32_t group_id = REQUEST_FIELD(base, dmi::DmiRowRequest, groupId);
       if (const uint32_t status = Find(tables, REQUEST_FIELD(base, dmi::DmiRowRequest, componentId),
-                                       &groupId, nullptr, &target)) {
+                                       &group_id, nullptr, &target)) {
         return status;
       }
       return AddRow(*target.group,
@@ -329,10 +329,10 @@ uint32_t Change(Tables& tables, const std::vector<uint8_t>& request, const Compo
                                 REQUEST_FIELD(base, dmi::DmiRowRequest, keyListOffset)));
     }
     case dmi::kDmiSetAttribute: {
-      const uint32_t groupId = REQUEST_FIELD(base, dmi::DmiSetRequest, groupId);
-      const uint32_t attributeId = REQUEST_FIELD(base, dmi::DmiSetRequest, attributeId);
+      const uint32_t group_id = REQUEST_FIELD(base, dmi::DmiSetRequest, groupId);
+      const uint32_t attribute_id = REQUEST_FIELD(base, dmi::DmiSetRequest, attributeId);
       if (const uint32_t status = Find(tables, REQUEST_FIELD(base, dmi::DmiSetRequest, componentId),
-                                       &groupId, &attributeId, &target)) {
+                                       &group_id, &attribute_id, &target)) {
         return status;
       }
       const uint32_t type = REQUEST_FIELD(base, dmi::DmiSetRequest, type);
@@ -402,10 +402,10 @@ ComponentView ViewOf(const Tables& tables) {
   return view;
 }
 
-ComponentView ReadView(const std::string& storePath) {
+ComponentView ReadView(const std::string& store_path) {
   Tables tables;
   std::string error;
-  if (storePath.empty() || !ReadStore(storePath, &tables, &error)) return ComponentView();
+  if (store_path.empty() || !ReadStore(store_path, &tables, &error)) return ComponentView();
   return ViewOf(tables);
 }
 
@@ -434,17 +434,17 @@ std::vector<dmi::DmiIndication> IndicationsBetween(const ComponentView& before,
   return indications;
 }
 
-uint32_t ExecuteCommand(const std::string& storePath, const std::vector<uint8_t>& request,
+uint32_t ExecuteCommand(const std::string& store_path, const std::vector<uint8_t>& request,
                         uint8_t* confirm, uint32_t confirmLength, ComponentView* view) {
   *view = ComponentView();
-  if (storePath.empty()) return dmi::kDmiStoreFailed;
+  if (store_path.empty()) return dmi::kDmiStoreFailed;
   std::string error;
   const uint32_t code = REQUEST_FIELD(request.data(), DmiCommandBlock, commandCode);
   const bool changes = code == dmi::kDmiRowCommand || code == dmi::kDmiSetAttribute ||
                        code == dmi::kDmiAddComponent || code == dmi::kDmiDeleteComponent;
   if (!changes) {
     Tables tables;
-    if (!ReadStore(storePath, &tables, &error)) return dmi::kDmiStoreFailed;
+    if (!ReadStore(store_path, &tables, &error)) return dmi::kDmiStoreFailed;
     *view = ViewOf(tables);
     return Answer(tables, request, confirm, confirmLength);
   }
@@ -455,7 +455,7 @@ uint32_t ExecuteCommand(const std::string& storePath, const std::vector<uint8_t>
     if (const uint32_t status = ReadDescription(request, &added)) return status;
   }
   return UpdateStore(
-      storePath,
+      store_path,
       [&](Tables& tables) {
         const uint32_t status = Change(tables, request, &added, confirm, confirmLength);
         *view = ViewOf(tables);
@@ -464,11 +464,11 @@ uint32_t ExecuteCommand(const std::string& storePath, const std::vector<uint8_t>
       &error);
 }
 
-uint32_t ListLanguagesOf(const std::string& storePath, uint32_t componentId, uint8_t* list,
+uint32_t ListLanguagesOf(const std::string& store_path, uint32_t componentId, uint8_t* list,
                          uint32_t listLength) {
   Tables tables;
   std::string error;
-  if (storePath.empty() || !ReadStore(storePath, &tables, &error)) return dmi::kDmiStoreFailed;
+  if (store_path.empty() || !ReadStore(store_path, &tables, &error)) return dmi::kDmiStoreFailed;
   const Component* component = FindId(tables.components, componentId);
   if (!component) return dmi::kDmiComponentNotFound;
   return WriteListing(

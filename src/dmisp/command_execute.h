@@ -26,7 +26,7 @@ struct ComponentView {
 
 ComponentView ViewOf(const Tables& tables);
 // The store's view now; not known when it cannot be read.
-ComponentView ReadView(const std::string& storePath);
+ComponentView ReadView(const std::string& store_path);
 
 // The indications that take an application from `before` to `after`, in
 // ascending component id: none when the generation is the same.
@@ -38,12 +38,12 @@ std::vector<dmi::DmiIndication> IndicationsBetween(const ComponentView& before,
 // (`confirmLength` bytes) and returns the command's status. *view receives
 // the store as the command left it (not known when the store could not be
 // read).
-uint32_t ExecuteCommand(const std::string& storePath, const std::vector<uint8_t>& request,
+uint32_t ExecuteCommand(const std::string& store_path, const std::vector<uint8_t>& request,
                         uint8_t* confirm, uint32_t confirmLength, ComponentView* view);
 
 // DmiListLanguages: the component's language strings as a DmiListReply of
 // (32-bit length, ANSI bytes) entries.
-uint32_t ListLanguagesOf(const std::string& storePath, uint32_t componentId, uint8_t* list,
+uint32_t ListLanguagesOf(const std::string& store_path, uint32_t componentId, uint8_t* list,
                          uint32_t listLength);
 
 }  // namespace dmisp

@@ -1,5 +1,6 @@
 #include "dmisp/command_reply.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "dmi/dmi_interface.h"
@@ -59,8 +60,8 @@ uint32_t WriteListing(const std::vector<std::string>& entries, uint8_t* buffer, 
   size_t at = sizeof(dmi::DmiListReply);
   for (size_t i = 0; i < count; ++i) {
     const std::string& entry = entries[i];
-    std::memcpy(buffer + at, entry.data(), entry.size());
-    std::memset(buffer + at + entry.size(), 0, dmi::DmiPadded(entry.size()) - entry.size());
+    std::copy(entry.begin(), entry.end(), buffer + at);
+    std::fill(buffer + at + entry.size(), buffer + at + dmi::DmiPadded(entry.size()), 0);
     at += dmi::DmiPadded(entry.size());
   }
   dmi::DmiStore(buffer, 0, static_cast<uint32_t>(count));

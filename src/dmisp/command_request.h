@@ -33,7 +33,7 @@ uint32_t CheckRequest(const dmi::DmiCommandBlock* block);
 
 // A key of a checked request, its value decoded as the store keeps it.
 struct RequestKey {
-  uint32_t attributeId = 0;
+  uint32_t attribute_id = 0;
   uint32_t type = 0;
   Value value;
 };

@@ -34,7 +34,7 @@ uint32_t Provider::Invoke(dmi::DmiCommandBlock* block) {
   Item item;
   item.block = block;
   item.handle = block->handle;
-  item.transactionId = block->transactionId;
+  item.transaction_id = block->transactionId;
   const auto* bytes = reinterpret_cast<const uint8_t*>(block);
   item.request.assign(bytes, bytes + block->commandLength);
 
@@ -49,7 +49,7 @@ uint32_t Provider::Invoke(dmi::DmiCommandBlock* block) {
     // will confirm, and the cancel then says there was nothing to cancel.
     const auto queued = std::find_if(queue_.begin(), queue_.end(), [&](const Item& q) {
       return q.work == Work::kExecute && q.handle == item.handle &&
-             q.transactionId == item.transactionId;
+             q.transaction_id == item.transaction_id;
     });
     const auto app = applications_.find(item.handle);
     if (app != applications_.end()) {
@@ -68,20 +68,20 @@ uint32_t Provider::Invoke(dmi::DmiCommandBlock* block) {
     return dmi::kDmiOk;
   }
 
-  std::string storePath;
+  std::string store_path;
   {
     platform::MutexLock lock(mutex_);
     const auto app = applications_.find(item.handle);
     if (app == applications_.end()) return dmi::kDmiUnknownHandle;
     item.confirm = app->second.confirm;
-    storePath = app->second.storePath;
+    store_path = app->second.store_path;
     if (code != dmi::kDmiAddComponent && code != dmi::kDmiDeleteComponent) {
       Enqueue(std::move(item));
       return dmi::kDmiOk;
     }
   }
   // Component additions and deletions are done when DmiInvoke returns.
-  item.status = ExecuteCommand(storePath, item.request, block->confirmBuffer, block->confirmLength,
+  item.status = ExecuteCommand(store_path, item.request, block->confirmBuffer, block->confirmLength,
                                &item.view);
   block->status = item.status;
   item.work = Work::kConfirm;
@@ -105,7 +105,7 @@ uint32_t Provider::Register(uint32_t* handle) {
   if (handle == nullptr) return dmi::kDmiMalformedBlock;
   const std::string path = StorePath();
   platform::MutexLock lock(mutex_);
-  *handle = nextHandle_++;
+  *handle = next_handle_++;
   listeners_[*handle] = path;
   return dmi::kDmiOk;
 }
@@ -191,27 +191,27 @@ uint32_t Provider::Execute(Item& item, ComponentView* view) {
   const uint8_t* base = item.request.data();
   const uint32_t code = REQUEST_FIELD(base, dmi::DmiCommandBlock, commandCode);
   uint8_t* confirm = REQUEST_FIELD(base, dmi::DmiCommandBlock, confirmBuffer);
-  const uint32_t confirmLength = REQUEST_FIELD(base, dmi::DmiCommandBlock, confirmLength);
+  const uint32_t confirm_length = REQUEST_FIELD(base, dmi::DmiCommandBlock, confirmLength);
   if (code == dmi::kDmiRegister) {
-    if (confirmLength < sizeof(dmi::DmiRegisterReply)) return dmi::kDmiBufferTooSmall;
+    if (confirm_length < sizeof(dmi::DmiRegisterReply)) return dmi::kDmiBufferTooSmall;
     Application app;
     app.confirm = item.confirm;
     app.indication = REQUEST_FIELD(base, dmi::DmiRegisterRequest, indication);
-    app.storePath = StorePath();
-    if (app.storePath.empty()) return dmi::kDmiStoreFailed;
+    app.store_path = StorePath();
+    if (app.store_path.empty()) return dmi::kDmiStoreFailed;
     // What it sees from now on is news; what is there already is not.
-    app.seen = ReadView(app.storePath);
+    app.seen = ReadView(app.store_path);
     *view = app.seen;
     uint32_t handle = 0;
     {
       platform::MutexLock lock(mutex_);
-      handle = nextHandle_++;
+      handle = next_handle_++;
       applications_[handle] = std::move(app);
     }
     item.handle = handle;
-    return WriteReply(Words({handle}), confirm, confirmLength);
+    return WriteReply(Words({handle}), confirm, confirm_length);
   }
-  std::string storePath;
+  std::string store_path;
   {
     platform::MutexLock lock(mutex_);
     const auto app = applications_.find(item.handle);
@@ -221,9 +221,9 @@ uint32_t Provider::Execute(Item& item, ComponentView* view) {
       applications_.erase(app);
       return dmi::kDmiOk;
     }
-    storePath = app->second.storePath;
+    store_path = app->second.store_path;
   }
-  return ExecuteCommand(storePath, item.request, confirm, confirmLength, view);
+  return ExecuteCommand(store_path, item.request, confirm, confirm_length, view);
 }
 
 void Provider::SendIndications(uint32_t handle, const ComponentView& now) {
@@ -245,7 +245,7 @@ void Provider::SendIndications(uint32_t handle, const ComponentView& now) {
 std::string Provider::StorePathOf(uint32_t handle) {
   platform::MutexLock lock(mutex_);
   const auto app = applications_.find(handle);
-  return app == applications_.end() ? std::string() : app->second.storePath;
+  return app == applications_.end() ? std::string() : app->second.store_path;
 }
 
 }  // namespace dmisp

@@ -59,7 +59,7 @@ class Provider {
     dmi::DmiCommandBlock* block = nullptr;  // the caller's, written when confirmed
     std::vector<uint8_t> request;           // its copy, commandLength bytes
     uint32_t handle = 0;
-    uint32_t transactionId = 0;
+    uint32_t transaction_id = 0;
     dmi::DmiConfirmFunc confirm = nullptr;
     uint32_t status = 0;  // kConfirm: the status already reached
     ComponentView view;   // kConfirm: the store as the command left it
@@ -67,8 +67,8 @@ class Provider {
   struct Application {
     dmi::DmiConfirmFunc confirm = nullptr;
     dmi::DmiIndicationFunc indication = nullptr;
-    std::string storePath;  // found when it registered
-    ComponentView seen;     // what its indications have told it so far
+    std::string store_path;  // found when it registered
+    ComponentView seen;      // what its indications have told it so far
   };
 
   // Queues `item`, starting the thread when none runs. False when no thread
@@ -89,7 +89,7 @@ class Provider {
   std::deque<Item> queue_ GUARDED_BY(mutex_);
   std::map<uint32_t, Application> applications_ GUARDED_BY(mutex_);
   std::map<uint32_t, std::string> listeners_ GUARDED_BY(mutex_);  // DmiRegister handles
-  uint32_t nextHandle_ GUARDED_BY(mutex_) = 1;
+  uint32_t next_handle_ GUARDED_BY(mutex_) = 1;
   bool running_ GUARDED_BY(mutex_) = false;
 };
 
