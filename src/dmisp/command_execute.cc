@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <memory>
+#include <type_traits>
 
 #include "dmisp/command_reply.h"
 #include "dmisp/command_request.h"
@@ -25,15 +27,21 @@ auto FindId(Items& items, uint32_t id) -> decltype(&items.front()) {
   return nullptr;
 }
 
-// The component, group and attribute a request names, with the status that
-// tells which one is missing.
+// The component, group and attribute a request names, const when the
+// tables are.
+template <typename TablesType>
 struct Target {
-  Component* component = nullptr;
-  Group* group = nullptr;
-  Attribute* attribute = nullptr;
+  template <typename T>
+  using Ptr = std::conditional_t<std::is_const_v<TablesType>, const T*, T*>;
+  Ptr<Component> component = nullptr;
+  Ptr<Group> group = nullptr;
+  Ptr<Attribute> attribute = nullptr;
 };
-uint32_t Find(Tables& tables, uint32_t componentId, const uint32_t* group_id,
-              const uint32_t* attribute_id, Target* target) {
+// Finds them, with the status that tells which one is missing; a null id
+// ends the search there.
+template <typename TablesType>
+uint32_t Find(TablesType& tables, uint32_t componentId, const uint32_t* group_id,
+              const uint32_t* attribute_id, Target<TablesType>* target) {
   target->component = FindId(tables.components, componentId);
   if (!target->component) return dmi::kDmiComponentNotFound;
   if (!group_id) return dmi::kDmiOk;
@@ -140,7 +148,7 @@ uint32_t AddRow(Group& group, const std::vector<RequestKey>& keys) {
 }
 
 // 769: the value, checked against the attribute, into the row the keys name.
-uint32_t SetValue(Target& target, uint32_t type, const Value& value,
+uint32_t SetValue(Target<Tables>& target, uint32_t type, const Value& value,
                   const std::vector<RequestKey>& keys) {
   if (type != target.attribute->type) return dmi::kDmiIllegalType;
   const bool sized =
@@ -172,11 +180,11 @@ std::string NameEntry(std::initializer_list<uint32_t> head, const std::string& n
 }
 
 // The read-only commands, answered from the tables as read.
-uint32_t Answer(Tables& tables, const std::vector<uint8_t>& request, uint8_t* confirm,
+uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, uint8_t* confirm,
                 uint32_t length) {
   const uint8_t* base = request.data();
   const uint32_t code = REQUEST_FIELD(base, DmiCommandBlock, commandCode);
-  Target target;
+  Target<const Tables> target;
   switch (code) {
     case dmi::kDmiGetComponent: {
       if (const uint32_t status =
@@ -316,7 +324,7 @@ uint32_t Answer(Tables& tables, const std::vector<uint8_t>& request, uint8_t* co
 uint32_t Change(Tables& tables, const std::vector<uint8_t>& request, const Component* added,
                 uint8_t* confirm, uint32_t length) {
   const uint8_t* base = request.data();
-  Target target;
+  Target<Tables> target;
   switch (REQUEST_FIELD(base, DmiCommandBlock, commandCode)) {
     case dmi::kDmiRowCommand: {
       const uint32_t group_id = REQUEST_FIELD(base, dmi::DmiRowRequest, groupId);
@@ -403,10 +411,9 @@ ComponentView ViewOf(const Tables& tables) {
 }
 
 ComponentView ReadView(const std::string& store_path) {
-  Tables tables;
   std::string error;
-  if (store_path.empty() || !ReadStore(store_path, &tables, &error)) return ComponentView();
-  return ViewOf(tables);
+  const std::shared_ptr<const Tables> tables = ReadStoreShared(store_path, &error);
+  return tables ? ViewOf(*tables) : ComponentView();
 }
 
 std::vector<dmi::DmiIndication> IndicationsBetween(const ComponentView& before,
@@ -443,10 +450,10 @@ uint32_t ExecuteCommand(const std::string& store_path, const std::vector<uint8_t
   const bool changes = code == dmi::kDmiRowCommand || code == dmi::kDmiSetAttribute ||
                        code == dmi::kDmiAddComponent || code == dmi::kDmiDeleteComponent;
   if (!changes) {
-    Tables tables;
-    if (!ReadStore(store_path, &tables, &error)) return dmi::kDmiStoreFailed;
-    *view = ViewOf(tables);
-    return Answer(tables, request, confirm, confirmLength);
+    const std::shared_ptr<const Tables> tables = ReadStoreShared(store_path, &error);
+    if (!tables) return dmi::kDmiStoreFailed;
+    *view = ViewOf(*tables);
+    return Answer(*tables, request, confirm, confirmLength);
   }
   Component added;
   if (code == dmi::kDmiAddComponent) {
@@ -466,10 +473,10 @@ uint32_t ExecuteCommand(const std::string& store_path, const std::vector<uint8_t
 
 uint32_t ListLanguagesOf(const std::string& store_path, uint32_t componentId, uint8_t* list,
                          uint32_t listLength) {
-  Tables tables;
   std::string error;
-  if (store_path.empty() || !ReadStore(store_path, &tables, &error)) return dmi::kDmiStoreFailed;
-  const Component* component = FindId(tables.components, componentId);
+  const std::shared_ptr<const Tables> tables = ReadStoreShared(store_path, &error);
+  if (!tables) return dmi::kDmiStoreFailed;
+  const Component* component = FindId(tables->components, componentId);
   if (!component) return dmi::kDmiComponentNotFound;
   return WriteListing(
       {Words({static_cast<uint32_t>(component->language.size())}) + component->language}, list,

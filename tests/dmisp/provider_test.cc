@@ -132,19 +132,19 @@ struct Request {
   DmiCommandBlock* block() { return reinterpret_cast<DmiCommandBlock*>(bytes.data()); }
 };
 
-Request Component(uint32_t code, uint32_t id) { return std::move(Request(code, 44).Put(40, id)); }
+Request Component(uint32_t code, uint32_t id) { return std::move(Request(code, sizeof(DmiComponentRequest)).Put(40, id)); }
 Request Group(uint32_t code, uint32_t component, uint32_t group, uint32_t after = 0) {
-  return std::move(Request(code, 52).Put(40, component).Put(44, group).Put(48, after));
+  return std::move(Request(code, sizeof(DmiListAttributesRequest)).Put(40, component).Put(44, group).Put(48, after));
 }
 Request Groups(uint32_t code, uint32_t component, uint32_t after = 0) {
-  return std::move(Request(code, 48).Put(40, component).Put(44, after));
+  return std::move(Request(code, sizeof(DmiListGroupsRequest)).Put(40, component).Put(44, after));
 }
 Request ListComponents(uint32_t code, uint32_t form, uint32_t after = 0) {
-  return std::move(Request(code, 132).Put(40, form).Put(44, after));
+  return std::move(Request(code, sizeof(DmiListComponentsRequest)).Put(40, form).Put(44, after));
 }
 Request Row(uint32_t code, uint32_t component, uint32_t group,
             const std::vector<std::pair<uint32_t, std::string>>& keys) {
-  return std::move(Request(code, 56).Put(40, component).Put(44, group).Keys(48, keys));
+  return std::move(Request(code, sizeof(DmiRowRequest)).Put(40, component).Put(44, group).Keys(48, keys));
 }
 Request Set(uint32_t component, uint32_t attribute, uint32_t type, const std::string& value,
             uint32_t row = 1) {
@@ -252,7 +252,7 @@ std::string WriteFile(const std::string& path, const std::string& text) {
   return path;
 }
 Request AddComponent(const std::string& path) {
-  Request r(kDmiAddComponent, 44);
+  Request r(kDmiAddComponent, sizeof(DmiAddComponentRequest));
   r.Put(40, static_cast<uint32_t>(path.size())).Append(path);
   return r;
 }
@@ -339,7 +339,7 @@ TEST_F(ProviderTest, WalksComponentsThroughEveryCommand) {
   Request later = Groups(kDmiListGroupsNext, id, 1);
   EXPECT_EQ(a.Run(later), kDmiOk);
   EXPECT_EQ(Entries(later.reply, 2), (std::vector<std::string>{"2 1 Profiles"}));
-  Request group = Request(kDmiGetGroup, 48).Put(40, id).Put(44, 2u);
+  Request group = Request(kDmiGetGroup, sizeof(DmiGroupRequest)).Put(40, id).Put(44, 2u);
   EXPECT_EQ(a.Run(group), kDmiOk);
   EXPECT_EQ(std::string(group.reply.begin(), group.reply.begin() + 33),
             U32(17) + U32(8) + "WALK|Profiles|001Profiles");
@@ -352,10 +352,10 @@ TEST_F(ProviderTest, WalksComponentsThroughEveryCommand) {
   Request tail = Group(kDmiListAttributesNext, id, 2, 8);
   EXPECT_EQ(a.Run(tail), kDmiOk);
   EXPECT_EQ(Entries(tail.reply, 3), std::vector<std::string>{all[8]});
-  Request active = Request(kDmiGetEnumText, 56).Put(40, id).Put(44, 2u).Put(48, 9u).Put(52, 1);
+  Request active = Request(kDmiGetEnumText, sizeof(DmiEnumTextRequest)).Put(40, id).Put(44, 2u).Put(48, 9u).Put(52, 1);
   EXPECT_EQ(a.Run(active), kDmiOk);
   EXPECT_EQ(std::string(active.reply.begin(), active.reply.begin() + 10), Text("Active"));
-  EXPECT_EQ(a.Run(Request(kDmiGetEnumText, 56).Put(40, id).Put(44, 2u).Put(48, 9u).Put(52, 2)),
+  EXPECT_EQ(a.Run(Request(kDmiGetEnumText, sizeof(DmiEnumTextRequest)).Put(40, id).Put(44, 2u).Put(48, 9u).Put(52, 2)),
             kDmiNoEnumeration);
 
   // Sets, by type, into the row that key attribute 1 names.
