@@ -55,25 +55,28 @@ std::string Text(const std::string& s) { return U32(static_cast<uint32_t>(s.size
 uint32_t At(const std::vector<uint8_t>& b, size_t offset) {
   return DmiLoad<uint32_t>(b.data(), offset);
 }
+std::string Bytes(const std::vector<uint8_t>& b, size_t at, size_t n) {
+  return std::string(reinterpret_cast<const char*>(b.data()) + at, n);
+}
 
 // What the callbacks saw, in order: "confirm" and "indication K id" lines.
 struct Wire {
   std::mutex mutex;
   std::condition_variable changed;
   std::map<const DmiCommandBlock*, int> confirms;
-  std::map<const DmiCommandBlock*, std::thread::id> confirmThreads;
+  std::map<const DmiCommandBlock*, std::thread::id> confirm_threads;
   std::vector<std::string> log;
-  std::function<void()> onConfirm;  // runs on the provider's thread
+  std::function<void()> on_confirm;  // runs on the provider's thread
 };
 Wire& W() {
   static Wire wire;
   return wire;
 }
 void OnConfirm(DmiCommandBlock* block) {
-  if (W().onConfirm) W().onConfirm();
+  if (W().on_confirm) W().on_confirm();
   std::lock_guard<std::mutex> lock(W().mutex);
   ++W().confirms[block];
-  W().confirmThreads[block] = std::this_thread::get_id();
+  W().confirm_threads[block] = std::this_thread::get_id();
   W().log.push_back("confirm");
   W().changed.notify_all();
 }
@@ -109,13 +112,13 @@ struct Request {
   // Keys of type 5 (a 4-byte value) or 8 (a text), count and table offset
   // written at `countAt`, `countAt + 4`.
   Request& Keys(size_t countAt, const std::vector<std::pair<uint32_t, std::string>>& keys) {
-    std::vector<uint32_t> valueAt;
-    for (const auto& [id, value] : keys) valueAt.push_back(Append(value));
+    std::vector<uint32_t> value_at;
+    for (const auto& [id, value] : keys) value_at.push_back(Append(value));
     Put(countAt, static_cast<uint32_t>(keys.size()));
     Put(countAt + 4, static_cast<uint32_t>(bytes.size()));
     for (size_t i = 0; i < keys.size(); ++i) {
       Append(U32(keys[i].first) +
-             U32(keys[i].second.size() == 4 ? kDmiInteger : kDmiDisplayString) + U32(valueAt[i]));
+             U32(keys[i].second.size() == 4 ? kDmiInteger : kDmiDisplayString) + U32(value_at[i]));
     }
     return *this;
   }
@@ -168,7 +171,7 @@ std::vector<std::string> Entries(const std::vector<uint8_t>& reply, int words) {
     std::string entry;
     for (int w = 0; w < words; ++w, at += 4) entry += std::to_string(At(reply, at)) + " ";
     const uint32_t length = At(reply, at);
-    entries.push_back(entry + std::string(reply.begin() + at + 4, reply.begin() + at + 4 + length));
+    entries.push_back(entry + Bytes(reply, at + 4, length));
     at += DmiPadded(4 + length);
   }
   return entries;
@@ -179,7 +182,7 @@ std::map<uint32_t, std::string> RowValues(const std::vector<uint8_t>& reply) {
   size_t at = 4;
   for (uint32_t i = 0; i < At(reply, 0); ++i) {
     const uint32_t length = At(reply, at + 8);
-    values[At(reply, at)] = std::string(reply.begin() + at + 12, reply.begin() + at + 12 + length);
+    values[At(reply, at)] = Bytes(reply, at + 12, length);
     at += DmiPadded(12 + length);
   }
   return values;
@@ -189,19 +192,19 @@ std::map<uint32_t, std::string> RowValues(const std::vector<uint8_t>& reply) {
 struct Libraries {
   DmiInvokeFunc invoke = nullptr;
   DmiIndicateFunc indicate = nullptr;
-  DmiRegisterFunc registerLanguages = nullptr;
-  DmiUnregisterFunc unregisterLanguages = nullptr;
-  DmiListLanguagesFunc listLanguages = nullptr;
+  DmiRegisterFunc register_languages = nullptr;
+  DmiUnregisterFunc unregister_languages = nullptr;
+  DmiListLanguagesFunc list_languages = nullptr;
   Libraries() {
     void* api = platform::LoadDynamicLibrary("dmiapi32.dll");
     void* registration = platform::LoadDynamicLibrary("WDMI2API.DLL");
     invoke = reinterpret_cast<DmiInvokeFunc>(platform::FindEntryPoint(api, "DmiInvoke"));
     indicate = reinterpret_cast<DmiIndicateFunc>(platform::FindEntryPoint(api, "DmiIndicate"));
-    registerLanguages =
+    register_languages =
         reinterpret_cast<DmiRegisterFunc>(platform::FindEntryPoint(registration, "DmiRegister"));
-    unregisterLanguages = reinterpret_cast<DmiUnregisterFunc>(
+    unregister_languages = reinterpret_cast<DmiUnregisterFunc>(
         platform::FindEntryPoint(registration, "DmiUnregister"));
-    listLanguages = reinterpret_cast<DmiListLanguagesFunc>(
+    list_languages = reinterpret_cast<DmiListLanguagesFunc>(
         platform::FindEntryPoint(registration, "DmiListLanguages"));
   }
 };
@@ -287,7 +290,7 @@ class ProviderTest : public ::testing::Test {
 };
 
 TEST_F(ProviderTest, WalksComponentsThroughEveryCommand) {
-  ASSERT_TRUE(libs_.invoke && libs_.indicate && libs_.listLanguages);
+  ASSERT_TRUE(libs_.invoke && libs_.indicate && libs_.list_languages);
   Client a(libs_), b(libs_);
   ASSERT_EQ(a.Register(), kDmiOk);
   ASSERT_EQ(b.Register(), kDmiOk);
@@ -302,7 +305,7 @@ TEST_F(ProviderTest, WalksComponentsThroughEveryCommand) {
   const uint32_t id = At(add.reply, 0);
   EXPECT_EQ(id, 1u);
   Client::WaitConfirm(add.block());
-  EXPECT_NE(W().confirmThreads[add.block()], std::this_thread::get_id());
+  EXPECT_NE(W().confirm_threads[add.block()], std::this_thread::get_id());
   EXPECT_EQ(TakeLog(), (std::vector<std::string>{"indication 2 1", "confirm"}));
   // The other application hears of it before its next command completes.
   Request names = ListComponents(kDmiListComponents, 0);
@@ -329,16 +332,16 @@ TEST_F(ProviderTest, WalksComponentsThroughEveryCommand) {
   EXPECT_EQ(a.Run(classes), kDmiOk);
   const std::string cache = U32(1) + U32(id) + U32(2) + U32(1) + Text("DMTF|ComponentID|001") +
                             U32(2) + Text("WALK|Profiles|001") + std::string(3, '\0');
-  EXPECT_EQ(std::string(classes.reply.begin(), classes.reply.begin() + cache.size()), cache);
+  EXPECT_EQ(Bytes(classes.reply, 0, cache.size()), cache);
 
   // Names of a unicode component go out as UTF-16, class strings as ANSI.
   Request name = Component(kDmiGetComponent, wide);
   EXPECT_EQ(a.Run(name), kDmiOk);
-  EXPECT_EQ(std::string(name.reply.begin(), name.reply.begin() + 12), Text(euro));
+  EXPECT_EQ(Bytes(name.reply, 0, 12), Text(euro));
   EXPECT_EQ(a.Run(Component(kDmiGetComponent, wide), 11), kDmiBufferTooSmall);
-  Request wideGroups = Groups(kDmiListGroups, wide);
-  EXPECT_EQ(a.Run(wideGroups), kDmiOk);
-  EXPECT_EQ(Entries(wideGroups.reply, 2), (std::vector<std::string>{"1 0 G\0r\0\xF6\0\xDF\0"s}));
+  Request wide_groups = Groups(kDmiListGroups, wide);
+  EXPECT_EQ(a.Run(wide_groups), kDmiOk);
+  EXPECT_EQ(Entries(wide_groups.reply, 2), (std::vector<std::string>{"1 0 G\0r\0\xF6\0\xDF\0"s}));
   Request groups = Groups(kDmiListGroups, id);
   EXPECT_EQ(a.Run(groups), kDmiOk);
   EXPECT_EQ(Entries(groups.reply, 2),
@@ -348,8 +351,7 @@ TEST_F(ProviderTest, WalksComponentsThroughEveryCommand) {
   EXPECT_EQ(Entries(later.reply, 2), (std::vector<std::string>{"2 1 Profiles"}));
   Request group = Request(kDmiGetGroup, sizeof(DmiGroupRequest)).Put(40, id).Put(44, 2u);
   EXPECT_EQ(a.Run(group), kDmiOk);
-  EXPECT_EQ(std::string(group.reply.begin(), group.reply.begin() + 33),
-            U32(17) + U32(8) + "WALK|Profiles|001Profiles");
+  EXPECT_EQ(Bytes(group.reply, 0, 33), U32(17) + U32(8) + "WALK|Profiles|001Profiles");
   Request attributes = Group(kDmiListAttributes, id, 2);
   EXPECT_EQ(a.Run(attributes), kDmiOk);
   const auto all = Entries(attributes.reply, 3);
@@ -365,7 +367,7 @@ TEST_F(ProviderTest, WalksComponentsThroughEveryCommand) {
                        .Put(48, 9u)
                        .Put(52, 1);
   EXPECT_EQ(a.Run(active), kDmiOk);
-  EXPECT_EQ(std::string(active.reply.begin(), active.reply.begin() + 10), Text("Active"));
+  EXPECT_EQ(Bytes(active.reply, 0, 10), Text("Active"));
   EXPECT_EQ(a.Run(Request(kDmiGetEnumText, sizeof(DmiEnumTextRequest))
                       .Put(40, id)
                       .Put(44, 2u)
@@ -427,15 +429,15 @@ TEST_F(ProviderTest, WalksComponentsThroughEveryCommand) {
 
   // The languages of a component, through the other library.
   uint32_t languages = 0;
-  ASSERT_EQ(libs_.registerLanguages(&languages), kDmiOk);
+  ASSERT_EQ(libs_.register_languages(&languages), kDmiOk);
   std::vector<uint8_t> list(64);
-  EXPECT_EQ(libs_.listLanguages(languages, wide, list.data(), 64), kDmiOk);
+  EXPECT_EQ(libs_.list_languages(languages, wide, list.data(), 64), kDmiOk);
   EXPECT_EQ(Entries(list, 0), (std::vector<std::string>{"en|US|unicode"}));
-  EXPECT_EQ(libs_.listLanguages(languages, wide, list.data(), 16), kDmiBufferTooSmall);
-  EXPECT_EQ(libs_.listLanguages(languages, 99, list.data(), 64), kDmiComponentNotFound);
-  EXPECT_EQ(libs_.unregisterLanguages(languages), kDmiOk);
-  EXPECT_EQ(libs_.unregisterLanguages(languages), kDmiUnknownHandle);
-  EXPECT_EQ(libs_.listLanguages(languages, wide, list.data(), 64), kDmiUnknownHandle);
+  EXPECT_EQ(libs_.list_languages(languages, wide, list.data(), 16), kDmiBufferTooSmall);
+  EXPECT_EQ(libs_.list_languages(languages, 99, list.data(), 64), kDmiComponentNotFound);
+  EXPECT_EQ(libs_.unregister_languages(languages), kDmiOk);
+  EXPECT_EQ(libs_.unregister_languages(languages), kDmiUnknownHandle);
+  EXPECT_EQ(libs_.list_languages(languages, wide, list.data(), 64), kDmiUnknownHandle);
 
   // Deletions: b hears of both changes, in id order, at its next command;
   // DmiIndicate tells it of the next one without a command.
@@ -527,7 +529,7 @@ TEST_F(ProviderTest, CancelTakesBackAQueuedCommandWhichNeverConfirms) {
   // command waits in the queue.
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
-  W().onConfirm = [released] { released.wait(); };
+  W().on_confirm = [released] { released.wait(); };
   Request first = ListComponents(kDmiListComponents, 0), second = first;
   Request stray(kDmiCancel, 40);
   ASSERT_EQ(a.Invoke(first), kDmiOk);
@@ -546,7 +548,7 @@ TEST_F(ProviderTest, CancelTakesBackAQueuedCommandWhichNeverConfirms) {
   // Commands run in order: once a later one is confirmed, the cancelled
   // one would have been too.
   EXPECT_EQ(a.Run(ListComponents(kDmiListComponents, 0)), kDmiOk);
-  W().onConfirm = nullptr;
+  W().on_confirm = nullptr;
   EXPECT_EQ(W().confirms[second.block()], 1);
 }
 
@@ -604,7 +606,7 @@ TEST(ProviderChildProcess, LoadsQuietly) {
   }
   const int before = Threads();
   Libraries libs;
-  ASSERT_TRUE(libs.invoke && libs.listLanguages);
+  ASSERT_TRUE(libs.invoke && libs.list_languages);
   EXPECT_EQ(libs.indicate(1), kDmiUnknownHandle);
   EXPECT_EQ(libs.invoke(ListComponents(kDmiListComponents, 0).Finish(1, 64)), kDmiUnknownHandle);
   EXPECT_EQ(Threads(), before);
