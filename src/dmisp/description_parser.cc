@@ -16,25 +16,26 @@
 // blanks at either end, quotes and any byte can be written.
 //
 // `component` and `language` come once each, the language before the first
-// group. `group` takes its id (1 to
-// 65535), its name, its class string and any number of `key` attribute ids;
-// a group without keys has exactly one row. `attribute` belongs to the group
-// above it: id (1 to 65535), name, type (1, 2, 3, 5, 6, 7, 8 or 11), size
-// (the longest value: bytes of an octet string, characters of a display
-// string; fixed for the numbers and 25 for a date; required for types 7 and
-// 8) and its initial value (0 or the empty text when missing). `enum` names
-// a value of the attribute above it (types 1, 3 and 5). `row` adds a row to
-// the group above it: attribute id, '=', value; the attributes it leaves out
-// hold their initial values. A group without keys and without a row gets
-// one row of initial values.
+// group. `group` takes its id (1 to 65535), its name, its class string and
+// any number of `key` attribute ids (each an attribute of the group of type
+// 5 or 8); a group without keys has exactly one row. `attribute` belongs to
+// the group above it: id (1 to 65535), name, type (1, 2, 3, 5, 6, 7, 8 or
+// 11), size (the longest value: bytes of an octet string, characters of a
+// display string, at most 4091; fixed for the numbers and 25 for a date;
+// required for types 7 and 8) and its initial value (0 or the empty text
+// when missing). `enum` names a value of the attribute above it (types 1, 3
+// and 5). `row` adds a row to the group above it: attribute id, '=', value;
+// the attributes it leaves out hold their initial values, and no two rows
+// may hold the same keys. A group without keys and without a row gets one
+// row of initial values. Ids may not repeat within their component or
+// group. A file with any fault is refused whole, with "line N: what".
 //
 // For a component whose language contains "unicode", display-string values
 // are kept as UTF-16LE, converted from the file's ANSI text, and their size
-// counts bytes; names stay ANSI.
+// doubles to count bytes; names stay ANSI.
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <limits>
 #include <set>
 #include <string>
 #include <string_view>
