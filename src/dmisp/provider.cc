@@ -84,6 +84,7 @@ uint32_t Provider::Invoke(dmi::DmiCommandBlock* block) {
   item.status = ExecuteCommand(store_path, item.request, block->confirmBuffer, block->confirmLength,
                                &item.view);
   block->status = item.status;
+  item.status_written = true;
   item.work = Work::kConfirm;
   item.request.clear();
   platform::MutexLock lock(mutex_);
@@ -183,7 +184,7 @@ void Provider::Process(Item& item) {
   if (!view.known) view = ReadView(StorePathOf(item.handle));
   SendIndications(item.handle, view);
   if (item.work == Work::kIndicate) return;
-  item.block->status = status;
+  if (!item.status_written) item.block->status = status;
   item.confirm(item.block);
 }
 

@@ -61,8 +61,9 @@ class Provider {
     uint32_t handle = 0;
     uint32_t transaction_id = 0;
     dmi::DmiConfirmFunc confirm = nullptr;
-    uint32_t status = 0;  // kConfirm: the status already reached
-    ComponentView view;   // kConfirm: the store as the command left it
+    uint32_t status = 0;          // kConfirm: the status already reached
+    bool status_written = false;  // by DmiInvoke, which the caller may be reading now
+    ComponentView view;           // kConfirm: the store as the command left it
   };
   struct Application {
     dmi::DmiConfirmFunc confirm = nullptr;
