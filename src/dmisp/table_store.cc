@@ -1,1 +1,212 @@
 #include "dmisp/table_store.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "dmi/dmi_interface.h"
+#include "dmisp/store_format.h"
+#include "kvbase/file_update.h"
+#include "platform/file.h"
+#include "platform/mutex.h"
+#include "platform/process_info.h"
+#include "platform/registry_path.h"
+
+namespace dmisp {
+
+namespace {
+
+constexpr char kStoreVariable[] = "DMI_STORE";
+constexpr char kAgentKey[] = "SOFTWARE\\Corvane\\Teltrix";
+constexpr char kAgentPathValue[] = "TTX Path";
+constexpr char kStoreInClientDirectory[] = "\\KVClient\\dmi-store.dat";
+
+// Parsed stores, so that the provider, which reads the store for nearly
+// every command, parses one version of the file once. A file's stamp alone
+// is trusted only once the file has been still for a while: a rewrite in
+// the same clock tick, of the same size, on a reused file id would otherwise
+// look unchanged. Until then the bytes are read and compared.
+constexpr int64_t kSettleNs = 2'000'000'000;
+constexpr size_t kCacheSlots = 8;
+
+struct CacheEntry {
+  std::string path;
+  bool has_stamp = false;
+  bool settled = false;
+  platform::FileStamp stamp;
+  uint64_t last_use = 0;
+  std::shared_ptr<const std::string> raw;
+  std::shared_ptr<const Tables> tables;
+};
+
+platform::Mutex cache_mutex;
+std::vector<CacheEntry> cache GUARDED_BY(cache_mutex);
+uint64_t use_counter GUARDED_BY(cache_mutex) = 0;
+
+int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::shared_ptr<const Tables> EmptyTables() {
+  static const auto empty = std::make_shared<const Tables>();
+  return empty;
+}
+
+CacheEntry* FindEntry(const std::string& path) REQUIRES(cache_mutex) {
+  for (CacheEntry& e : cache) {
+    if (e.path == path) return &e;
+  }
+  return nullptr;
+}
+
+CacheEntry* EntryFor(const std::string& path) REQUIRES(cache_mutex) {
+  if (CacheEntry* e = FindEntry(path)) return e;
+  if (cache.size() < kCacheSlots) {
+    cache.emplace_back().path = path;
+    return &cache.back();
+  }
+  CacheEntry* oldest = &cache[0];
+  for (CacheEntry& e : cache) {
+    if (e.last_use < oldest->last_use) oldest = &e;
+  }
+  *oldest = CacheEntry();
+  oldest->path = path;
+  return oldest;
+}
+
+// The tables of these bytes: the cached ones when the bytes are the cached
+// bytes, else parsed and remembered. `stamp` (null: not known) belongs to
+// the bytes.
+std::shared_ptr<const Tables> Parsed(const std::string& path, std::string raw,
+                                     const platform::FileStamp* stamp, int64_t read_at,
+                                     std::string* error) {
+  {
+    platform::MutexLock lock(cache_mutex);
+    CacheEntry* e = FindEntry(path);
+    if (e && e->raw && *e->raw == raw) {
+      if (stamp) {
+        e->has_stamp = true;
+        e->stamp = *stamp;
+        e->settled = read_at - stamp->mtime_ns > kSettleNs;
+      }
+      e->last_use = ++use_counter;
+      return e->tables;
+    }
+  }
+  auto tables = std::make_shared<Tables>();
+  if (!ParseStore(raw, tables.get(), error)) {
+    *error = "store " + path + ", " + *error;
+    return nullptr;
+  }
+  platform::MutexLock lock(cache_mutex);
+  CacheEntry* e = EntryFor(path);
+  e->raw = std::make_shared<const std::string>(std::move(raw));
+  e->tables = tables;
+  e->has_stamp = stamp != nullptr;
+  if (stamp) e->stamp = *stamp;
+  e->settled = stamp && read_at - stamp->mtime_ns > kSettleNs;
+  e->last_use = ++use_counter;
+  return tables;
+}
+
+void Remember(const std::string& path, std::string raw, std::shared_ptr<const Tables> tables) {
+  platform::MutexLock lock(cache_mutex);
+  CacheEntry* e = EntryFor(path);
+  e->raw = std::make_shared<const std::string>(std::move(raw));
+  e->tables = std::move(tables);
+  e->has_stamp = false;
+  e->settled = false;
+  e->last_use = ++use_counter;
+}
+
+}  // namespace
+
+std::string StorePath() {
+  std::string path = platform::GetEnvironmentVariable(kStoreVariable);
+  if (!path.empty()) return path;
+  if (platform::ReadRegistryPath(kAgentKey, kAgentPathValue, kStoreInClientDirectory, &path) !=
+      platform::RegistryStatus::kOk) {
+    return "";
+  }
+  return path;
+}
+
+std::shared_ptr<const Tables> ReadStoreShared(const std::string& path, std::string* error) {
+  std::string ignored;
+  if (!error) error = &ignored;
+  if (path.empty()) {
+    *error = "no store file named";
+    return nullptr;
+  }
+  const std::string native = platform::NativePath(path);
+  platform::FileStamp stamp;
+  if (platform::StatFile(native, &stamp) == platform::FileStatus::kOk) {
+    platform::MutexLock lock(cache_mutex);
+    CacheEntry* e = FindEntry(native);
+    if (e && e->settled && e->has_stamp && e->stamp == stamp) {
+      e->last_use = ++use_counter;
+      return e->tables;
+    }
+  }
+  const int64_t read_at = NowNs();
+  std::string raw;
+  switch (platform::ReadFileContents(native, &raw, &stamp)) {
+    case platform::FileStatus::kMissing:
+      return EmptyTables();
+    case platform::FileStatus::kError:
+      *error = "cannot read " + native + " (not a regular file, or no access)";
+      return nullptr;
+    case platform::FileStatus::kOk:
+      break;
+  }
+  return Parsed(native, std::move(raw), &stamp, read_at, error);
+}
+
+bool ReadStore(const std::string& path, Tables* tables, std::string* error) {
+  const std::shared_ptr<const Tables> shared = ReadStoreShared(path, error);
+  if (!shared) return false;
+  *tables = *shared;
+  return true;
+}
+
+uint32_t UpdateStore(const std::string& path, const std::function<uint32_t(Tables&)>& change,
+                     std::string* error) {
+  std::string ignored;
+  if (!error) error = &ignored;
+  if (path.empty()) {
+    *error = "no store file named";
+    return dmi::kDmiStoreFailed;
+  }
+  const std::string native = platform::NativePath(path);
+  uint32_t status = dmi::kDmiOk;
+  bool unreadable = false;
+  std::shared_ptr<const Tables> written;
+  std::string written_raw;
+  const bool done = kvbase::UpdateFileLocked(
+      native,
+      [&](const std::string& current, bool exists, std::string* replacement) {
+        std::shared_ptr<const Tables> before =
+            exists ? Parsed(native, current, nullptr, 0, error) : EmptyTables();
+        if (!before) {
+          unreadable = true;
+          return false;
+        }
+        Tables tables = *before;
+        status = change(tables);
+        if (status != dmi::kDmiOk) return false;
+        *replacement = FormatStore(tables, platform::NativeLineEnd());
+        written = std::make_shared<const Tables>(std::move(tables));
+        written_raw = *replacement;
+        return true;
+      },
+      error);
+  if (!done || unreadable) return dmi::kDmiStoreFailed;
+  if (written) Remember(native, std::move(written_raw), std::move(written));
+  return status;
+}
+
+}  // namespace dmisp

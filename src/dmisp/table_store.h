@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,31 +26,39 @@ using Value = std::string;
 struct Attribute {
   uint32_t id = 0;
   std::string name;
-  uint32_t type = 0;   // dmi::DmiType
-  uint32_t size = 0;   // the longest value in bytes
-  Value initial;       // what a new row holds
+  uint32_t type = 0;                           // dmi::DmiType
+  uint32_t size = 0;                           // the longest value in bytes
+  Value initial;                               // what a new row holds
   std::map<int32_t, std::string> enumeration;  // texts of enumerated values (520)
+
+  bool operator==(const Attribute&) const = default;
 };
 
 // One row: a value for every attribute of its group, by attribute id.
 struct Row {
   std::map<uint32_t, Value> values;
+
+  bool operator==(const Row&) const = default;
 };
 
 struct Group {
   uint32_t id = 0;
   std::string name;
-  std::string classString;        // "CORVANEX|Scheduler Profile Table|001"
-  std::vector<uint32_t> keyIds;   // empty: the group has exactly one row
+  std::string classString;            // "CORVANEX|Scheduler Profile Table|001"
+  std::vector<uint32_t> keyIds;       // empty: the group has exactly one row
   std::vector<Attribute> attributes;  // ascending id
   std::vector<Row> rows;              // in key order
+
+  bool operator==(const Group&) const = default;
 };
 
 struct Component {
   uint32_t id = 0;  // 1 to 4095
   std::string name;
-  std::string language;  // its first language string, "en|US|iso8859-1"
+  std::string language;       // its first language string, "en|US|iso8859-1"
   std::vector<Group> groups;  // ascending id
+
+  bool operator==(const Component&) const = default;
 };
 
 struct Tables {
@@ -58,6 +67,8 @@ struct Tables {
   // into indications.
   uint32_t generation = 0;
   std::vector<Component> components;  // ascending id
+
+  bool operator==(const Tables&) const = default;
 };
 
 // The store of this installation: DMI_STORE when set, else dmi-store.dat in
@@ -68,6 +79,12 @@ std::string StorePath();
 // The tables as the store holds them now; a missing store is empty tables.
 // False with the reason when the file cannot be read.
 bool ReadStore(const std::string& path, Tables* tables, std::string* error);
+
+// ReadStore without the copy: the tables as parsed once for this version of
+// the file, shared with every other reader of it. Null with the reason when
+// the file cannot be read. Repeated reads of an unchanged store parse
+// nothing.
+std::shared_ptr<const Tables> ReadStoreShared(const std::string& path, std::string* error);
 
 // Reads the store under the writers' lock, applies `change`, and when it
 // returns 0 (dmi::kDmiOk) replaces the file with the changed tables. Returns

@@ -17,6 +17,8 @@ constexpr uint16_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+}  // namespace
+
 uint32_t AnsiToUnicode(unsigned char c) {
   return (c >= 0x80 && c < 0xA0) ? kCp1252High[c - 0x80] : c;
 }
@@ -28,6 +30,8 @@ char UnicodeToAnsi(uint32_t cp) {
   }
   return '?';
 }
+
+namespace {
 
 struct CharTables {
   std::array<bool, 256> space{};

@@ -5,6 +5,7 @@
 #define SCHEDEXE_KVBASE_PROFILE_TEXT_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -16,6 +17,11 @@ namespace kvbase {
 // profile functions hand out; files with a UTF-8 or UTF-16 byte order mark
 // are converted line by line, as Windows does.
 enum class TextEncoding { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
+
+// One ANSI byte as a Unicode code point, and back ('?' for a code point the
+// code page lacks).
+uint32_t AnsiToUnicode(unsigned char c);
+char UnicodeToAnsi(uint32_t cp);
 
 // Whitespace and case as the profile functions apply them to ANSI text.
 bool IsProfileSpace(unsigned char c);

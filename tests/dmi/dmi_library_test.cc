@@ -10,9 +10,11 @@
 namespace dmi {
 namespace {
 
-// The full stand-in of the named library. It does not go by the worker's
-// name, "dmiapi32.dll": nothing of that name lies beside the tests.
+// The full stand-ins of the two libraries. They do not go by the real names,
+// "dmiapi32.dll" and "WDMI2API.DLL": the provider's own libraries of those
+// names lie beside the tests.
 constexpr char kInvoke[] = "dmitest_invoke.dll";
+constexpr char kRegistration[] = "dmitest_registration.dll";
 constexpr char kInvokeOnly[] = "dmitest_invoke_only.dll";
 constexpr char kRegistrationPartial[] = "dmitest_registration_partial.dll";
 constexpr char kAbsent[] = "dmitest_absent.dll";
@@ -31,7 +33,7 @@ std::vector<int> Answers(const DmiLibraryState& s) {
 
 class DmiLibraryTest : public ::testing::Test {
  protected:
-  DmiLibraryTest() { testing::ResetDmiLibraryForTesting(); }
+  DmiLibraryTest() { testing::ResetDmiLibraryForTesting(kRegistration); }
   ~DmiLibraryTest() override { testing::ResetDmiLibraryForTesting(); }
 };
 

@@ -1,0 +1,99 @@
+// The service provider behind the five entry points: the registered
+// applications, the queue of accepted commands and the thread that executes
+// them, confirms them and tells applications of changes to the components.
+//
+// Each library that links this code has a provider of its own. It is made on
+// the first call into the library, so loading a library starts no thread and
+// opens no file. The thread starts with the first registration and ends once
+// no application is registered and nothing is queued; a library unloaded
+// while an application is still registered would pull the code from under
+// that thread, so unload only after the last unregistration.
+#ifndef SCHEDEXE_DMISP_PROVIDER_H_
+#define SCHEDEXE_DMISP_PROVIDER_H_
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "dmi/dmi_interface.h"
+#include "dmisp/command_execute.h"
+#include "platform/event.h"
+#include "platform/mutex.h"
+
+namespace dmisp {
+
+class Provider {
+ public:
+  // The provider of this library, made on the first call; never destroyed,
+  // since its thread may outlive every caller.
+  static Provider& Instance();
+
+  // DmiInvoke: checks the block, then queues a copy of it (1026 and 1027
+  // are executed first, on the caller's thread). Returns kDmiOk for an
+  // accepted command, which is confirmed exactly once unless a cancel takes
+  // it out of the queue; else the status that refuses it.
+  uint32_t Invoke(dmi::DmiCommandBlock* block) EXCLUDES(mutex_);
+  // DmiIndicate: queues a look at the store for `handle`'s indications.
+  uint32_t Indicate(uint32_t handle) EXCLUDES(mutex_);
+
+  // DmiRegister, DmiUnregister, DmiListLanguages: handles of applications
+  // that only ask for languages. They get no confirms, no indications and
+  // need no thread; each call is done when it returns.
+  uint32_t Register(uint32_t* handle) EXCLUDES(mutex_);
+  uint32_t Unregister(uint32_t handle) EXCLUDES(mutex_);
+  uint32_t ListLanguages(uint32_t handle, uint32_t componentId, uint8_t* list, uint32_t listLength)
+      EXCLUDES(mutex_);
+
+ private:
+  Provider();
+
+  enum class Work {
+    kExecute,  // execute the copy, then confirm
+    kConfirm,  // executed already (1026, 1027, 258): only confirm
+    kIndicate  // DmiIndicate: indications only
+  };
+  struct Item {
+    Work work = Work::kExecute;
+    dmi::DmiCommandBlock* block = nullptr;  // the caller's, written when confirmed
+    std::vector<uint8_t> request;           // its copy, commandLength bytes
+    uint32_t handle = 0;
+    uint32_t transaction_id = 0;
+    dmi::DmiConfirmFunc confirm = nullptr;
+    uint32_t status = 0;          // kConfirm: the status already reached
+    bool status_written = false;  // by DmiInvoke, which the caller may be reading now
+    ComponentView view;           // kConfirm: the store as the command left it
+  };
+  struct Application {
+    dmi::DmiConfirmFunc confirm = nullptr;
+    dmi::DmiIndicationFunc indication = nullptr;
+    std::string store_path;  // found when it registered
+    ComponentView seen;      // what its indications have told it so far
+  };
+
+  // Queues `item`, starting the thread when none runs. False when no thread
+  // could be started.
+  bool Enqueue(Item item) REQUIRES(mutex_);
+  // The thread: takes items until nothing is queued and nobody is registered.
+  void Serve() EXCLUDES(mutex_);
+  void Process(Item& item) EXCLUDES(mutex_);
+  // Executes a queued command; registration and unregistration are here.
+  uint32_t Execute(Item& item, ComponentView* view) EXCLUDES(mutex_);
+  // Sends `handle` the indications that take it from what it saw to `now`.
+  void SendIndications(uint32_t handle, const ComponentView& now) EXCLUDES(mutex_);
+  std::string StorePathOf(uint32_t handle) EXCLUDES(mutex_);
+
+  platform::Mutex mutex_;
+  // Set whenever an item is queued; the thread waits on it when idle.
+  platform::Event wake_;
+  std::deque<Item> queue_ GUARDED_BY(mutex_);
+  std::map<uint32_t, Application> applications_ GUARDED_BY(mutex_);
+  std::map<uint32_t, std::string> listeners_ GUARDED_BY(mutex_);  // DmiRegister handles
+  uint32_t next_handle_ GUARDED_BY(mutex_) = 1;
+  bool running_ GUARDED_BY(mutex_) = false;
+};
+
+}  // namespace dmisp
+
+#endif  // SCHEDEXE_DMISP_PROVIDER_H_

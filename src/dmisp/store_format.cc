@@ -1,0 +1,344 @@
+#include "dmisp/store_format.h"
+
+#include <charconv>
+#include <cstring>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "dmi/dmi_interface.h"
+#include "dmisp/store_values.h"
+#include "kvbase/profile_text.h"
+
+namespace dmisp {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::string Hex(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (const char c : bytes) {
+    out.push_back(kHexDigits[static_cast<unsigned char>(c) >> 4]);
+    out.push_back(kHexDigits[static_cast<unsigned char>(c) & 15]);
+  }
+  return out;
+}
+
+bool Unhex(std::string_view text, std::string* bytes) {
+  if (text.size() % 2) return false;
+  std::string out;
+  out.reserve(text.size() / 2);
+  for (size_t i = 0; i < text.size(); i += 2) {
+    const int hi = HexValue(text[i]);
+    const int lo = HexValue(text[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out.push_back(static_cast<char>(hi << 4 | lo));
+  }
+  *bytes = std::move(out);
+  return true;
+}
+
+// The whole text is one decimal number of type T.
+template <typename T>
+bool ParseNumber(std::string_view text, T* number) {
+  const char* end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, *number);
+  return !text.empty() && result.ec == std::errc() && result.ptr == end;
+}
+
+template <typename T>
+Value Bytes(T number) {
+  Value v(sizeof number, '\0');
+  std::memcpy(v.data(), &number, sizeof number);
+  return v;
+}
+
+template <typename T>
+T FromBytes(const Value& value) {
+  T number;
+  std::memcpy(&number, value.data(), sizeof number);
+  return number;
+}
+
+template <typename T>
+bool ParseNumberValue(std::string_view text, Value* value) {
+  T number;
+  if (!ParseNumber(text, &number)) return false;
+  *value = Bytes(number);
+  return true;
+}
+
+std::vector<std::string_view> Words(std::string_view text) {
+  std::vector<std::string_view> words;
+  size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && text[i] == ' ') ++i;
+    const size_t start = i;
+    while (i < text.size() && text[i] != ' ') ++i;
+    if (i > start) words.push_back(text.substr(start, i - start));
+  }
+  return words;
+}
+
+struct GroupParts {
+  bool seen = false;
+  Group group;
+  std::map<uint32_t, Attribute> attributes;
+  std::map<uint32_t, std::map<uint32_t, std::string>> rows;  // row number -> attribute -> text
+};
+
+struct ComponentParts {
+  bool seen = false;
+  Component component;
+  std::map<uint32_t, GroupParts> groups;
+};
+
+}  // namespace
+
+std::string EncodeStoreText(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    const bool edge_blank = c == ' ' && (i == 0 || i + 1 == bytes.size());
+    if (c < 0x20 || c > 0x7E || c == '%' || c == '"' || c == '\'' || edge_blank) {
+      out.push_back('%');
+      out.push_back(kHexDigits[c >> 4]);
+      out.push_back(kHexDigits[c & 15]);
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  return out;
+}
+
+bool DecodeStoreText(std::string_view text, std::string* bytes) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out.push_back(text[i]);
+      continue;
+    }
+    const int hi = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
+    const int lo = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
+    if (hi < 0 || lo < 0) return false;
+    out.push_back(static_cast<char>(hi << 4 | lo));
+    i += 2;
+  }
+  *bytes = std::move(out);
+  return true;
+}
+
+std::string FormatStoreValue(uint32_t type, const Value& value) {
+  const size_t fixed = FixedValueSize(type);
+  if (fixed && value.size() != fixed) return "x" + Hex(value);
+  switch (type) {
+    case dmi::kDmiCounter:
+    case dmi::kDmiGauge:
+      return std::to_string(FromBytes<uint32_t>(value));
+    case dmi::kDmiInteger:
+      return std::to_string(FromBytes<int32_t>(value));
+    case dmi::kDmiCounter64:
+      return std::to_string(FromBytes<uint64_t>(value));
+    case dmi::kDmiInteger64:
+      return std::to_string(FromBytes<int64_t>(value));
+    case dmi::kDmiDisplayString:
+    case dmi::kDmiDate:
+      return EncodeStoreText(value);
+    default:  // octet strings, and values of an unknown type
+      return Hex(value);
+  }
+}
+
+bool ParseStoreValue(uint32_t type, std::string_view text, Value* value) {
+  if (FixedValueSize(type) && !text.empty() && text[0] == 'x') return Unhex(text.substr(1), value);
+  switch (type) {
+    case dmi::kDmiCounter:
+    case dmi::kDmiGauge:
+      return ParseNumberValue<uint32_t>(text, value);
+    case dmi::kDmiInteger:
+      return ParseNumberValue<int32_t>(text, value);
+    case dmi::kDmiCounter64:
+      return ParseNumberValue<uint64_t>(text, value);
+    case dmi::kDmiInteger64:
+      return ParseNumberValue<int64_t>(text, value);
+    case dmi::kDmiDisplayString:
+    case dmi::kDmiDate:
+      return DecodeStoreText(text, value);
+    default:
+      return Unhex(text, value);
+  }
+}
+
+std::string FormatStore(const Tables& tables, std::string_view line_end) {
+  std::string out;
+  const auto line = [&](std::string_view a, std::string_view b = {}) {
+    out.append(a).append(b).append(line_end);
+  };
+  const auto section = [&](const std::string& name) {
+    out.append(line_end);
+    line("[" + name + "]");
+  };
+  line("; The DMI tables of this agent installation, kept by the DMI provider.");
+  line("; Texts are percent-encoded (%XX), numbers decimal, octet strings hexadecimal.");
+  line("[Store]");
+  line("Generation=", std::to_string(tables.generation));
+  for (const Component& c : tables.components) {
+    const std::string cname = "Component " + std::to_string(c.id);
+    section(cname);
+    line("Name=", EncodeStoreText(c.name));
+    line("Language=", EncodeStoreText(c.language));
+    for (const Group& g : c.groups) {
+      const std::string gname = cname + " Group " + std::to_string(g.id);
+      section(gname);
+      line("Name=", EncodeStoreText(g.name));
+      line("Class=", EncodeStoreText(g.classString));
+      std::string keys;
+      for (const uint32_t k : g.keyIds) keys += (keys.empty() ? "" : " ") + std::to_string(k);
+      line("Keys=", keys);
+      for (const Attribute& a : g.attributes) {
+        section(gname + " Attribute " + std::to_string(a.id));
+        line("Name=", EncodeStoreText(a.name));
+        line("Type=", std::to_string(a.type));
+        line("Size=", std::to_string(a.size));
+        line("Initial=", FormatStoreValue(a.type, a.initial));
+        for (const auto& [number, text] : a.enumeration) {
+          line("Enum " + std::to_string(number) + "=", EncodeStoreText(text));
+        }
+      }
+      for (size_t r = 0; r < g.rows.size(); ++r) {
+        section(gname + " Row " + std::to_string(r + 1));
+        for (const auto& [id, value] : g.rows[r].values) {
+          const Attribute* a = FindAttribute(g, id);
+          line("A" + std::to_string(id) + "=", FormatStoreValue(a ? a->type : 0, value));
+        }
+      }
+    }
+  }
+  return out;
+}
+
+bool ParseStore(std::string_view raw, Tables* tables, std::string* error) {
+  const kvbase::ProfileText text = kvbase::ProfileText::Parse(raw);
+  Tables result;
+  std::map<uint32_t, ComponentParts> components;
+  std::string where;
+  const auto fail = [&](const std::string& what) {
+    *error = where + ": " + what;
+    return false;
+  };
+  const auto decode = [&](const kvbase::ProfileKey& key, std::string* out) {
+    return DecodeStoreText(key.value, out) || fail("bad escape in " + key.name);
+  };
+  const auto number = [&](const kvbase::ProfileKey& key, uint32_t* out) {
+    return ParseNumber(key.value, out) || fail("bad number in " + key.name);
+  };
+  for (const kvbase::ProfileSection& s : text.sections()) {
+    if (s.header_line == kvbase::ProfileSection::kNoHeader) continue;
+    where = "line " + std::to_string(s.header_line + 1) + " [" + s.name + "]";
+    const std::vector<std::string_view> w = Words(s.folded);
+    uint32_t ids[3] = {0, 0, 0};
+    for (size_t i = 1; i < w.size() && i < 6; i += 2) {
+      if (!ParseNumber(w[i], &ids[i / 2]) || ids[i / 2] == 0) return fail("bad section name");
+    }
+    const bool is_component = !w.empty() && w[0] == "component" && w.size() % 2 == 0;
+    if (w.size() == 1 && w[0] == "store") {
+      for (const kvbase::ProfileKey& k : s.keys) {
+        if (k.has_value && k.folded == "generation" && !number(k, &result.generation)) return false;
+      }
+    } else if (is_component && w.size() == 2) {
+      ComponentParts& c = components[ids[0]];
+      c.seen = true;
+      for (const kvbase::ProfileKey& k : s.keys) {
+        if (!k.has_value) continue;
+        if (k.folded == "name" && !decode(k, &c.component.name)) return false;
+        if (k.folded == "language" && !decode(k, &c.component.language)) return false;
+      }
+    } else if (is_component && w.size() == 4 && w[2] == "group") {
+      GroupParts& g = components[ids[0]].groups[ids[1]];
+      g.seen = true;
+      for (const kvbase::ProfileKey& k : s.keys) {
+        if (!k.has_value) continue;
+        if (k.folded == "name" && !decode(k, &g.group.name)) return false;
+        if (k.folded == "class" && !decode(k, &g.group.classString)) return false;
+        if (k.folded == "keys") {
+          for (const std::string_view id : Words(k.value)) {
+            uint32_t key_id = 0;
+            if (!ParseNumber(id, &key_id)) return fail("bad key list");
+            g.group.keyIds.push_back(key_id);
+          }
+        }
+      }
+    } else if (is_component && w.size() == 6 && w[2] == "group" && w[4] == "attribute") {
+      Attribute& a = components[ids[0]].groups[ids[1]].attributes[ids[2]];
+      a.id = ids[2];
+      std::string initial;
+      for (const kvbase::ProfileKey& k : s.keys) {
+        if (!k.has_value) continue;
+        if (k.folded == "name" && !decode(k, &a.name)) return false;
+        if (k.folded == "type" && !number(k, &a.type)) return false;
+        if (k.folded == "size" && !number(k, &a.size)) return false;
+        if (k.folded == "initial") initial = k.value;
+        if (k.folded.rfind("enum ", 0) == 0) {
+          int32_t value = 0;
+          std::string enum_text;
+          if (!ParseNumber(std::string_view(k.folded).substr(5), &value)) {
+            return fail("bad enumeration value " + k.name);
+          }
+          if (!decode(k, &enum_text)) return false;
+          a.enumeration[value] = std::move(enum_text);
+        }
+      }
+      if (!ParseStoreValue(a.type, initial, &a.initial)) return fail("bad initial value");
+    } else if (is_component && w.size() == 6 && w[2] == "group" && w[4] == "row") {
+      auto& row = components[ids[0]].groups[ids[1]].rows[ids[2]];
+      if (!row.empty()) return fail("duplicate row");
+      for (const kvbase::ProfileKey& k : s.keys) {
+        uint32_t id = 0;
+        if (!k.has_value || k.folded.size() < 2 || k.folded[0] != 'a') continue;
+        if (!ParseNumber(std::string_view(k.folded).substr(1), &id)) return fail("bad " + k.name);
+        row[id] = k.value;
+      }
+    } else {
+      return fail("unknown section");
+    }
+  }
+  for (auto& [cid, c] : components) {
+    where = "component " + std::to_string(cid);
+    if (!c.seen) return fail("no [Component " + std::to_string(cid) + "] section");
+    c.component.id = cid;
+    for (auto& [gid, g] : c.groups) {
+      where = "component " + std::to_string(cid) + " group " + std::to_string(gid);
+      if (!g.seen) return fail("no section of the group");
+      g.group.id = gid;
+      for (auto& [aid, a] : g.attributes) g.group.attributes.push_back(std::move(a));
+      for (auto& [row_number, texts] : g.rows) {
+        Row row;
+        for (auto& [aid, value_text] : texts) {
+          const Attribute* a = FindAttribute(g.group, aid);
+          if (!ParseStoreValue(a ? a->type : 0, value_text, &row.values[aid])) {
+            return fail("row " + std::to_string(row_number) + ": bad value of A" +
+                        std::to_string(aid));
+          }
+        }
+        g.group.rows.push_back(std::move(row));
+      }
+      c.component.groups.push_back(std::move(g.group));
+    }
+    result.components.push_back(std::move(c.component));
+  }
+  *tables = std::move(result);
+  return true;
+}
+
+}  // namespace dmisp

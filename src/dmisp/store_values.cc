@@ -1,0 +1,182 @@
+#include "dmisp/store_values.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "dmi/dmi_interface.h"
+#include "kvbase/profile_text.h"
+
+namespace dmisp {
+
+bool IsKnownType(uint32_t type) {
+  switch (type) {
+    case dmi::kDmiCounter:
+    case dmi::kDmiCounter64:
+    case dmi::kDmiGauge:
+    case dmi::kDmiInteger:
+    case dmi::kDmiInteger64:
+    case dmi::kDmiOctetString:
+    case dmi::kDmiDisplayString:
+    case dmi::kDmiDate:
+      return true;
+    default:
+      return false;
+  }
+}
+
+size_t FixedValueSize(uint32_t type) {
+  switch (type) {
+    case dmi::kDmiCounter:
+    case dmi::kDmiGauge:
+    case dmi::kDmiInteger:
+      return 4;
+    case dmi::kDmiCounter64:
+    case dmi::kDmiInteger64:
+      return 8;
+    default:
+      return 0;
+  }
+}
+
+bool IsUnicodeLanguage(std::string_view language) {
+  return language.find("unicode") != std::string_view::npos;
+}
+
+std::string AnsiToUtf16Le(std::string_view ansi) {
+  std::string out;
+  out.reserve(ansi.size() * 2);
+  for (const char c : ansi) {
+    const uint32_t cp = kvbase::AnsiToUnicode(static_cast<unsigned char>(c));
+    out.push_back(static_cast<char>(cp & 0xFF));
+    out.push_back(static_cast<char>(cp >> 8));
+  }
+  return out;
+}
+
+std::string Utf16LeToAnsi(std::string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size() / 2);
+  for (size_t i = 0; i + 1 < utf16.size(); i += 2) {
+    const uint32_t cp = static_cast<unsigned char>(utf16[i]) |
+                        static_cast<uint32_t>(static_cast<unsigned char>(utf16[i + 1])) << 8;
+    out.push_back(kvbase::UnicodeToAnsi(cp));
+  }
+  return out;
+}
+
+Value Int32Value(int32_t number) {
+  Value v(4, '\0');
+  std::memcpy(v.data(), &number, 4);
+  return v;
+}
+
+Value Int64Value(int64_t number) {
+  Value v(8, '\0');
+  std::memcpy(v.data(), &number, 8);
+  return v;
+}
+
+int64_t NumberOf(const Value& value) {
+  if (value.size() == 4) {
+    int32_t n = 0;
+    std::memcpy(&n, value.data(), 4);
+    return n;
+  }
+  if (value.size() == 8) {
+    int64_t n = 0;
+    std::memcpy(&n, value.data(), 8);
+    return n;
+  }
+  return 0;
+}
+
+uint32_t DecodeWireValue(uint32_t type, std::string_view wire, Value* value, size_t* consumed) {
+  if (!IsKnownType(type)) return dmi::kDmiIllegalType;
+  size_t used = 0;
+  if (const size_t fixed = FixedValueSize(type)) {
+    if (wire.size() < fixed) return dmi::kDmiMalformedBlock;
+    *value = Value(wire.substr(0, fixed));
+    used = fixed;
+  } else if (type == dmi::kDmiDate) {
+    const size_t nul = wire.find('\0');
+    if (nul == std::string_view::npos) return dmi::kDmiMalformedBlock;
+    *value = Value(wire.substr(0, nul));
+    used = nul + 1;
+  } else {
+    if (wire.size() < 4) return dmi::kDmiMalformedBlock;
+    const auto length = dmi::DmiLoad<uint32_t>(wire.data(), 0);
+    if (length > wire.size() - 4) return dmi::kDmiMalformedBlock;
+    *value = Value(wire.substr(4, length));
+    used = 4 + length;
+  }
+  if (consumed) *consumed = used;
+  return dmi::kDmiOk;
+}
+
+std::string EncodeWireValue(uint32_t type, const Value& value) {
+  if (FixedValueSize(type)) return value;
+  if (type == dmi::kDmiDate) return value + '\0';
+  std::string out(4, '\0');
+  dmi::DmiStore(out.data(), 0, static_cast<uint32_t>(value.size()));
+  return out + value;
+}
+
+uint32_t CheckValue(const Attribute& attribute, uint32_t type, const Value& value) {
+  if (type != attribute.type || !IsKnownType(type)) return dmi::kDmiIllegalType;
+  if (const size_t fixed = FixedValueSize(type)) {
+    return value.size() == fixed ? dmi::kDmiOk : dmi::kDmiMalformedBlock;
+  }
+  if (type == dmi::kDmiDate && value.find('\0') != Value::npos) return dmi::kDmiMalformedBlock;
+  return value.size() <= attribute.size ? dmi::kDmiOk : dmi::kDmiValueTooLong;
+}
+
+const Attribute* FindAttribute(const Group& group, uint32_t attribute_id) {
+  for (const Attribute& a : group.attributes) {
+    if (a.id == attribute_id) return &a;
+  }
+  return nullptr;
+}
+
+bool KeyOrderLess(const Group& group, const Row& a, const Row& b) {
+  for (const uint32_t id : group.keyIds) {
+    const Attribute* attribute = FindAttribute(group, id);
+    const auto ia = a.values.find(id);
+    const auto ib = b.values.find(id);
+    const Value va = ia == a.values.end() ? Value() : ia->second;
+    const Value vb = ib == b.values.end() ? Value() : ib->second;
+    if (va == vb) continue;
+    const uint32_t type = attribute ? attribute->type : 0;
+    if (FixedValueSize(type) == va.size() && va.size() == vb.size()) {
+      if (type == dmi::kDmiInteger || type == dmi::kDmiInteger64)
+        return NumberOf(va) < NumberOf(vb);
+      return static_cast<uint64_t>(NumberOf(va)) < static_cast<uint64_t>(NumberOf(vb));
+    }
+    return va < vb;
+  }
+  return false;
+}
+
+uint32_t FindRow(const Group& group, const std::vector<KeyValue>& keys, size_t* row) {
+  for (const KeyValue& key : keys) {
+    const Attribute* attribute = FindAttribute(group, key.attribute_id);
+    if (!attribute || std::find(group.keyIds.begin(), group.keyIds.end(), key.attribute_id) ==
+                          group.keyIds.end()) {
+      return dmi::kDmiAttributeNotFound;
+    }
+    if (attribute->type != key.type) return dmi::kDmiIllegalType;
+  }
+  for (size_t i = 0; i < group.rows.size(); ++i) {
+    const auto& values = group.rows[i].values;
+    const bool match = std::all_of(keys.begin(), keys.end(), [&](const KeyValue& key) {
+      const auto it = values.find(key.attribute_id);
+      return it != values.end() && it->second == key.value;
+    });
+    if (match) {
+      *row = i;
+      return dmi::kDmiOk;
+    }
+  }
+  return dmi::kDmiRowNotFound;
+}
+
+}  // namespace dmisp

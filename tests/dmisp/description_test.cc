@@ -1,0 +1,235 @@
+// Component description files: refusals with their line, the agent's own
+// tables against every command line the scheduler sends, and a unicode
+// component.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "dmi/dmi_commands.h"
+#include "dmi/dmi_interface.h"
+#include "dmisp/store_values.h"
+#include "dmisp/table_store.h"
+#include "platform/testing.h"
+
+namespace dmisp {
+namespace {
+
+namespace pt = ::platform::testing;
+
+// A file of the source tree (under Wine through drive Z:, which maps /).
+std::string SourceFile(const std::string& relative) {
+  std::string here = __FILE__;
+  here.erase(here.rfind("tests"));
+  std::string path = here + relative;
+  if (pt::ExeSuffix() == ".exe" && !path.empty() && path[0] == '/') path = "Z:" + path;
+  return pt::FileContents(path);
+}
+
+Component Parsed(const std::string& text) {
+  Component c;
+  std::string error;
+  EXPECT_TRUE(ParseDescription(text, &c, &error)) << error;
+  return c;
+}
+
+TEST(DescriptionTest, RefusesWithTheLineAndInstallsNothing) {
+  const std::string head = "component \"C\"\nlanguage \"en|US|iso8859-1\"\n";
+  const std::string group = head + "group 1 name \"G\" class \"X|G|001\" key 1\n";
+  const std::string keyed = group + "attribute 1 name \"K\" type 5\n";
+  const struct {
+    std::string text;
+    std::string error;
+  } cases[] = {
+      {"", "line 1: no component statement"},
+      {"language \"x\"\ngroup 1 name \"G\" class \"X\"\nattribute 1 name \"a\" type 5\n",
+       "line 4: no component statement"},
+      {head, "line 3: no group"},
+      {head + "component \"D\"\n", "line 3: second component statement"},
+      {head + "frobnicate\n", "line 3: unknown statement \"frobnicate\""},
+      {head + "group 0 name \"G\" class \"X\"\n", "line 3: group id must be a number from 1"},
+      {head + "group 70000 name \"G\" class \"X\"\n", "line 3: group id must be a number"},
+      {group + "attribute 1 name \"K\" type 4\n", "line 4: type must be 1, 2, 3, 5, 6, 7, 8 or 11"},
+      {group + "attribute 1 name \"K\" type 9\n", "line 4: type must be"},
+      {group + "attribute 1 name \"K\" type 8\n", "line 4: attribute of type 8 needs a size"},
+      {group + "attribute 1 name \"K\" type 5 size 2\n", "line 4: the size of type 5 is 4"},
+      {group + "attribute 2 name \"K\" type 5\n", "line 3: key attribute 1 is not in the group"},
+      {group + "attribute 1 name \"K\" type 7 size 4\n", "line 3: key attribute 1 must be of type"},
+      {keyed + "attribute 1 name \"L\" type 5\n", "line 5: duplicate attribute id 1"},
+      {keyed + "group 1 name \"H\" class \"Y\"\nattribute 1 name \"a\" type 5\n",
+       "line 5: duplicate group id 1"},
+      {keyed + "attribute 2 name \"T\" type 8 size 3 value \"four\"\n",
+       "line 5: value \"four\" is longer than the size of attribute 2"},
+      {keyed + "attribute 2 name \"T\" type 8 size 3 value 12\n", "line 5: value 12 does not fit"},
+      {keyed + "attribute 2 name \"N\" type 5 value 2147483648\n", "line 5: value 2147483648"},
+      {keyed + "attribute 2 name \"N\" type 1 value -1\n", "line 5: value -1 does not fit"},
+      {keyed + "attribute 2 name \"D\" type 11 value \"19800101000000.000000+0000\"\n",
+       "line 5: value \"19800101000000.000000+0000\" is longer"},
+      {keyed + "attribute 2 name \"T\" type 8 size 9 value \"a\\q\"\n",
+       "line 5: unknown escape \\q"},
+      {keyed + "attribute 2 name \"T\" type 8 size 9 value \"open\n", "line 5: text without its"},
+      {keyed + "row 1=1\nrow 1=2\nrow 1=1\n",
+       "line 7: row with the same keys as the row of line 5"},
+      {keyed + "row 1=1 2=5\n", "line 5: no attribute 2 in group 1"},
+      {keyed + "row 1=1 1=2\n", "line 5: attribute 1 named twice"},
+      {keyed + "row 1\n", "line 5: expected = after attribute 1"},
+      {keyed + "enum 1 \"x\"\nenum 1 \"y\"\n", "line 6: enum value 1 named twice"},
+      {head + "group 1 name \"G\" class \"X\"\nattribute 1 name \"a\" type 5\nrow 1=1\nrow 1=2\n",
+       "line 6: second row of a group without keys"},
+      {head + "attribute 1 name \"a\" type 5\n", "line 3: attribute outside a group"},
+  };
+  for (const auto& c : cases) {
+    Component component;
+    component.name = "untouched";
+    std::string error;
+    EXPECT_FALSE(ParseDescription(c.text, &component, &error)) << c.text;
+    EXPECT_EQ(error.substr(0, c.error.size()), c.error) << c.text;
+    EXPECT_EQ(component.name, "untouched");
+  }
+  // What the format can say: escapes, signs, enumerations, the row of an
+  // unkeyed group made from initial values.
+  const Component ok =
+      Parsed(head +
+             "# comment\n\ngroup 2 name \"G\" class \"X|G|001\"\n"
+             "attribute 3 name \"T\" type 8 size 12 value \" \\\"q\\\" \\x41\\0\\\\ \"\n"
+             "attribute 1 name \"N\" type 5 value -5\nenum -5 \"minus five\"\n"
+             "attribute 2 name \"O\" type 7 size 2 value \"\\xff\\x00\"\n");
+  ASSERT_EQ(ok.groups.size(), 1u);
+  const Group& g = ok.groups[0];
+  ASSERT_EQ(g.rows.size(), 1u);
+  EXPECT_EQ(g.rows[0].values.at(3), std::string(" \"q\" A\0\\ ", 9));
+  EXPECT_EQ(g.rows[0].values.at(1), Int32Value(-5));
+  EXPECT_EQ(g.rows[0].values.at(2), std::string("\xff\0", 2));
+  EXPECT_EQ(g.attributes[0].enumeration.at(-5), "minus five");
+}
+
+// A DmiSetValue command text split into its fields the way the setter
+// splits it: quoted fields and bare ones.
+std::vector<std::string> Fields(const std::string& command) {
+  std::vector<std::string> fields;
+  for (size_t i = 0; i < command.size();) {
+    if (command[i] == ' ') {
+      ++i;
+    } else if (command[i] == '"') {
+      const size_t close = command.find('"', i + 1);
+      fields.push_back(command.substr(i + 1, close - i - 1));
+      i = close + 1;
+    } else {
+      const size_t end = command.find(' ', i);
+      fields.push_back(command.substr(i, end - i));
+      i = end == std::string::npos ? command.size() : end;
+    }
+  }
+  return fields;
+}
+
+// The group a class path names, as the setter finds it: the component class
+// before the third '|' must begin one of the component's class strings, the
+// group class its group's.
+const Group* FindGroup(const Component& c, const std::string& path) {
+  size_t bar = 0;
+  for (int n = 0; n < 3 && bar != std::string::npos; ++n) bar = path.find('|', bar ? bar + 1 : 0);
+  const std::string component_class = bar == std::string::npos ? "" : path.substr(0, bar);
+  const std::string group_class = bar == std::string::npos ? path : path.substr(bar + 1);
+  const auto begins = [](const std::string& s, const std::string& prefix) {
+    return s.compare(0, prefix.size(), prefix) == 0;
+  };
+  bool component_matches = component_class.empty();
+  for (const Group& g : c.groups) component_matches |= begins(g.classString, component_class);
+  if (!component_matches) return nullptr;
+  for (const Group& g : c.groups) {
+    if (begins(g.classString, group_class)) return &g;
+  }
+  return nullptr;
+}
+
+TEST(DescriptionTest, AgentTablesHoldEveryCellTheSchedulerSets) {
+  const std::string text = SourceFile("data/agent-tables.dmd");
+  ASSERT_FALSE(text.empty()) << "data/agent-tables.dmd not found";
+  const Component agent = Parsed(text);
+  EXPECT_EQ(agent.name, "Corvane Events, Alarms & Responses Creation");
+  EXPECT_EQ(agent.language, "en|US|iso8859-1");
+  std::vector<std::string> commands = {dmi::kSynchCommand, dmi::Cat2ListLastEventClearCommand(),
+                                       dmi::Cat2ListUnchangedCommand(), dmi::GeneralFiredCommand()};
+  for (int n = 0; n <= 12; ++n) {
+    for (const std::string& c :
+         {dmi::ProfileActiveCommand(n), dmi::ProfileDeleteCommand(n + 1),
+          dmi::ProfileNameUnusedCommand(n), dmi::ProfileStateUnusedCommand(n),
+          dmi::ProfileListEntryUnusedCommand(n), dmi::ProfileCountCommand(n),
+          dmi::Cat2ListEntryUnusedCommand(n), dmi::Cat2ListCountCommand(n),
+          dmi::Cat2FiredCommand(n), dmi::Cat2ResponseCountCommand(n, 12)}) {
+      commands.push_back(c);
+    }
+    for (int k = 1; k <= 12; ++k) commands.push_back(dmi::Cat2ResponseUnusedCommand(n, k));
+  }
+  for (const std::string& command : commands) {
+    const std::vector<std::string> f = Fields(command);
+    ASSERT_EQ(f.size(), 6u) << command;
+    const Group* g = FindGroup(agent, f[1]);
+    ASSERT_NE(g, nullptr) << command;
+    std::vector<KeyValue> keys;
+    if (!f[4].empty()) {
+      ASSERT_EQ(f[4].substr(0, 3), "A1|") << command;
+      keys.push_back({1, dmi::kDmiInteger, Int32Value(std::stoi(f[4].substr(3)))});
+    }
+    size_t row = 0;
+    EXPECT_EQ(FindRow(*g, keys, &row), dmi::kDmiOk) << command;
+    const Attribute* a = FindAttribute(*g, static_cast<uint32_t>(std::stoul(f[2])));
+    ASSERT_NE(a, nullptr) << command;
+    EXPECT_EQ(CheckValue(*a, static_cast<uint32_t>(std::stoul(f[5])), f[3]), dmi::kDmiOk)
+        << command;
+  }
+}
+
+TEST(DescriptionTest, UnicodeComponentKeepsDisplayStringsAsUtf16) {
+  const Component c = Parsed(SourceFile("tests/dmisp/unicode-component.dmd"));
+  ASSERT_TRUE(IsUnicodeLanguage(c.language));
+  ASSERT_EQ(c.groups.size(), 2u);
+  const Attribute& maker = c.groups[0].attributes[0];
+  EXPECT_EQ(maker.size, 32u);
+  EXPECT_EQ(maker.initial, std::string("C\0a\0f\0\xE9\0", 8));
+  EXPECT_EQ(Utf16LeToAnsi(maker.initial), "Caf\xE9");
+  EXPECT_EQ(c.groups[0].rows.at(0).values.at(2), Int32Value(3));
+  // Rows in key order, whatever order the file gives them.
+  const Group& labels = c.groups[1];
+  ASSERT_EQ(labels.rows.size(), 2u);
+  EXPECT_EQ(labels.rows[0].values.at(1), AnsiToUtf16Le("a"));
+  size_t row = 9;
+  EXPECT_EQ(FindRow(labels, {{1, dmi::kDmiDisplayString, AnsiToUtf16Le("b")}}, &row), dmi::kDmiOk);
+  EXPECT_EQ(row, 1u);
+  EXPECT_EQ(FindRow(labels, {{1, dmi::kDmiInteger, Int32Value(1)}}, &row), dmi::kDmiIllegalType);
+  EXPECT_EQ(FindRow(labels, {{2, dmi::kDmiCounter, Int32Value(1)}}, &row),
+            dmi::kDmiAttributeNotFound);
+  EXPECT_EQ(FindRow(labels, {{1, dmi::kDmiDisplayString, "b"}}, &row), dmi::kDmiRowNotFound);
+}
+
+TEST(DescriptionTest, WireValuesByType) {
+  const Attribute text{1, "t", dmi::kDmiDisplayString, 3, "", {}};
+  const Attribute number{2, "n", dmi::kDmiInteger64, 8, Int64Value(0), {}};
+  const Attribute date{3, "d", dmi::kDmiDate, 25, "", {}};
+  for (const auto& [type, value] :
+       std::vector<std::pair<uint32_t, Value>>{{dmi::kDmiInteger, Int32Value(-2)},
+                                               {dmi::kDmiCounter64, Int64Value(5)},
+                                               {dmi::kDmiOctetString, std::string("\0\1", 2)},
+                                               {dmi::kDmiDate, "19800101000000.000000+000"}}) {
+    const std::string wire = EncodeWireValue(type, value) + "tail";
+    Value back;
+    size_t used = 0;
+    ASSERT_EQ(DecodeWireValue(type, wire, &back, &used), dmi::kDmiOk) << type;
+    EXPECT_EQ(back, value);
+    EXPECT_EQ(used, wire.size() - 4);
+    EXPECT_EQ(DecodeWireValue(type, wire.substr(0, used - 1), &back, &used),
+              dmi::kDmiMalformedBlock)
+        << type;
+  }
+  Value v;
+  EXPECT_EQ(DecodeWireValue(4, "xxxx", &v, nullptr), dmi::kDmiIllegalType);
+  EXPECT_EQ(CheckValue(text, dmi::kDmiDisplayString, "abc"), dmi::kDmiOk);
+  EXPECT_EQ(CheckValue(text, dmi::kDmiDisplayString, "abcd"), dmi::kDmiValueTooLong);
+  EXPECT_EQ(CheckValue(text, dmi::kDmiOctetString, "a"), dmi::kDmiIllegalType);
+  EXPECT_EQ(CheckValue(number, dmi::kDmiInteger64, Int32Value(1)), dmi::kDmiMalformedBlock);
+  EXPECT_EQ(CheckValue(date, dmi::kDmiDate, std::string("1\0", 2)), dmi::kDmiMalformedBlock);
+}
+
+}  // namespace
+}  // namespace dmisp

@@ -1,0 +1,290 @@
+// The table store: exact round trips of every kind of value through the
+// file, the generation, the store's location, concurrent writers in several
+// processes, and writers killed mid-update.
+#include "dmisp/table_store.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dmi/dmi_interface.h"
+#include "dmisp/store_format.h"
+#include "dmisp/store_values.h"
+#include "platform/process_info.h"
+#include "platform/testing.h"
+#include "support/fake_env.h"
+#include "support/scoped_globals.h"
+#include "tests/kvbase/profile_test_util.h"
+
+namespace dmisp {
+namespace {
+
+namespace pt = ::platform::testing;
+using kvbase_test::ScratchDir;
+
+constexpr char kChildStoreVar[] = "SCHEDEXE_DMI_CHILD_STORE";
+constexpr char kChildRowVar[] = "SCHEDEXE_DMI_CHILD_ROW";
+constexpr int kSetsPerChild = 200;
+
+// One component with a keyed counter group: row r counts the sets of
+// writer r; row 0 counts every set, and its attribute 3 must always equal
+// attribute 2 (both change in one update), so a torn file would show.
+Component CounterComponent(int rows) {
+  Component c;
+  c.id = 1;
+  c.name = "Counters";
+  c.language = "en|US|iso8859-1";
+  Group g;
+  g.id = 1;
+  g.name = "Counts";
+  g.classString = "TEST|Counts|001";
+  g.keyIds = {1};
+  for (uint32_t id = 1; id <= 4; ++id) {
+    g.attributes.push_back({
+        id,
+        "A",
+        dmi::kDmiInteger,
+        4,
+        Int32Value(0),
+        {},
+    });
+  }
+  g.attributes[3] = {4, "Filler", dmi::kDmiDisplayString, 4000, std::string(3000, 'f'), {}};
+  for (int r = 0; r <= rows; ++r) {
+    Row row;
+    for (const Attribute& a : g.attributes) row.values[a.id] = a.initial;
+    row.values[1] = Int32Value(r);
+    g.rows.push_back(row);
+  }
+  c.groups.push_back(g);
+  return c;
+}
+
+uint32_t Bump(Tables& t, int row) {
+  Group& g = t.components.at(0).groups.at(0);
+  for (const int r : {0, row}) {
+    auto& values = g.rows.at(static_cast<size_t>(r)).values;
+    values[2] = Int32Value(static_cast<int32_t>(NumberOf(values[2]) + 1));
+    values[3] = values[2];
+  }
+  return dmi::kDmiOk;
+}
+
+int64_t Count(const Tables& t, int row, uint32_t attribute = 2) {
+  return NumberOf(
+      t.components.at(0).groups.at(0).rows.at(static_cast<size_t>(row)).values.at(attribute));
+}
+
+// The bodies of the child processes: this test binary started again with a
+// filter that selects one of these. In an ordinary run they do nothing.
+TEST(DmiStoreChildProcess, Sets) {
+  const std::string store = platform::GetEnvironmentVariable(kChildStoreVar);
+  const std::string row = platform::GetEnvironmentVariable(kChildRowVar);
+  if (store.empty() || row.empty()) GTEST_SKIP() << "only as the child of a store test";
+  const int r = std::stoi(row);
+  for (int i = 0; r > 0 ? i < kSetsPerChild : true; ++i) {
+    std::string error;
+    ASSERT_EQ(UpdateStore(
+                  store, [&](Tables& t) { return Bump(t, r > 0 ? r : 1); }, &error),
+              dmi::kDmiOk)
+        << error;
+  }
+}
+
+class TableStoreTest : public ::testing::Test {
+ protected:
+  TableStoreTest() : scratch_("dmistore"), store_(scratch_.Path("dmi-store.dat")) {}
+
+  void Install(const Component& c) {
+    std::string error;
+    ASSERT_EQ(UpdateStore(
+                  store_,
+                  [&](Tables& t) {
+                    t.components.push_back(c);
+                    ++t.generation;
+                    return uint32_t{dmi::kDmiOk};
+                  },
+                  &error),
+              dmi::kDmiOk)
+        << error;
+  }
+
+  // The tables as the file holds them, parsed afresh (not from the cache).
+  Tables FromFile() {
+    Tables t;
+    std::string error;
+    EXPECT_TRUE(ParseStore(pt::FileContents(store_), &t, &error)) << error;
+    return t;
+  }
+
+  std::unique_ptr<pt::ChildProcess> StartChild(int row) {
+    testsupport::ScopedEnv store(kChildStoreVar, store_.c_str());
+    testsupport::ScopedEnv r(kChildRowVar, std::to_string(row).c_str());
+    return pt::ChildProcess::Start(
+        platform::ExecutableDirectory() + pt::Sep() + "unit_tests" + pt::ExeSuffix(),
+        {"--gtest_filter=DmiStoreChildProcess.Sets"});
+  }
+
+  ScratchDir scratch_;
+  std::string store_;
+};
+
+TEST_F(TableStoreTest, EveryValueReadsBackExactly) {
+  const std::string odd[] = {"  blanks at both ends  ",
+                             "\"quoted\"",
+                             "'single'",
+                             "line\r\nbreak",
+                             std::string("nul\0inside", 10),
+                             "high \xE9\xFF\x80 bytes",
+                             "%41 =;[x]",
+                             "",
+                             " "};
+  Component c = CounterComponent(1);
+  c.name = odd[0];
+  c.groups[0].classString = odd[1] + "|" + odd[4];
+  Group g;
+  g.id = 9;
+  g.name = odd[3];
+  g.classString = "TEST|Odd|001";
+  g.attributes = {{1, odd[5], dmi::kDmiCounter, 4, Int32Value(-1), {{-7, odd[4]}, {3, odd[0]}}},
+                  {2, "c64", dmi::kDmiCounter64, 8, Int64Value(-1), {}},
+                  {3, "g", dmi::kDmiGauge, 4, Int32Value(7), {}},
+                  {5, "i", dmi::kDmiInteger, 4, Int32Value(INT32_MIN), {}},
+                  {6, "i64", dmi::kDmiInteger64, 8, Int64Value(INT64_MIN), {}},
+                  {7, "octets", dmi::kDmiOctetString, 64, std::string("\0\x01\xFF", 3), {}},
+                  {8, "text", dmi::kDmiDisplayString, 64, odd[2], {}},
+                  {11, "date", dmi::kDmiDate, 25, "19991231235959.000000+060", {}},
+                  {12, "faulty", dmi::kDmiInteger, 4, "abc", {}}};
+  for (const std::string& text : odd) {
+    Row row;
+    for (const Attribute& a : g.attributes) row.values[a.id] = a.initial;
+    row.values[7] = row.values[8] = text;
+    g.rows.push_back(row);
+  }
+  c.groups.push_back(g);
+  Install(c);
+
+  Tables expected;
+  expected.generation = 1;
+  expected.components = {c};
+  EXPECT_EQ(FromFile(), expected);
+  Tables read;
+  std::string error;
+  ASSERT_TRUE(ReadStore(store_, &read, &error)) << error;
+  EXPECT_EQ(read, expected);
+  // A person can read it: sections and plain values where they are plain.
+  const std::string text = pt::FileContents(store_);
+  for (const char* part : {"[Component 1 Group 9 Row 3]", "Generation=1", "A5=-2147483648",
+                           "Class=TEST|Odd|001", "Initial=0001FF", "A8=line%0D%0Abreak"}) {
+    EXPECT_NE(text.find(part), std::string::npos) << part;
+  }
+}
+
+TEST_F(TableStoreTest, GenerationRefusalsAndFailures) {
+  std::string error;
+  Tables t;
+  ASSERT_TRUE(ReadStore(store_, &t, &error)) << error;  // missing: empty tables
+  EXPECT_EQ(t, Tables());
+  Component second = CounterComponent(2);
+  second.id = 4095;
+  Install(CounterComponent(2));
+  Install(second);
+  EXPECT_EQ(FromFile().generation, 2u);
+  EXPECT_EQ(FromFile().components.at(1), second);
+
+  // A change that fails leaves the file as it was.
+  const std::string before = pt::FileContents(store_);
+  EXPECT_EQ(UpdateStore(
+                store_,
+                [](Tables& tables) {
+                  tables.components.clear();
+                  return uint32_t{dmi::kDmiRowNotFound};
+                },
+                &error),
+            dmi::kDmiRowNotFound);
+  EXPECT_EQ(pt::FileContents(store_), before);
+
+  // A store that is not one is refused, and not overwritten.
+  kvbase_test::WriteBytes(store_, "[Store]\nGeneration=1\n\n[Component 1 Group x]\n");
+  EXPECT_FALSE(ReadStore(store_, &t, &error));
+  EXPECT_NE(error.find("line 4 [Component 1 Group x]"), std::string::npos) << error;
+  EXPECT_EQ(UpdateStore(
+                store_, [](Tables&) { return uint32_t{dmi::kDmiOk}; }, &error),
+            dmi::kDmiStoreFailed);
+  EXPECT_FALSE(ReadStore(scratch_.Path("no-folder") + pt::Sep() + "s.dat", &t, &error) &&
+               UpdateStore(
+                   scratch_.Path("no-folder") + pt::Sep() + "s.dat",
+                   [](Tables&) { return uint32_t{dmi::kDmiOk}; }, &error) == dmi::kDmiOk);
+}
+
+TEST_F(TableStoreTest, StorePathFromEnvironmentOrAgentDirectory) {
+  testsupport::FakeEnv env;
+  testsupport::ScopedEnv unset("DMI_STORE", nullptr);
+  EXPECT_EQ(StorePath(), "");
+  env.SetValue("SOFTWARE\\Corvane\\Teltrix", "TTX Path", "C:\\Agent");
+  EXPECT_EQ(StorePath(), "C:\\Agent\\KVClient\\dmi-store.dat");
+  testsupport::ScopedEnv set("DMI_STORE", store_.c_str());
+  EXPECT_EQ(StorePath(), store_);
+}
+
+TEST_F(TableStoreTest, ConcurrentWritersInSeveralProcessesLoseNoSet) {
+  constexpr int kWriters = 6;
+  Install(CounterComponent(kWriters));
+  Tables cached;
+  std::string error;
+  ASSERT_TRUE(ReadStore(store_, &cached, &error)) << error;  // a version in this process's cache
+  std::vector<std::unique_ptr<pt::ChildProcess>> writers;
+  for (int r = 1; r <= kWriters; ++r) {
+    writers.push_back(StartChild(r));
+    ASSERT_NE(writers.back(), nullptr);
+  }
+  for (auto& w : writers) EXPECT_EQ(w->Wait(), 0);
+  Tables t;
+  ASSERT_TRUE(ReadStore(store_, &t, &error)) << error;
+  EXPECT_EQ(Count(t, 0), kWriters * kSetsPerChild);
+  for (int r = 1; r <= kWriters; ++r) EXPECT_EQ(Count(t, r), kSetsPerChild) << "writer " << r;
+  EXPECT_EQ(FromFile(), t);
+}
+
+TEST_F(TableStoreTest, KilledWriterLeavesOldOrNewStoreAndReadersNeverSeeATornOne) {
+  Install(CounterComponent(1));
+  std::mt19937 rng(11);
+  const int kills = pt::ExeSuffix() == ".exe" ? 6 : 20;
+  int64_t last = 0;
+  for (int k = 0; k < kills; ++k) {
+    auto child = StartChild(0);  // sets until it is killed
+    ASSERT_NE(child, nullptr);
+    // Read while it writes: every read is one whole version, never older
+    // than the one before.
+    const auto until = std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(20 + static_cast<int>(rng() % 150));
+    do {
+      Tables t;
+      std::string error;
+      ASSERT_TRUE(ReadStore(store_, &t, &error)) << "kill " << k << ": " << error;
+      EXPECT_EQ(Count(t, 0, 2), Count(t, 0, 3));
+      EXPECT_GE(Count(t, 0), last);
+      last = Count(t, 0);
+    } while (std::chrono::steady_clock::now() < until);
+    child->Kill();
+    child->Wait();
+    const Tables after = FromFile();
+    EXPECT_EQ(Count(after, 0, 2), Count(after, 0, 3));
+    EXPECT_GE(Count(after, 0), last);
+    last = Count(after, 0);
+  }
+  EXPECT_GT(last, 0) << "the writers never wrote";
+  // The next update clears what killed writers left, and loses nothing.
+  std::string error;
+  ASSERT_EQ(UpdateStore(
+                store_, [](Tables& t) { return Bump(t, 1); }, &error),
+            dmi::kDmiOk);
+  EXPECT_EQ(Count(FromFile(), 0), last + 1);
+}
+
+}  // namespace
+}  // namespace dmisp
