@@ -287,8 +287,12 @@ uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, uint8
       std::vector<std::string> entries;
       for (const Attribute& attribute : target.group->attributes) {
         if (attribute.id <= after) continue;
-        entries.push_back(NameEntry({attribute.id, attribute.type, attribute.size}, attribute.name,
-                                    IsUnicode(target.component->language)));
+        const auto& keys = target.group->keyIds;
+        const auto key = std::find(keys.begin(), keys.end(), attribute.id);
+        const uint32_t key_index =
+            key == keys.end() ? 0 : static_cast<uint32_t>(key - keys.begin()) + 1;
+        entries.push_back(NameEntry({attribute.id, attribute.type, attribute.size, key_index},
+                                    attribute.name, IsUnicode(target.component->language)));
       }
       return WriteListing(entries, confirm, length);
     }

@@ -354,13 +354,14 @@ TEST_F(ProviderTest, WalksComponentsThroughEveryCommand) {
   EXPECT_EQ(Bytes(group.reply, 0, 33), U32(17) + U32(8) + "WALK|Profiles|001Profiles");
   Request attributes = Group(kDmiListAttributes, id, 2);
   EXPECT_EQ(a.Run(attributes), kDmiOk);
-  const auto all = Entries(attributes.reply, 3);
+  const auto all = Entries(attributes.reply, 4);
   ASSERT_EQ(all.size(), 9u);
-  EXPECT_EQ(all[5], "6 7 4 Blob");
-  EXPECT_EQ(all[6], "7 8 8 Name");
+  EXPECT_EQ(all[0], "1 5 4 1 Row");
+  EXPECT_EQ(all[5], "6 7 4 0 Blob");
+  EXPECT_EQ(all[6], "7 8 8 0 Name");
   Request tail = Group(kDmiListAttributesNext, id, 2, 8);
   EXPECT_EQ(a.Run(tail), kDmiOk);
-  EXPECT_EQ(Entries(tail.reply, 3), std::vector<std::string>{all[8]});
+  EXPECT_EQ(Entries(tail.reply, 4), std::vector<std::string>{all[8]});
   Request active = Request(kDmiGetEnumText, sizeof(DmiEnumTextRequest))
                        .Put(40, id)
                        .Put(44, 2u)
