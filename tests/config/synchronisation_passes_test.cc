@@ -4,28 +4,19 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "config/schedule_config.h"
 #include "dmi/agent_client_directory.h"
 #include "dmi/dmi_commands.h"
-#include "engine/event_queue.h"
-#include "engine/scheduler_host.h"
-#include "support/data_dir.h"
-#include "support/fake_env.h"
-#include "support/manual_clock.h"
-#include "support/virtual_time.h"
+#include "support/engine_fixture.h"
 
 namespace config {
 namespace {
 
-// 2027-04-14 10:20:00 UTC.
-constexpr platform::TimeValue kStart = 1807698000;
-constexpr platform::TimeValue kMidnight = kStart - (10 * 3600 + 20 * 60);
+constexpr platform::TimeValue kMidnight = testsupport::kAgentStart - (10 * 3600 + 20 * 60);
 
 platform::TimeValue Today(int hour) { return kMidnight + hour * 3600; }
 
@@ -79,9 +70,9 @@ std::vector<std::string> Join(std::vector<std::vector<std::string>> parts) {
 
 const std::vector<std::string> kEnd = {dmi::Cat2ListUnchangedCommand(), dmi::kSynchCommand};
 
-class SynchronisationPassTest : public ::testing::Test {
+class SynchronisationPassTest : public testsupport::EngineTest {
  protected:
-  SynchronisationPassTest() {
+  SynchronisationPassTest() : EngineTest("passes") {
     // Every DMI command reads the agent directory just before it starts: the
     // virtual time of that read is the time of the command.
     env_.on_registry_read = [this](const std::string&, const std::string& value) {
@@ -89,35 +80,19 @@ class SynchronisationPassTest : public ::testing::Test {
       std::lock_guard<std::mutex> g(times_mutex_);
       command_times_.push_back(clock_.NowMs());
     };
-    host_ = std::make_unique<engine::SchedulerHost>(&queue_);
-    time_.emplace(clock_, host_->scheduler().threads());
-  }
-  ~SynchronisationPassTest() override {
-    EXPECT_TRUE(testsupport::TakeDown(host_)) << "engine threads did not end";
   }
 
-  void Initial(const std::string& file) {
+  // Writes the data file and runs one pass on a snapshot of it.
+  void Pass(const std::string& file, void (*pass)(ScheduleConfig&)) {
     data_.Write(file);
-    ASSERT_TRUE(time_->Run([this] {
+    ASSERT_TRUE(time_->Run([this, pass] {
       ScheduleConfig snapshot(host_.get());
-      config::InitialPass(snapshot);
+      pass(snapshot);
     }));
   }
-  void Reload(const std::string& file) {
-    data_.Write(file);
-    ASSERT_TRUE(time_->Run([this] {
-      ScheduleConfig snapshot(host_.get());
-      config::ReloadPass(snapshot);
-    }));
-  }
+  void Initial(const std::string& file) { Pass(file, config::InitialPass); }
+  void Reload(const std::string& file) { Pass(file, config::ReloadPass); }
 
-  // The commands sent since the last call.
-  std::vector<std::string> NewCommands() {
-    const std::vector<std::string> all = data_.Commands();
-    std::vector<std::string> fresh(all.begin() + static_cast<std::ptrdiff_t>(seen_), all.end());
-    seen_ = all.size();
-    return fresh;
-  }
   int64_t CommandTime(size_t index) {
     std::lock_guard<std::mutex> g(times_mutex_);
     return command_times_.at(index);
@@ -141,14 +116,6 @@ class SynchronisationPassTest : public ::testing::Test {
     return q;
   }
 
-  testsupport::UtcManualTime utc_{kStart};
-  testsupport::ManualClock& clock_ = utc_.clock;
-  testsupport::FakeEnv env_;
-  testsupport::DataDir data_{env_, "passes"};
-  engine::EventQueue queue_;
-  std::unique_ptr<engine::SchedulerHost> host_;
-  std::optional<testsupport::VirtualTime> time_;
-  size_t seen_ = 0;
   std::mutex times_mutex_;
   std::vector<int64_t> command_times_;
 };

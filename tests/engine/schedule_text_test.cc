@@ -7,25 +7,20 @@
 #include <vector>
 
 #include "engine/schedule_text_form.h"
-#include "support/data_dir.h"
-#include "support/fake_env.h"
-#include "support/manual_clock.h"
-#include "support/virtual_time.h"
+#include "support/engine_fixture.h"
 
 namespace engine {
 namespace {
 
 using schedule::ScheduleEvent;
 
-class ScheduleTextTest : public ::testing::Test {
+// Now is Wednesday 2027-04-14 10:20 UTC.
+class ScheduleTextTest : public testsupport::EngineTest {
  protected:
-  ScheduleTextTest() {
-    host_ = std::make_unique<SchedulerHost>(&queue_);
+  ScheduleTextTest() : EngineTest("schedtext") {}
+  void SetUp() override {
+    EngineTest::SetUp();
     form_ = std::make_unique<ScheduleTextForm>(*host_);
-    time_ = std::make_unique<testsupport::VirtualTime>(clock_, host_->scheduler().threads());
-  }
-  ~ScheduleTextTest() override {
-    EXPECT_TRUE(testsupport::TakeDown(host_)) << "engine threads did not end";
   }
 
   std::vector<std::string> Descriptions() {
@@ -36,14 +31,7 @@ class ScheduleTextTest : public ::testing::Test {
     return lines;
   }
 
-  testsupport::UtcManualTime utc_{1807698000};  // 2027-04-14 10:20:00 UTC, Wednesday
-  testsupport::ManualClock& clock_ = utc_.clock;
-  testsupport::FakeEnv env_;
-  testsupport::DataDir data_{env_, "schedtext"};
-  EventQueue queue_;
-  std::unique_ptr<SchedulerHost> host_;
   std::unique_ptr<ScheduleTextForm> form_;
-  std::unique_ptr<testsupport::VirtualTime> time_;
 };
 
 TEST_F(ScheduleTextTest, SavedScheduleLoadsBackUnchanged) {

@@ -4,62 +4,40 @@
 
 #include <algorithm>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "dmi/dmi_commands.h"
 #include "engine/event_timer.h"
-#include "support/data_dir.h"
-#include "support/fake_env.h"
-#include "support/manual_clock.h"
-#include "support/virtual_time.h"
+#include "support/engine_fixture.h"
 
 namespace engine {
 namespace {
 
 using schedule::ScheduleEvent;
 
-// 2027-04-14 10:20:00 UTC.
-constexpr platform::TimeValue kStart = 1807698000;
+constexpr platform::TimeValue kStart = testsupport::kAgentStart;
 
-class SchedulerHostTest : public ::testing::Test {
+class SchedulerHostTest : public testsupport::EngineTest {
  protected:
-  SchedulerHostTest() {
+  SchedulerHostTest() : EngineTest("engine") {
     data_.Write(
         "[TARN Event Categories]\nNumber of Categories=2\nEventCat2=User Alarms\n"
         "[EventCat2 List]\nNumber of Cat2 Events=3\nCat2:1=Alpha\nCat2:2=Beta\n"
         "Cat2:3=Gamma\n"
         "[Scheduler Profile 1]\nName=Gamma\n[Scheduler Profile 2]\nName=beta\n"
         "[Scheduler Profile 3]\nName=Nobody\n");
-    host_ = std::make_unique<SchedulerHost>(&queue_);
-  }
-  ~SchedulerHostTest() override {
-    EXPECT_TRUE(testsupport::TakeDown(host_)) << "engine threads did not end";
-  }
-
-  testsupport::VirtualTime& time() {
-    if (!time_) time_.emplace(clock_, host_->scheduler().threads());
-    return *time_;
   }
 
   // Queues the event as the worker would, and lets the engine settle.
   void Add(const ScheduleEvent& event) {
-    ASSERT_TRUE(time().Run([this, event] { host_->AddEvent(event); }));
+    ASSERT_TRUE(time_->Run([this, event] { host_->AddEvent(event); }));
   }
 
   static ScheduleEvent Daily(const std::string& task, int hour, int minute) {
     ScheduleEvent e;
     e.SetDaily(task, hour, minute);
     return e;
-  }
-
-  std::vector<std::string> Activations() {
-    std::vector<std::string> found;
-    for (const std::string& c : data_.Commands()) {
-      if (c.rfind("wactivate", 0) == 0) found.push_back(c);
-    }
-    return found;
   }
 
   std::vector<platform::TimeValue> DueTimes() {
@@ -69,14 +47,6 @@ class SchedulerHostTest : public ::testing::Test {
     }
     return times;
   }
-
-  testsupport::UtcManualTime utc_{kStart};
-  testsupport::ManualClock& clock_ = utc_.clock;
-  testsupport::FakeEnv env_;
-  testsupport::DataDir data_{env_, "engine"};
-  EventQueue queue_;
-  std::unique_ptr<SchedulerHost> host_;
-  std::optional<testsupport::VirtualTime> time_;
 };
 
 TEST_F(SchedulerHostTest, QueueKeepsDueOrderAndOneEventPerTask) {
@@ -119,16 +89,16 @@ TEST_F(SchedulerHostTest, ALongWaitSleepsInChunksThenFires) {
   Add(one);
   const int64_t start = clock_.NowMs();
   EXPECT_EQ(clock_.EarliestDeadline(), start + int64_t{kMaxSleepChunk} * 1000);
-  ASSERT_TRUE(time().RunFor(int64_t{kMaxSleepChunk} * 1000));
-  EXPECT_TRUE(Activations().empty());
+  ASSERT_TRUE(time_->RunFor(int64_t{kMaxSleepChunk} * 1000));
+  EXPECT_TRUE(data_.Activations().empty());
   EXPECT_EQ(clock_.EarliestDeadline(), start + 3'000'000'000LL);
-  ASSERT_TRUE(time().RunFor(852'517'000LL - 1));
-  EXPECT_TRUE(Activations().empty());
-  ASSERT_TRUE(time().RunFor(5000));
+  ASSERT_TRUE(time_->RunFor(852'517'000LL - 1));
+  EXPECT_TRUE(data_.Activations().empty());
+  ASSERT_TRUE(time_->RunFor(5000));
   // Fired: the user event is marked (rows 11, 12, 13) and wactivate gets the
   // slot of the profile's name; the one-time event leaves the queue and its
   // profile is marked deleted.
-  EXPECT_EQ(Activations(), std::vector<std::string>{"wactivate /category:2 /event:2"});
+  EXPECT_EQ(data_.Activations(), std::vector<std::string>{"wactivate /category:2 /event:2"});
   const auto commands = data_.Commands();
   for (const std::string& sent : {dmi::Cat2FiredCommand(2), dmi::GeneralFiredCommand(),
                                   std::string(dmi::kSynchCommand), dmi::ProfileDeleteCommand(3)}) {
@@ -150,13 +120,13 @@ TEST_F(SchedulerHostTest, OverdueEventsMoveOnWithoutRunning) {
 
   Add(overdue);
   Add(hourly);
-  ASSERT_TRUE(time().RunFor(10'000));
-  EXPECT_TRUE(Activations().empty());
+  ASSERT_TRUE(time_->RunFor(10'000));
+  EXPECT_TRUE(data_.Activations().empty());
   EXPECT_EQ(DueTimes(),
             (std::vector<platform::TimeValue>{kStart + 40 * 60, first + 3 * schedule::kWeekSpan}));
   // The next run is at 11:00, for the hourly one only.
-  ASSERT_TRUE(time().RunFor(40 * 60 * 1000));
-  EXPECT_EQ(Activations(), std::vector<std::string>{"wactivate /category:2 /event:2"});
+  ASSERT_TRUE(time_->RunFor(40 * 60 * 1000));
+  EXPECT_EQ(data_.Activations(), std::vector<std::string>{"wactivate /category:2 /event:2"});
 }
 
 TEST_F(SchedulerHostTest, ANewHeadCancelsTheTimerAndASecondDueEventIsNotStarted) {
@@ -166,18 +136,18 @@ TEST_F(SchedulerHostTest, ANewHeadCancelsTheTimerAndASecondDueEventIsNotStarted)
   Add(Daily("2", 10, 25));
   EXPECT_NE(host_->scheduler().CurrentTimer(), first);
   EXPECT_FALSE(first->IsArmed());
-  ASSERT_TRUE(time().RunFor(11 * 60 * 1000));
+  ASSERT_TRUE(time_->RunFor(11 * 60 * 1000));
   // Each ran once, the new head first; the cancelled timer fired nothing.
-  EXPECT_EQ(Activations(), (std::vector<std::string>{"wactivate /category:2 /event:2",
-                                                     "wactivate /category:2 /event:3"}));
+  EXPECT_EQ(data_.Activations(), (std::vector<std::string>{"wactivate /category:2 /event:2",
+                                                           "wactivate /category:2 /event:3"}));
   // Both moved on a day. Of two events due in the same second the second
   // is found due after the first fired, and moves on without being started.
   Add(Daily("3", 10, 40));
   Add(Daily("4", 10, 40));
-  ASSERT_TRUE(time().RunFor(10 * 60 * 1000));
+  ASSERT_TRUE(time_->RunFor(10 * 60 * 1000));
   // Slot 3's profile name is in no list slot: /event:0.
-  EXPECT_EQ(Activations().back(), "wactivate /category:2 /event:0");
-  EXPECT_EQ(Activations().size(), 3u);
+  EXPECT_EQ(data_.Activations().back(), "wactivate /category:2 /event:0");
+  EXPECT_EQ(data_.Activations().size(), 3u);
   EXPECT_EQ(DueTimes(),
             (std::vector<platform::TimeValue>{
                 kStart + 5 * 60 + schedule::kDaySpan, kStart + 10 * 60 + schedule::kDaySpan,
@@ -191,20 +161,20 @@ TEST_F(SchedulerHostTest, RemovedOrIrregularEventsNeverFire) {
   Add(Daily("1", 10, 30));
   EventRef fired = host_->FirstEvent();
   host_->RemoveEvent("1", false);
-  ASSERT_TRUE(time().Run([&] { host_->HandleFiredEvent(fired); }));
+  ASSERT_TRUE(time_->Run([&] { host_->HandleFiredEvent(fired); }));
   EXPECT_EQ(host_->QueueLength(), 0u);
-  time().Do([this] { host_->WakeScheduler(); });
-  ASSERT_TRUE(time().RunFor(15 * 60 * 1000));
-  EXPECT_TRUE(Activations().empty());
+  time_->Do([this] { host_->WakeScheduler(); });
+  ASSERT_TRUE(time_->RunFor(15 * 60 * 1000));
+  EXPECT_TRUE(data_.Activations().empty());
   // An irregular event that reached the queue by a plain append is taken
   // out, unrun, once it stands at the head; the queue then works on.
   ScheduleEvent irregular;
   irregular.SetIrregular("2");
   host_->AppendUnordered(std::make_shared<ScheduleEvent>(irregular));
   Add(Daily("3", 10, 40));
-  ASSERT_TRUE(time().RunFor(30 * 60 * 1000));
+  ASSERT_TRUE(time_->RunFor(30 * 60 * 1000));
   EXPECT_EQ(host_->FindEventIndex("2"), -1);
-  EXPECT_EQ(Activations(), std::vector<std::string>{"wactivate /category:2 /event:0"});
+  EXPECT_EQ(data_.Activations(), std::vector<std::string>{"wactivate /category:2 /event:0"});
 }
 
 }  // namespace

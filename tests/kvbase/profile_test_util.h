@@ -9,29 +9,13 @@
 
 #include "kvbase/profile.h"
 #include "platform/testing.h"
+#include "support/scratch_dir.h"
 
 namespace kvbase_test {
 
-class ScratchDir {
- public:
-  explicit ScratchDir(const std::string& tag) : dir_(platform::testing::MakeTempDir(tag)) {}
-  ~ScratchDir() { platform::testing::RemoveTree(dir_); }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  const std::string& dir() const { return dir_; }
-  std::string Path(const std::string& name) const { return dir_ + platform::testing::Sep() + name; }
-
- private:
-  std::string dir_;
-};
-
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 using ::platform::testing::FileContents;
+using testsupport::ScratchDir;
+using testsupport::WriteBytes;
 
 inline bool Exists(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

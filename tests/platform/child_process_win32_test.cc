@@ -7,6 +7,7 @@
 
 #include "platform/process_info.h"
 #include "platform/testing.h"
+#include "support/scratch_dir.h"
 
 namespace platform {
 namespace {
@@ -14,9 +15,8 @@ namespace {
 namespace pt = ::platform::testing;
 
 TEST(ChildProcessWin32Test, CommandLinesSplitBackIntoTheArguments) {
-  const std::string dir = pt::MakeTempDir("child:process");
-  ASSERT_FALSE(dir.empty());
-  const std::string journal = dir + "\\journal.log";
+  testsupport::ScratchDir dir("child:process");
+  const std::string journal = dir.Path("journal.log");
   ASSERT_TRUE(pt::SetEnv("AGENT_JOURNAL", journal));
   const std::string program = ExecutableDirectory() + "\\DmiSetValue.exe";
 
@@ -32,8 +32,7 @@ TEST(ChildProcessWin32Test, CommandLinesSplitBackIntoTheArguments) {
   pt::UnsetEnv("AGENT_JOURNAL");
 
   // (A killed child ending at once is proven by kvbase's killed writers.)
-  EXPECT_EQ(pt::ChildProcess::Start(dir + "\\missing.exe", {}), nullptr);
-  pt::RemoveTree(dir);
+  EXPECT_EQ(pt::ChildProcess::Start(dir.Path("missing.exe"), {}), nullptr);
 }
 
 }  // namespace

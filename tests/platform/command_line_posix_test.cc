@@ -12,11 +12,11 @@
 #include "platform/posix/command_line.h"
 #include "platform/process_info.h"
 #include "platform/testing.h"
+#include "support/scratch_dir.h"
 
 namespace platform::posix {
 namespace {
 
-namespace pt = ::platform::testing;
 using Args = std::vector<std::string>;
 
 TEST(CommandLinePosixTest, SplitsArgumentsLikeTheCRuntime) {
@@ -45,17 +45,15 @@ class ResolveTest : public ::testing::Test {
     MakeFile(program_, 0755);
     MakeFile(dir_ + "/my", 0644);  // a first prefix that is no program
   }
-  void TearDown() override {
-    std::filesystem::current_path(cwd_);
-    pt::RemoveTree(dir_);
-  }
+  void TearDown() override { std::filesystem::current_path(cwd_); }
   static void MakeFile(const std::string& path, mode_t mode) {
     std::ofstream(path) << "#!/bin/sh\n";
     chmod(path.c_str(), mode);
   }
 
   const std::filesystem::path cwd_ = std::filesystem::current_path();
-  const std::string dir_ = pt::MakeTempDir("resolve");
+  testsupport::ScratchDir scratch_{"resolve"};
+  const std::string& dir_ = scratch_.dir();
   const std::string program_ = dir_ + "/my agent/KVClient/DmiSetValue";
 };
 

@@ -6,17 +6,16 @@
 #include <string>
 
 #include "platform/file.h"
-#include "platform/testing.h"
+#include "support/scratch_dir.h"
 
 namespace platform {
 namespace {
 
-namespace pt = ::platform::testing;
 namespace fs = std::filesystem;
 
 TEST(FilePosixTest, ReplacementKeepsPermissions) {
-  const std::string dir = pt::MakeTempDir("fileposix");
-  const std::string file = dir + "/tarn.dat";
+  testsupport::ScratchDir dir("fileposix");
+  const std::string file = dir.Path("tarn.dat");
   std::ofstream(file) << "old";
   fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                             fs::perms::others_read | fs::perms::others_write);
@@ -27,7 +26,6 @@ TEST(FilePosixTest, ReplacementKeepsPermissions) {
   fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
   ASSERT_TRUE(ReplaceFileContents(file, "newer", &error)) << error;
   EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-  pt::RemoveTree(dir);
 }
 
 }  // namespace

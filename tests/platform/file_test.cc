@@ -6,33 +6,29 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <thread>
 
 #include "platform/testing.h"
+#include "support/scratch_dir.h"
 
 namespace platform {
 namespace {
 
 namespace pt = ::platform::testing;
 
+using testsupport::WriteBytes;
+
 class FileTest : public ::testing::Test {
  protected:
-  FileTest() : dir_(pt::MakeTempDir("file")), file_(In("data.dat")) {}
-  ~FileTest() override { pt::RemoveTree(dir_); }
-
-  void Write(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-  }
-  std::string In(const std::string& name) const { return dir_ + pt::Sep() + name; }
+  std::string In(const std::string& name) const { return scratch_.Path(name); }
   std::ptrdiff_t Entries() const {
     return std::distance(std::filesystem::directory_iterator(dir_), {});
   }
 
-  std::string dir_;
-  std::string file_;
+  testsupport::ScratchDir scratch_{"file"};
+  const std::string& dir_ = scratch_.dir();
+  const std::string file_ = In("data.dat");
 };
 
 TEST_F(FileTest, PathsStampsAndReads) {
@@ -50,7 +46,7 @@ TEST_F(FileTest, PathsStampsAndReads) {
   EXPECT_TRUE(ParentFolderExists(file_));
   EXPECT_FALSE(ParentFolderExists(In("no") + pt::Sep() + "x"));
 
-  Write(file_, std::string("a\0b", 3));
+  WriteBytes(file_, std::string("a\0b", 3));
   FileStamp before, read_stamp;
   ASSERT_EQ(StatFile(file_, &before), FileStatus::kOk);
   ASSERT_EQ(ReadFileContents(file_, &data, &read_stamp), FileStatus::kOk);
@@ -80,9 +76,9 @@ TEST_F(FileTest, ReplaceLeavesNothingBehind) {
   EXPECT_EQ(Entries(), 1);
 
   // What a dead writer left is cleared; other files are not touched.
-  Write(file_, "two");
-  Write(In(".data.dat.123.4.kvtmp"), "stale");
-  for (const char* other : {".other.dat.1.1.kvtmp", "data.dat.bak"}) Write(In(other), "keep");
+  WriteBytes(file_, "two");
+  WriteBytes(In(".data.dat.123.4.kvtmp"), "stale");
+  for (const char* other : {".other.dat.1.1.kvtmp", "data.dat.bak"}) WriteBytes(In(other), "keep");
   RemoveStaleTemporaries(file_);
   EXPECT_FALSE(std::filesystem::exists(In(".data.dat.123.4.kvtmp")));
   EXPECT_EQ(Entries(), 4);

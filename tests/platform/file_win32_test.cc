@@ -8,6 +8,7 @@
 
 #include "platform/file.h"
 #include "platform/testing.h"
+#include "support/scratch_dir.h"
 
 namespace platform {
 namespace {
@@ -15,8 +16,8 @@ namespace {
 namespace pt = ::platform::testing;
 
 TEST(FileWin32Test, FileHeldOpenWithoutDeleteSharingIsRewrittenInPlace) {
-  const std::string dir = pt::MakeTempDir("filewin");
-  const std::string file = dir + "\\held.dat";
+  testsupport::ScratchDir dir("filewin");
+  const std::string file = dir.Path("held.dat");
   std::string error;
   ASSERT_TRUE(ReplaceFileContents(file, "old contents", &error)) << error;
   // Another program keeps the file open and does not allow it to be
@@ -28,8 +29,7 @@ TEST(FileWin32Test, FileHeldOpenWithoutDeleteSharingIsRewrittenInPlace) {
   CloseHandle(h);
   EXPECT_EQ(pt::FileContents(file), "new");
   // Nothing was left beside it.
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
-  pt::RemoveTree(dir);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.dir()), {}), 1);
 }
 
 }  // namespace

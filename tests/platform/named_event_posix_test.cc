@@ -14,6 +14,7 @@
 
 #include "platform/named_event.h"
 #include "platform/testing.h"
+#include "support/scratch_dir.h"
 
 namespace platform {
 namespace {
@@ -37,9 +38,7 @@ class NamedEventPosixTest : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  const std::string name_ =
-      "SchedExeTest-posix-" + std::to_string(getpid()) + "-" +
-      std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+  const std::string name_ = testsupport::UniqueName("SchedExeTest-posix");
 };
 
 TEST_F(NamedEventPosixTest, OpenToEveryUserFromTheStart) {

@@ -4,12 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <random>
 #include <string>
 
 #include "platform/process_info.h"
 #include "platform/testing.h"
+#include "support/scratch_dir.h"
 
 namespace platform {
 namespace {
@@ -27,9 +26,7 @@ class NamedEventTest : public ::testing::Test {
   }
 
   // Unique per run, never "TARNSCHED": a scheduler may be running here.
-  const std::string name_ =
-      "SchedExeTest-" + std::to_string(std::random_device()()) + "-" +
-      std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+  const std::string name_ = testsupport::UniqueName("SchedExeTest");
 };
 
 TEST_F(NamedEventTest, AutoResetAndKeptAcrossCreate) {

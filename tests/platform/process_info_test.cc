@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/testing.h"
+#include "support/scratch_dir.h"
 
 namespace platform {
 namespace {
@@ -30,9 +31,8 @@ TEST(ProcessInfoTest, KnowsItself) {
 }
 
 TEST(ProcessInfoTest, ConcurrentAppendsNeverInterleave) {
-  const std::string dir = pt::MakeTempDir("append");
-  ASSERT_FALSE(dir.empty());
-  const std::string path = dir + pt::Sep() + "journal.log";
+  testsupport::ScratchDir dir("append");
+  const std::string path = dir.Path("journal.log");
   // Six writers of 100 long lines each, so that a write split in two shows.
   std::vector<std::thread> writers;
   for (char c = 'a'; c < 'g'; ++c) {
@@ -49,7 +49,6 @@ TEST(ProcessInfoTest, ConcurrentAppendsNeverInterleave) {
     ASSERT_EQ(line.find_first_not_of(line[0]), std::string::npos) << "mixed line " << count;
   }
   EXPECT_EQ(count, 600);
-  pt::RemoveTree(dir);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 
 #include "platform/env.h"
 #include "platform/testing.h"
+#include "support/scratch_dir.h"
 
 namespace platform {
 namespace {
@@ -25,13 +26,6 @@ namespace pt = ::platform::testing;
 
 class ProcessPosixTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = pt::MakeTempDir("process-posix");
-    ASSERT_FALSE(dir_.empty());
-    out_ = dir_ + "/out";
-  }
-  void TearDown() override { pt::RemoveTree(dir_); }
-
   // Runs a shell script through a Windows command line, `args` after it, and
   // returns what it wrote to out_.
   std::string Shell(const std::string& script, const std::string& args = "",
@@ -57,7 +51,9 @@ class ProcessPosixTest : public ::testing::Test {
     return count;
   }
 
-  std::string dir_, out_;
+  testsupport::ScratchDir scratch_{"process-posix"};
+  const std::string& dir_ = scratch_.dir();
+  const std::string out_ = dir_ + "/out";
 };
 
 TEST_F(ProcessPosixTest, ChildGetsItsArgumentsAndStartsClean) {

@@ -20,6 +20,7 @@
 #include "support/fake_env.h"
 #include "support/journal.h"
 #include "support/scoped_globals.h"
+#include "support/scratch_dir.h"
 
 namespace platform {
 namespace {
@@ -46,16 +47,14 @@ class ProcessTest : public ::testing::Test {
   }
 
   Backend backend_;
-  const std::string dir_ = pt::MakeTempDir("process");
-  const std::string journal_ = dir_ + pt::Sep() + "journal.log";
-  const std::string mark_ = dir_ + pt::Sep() + "mark";
+  testsupport::ScratchDir scratch_{"process"};
+  const std::string& dir_ = scratch_.dir();
+  const std::string journal_ = scratch_.Path("journal.log");
+  const std::string mark_ = scratch_.Path("mark");
   testsupport::ScopedEnv journal_env_{"AGENT_JOURNAL", journal_.c_str()};
   testsupport::ScopedEnv mark_env_{"SCHEDEXE_TEST_MARK", mark_.c_str()};
   // One we inherited must not reach the child as its own command line.
   testsupport::ScopedEnv stale_line_{"SCHEDEXE_CMDLINE", "stale"};
-
- public:
-  ~ProcessTest() override { pt::RemoveTree(dir_); }
 };
 
 using Backends = ::testing::Types<RealProcesses, FakeProcesses>;
@@ -138,8 +137,8 @@ TEST(ProcessChild, DISABLED_Ending) {
 }
 
 TEST(ProcessEndTest, EndingTheProcessStopsItsThreadsAndFlushes) {
-  const std::string dir = pt::MakeTempDir("process-end");
-  const std::string mark = dir + pt::Sep() + "mark";
+  testsupport::ScratchDir dir("process-end");
+  const std::string mark = dir.Path("mark");
   testsupport::ScopedEnv mark_env("SCHEDEXE_TEST_MARK", mark.c_str());
   ASSERT_TRUE(DefaultEnv().StartProcess(
       (Beside("unit_tests") + " --gtest_also_run_disabled_tests"
@@ -147,7 +146,6 @@ TEST(ProcessEndTest, EndingTheProcessStopsItsThreadsAndFlushes) {
           .c_str(),
       kNormalPriorityClass, true));
   EXPECT_EQ(pt::FileContents(mark), "unflushed");
-  pt::RemoveTree(dir);
 }
 
 }  // namespace

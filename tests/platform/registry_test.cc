@@ -3,7 +3,6 @@
 // against the tests' FakeEnv, so the fake can never drift from the real one.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -11,6 +10,7 @@
 #include "platform/testing.h"
 #include "support/fake_env.h"
 #include "support/scoped_globals.h"
+#include "support/scratch_dir.h"
 
 namespace platform {
 namespace {
@@ -20,18 +20,15 @@ namespace pt = ::platform::testing;
 // The real registry (Windows) or registry file (Linux), in a scratch folder.
 class RealRegistry {
  public:
-  RealRegistry()
-      : dir_(pt::MakeTempDir("registry")),
-        file_("SCHEDEXE_REGISTRY", (dir_ + pt::Sep() + "registry.reg").c_str()) {}
-  ~RealRegistry() { pt::RemoveTree(dir_); }
   bool Set(const std::string& key, const char* name, const std::string& data) {
     return pt::SetRegistryString(key, name, data);
   }
   bool Delete(const std::string& key) { return pt::DeleteRegistryKey(key); }
 
  private:
-  std::string dir_;
-  testsupport::ScopedEnv file_;  // Linux reads this file; Windows ignores it
+  testsupport::ScratchDir dir_{"registry"};
+  // Linux reads this file; Windows ignores it.
+  testsupport::ScopedEnv file_{"SCHEDEXE_REGISTRY", dir_.Path("registry.reg").c_str()};
 };
 
 class FakeRegistry {
@@ -60,9 +57,7 @@ class RegistryTest : public ::testing::Test {
   }
 
   Backend registry_;
-  const std::string key_ =
-      "SOFTWARE\\SchedExeTest\\Run" +
-      std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+  const std::string key_ = testsupport::UniqueName("SOFTWARE\\SchedExeTest\\Run");
   char buffer_[64];
 };
 

@@ -36,4 +36,12 @@ std::vector<std::string> DataDir::Commands() const {
   return texts;
 }
 
+std::vector<std::string> DataDir::Activations() const {
+  std::vector<std::string> found;
+  for (const std::string& c : Commands()) {
+    if (c.rfind("wactivate", 0) == 0) found.push_back(c);
+  }
+  return found;
+}
+
 }  // namespace testsupport

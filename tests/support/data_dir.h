@@ -27,6 +27,8 @@ class DataDir {
   std::string Read() const;
   // The command texts started so far, without the client directory.
   std::vector<std::string> Commands() const;
+  // Of those, the wactivate starts.
+  std::vector<std::string> Activations() const;
 
  private:
   FakeEnv& env_;

@@ -10,10 +10,6 @@ namespace testsupport {
 // The command lines of the journal, in order, without their time stamps.
 std::vector<std::string> ReadJournalCommands(const std::string& native_path);
 
-// Copies the agent stand-in `program` (built beside the tests) into `folder`,
-// creating the folder. False when it cannot.
-bool InstallStandIn(const std::string& program, const std::string& folder);
-
 }  // namespace testsupport
 
 #endif  // SCHEDEXE_TESTS_SUPPORT_JOURNAL_H_

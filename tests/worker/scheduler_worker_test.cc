@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <optional>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,16 +17,12 @@
 #include "dmi/dmi_commands.h"
 #include "dmi/dmi_library.h"
 #include "platform/testing.h"
-#include "support/data_dir.h"
-#include "support/fake_env.h"
-#include "support/manual_clock.h"
-#include "support/virtual_time.h"
+#include "support/engine_fixture.h"
+#include "support/scratch_dir.h"
 
 namespace worker {
 namespace {
 
-// 2027-04-14 10:20:00 UTC.
-constexpr platform::TimeValue kStart = 1807698000;
 constexpr char kKvcmd[] = ".\\kvcmd /e24";
 
 // Set on the thread that plays the worker in a test of its own.
@@ -47,12 +42,9 @@ std::string Profiles(const std::string& changed = "True") {
          "[Scheduler Profile 3]\nName=P3\nFrequency=Daily\nHour=13\nState=Add\n";
 }
 
-class SchedulerWorkerTest : public ::testing::Test {
+class SchedulerWorkerTest : public testsupport::AgentTest {
  protected:
-  SchedulerWorkerTest() {
-    // Never "TARNSCHED": a scheduler may be running on this machine.
-    event_name_ = "SchedExeWorkerTest-" + std::to_string(std::random_device()()) + "-" +
-                  std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+  SchedulerWorkerTest() : AgentTest("worker") {
     dmi::testing::ResetDmiLibraryForTesting();
     env_.on_registry_read = [this](const std::string&, const std::string& value) {
       if (value == dmi::kAgentPathValue) {
@@ -101,11 +93,8 @@ class SchedulerWorkerTest : public ::testing::Test {
     return std::count(all.begin(), all.end(), command);
   }
 
-  testsupport::UtcManualTime utc_{kStart};
-  testsupport::ManualClock& clock_ = utc_.clock;
-  testsupport::FakeEnv env_;
-  testsupport::DataDir data_{env_, "worker"};
-  std::string event_name_;
+  // Never "TARNSCHED": a scheduler may be running on this machine.
+  const std::string event_name_ = testsupport::UniqueName("SchedExeWorkerTest");
   Worker worker_;
   std::optional<testsupport::VirtualTime> time_;
   std::unique_ptr<platform::NamedEvent> signaller_;
@@ -227,7 +216,7 @@ TEST_F(SchedulerWorkerTest, SignalsWhileBusyLeadToExactlyOneMoreReload) {
 TEST_F(SchedulerWorkerTest, APausedWorkerHoldsBetweenCommandsWhileEventsFire) {
   data_.Write(Profiles());
   StartUp();
-  const size_t start_up_commands = data_.Commands().size();
+  NewCommands();
   ASSERT_TRUE(worker_.reload_event->Set());
 
   // The worker pauses while its first reload command runs (the Add of slot
@@ -241,17 +230,14 @@ TEST_F(SchedulerWorkerTest, APausedWorkerHoldsBetweenCommandsWhileEventsFire) {
     done = true;
   });
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (data_.Commands().size() == start_up_commands &&
-         std::chrono::steady_clock::now() < give_up) {
+  while (data_.Commands().size() == seen_ && std::chrono::steady_clock::now() < give_up) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_TRUE(WorkerPauseGate().IsPaused());
 
   // Slot 1 is due at 10:30: it fires while the worker is held.
   EXPECT_TRUE(time_->RunFor(11 * 60 * 1000));
-  std::vector<std::string> commands = data_.Commands();
-  commands.erase(commands.begin(),
-                 commands.begin() + static_cast<std::ptrdiff_t>(start_up_commands));
+  const std::vector<std::string> commands = NewCommands();
   EXPECT_EQ(commands.empty() ? "" : commands.front(), dmi::ProfileActiveCommand(2));
   EXPECT_NE(std::find(commands.begin(), commands.end(), "wactivate /category:2 /event:1"),
             commands.end());
