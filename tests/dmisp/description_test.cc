@@ -11,6 +11,7 @@
 #include "dmisp/store_values.h"
 #include "dmisp/table_store.h"
 #include "platform/testing.h"
+#include "support/source_path.h"
 
 namespace dmisp {
 namespace {
@@ -19,11 +20,7 @@ namespace pt = ::platform::testing;
 
 // A file of the source tree (under Wine through drive Z:, which maps /).
 std::string SourceFile(const std::string& relative) {
-  std::string here = __FILE__;
-  here.erase(here.rfind("tests"));
-  std::string path = here + relative;
-  if (pt::ExeSuffix() == ".exe" && !path.empty() && path[0] == '/') path = "Z:" + path;
-  return pt::FileContents(path);
+  return pt::FileContents(testsupport::SourcePath(relative));
 }
 
 Component Parsed(const std::string& text) {

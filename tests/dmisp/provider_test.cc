@@ -20,6 +20,7 @@
 #include "platform/process_info.h"
 #include "platform/testing.h"
 #include "support/scoped_globals.h"
+#include "support/source_path.h"
 
 namespace dmi {
 namespace {
@@ -462,9 +463,7 @@ TEST_F(ProviderTest, WalksComponentsThroughEveryCommand) {
 
 TEST_F(ProviderTest, TheAgentsTablesInstallAndTakeSets) {
   // The description file the project ships, from the source tree.
-  std::string path = __FILE__;
-  path.replace(path.rfind("tests"), std::string::npos, "data/agent-tables.dmd");
-  if (pt::ExeSuffix() == ".exe" && path[0] == '/') path = "Z:" + path;
+  const std::string path = testsupport::SourcePath("data/agent-tables.dmd");
   Client a(libs_);
   ASSERT_EQ(a.Register(), kDmiOk);
   Request add = AddComponent(path);
