@@ -54,7 +54,8 @@ void PrintTable(Table table, const char* what) {
     }
     std::printf("%s\n", line.c_str());
   }
-  std::printf("\n%zu %s listed.\n", table.size() - 1, what);
+  const size_t count = table.size() - 1;
+  std::printf("\n%zu %s%s listed.\n", count, what, count == 1 ? "" : "s");
 }
 
 int Fail(const std::string& what, uint32_t status) {
@@ -74,7 +75,7 @@ int Components(uint32_t handle) {
                                      : std::string();
     table.push_back({std::to_string(component.id), component.name, language});
   }
-  PrintTable(table, "components");
+  PrintTable(table, "component");
   return 0;
 }
 
@@ -100,7 +101,7 @@ int Groups(uint32_t handle, const std::string& componentClass) {
                        std::to_string(group.key_count), class_string, name});
     }
   }
-  PrintTable(table, "groups");
+  PrintTable(table, "group");
   return 0;
 }
 
@@ -132,7 +133,7 @@ int Rows(uint32_t handle, const std::string& classPath) {
       }
     }
   }
-  PrintTable(table, "rows");
+  PrintTable(table, "row");
   return 0;
 }
 

@@ -43,15 +43,15 @@ enum DmiCommandCode : uint32_t {
   kDmiGetGroup = 516,            // DmiGroupRequest -> DmiGroupReply
   kDmiListGroups = 517,          // DmiListGroupsRequest -> DmiListReply of DmiGroupEntry
   kDmiListGroupsNext = 518,
-  kDmiGetEnumText = 520,            // DmiEnumTextRequest -> DmiNameReply
-  kDmiListAttributes = 521,         // DmiListAttributesRequest -> DmiListReply of DmiAttributeEntry
+  kDmiGetEnumText = 520,     // DmiEnumTextRequest -> DmiNameReply
+  kDmiListAttributes = 521,  // DmiListAttributesRequest -> DmiListReply of DmiAttributeEntry
   kDmiListAttributesNext = 522,
-  kDmiRowCommand = 768,         // DmiRowRequest: adds the row the keys name -> no reply
-  kDmiSetAttribute = 769,       // DmiSetRequest -> no reply
-  kDmiReadRowFirst = 773,       // DmiRowRequest -> DmiRowReply
-  kDmiReadRowNext = 774,        //   the row after the one the keys name
-  kDmiAddComponent = 1026,      // DmiAddComponentRequest -> DmiAddComponentReply
-  kDmiDeleteComponent = 1027,   // DmiComponentRequest -> no reply
+  kDmiRowCommand = 768,        // DmiRowRequest: adds the row the keys name -> no reply
+  kDmiSetAttribute = 769,      // DmiSetRequest -> no reply
+  kDmiReadRowFirst = 773,      // DmiRowRequest -> DmiRowReply
+  kDmiReadRowNext = 774,       //   the row after the one the keys name
+  kDmiAddComponent = 1026,     // DmiAddComponentRequest -> DmiAddComponentReply
+  kDmiDeleteComponent = 1027,  // DmiComponentRequest -> no reply
 };
 
 // Statuses: what DmiInvoke returns and what the provider writes into
@@ -66,21 +66,21 @@ enum DmiStatus : uint32_t {
   kDmiBufferTooSmall = 512,  // not even the first entry (or the reply) fits
   kDmiCancelled = 526,       // written into a cancel block once it is done
   kDmiBadLevelCheck = 4097,
-  kDmiUnknownHandle = 4098,     // not registered, or unregistered
+  kDmiUnknownHandle = 4098,  // not registered, or unregistered
   kDmiUnknownCommand = 4099,
   kDmiComponentNotFound = 4100,
   kDmiGroupNotFound = 4101,
   kDmiAttributeNotFound = 4102,
-  kDmiRowNotFound = 4103,       // no row has the keys; also 774 after the last row
-  kDmiIllegalType = 4104,       // a type code the interface does not know, or not the attribute's
-  kDmiValueTooLong = 4105,      // longer than the attribute's size
-  kDmiMalformedBlock = 4106,    // a length, offset or count pointing outside the block
-  kDmiNoEnumeration = 4107,     // 520: the attribute has no text for that value
-  kDmiBadDescription = 4108,    // 1026: the file is missing or does not parse
-  kDmiStoreFailed = 4109,       // the table store could not be read or written
-  kDmiRowExists = 4110,         // 768: a row with these keys is already there
-  kDmiNoComponentId = 4111,     // 1026: every id from 1 to 4095 is taken
-  kDmiNothingToCancel = 4112,   // 258: no outstanding command has that handle and transaction
+  kDmiRowNotFound = 4103,      // no row has the keys; also 774 after the last row
+  kDmiIllegalType = 4104,      // a type code the interface does not know, or not the attribute's
+  kDmiValueTooLong = 4105,     // longer than the attribute's size
+  kDmiMalformedBlock = 4106,   // a length, offset or count pointing outside the block
+  kDmiNoEnumeration = 4107,    // 520: the attribute has no text for that value
+  kDmiBadDescription = 4108,   // 1026: the file is missing or does not parse
+  kDmiStoreFailed = 4109,      // the table store could not be read or written
+  kDmiRowExists = 4110,        // 768: a row with these keys is already there
+  kDmiNoComponentId = 4111,    // 1026: every id from 1 to 4095 is taken
+  kDmiNothingToCancel = 4112,  // 258: no outstanding command has that handle and transaction
   // Not the provider's: the access library's answer for every command after
   // one whose cancel was never confirmed (the provider stopped answering).
   kDmiProviderLost = 4113,
@@ -96,14 +96,14 @@ enum DmiIndicationKind : uint32_t {
 
 // Data types of attribute values.
 enum DmiType : uint32_t {
-  kDmiCounter = 1,       // 4 bytes
-  kDmiCounter64 = 2,     // 8 bytes
-  kDmiGauge = 3,         // 4 bytes
-  kDmiInteger = 5,       // 4 bytes, signed
-  kDmiInteger64 = 6,     // 8 bytes, signed
-  kDmiOctetString = 7,   // a text of octets
-  kDmiDisplayString = 8, // a text
-  kDmiDate = 11,         // NUL-terminated ANSI text, "19800101000000.000000+000"
+  kDmiCounter = 1,        // 4 bytes
+  kDmiCounter64 = 2,      // 8 bytes
+  kDmiGauge = 3,          // 4 bytes
+  kDmiInteger = 5,        // 4 bytes, signed
+  kDmiInteger64 = 6,      // 8 bytes, signed
+  kDmiOctetString = 7,    // a text of octets
+  kDmiDisplayString = 8,  // a text
+  kDmiDate = 11,          // NUL-terminated ANSI text, "19800101000000.000000+000"
 };
 
 // The management command block. The provider copies the request when

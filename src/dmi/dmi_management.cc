@@ -8,6 +8,7 @@
 
 #include "dmi/command_block.h"
 #include "dmi/dmi_library.h"
+#include "dmi/dmi_setter.h"
 #include "platform/code_page.h"
 
 namespace dmi {
@@ -18,7 +19,10 @@ namespace {
 // buffer, up to this size.
 constexpr uint32_t kReplyLimit = 16u << 20;
 
-bool IsUnicode(uint32_t componentId) {
+// Whether the component keeps its texts in UTF-16, by the language list as
+// it stands after the latest indication.
+bool IsUnicode(uint32_t handle, uint32_t componentId) {
+  RefreshComponentCache(handle);
   std::lock_guard<std::mutex> lock(*DmiLibrary().registrationMutex);
   return componentId < kLanguageTableSize && IsUnicodeLanguage(static_cast<int>(componentId));
 }
@@ -110,7 +114,7 @@ size_t KeyBytes(const std::vector<DmiKeyValue>& keys, bool unicode) {
 
 uint32_t RowCommand(uint32_t code, uint32_t handle, uint32_t componentId, uint32_t groupId,
                     const std::vector<DmiKeyValue>& keys, RowValues* row) {
-  const bool unicode = IsUnicode(componentId);
+  const bool unicode = IsUnicode(handle, componentId);
   const size_t length = sizeof(DmiRowRequest) + KeyBytes(keys, unicode);
   CommandBlock command(code, handle, static_cast<uint32_t>(std::max<size_t>(length, kCommandSize)));
   command.Set(offsetof(DmiRowRequest, componentId), componentId);
@@ -185,7 +189,7 @@ uint32_t ListComponents(uint32_t handle, const std::string& componentClass,
           uint32_t length = 0;
           std::string name;
           if (!reader.Word(&id) || !reader.Word(&length) || !reader.Bytes(length, &name)) break;
-          components->push_back({id, NameText(name, IsUnicode(id))});
+          components->push_back({id, NameText(name, IsUnicode(handle, id))});
           last = id;
         }
         return last;
@@ -201,13 +205,13 @@ uint32_t GetComponentName(uint32_t handle, uint32_t componentId, std::string* na
   uint32_t length = 0;
   std::string wire;
   if (!reader.Word(&length) || !reader.Bytes(length, &wire)) return kDmiMalformedBlock;
-  *name = NameText(wire, IsUnicode(componentId));
+  *name = NameText(wire, IsUnicode(handle, componentId));
   return kDmiOk;
 }
 
 uint32_t ListGroups(uint32_t handle, uint32_t componentId, std::vector<GroupInfo>* groups) {
   groups->clear();
-  const bool unicode = IsUnicode(componentId);
+  const bool unicode = IsUnicode(handle, componentId);
   return Page(
       kDmiListGroups, kDmiListGroupsNext, handle,
       [&](CommandBlock& command, uint32_t after) {
@@ -249,14 +253,14 @@ uint32_t GetGroupTexts(uint32_t handle, uint32_t componentId, uint32_t groupId,
     return kDmiMalformedBlock;
   }
   *classString = wire.substr(0, class_length);
-  *name = NameText(std::string_view(wire).substr(class_length), IsUnicode(componentId));
+  *name = NameText(std::string_view(wire).substr(class_length), IsUnicode(handle, componentId));
   return kDmiOk;
 }
 
 uint32_t ListAttributes(uint32_t handle, uint32_t componentId, uint32_t groupId,
                         std::vector<AttributeInfo>* attributes) {
   attributes->clear();
-  const bool unicode = IsUnicode(componentId);
+  const bool unicode = IsUnicode(handle, componentId);
   return Page(
       kDmiListAttributes, kDmiListAttributesNext, handle,
       [&](CommandBlock& command, uint32_t after) {
@@ -296,7 +300,7 @@ uint32_t GetEnumText(uint32_t handle, uint32_t componentId, uint32_t groupId, ui
   uint32_t length = 0;
   std::string wire;
   if (!reader.Word(&length) || !reader.Bytes(length, &wire)) return kDmiMalformedBlock;
-  *text = NameText(wire, IsUnicode(componentId));
+  *text = NameText(wire, IsUnicode(handle, componentId));
   return kDmiOk;
 }
 
@@ -312,7 +316,7 @@ uint32_t ReadRows(uint32_t handle, uint32_t componentId, uint32_t groupId,
   if (const uint32_t status = ListAttributes(handle, componentId, groupId, &attributes)) {
     return status;
   }
-  const bool unicode = IsUnicode(componentId);
+  const bool unicode = IsUnicode(handle, componentId);
   RowValues row;
   uint32_t status = RowCommand(kDmiReadRowFirst, handle, componentId, groupId, {}, &row);
   while (status == kDmiOk) {
@@ -337,7 +341,7 @@ std::string RowValueText(uint32_t handle, uint32_t componentId, uint32_t groupId
   }
   char text[4096] = "";
   DmiValueToText(static_cast<int>(value.type), value.value.data(), value.value.size(), text,
-                 sizeof text, IsUnicode(componentId));
+                 sizeof text, IsUnicode(handle, componentId));
   return text;
 }
 

@@ -159,6 +159,17 @@ void ReadLanguages() {
   unregister_fn(handle);
 }
 
+// Lists the components again when an indication made the cache stale.
+// False when there is no cache. Holds registrationMutex.
+bool RebuildStaleCache(uint32_t handle) {
+  SetterState& s = State();
+  if (s.componentCacheStale.exchange(false)) {
+    if (!ListComponentsIntoCache(handle)) return false;
+    ReadLanguages();
+  }
+  return s.componentCache != nullptr;
+}
+
 bool IsUnicodeComponent(uint32_t componentId) {
   std::lock_guard<std::mutex> lock(*DmiLibrary().registrationMutex);
   return componentId < kLanguageTableSize && IsUnicodeLanguage(static_cast<int>(componentId));
@@ -287,16 +298,17 @@ uint32_t slSynchronousExecute(DmiCommandBlock* block) {
   return kDmiProviderLost;
 }
 
+bool RefreshComponentCache(uint32_t handle) {
+  std::lock_guard<std::mutex> lock(*DmiLibrary().registrationMutex);
+  return RebuildStaleCache(handle);
+}
+
 int FindComponentGroup(uint32_t handle, const char* classPath, uint32_t* componentId,
                        uint32_t* groupId) {
   DmiLibraryState& lib = DmiLibrary();
   SetterState& s = State();
   std::lock_guard<std::mutex> lock(*lib.registrationMutex);
-  if (s.componentCacheStale.exchange(false)) {
-    if (!ListComponentsIntoCache(handle)) return 0;
-    ReadLanguages();
-  }
-  if (!s.componentCache) return 0;
+  if (!RebuildStaleCache(handle)) return 0;
   const ClassPath path = SplitClassPath(classPath ? classPath : "");
   const auto matches = [](const std::string& search, const CachedComponent& component) {
     for (const CachedGroup& group : component.groups) {

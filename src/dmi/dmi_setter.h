@@ -50,6 +50,9 @@ uint32_t slSynchronousExecute(DmiCommandBlock* block);
 // 1 with the ids of the first component and group the class path names.
 int FindComponentGroup(uint32_t handle, const char* classPath, uint32_t* componentId,
                        uint32_t* groupId);
+// Lists the components again (with their languages) when an indication
+// said they changed. False when there is no component list.
+bool RefreshComponentCache(uint32_t handle);
 // Sets one attribute of the row the keys name; `value` is encoded for
 // `type` as ConvertDmiValue gives it. 0, or the DMI status of the failure.
 uint32_t slSetAttribute(uint32_t handle, uint32_t componentId, uint32_t groupId,

@@ -1,0 +1,143 @@
+// The access library against the provider the project ships: the libraries
+// beside the tests, a store of the test's own.
+#include "dmi/dmi_management.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "dmi/dmi_library.h"
+#include "dmi/dmi_setter.h"
+#include "support/scoped_globals.h"
+#include "support/scratch_dir.h"
+#include "support/source_path.h"
+
+namespace dmi {
+namespace {
+
+constexpr char kAgentClass[] = "CORVANEX|Events, Alarms & Responses Creation|";
+constexpr char kProfileTable[] =
+    "CORVANEX|Events, Alarms & Responses Creation||CORVANEX|Scheduler Profile Table|";
+
+class DmiManagementTest : public ::testing::Test {
+ protected:
+  DmiManagementTest() {
+    testing::ResetDmiLibraryForTesting();
+    testing::ResetDmiSetterForTesting();
+  }
+  ~DmiManagementTest() override {
+    if (handle_) slUnregister(handle_);
+    testing::ResetDmiSetterForTesting();
+    testing::ResetDmiLibraryForTesting();
+  }
+  void SetUp() override {
+    ASSERT_TRUE(LoadDmiLibrary(kInvokeLibraryName));
+    ASSERT_EQ(ResolveDmiEntryPoints(DmiLibrary().invokeLibrary), 1);
+    ASSERT_EQ(slRegister(&handle_), 1);
+  }
+
+  uint32_t Install(const std::string& file) {
+    uint32_t id = 0;
+    EXPECT_EQ(AddComponent(handle_, testsupport::SourcePath(file), &id), kDmiOk) << file;
+    return id;
+  }
+
+  // The table of a class path as text: one line a row, cells by "|".
+  std::vector<std::string> Table(const char* classPath) {
+    uint32_t component = 0;
+    uint32_t group = 0;
+    EXPECT_EQ(FindComponentGroup(handle_, classPath, &component, &group), 1) << classPath;
+    return Table(component, group);
+  }
+  std::vector<std::string> Table(uint32_t component, uint32_t group) {
+    std::vector<RowValues> rows;
+    EXPECT_EQ(ReadRows(handle_, component, group, &rows), kDmiOk);
+    std::vector<std::string> lines;
+    for (const RowValues& row : rows) {
+      std::string& line = lines.emplace_back();
+      for (const RowValue& value : row)
+        line += RowValueText(handle_, component, group, value) + "|";
+    }
+    return lines;
+  }
+
+  testsupport::ScratchDir scratch_{"dmimgmt"};
+  testsupport::ScopedEnv store_{"DMI_STORE", scratch_.Path("store.dat").c_str()};
+  uint32_t handle_ = 0;
+};
+
+TEST_F(DmiManagementTest, ListsReadsAndChangesTheTablesThroughTheProvider) {
+  const uint32_t agent = Install("data/agent-tables.dmd");
+  const uint32_t wide = Install("tests/dmisp/unicode-component.dmd");
+
+  // The installs raised indications: the cache now knows both components
+  // and their languages, so the unicode one's names come back as ANSI.
+  std::vector<ComponentInfo> components;
+  ASSERT_EQ(ListComponents(handle_, "", &components), kDmiOk);
+  ASSERT_EQ(components.size(), 2u);
+  EXPECT_EQ(components[1].id, wide);
+  EXPECT_EQ(components[1].name, "Unicode Test Component");
+  ASSERT_EQ(ListComponents(handle_, kAgentClass, &components), kDmiOk);
+  ASSERT_EQ(components.size(), 1u);
+  EXPECT_EQ(components[0].id, agent);
+  std::string name;
+  EXPECT_EQ(GetComponentName(handle_, wide, &name), kDmiOk);
+  EXPECT_EQ(name, "Unicode Test Component");
+  EXPECT_EQ(GetComponentName(handle_, 999, &name), kDmiComponentNotFound);
+
+  std::vector<GroupInfo> groups;
+  ASSERT_EQ(ListGroups(handle_, wide, &groups), kDmiOk);
+  ASSERT_EQ(groups.size(), 2u);
+  EXPECT_EQ(groups[1].name, "Labels");
+  EXPECT_EQ(groups[1].key_count, 1u);
+  std::string class_string;
+  EXPECT_EQ(GetGroupTexts(handle_, wide, 2, &class_string, &name), kDmiOk);
+  EXPECT_EQ(class_string + " " + name, "TEST|Labels|001 Labels");
+  std::vector<AttributeInfo> attributes;
+  ASSERT_EQ(ListAttributes(handle_, wide, 1, &attributes), kDmiOk);
+  ASSERT_EQ(attributes.size(), 2u);
+  EXPECT_EQ(attributes[0].name + " " + std::to_string(attributes[0].type), "Manufacturer 8");
+
+  // Rows come back in key order, texts of a unicode component as ANSI; a
+  // row added through its keys is read with the others.
+  EXPECT_EQ(Table("TEST|Labels|"), (std::vector<std::string>{"a|1|", "b|2|"}));
+  EXPECT_EQ(Table(wide, 1), std::vector<std::string>{"Caf\xE9|3|"});
+  EXPECT_EQ(AddRow(handle_, wide, 2, ParseKeyList("A1|c")), kDmiOk);
+  EXPECT_EQ(AddRow(handle_, wide, 2, ParseKeyList("A1|c")), kDmiRowExists);
+  EXPECT_EQ(Table("TEST|Labels|"), (std::vector<std::string>{"a|1|", "b|2|", "c|0|"}));
+
+  // A set lands in the row its keys name, and nowhere else.
+  EXPECT_EQ(SetDmiAttribute(kProfileTable, "7", "Active", "A1|4", "8"), kSetOk);
+  const std::vector<std::string> profiles = Table(kProfileTable);
+  ASSERT_EQ(profiles.size(), 13u);
+  EXPECT_EQ(profiles[3].substr(profiles[3].rfind('|', profiles[3].size() - 2)), "|Active|");
+  EXPECT_EQ(profiles[2].substr(profiles[2].rfind('|', profiles[2].size() - 2)), "|Unused|");
+
+  // Deleting by class takes every component of it; the class is gone.
+  int deleted = 0;
+  EXPECT_EQ(DeleteComponents(handle_, kAgentClass, &deleted), kDmiOk);
+  EXPECT_EQ(deleted, 1);
+  EXPECT_EQ(SetDmiAttribute(kProfileTable, "7", "Active", "A1|4", "8"), kSetClassNotFound);
+  uint32_t id = 0;
+  EXPECT_EQ(AddComponent(handle_, scratch_.Path("missing.dmd"), &id), kDmiBadDescription);
+}
+
+TEST_F(DmiManagementTest, ListingsPageThroughMoreThanOneReply) {
+  // About 60 bytes a component: a few hundred overflow a 4096-byte reply.
+  for (int i = 0; i < 150; ++i) Install("tests/dmisp/unicode-component.dmd");
+  std::vector<ComponentInfo> components;
+  ASSERT_EQ(ListComponents(handle_, "", &components), kDmiOk);
+  ASSERT_EQ(components.size(), 150u);
+  for (size_t i = 1; i < components.size(); ++i) {
+    EXPECT_LT(components[i - 1].id, components[i].id);
+  }
+  int deleted = 0;
+  EXPECT_EQ(DeleteComponents(handle_, "TEST|", &deleted), kDmiOk);
+  EXPECT_EQ(deleted, 150);
+  EXPECT_EQ(ListComponents(handle_, "", &components), kDmiOk);
+  EXPECT_TRUE(components.empty());
+}
+
+}  // namespace
+}  // namespace dmi
