@@ -635,18 +635,26 @@ TEST(ProviderChildProcess, LoadsQuietly) {
   EXPECT_EQ(libs.indicate(1), kDmiUnknownHandle);
   EXPECT_EQ(libs.invoke(ListComponents(kDmiListComponents, 0).Finish(1, 64)), kDmiUnknownHandle);
   EXPECT_EQ(Threads(), before);
-  {
-    Client client(libs);
-    ASSERT_EQ(client.Register(), kDmiOk);
-    if (before >= 0) {
-      EXPECT_EQ(Threads(), before + 1);
+  // A registration starts one thread and the last unregistration ends it.
+  // The first thread a process starts may bring a helper thread of a
+  // sanitizer's runtime, so the second round is the one counted exactly.
+  int idle = before;
+  for (int round = 0; round < 2; ++round) {
+    {
+      Client client(libs);
+      ASSERT_EQ(client.Register(), kDmiOk);
+      if (round == 1 && idle >= 0) {
+        EXPECT_EQ(Threads(), idle + 1);
+      }
     }
+    for (int i = 0; i < 500 && Threads() != idle; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (round == 1) {
+      EXPECT_EQ(Threads(), idle);
+    }
+    idle = Threads();
   }
-  // The thread ends after the last unregistration has been confirmed.
-  for (int i = 0; i < 1000 && Threads() != before; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_EQ(Threads(), before);
   // Reading a store that is not there creates none.
   EXPECT_FALSE(std::filesystem::exists(store));
 }
