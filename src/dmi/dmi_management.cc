@@ -29,13 +29,7 @@ bool IsUnicode(uint32_t handle, uint32_t componentId) {
 
 // A name as the component sends it, in the ANSI code page.
 std::string NameText(std::string_view wire, bool unicode) {
-  if (!unicode) return std::string(wire);
-  std::u16string wide(wire.size() / 2, u'\0');
-  for (size_t i = 0; i < wide.size(); ++i) {
-    wide[i] = static_cast<char16_t>(static_cast<uint8_t>(wire[2 * i]) |
-                                    static_cast<uint8_t>(wire[2 * i + 1]) << 8);
-  }
-  return platform::Utf16ToAnsi(wide);
+  return unicode ? platform::Utf16LeToAnsi(wire) : std::string(wire);
 }
 
 // Reads the entries of a reply one by one, never past its end.

@@ -51,11 +51,7 @@ std::string Counted(std::string_view bytes) {
 }
 
 std::string DisplayString(std::string_view ansi, bool unicode) {
-  if (!unicode) return Counted(ansi);
-  const std::u16string wide = platform::AnsiToUtf16(ansi);
-  std::string bytes;
-  for (const char16_t unit : wide) bytes += Bytes(static_cast<uint16_t>(unit));
-  return Counted(bytes);
+  return Counted(unicode ? platform::AnsiToUtf16Le(ansi) : std::string(ansi));
 }
 
 std::string OctetString(const char* hex) {
@@ -201,12 +197,7 @@ void DmiValueToText(int type, const void* value, size_t valueLength, char* text,
     }
     case kDmiDisplayString: {
       const std::string_view string = counted();
-      if (!unicode) return Put(string, text, size);
-      std::u16string wide;
-      for (size_t i = 0; i + 1 < string.size(); i += 2) {
-        wide.push_back(static_cast<char16_t>(DmiLoad<uint16_t>(string.data(), i)));
-      }
-      return Put(platform::Utf16ToAnsi(wide), text, size);
+      return Put(unicode ? platform::Utf16LeToAnsi(string) : std::string(string), text, size);
     }
     case kDmiDate: {
       const auto* date = reinterpret_cast<const char*>(bytes);

@@ -8,6 +8,7 @@
 
 #include "dmisp/command_reply.h"
 #include "dmisp/command_request.h"
+#include "dmisp/store_values.h"
 #include "platform/file.h"
 
 namespace dmisp {
@@ -193,8 +194,8 @@ uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, uint8
         return status;
       }
       return WriteReply(
-          NameEntry({}, target.component->name, IsUnicode(target.component->language)), confirm,
-          length);
+          NameEntry({}, target.component->name, IsUnicodeLanguage(target.component->language)),
+          confirm, length);
     }
     case dmi::kDmiListComponents:
     case dmi::kDmiListComponentsNext: {
@@ -224,7 +225,7 @@ uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, uint8
           entries.push_back(std::move(entry));
         } else {
           entries.push_back(
-              NameEntry({component.id}, component.name, IsUnicode(component.language)));
+              NameEntry({component.id}, component.name, IsUnicodeLanguage(component.language)));
         }
       }
       return WriteListing(entries, confirm, length);
@@ -236,7 +237,8 @@ uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, uint8
                    nullptr, &target)) {
         return status;
       }
-      const std::string name = WireText(target.group->name, IsUnicode(target.component->language));
+      const std::string name =
+          WireText(target.group->name, IsUnicodeLanguage(target.component->language));
       return WriteReply(Words({static_cast<uint32_t>(target.group->classString.size()),
                                static_cast<uint32_t>(name.size())}) +
                             target.group->classString + name,
@@ -255,7 +257,7 @@ uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, uint8
       for (const Group& group : target.component->groups) {
         if (group.id <= after) continue;
         entries.push_back(NameEntry({group.id, static_cast<uint32_t>(group.keyIds.size())},
-                                    group.name, IsUnicode(target.component->language)));
+                                    group.name, IsUnicodeLanguage(target.component->language)));
       }
       return WriteListing(entries, confirm, length);
     }
@@ -270,8 +272,8 @@ uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, uint8
       const auto it =
           target.attribute->enumeration.find(REQUEST_FIELD(base, dmi::DmiEnumTextRequest, value));
       if (it == target.attribute->enumeration.end()) return dmi::kDmiNoEnumeration;
-      return WriteReply(NameEntry({}, it->second, IsUnicode(target.component->language)), confirm,
-                        length);
+      return WriteReply(NameEntry({}, it->second, IsUnicodeLanguage(target.component->language)),
+                        confirm, length);
     }
     case dmi::kDmiListAttributes:
     case dmi::kDmiListAttributesNext: {
@@ -292,7 +294,7 @@ uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, uint8
         const uint32_t key_index =
             key == keys.end() ? 0 : static_cast<uint32_t>(key - keys.begin()) + 1;
         entries.push_back(NameEntry({attribute.id, attribute.type, attribute.size, key_index},
-                                    attribute.name, IsUnicode(target.component->language)));
+                                    attribute.name, IsUnicodeLanguage(target.component->language)));
       }
       return WriteListing(entries, confirm, length);
     }

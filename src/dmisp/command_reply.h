@@ -12,12 +12,9 @@
 
 namespace dmisp {
 
-// A name as it goes out for a component: the stored Windows-1252 text, or
-// for a unicode component (language containing "unicode") that text in
-// UTF-16LE.
+// A name as it goes out for a component: the stored ANSI text, or for a
+// unicode component (IsUnicodeLanguage) that text in UTF-16LE.
 std::string WireText(std::string_view ansi, bool unicode);
-// Whether a component's language makes its texts UTF-16.
-bool IsUnicode(std::string_view language);
 
 // The bytes of 32-bit numbers in machine order, for building entries.
 std::string Words(std::initializer_list<uint32_t> words);

@@ -45,6 +45,7 @@
 #include "dmi/dmi_interface.h"
 #include "dmisp/store_values.h"
 #include "dmisp/table_store.h"
+#include "platform/code_page.h"
 
 namespace dmisp {
 
@@ -370,7 +371,7 @@ class DescriptionParser {
         const bool date = a.type == dmi::kDmiDate;
         if (date && t.find('\0') != std::string::npos) ok = false;
         const bool wide = Unicode() && a.type == dmi::kDmiDisplayString;
-        *value = wide ? AnsiToUtf16Le(t) : t;
+        *value = wide ? platform::AnsiToUtf16Le(t) : t;
         if (ok && value->size() > a.size) {
           return Fail("value \"" + t + "\" is longer than the size of attribute " +
                       std::to_string(a.id));

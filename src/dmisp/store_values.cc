@@ -42,28 +42,6 @@ bool IsUnicodeLanguage(std::string_view language) {
   return language.find("unicode") != std::string_view::npos;
 }
 
-std::string AnsiToUtf16Le(std::string_view ansi) {
-  std::string out;
-  out.reserve(ansi.size() * 2);
-  for (const char c : ansi) {
-    const uint32_t cp = kvbase::AnsiToUnicode(static_cast<unsigned char>(c));
-    out.push_back(static_cast<char>(cp & 0xFF));
-    out.push_back(static_cast<char>(cp >> 8));
-  }
-  return out;
-}
-
-std::string Utf16LeToAnsi(std::string_view utf16) {
-  std::string out;
-  out.reserve(utf16.size() / 2);
-  for (size_t i = 0; i + 1 < utf16.size(); i += 2) {
-    const uint32_t cp = static_cast<unsigned char>(utf16[i]) |
-                        static_cast<uint32_t>(static_cast<unsigned char>(utf16[i + 1])) << 8;
-    out.push_back(kvbase::UnicodeToAnsi(cp));
-  }
-  return out;
-}
-
 Value Int32Value(int32_t number) {
   Value v(4, '\0');
   std::memcpy(v.data(), &number, 4);

@@ -20,10 +20,6 @@ size_t FixedValueSize(uint32_t type);
 
 // The language string names a component whose texts travel as UTF-16LE.
 bool IsUnicodeLanguage(std::string_view language);
-// ANSI (Windows-1252) text as UTF-16LE bytes, and back ('?' for characters
-// the code page lacks; an odd last byte is dropped).
-std::string AnsiToUtf16Le(std::string_view ansi);
-std::string Utf16LeToAnsi(std::string_view utf16);
 
 // The stored form of numbers.
 Value Int32Value(int32_t number);

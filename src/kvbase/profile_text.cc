@@ -4,32 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/code_page.h"
 #include "platform/utf8.h"
 
 namespace kvbase {
-
-namespace {
-
-// Unicode of the Windows-1252 bytes 0x80..0x9F (unassigned ones map to
-// themselves, as Windows does).
-constexpr uint16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-}  // namespace
-
-uint32_t AnsiToUnicode(unsigned char c) {
-  return (c >= 0x80 && c < 0xA0) ? kCp1252High[c - 0x80] : c;
-}
-
-char UnicodeToAnsi(uint32_t cp) {
-  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
-  for (int i = 0; i < 32; ++i) {
-    if (kCp1252High[i] == cp) return static_cast<char>(0x80 + i);
-  }
-  return '?';
-}
 
 namespace {
 
@@ -39,7 +17,7 @@ struct CharTables {
   CharTables() {
     for (int c = 0; c < 256; ++c) {
       lower[c] = static_cast<char>(c);
-      const uint32_t u = AnsiToUnicode(static_cast<unsigned char>(c));
+      const uint32_t u = platform::Cp1252ToUtf16(static_cast<unsigned char>(c));
       // The C blanks, and Ctrl-Z (an old end-of-file mark) which the
       // profile functions also skip; not the no-break space.
       space[c] = (u >= 0x09 && u <= 0x0D) || u == 0x20 || u == 0x1A;
@@ -139,7 +117,7 @@ std::string DecodeUtf8(std::string_view s) {
       }
       cp = (cp << 6) | (static_cast<unsigned char>(s[j]) & 0x3F);
     }
-    out.push_back(ok ? UnicodeToAnsi(cp) : '?');
+    out.push_back(ok ? platform::Utf16ToCp1252(cp) : '?');
     i = ok ? j : i + 1;
   }
   return out;
@@ -271,7 +249,7 @@ std::string ProfileText::DecodeLine(std::string_view raw, size_t line) const {
       std::string out;
       out.reserve(bytes.size() / 2);
       for (size_t i = l.begin; i < l.content_end; i += 2) {
-        out.push_back(UnicodeToAnsi(UnitAt(raw, i, encoding_)));
+        out.push_back(platform::Utf16ToCp1252(UnitAt(raw, i, encoding_)));
       }
       return out;
     }
@@ -282,7 +260,7 @@ std::string ProfileText::Encode(std::string_view ansi) const {
   if (encoding_ == TextEncoding::kAnsi) return std::string(ansi);
   std::string out;
   for (char ch : ansi) {
-    const uint32_t cp = AnsiToUnicode(static_cast<unsigned char>(ch));
+    const uint32_t cp = platform::Cp1252ToUtf16(static_cast<unsigned char>(ch));
     if (encoding_ == TextEncoding::kUtf8) {
       platform::AppendUtf8(cp, &out);
     } else if (encoding_ == TextEncoding::kUtf16Le) {

@@ -18,11 +18,6 @@ namespace kvbase {
 // are converted line by line, as Windows does.
 enum class TextEncoding { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
 
-// One ANSI byte as a Unicode code point, and back ('?' for a code point the
-// code page lacks).
-uint32_t AnsiToUnicode(unsigned char c);
-char UnicodeToAnsi(uint32_t cp);
-
 // Whitespace and case as the profile functions apply them to ANSI text.
 bool IsProfileSpace(unsigned char c);
 // The one spelling of every section or key name that the profile functions

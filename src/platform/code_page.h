@@ -4,6 +4,7 @@
 #ifndef SCHEDEXE_PLATFORM_CODE_PAGE_H_
 #define SCHEDEXE_PLATFORM_CODE_PAGE_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,18 @@ std::u16string AnsiToUtf16(std::string_view ansi);
 // Every character becomes its byte; one the code page lacks becomes "?" on
 // both systems (no look-alike substitutes, which only Windows would make).
 std::string Utf16ToAnsi(std::u16string_view utf16);
+
+// The same with the UTF-16 side as little-endian bytes, the form texts take
+// in DMI commands and replies; an odd last byte is dropped.
+std::string AnsiToUtf16Le(std::string_view ansi);
+std::string Utf16LeToAnsi(std::string_view bytes);
+
+// Windows-1252 on both systems (the code page of the profile files, and
+// Linux's ANSI code page): a byte as its character, and a character as its
+// byte, "?" for one the code page lacks. The five bytes it leaves
+// unassigned stand for the control characters of the same number.
+char16_t Cp1252ToUtf16(unsigned char byte);
+char Utf16ToCp1252(uint32_t character);
 
 }  // namespace platform
 

@@ -10,6 +10,7 @@
 #include "dmi/dmi_interface.h"
 #include "dmisp/store_values.h"
 #include "dmisp/table_store.h"
+#include "platform/code_page.h"
 #include "platform/testing.h"
 #include "support/source_path.h"
 
@@ -185,14 +186,15 @@ TEST(DescriptionTest, UnicodeComponentKeepsDisplayStringsAsUtf16) {
   const Attribute& maker = c.groups[0].attributes[0];
   EXPECT_EQ(maker.size, 32u);
   EXPECT_EQ(maker.initial, std::string("C\0a\0f\0\xE9\0", 8));
-  EXPECT_EQ(Utf16LeToAnsi(maker.initial), "Caf\xE9");
+  EXPECT_EQ(platform::Utf16LeToAnsi(maker.initial), "Caf\xE9");
   EXPECT_EQ(c.groups[0].rows.at(0).values.at(2), Int32Value(3));
   // Rows in key order, whatever order the file gives them.
   const Group& labels = c.groups[1];
   ASSERT_EQ(labels.rows.size(), 2u);
-  EXPECT_EQ(labels.rows[0].values.at(1), AnsiToUtf16Le("a"));
+  EXPECT_EQ(labels.rows[0].values.at(1), platform::AnsiToUtf16Le("a"));
   size_t row = 9;
-  EXPECT_EQ(FindRow(labels, {{1, dmi::kDmiDisplayString, AnsiToUtf16Le("b")}}, &row), dmi::kDmiOk);
+  EXPECT_EQ(FindRow(labels, {{1, dmi::kDmiDisplayString, platform::AnsiToUtf16Le("b")}}, &row),
+            dmi::kDmiOk);
   EXPECT_EQ(row, 1u);
   EXPECT_EQ(FindRow(labels, {{1, dmi::kDmiInteger, Int32Value(1)}}, &row), dmi::kDmiIllegalType);
   EXPECT_EQ(FindRow(labels, {{2, dmi::kDmiCounter, Int32Value(1)}}, &row),
