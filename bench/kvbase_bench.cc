@@ -17,6 +17,7 @@
 #include "kvbase/profile_text.h"
 #include "platform/file.h"
 #include "platform/testing.h"
+#include "ratio_reporter.h"
 #include "support/fake_env.h"
 
 namespace {
@@ -149,26 +150,6 @@ void BM_ScheduleConfig(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ScheduleConfig)->Unit(benchmark::kMicrosecond);
-
-// Keeps each benchmark's time per iteration for the ratios at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      if (r.run_type == Run::RT_Iteration && r.iterations > 0) {
-        ns_[r.benchmark_name()] = r.real_accumulated_time * 1e9 / static_cast<double>(r.iterations);
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double Ns(const std::string& name) const {
-    auto it = ns_.find(name);
-    return it == ns_.end() ? 0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> ns_;
-};
 
 }  // namespace
 

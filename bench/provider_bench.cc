@@ -16,6 +16,7 @@
 #include "kvbase/profile.h"
 #include "platform/dynamic_library.h"
 #include "platform/testing.h"
+#include "ratio_reporter.h"
 
 namespace {
 
@@ -155,26 +156,6 @@ void BM_KvbaseWrite(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_KvbaseWrite)->Unit(benchmark::kMicrosecond);
-
-// Keeps each benchmark's time per iteration for the ratio at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      if (r.run_type == Run::RT_Iteration && r.iterations > 0) {
-        ns_[r.benchmark_name()] = r.real_accumulated_time * 1e9 / static_cast<double>(r.iterations);
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double Ns(const std::string& name) const {
-    auto it = ns_.find(name);
-    return it == ns_.end() ? 0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> ns_;
-};
 
 }  // namespace
 

@@ -2,39 +2,21 @@
 
 #include <cstddef>
 
+#include "dmisp/store_values.h"
+
 namespace dmisp {
 
 namespace {
 
 using dmi::DmiLoad;
 
-// Numbers of a value: how many bytes a fixed-size type takes, 0 for the
-// types with a length or a terminator, -1 for a type the interface lacks.
-int FixedValueSize(uint32_t type) {
-  switch (type) {
-    case dmi::kDmiCounter:
-    case dmi::kDmiGauge:
-    case dmi::kDmiInteger:
-      return 4;
-    case dmi::kDmiCounter64:
-    case dmi::kDmiInteger64:
-      return 8;
-    case dmi::kDmiOctetString:
-    case dmi::kDmiDisplayString:
-    case dmi::kDmiDate:
-      return 0;
-    default:
-      return -1;
-  }
-}
-
 // Whether a value of `type` at `offset` lies wholly before `end` (all
 // 64-bit, so no sum wraps). kDmiOk, kDmiIllegalType or kDmiMalformedBlock.
 uint32_t CheckValue(const uint8_t* base, uint64_t offset, uint64_t end, uint32_t type) {
-  const int fixed = FixedValueSize(type);
-  if (fixed < 0) return dmi::kDmiIllegalType;
-  if (fixed > 0)
-    return offset + static_cast<uint64_t>(fixed) <= end ? dmi::kDmiOk : dmi::kDmiMalformedBlock;
+  if (!IsKnownType(type)) return dmi::kDmiIllegalType;
+  if (const size_t fixed = FixedValueSize(type)) {
+    return offset + fixed <= end ? dmi::kDmiOk : dmi::kDmiMalformedBlock;
+  }
   if (type == dmi::kDmiDate) {
     for (uint64_t at = offset; at < end; ++at) {
       if (base[at] == 0) return dmi::kDmiOk;
@@ -130,9 +112,8 @@ uint32_t CheckRequest(const dmi::DmiCommandBlock* block) {
       const uint64_t end = offset + REQUEST_FIELD(base, dmi::DmiSetRequest, valueLength);
       if (end > length) {
         // Still a type the interface lacks is told apart from a bad length.
-        return FixedValueSize(REQUEST_FIELD(base, dmi::DmiSetRequest, type)) < 0
-                   ? dmi::kDmiIllegalType
-                   : dmi::kDmiMalformedBlock;
+        return IsKnownType(REQUEST_FIELD(base, dmi::DmiSetRequest, type)) ? dmi::kDmiMalformedBlock
+                                                                          : dmi::kDmiIllegalType;
       }
       if (const uint32_t status =
               CheckValue(base, offset, end, REQUEST_FIELD(base, dmi::DmiSetRequest, type))) {
@@ -162,19 +143,17 @@ std::vector<RequestKey> RequestKeys(const std::vector<uint8_t>& request, uint32_
 
 Value RequestValue(const std::vector<uint8_t>& request, uint32_t offset, uint32_t type) {
   const auto* at = reinterpret_cast<const char*>(request.data()) + offset;
-  const int fixed = FixedValueSize(type);
-  if (fixed > 0) return Value(at, static_cast<size_t>(fixed));
+  if (const size_t fixed = FixedValueSize(type)) return Value(at, fixed);
   if (type == dmi::kDmiDate) return Value(at);  // the check found its NUL
   return Value(at + 4, DmiLoad<uint32_t>(request.data(), offset));
 }
 
 std::string EncodeValue(const Value& value, uint32_t type) {
-  const int fixed = FixedValueSize(type);
-  if (fixed > 0) {
+  if (const size_t fixed = FixedValueSize(type)) {
     // A stored number is always its full width; anything else is padded or
     // cut rather than sent at the wrong width.
-    std::string number = value.substr(0, static_cast<size_t>(fixed));
-    number.resize(static_cast<size_t>(fixed), '\0');
+    std::string number = value.substr(0, fixed);
+    number.resize(fixed, '\0');
     return number;
   }
   if (type == dmi::kDmiDate) return value + '\0';

@@ -18,7 +18,7 @@ TEST(ChildProcessWin32Test, CommandLinesSplitBackIntoTheArguments) {
   testsupport::ScratchDir dir("child:process");
   const std::string journal = dir.Path("journal.log");
   ASSERT_TRUE(pt::SetEnv("AGENT_JOURNAL", journal));
-  const std::string program = ExecutableDirectory() + "\\DmiSetValue.exe";
+  const std::string program = ExecutableDirectory() + "\\wactivate.exe";
 
   auto child = pt::ChildProcess::Start(
       program, {"plain", "a b", "", "say \"hi\"", "C:\\dir\\", "C:\\a b\\", "x\\\\\"y"});

@@ -33,6 +33,16 @@ std::string NamedEventObject(std::string_view name) {
   return "/schedexe." + std::string(name);
 }
 
+int CreateOrOpenSharedObject(const std::string& object) {
+  int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    fchmod(fd, 0666);
+  } else if (errno == EEXIST) {
+    fd = shm_open(object.c_str(), O_RDWR | O_CLOEXEC, 0);
+  }
+  return fd;
+}
+
 }  // namespace posix
 
 namespace {
@@ -106,13 +116,7 @@ std::unique_ptr<NamedEvent> MapEvent(int fd) {
 std::unique_ptr<NamedEvent> NamedEvent::Create(const char* name) {
   const std::string object = posix::NamedEventObject(name ? name : "");
   if (object.empty()) return nullptr;
-  int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd >= 0) {
-    // Open to every user whatever our umask, as the null DACL is on Windows.
-    fchmod(fd, 0666);
-  } else if (errno == EEXIST) {
-    fd = shm_open(object.c_str(), O_RDWR | O_CLOEXEC, 0);
-  }
+  const int fd = posix::CreateOrOpenSharedObject(object);
   if (fd < 0) return nullptr;
   return MapEvent(fd);
 }

@@ -1,4 +1,4 @@
-// Where the Linux named events live.
+// Where the Linux named objects (events and mutexes) live.
 #ifndef SCHEDEXE_PLATFORM_POSIX_NAMED_EVENT_H_
 #define SCHEDEXE_PLATFORM_POSIX_NAMED_EVENT_H_
 
@@ -11,6 +11,11 @@ namespace platform::posix {
 // "/schedexe.TARNSCHED"); "" for a name that cannot be one (empty, with '/',
 // too long).
 std::string NamedEventObject(std::string_view name);
+
+// Creates the shared memory object `object` (mode 0666 whatever the umask,
+// as a null DACL is open to everyone on Windows) or opens it when it exists.
+// The descriptor, or -1.
+int CreateOrOpenSharedObject(const std::string& object);
 
 }  // namespace platform::posix
 

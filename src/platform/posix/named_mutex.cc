@@ -99,13 +99,7 @@ SharedMutex* MapMutex(int fd) {
 std::unique_ptr<NamedMutex> NamedMutex::Create(const char* name) {
   const std::string object = posix::NamedEventObject(name ? name : "");
   if (object.empty()) return nullptr;
-  int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd >= 0) {
-    // Open to every user whatever our umask, as the null DACL is on Windows.
-    fchmod(fd, 0666);
-  } else if (errno == EEXIST) {
-    fd = shm_open(object.c_str(), O_RDWR | O_CLOEXEC, 0);
-  }
+  const int fd = posix::CreateOrOpenSharedObject(object);
   if (fd < 0) return nullptr;
   SharedMutex* shared = MapMutex(fd);
   close(fd);

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/open_to_everyone.h"
+
 namespace platform {
 
 namespace {
@@ -25,19 +27,10 @@ class Win32NamedEvent final : public NamedEvent {
 }  // namespace
 
 std::unique_ptr<NamedEvent> NamedEvent::Create(const char* name) {
-  // A present but null DACL grants everyone every access, so programs of any
-  // user (the service runs as LocalSystem) may open and signal the event.
-  SECURITY_DESCRIPTOR descriptor;
-  if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-      !SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE)) {
-    return nullptr;
-  }
-  SECURITY_ATTRIBUTES attributes;
-  attributes.nLength = sizeof(attributes);
-  attributes.lpSecurityDescriptor = &descriptor;
-  attributes.bInheritHandle = FALSE;
+  win32::OpenToEveryone everyone;
+  if (!everyone.get()) return nullptr;
   // Auto-reset, not signalled; an existing event is opened with its state.
-  HANDLE handle = CreateEventA(&attributes, FALSE, FALSE, name);
+  HANDLE handle = CreateEventA(everyone.get(), FALSE, FALSE, name);
   if (handle == nullptr) return nullptr;
   return std::make_unique<Win32NamedEvent>(handle);
 }

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/open_to_everyone.h"
+
 namespace platform {
 
 namespace {
@@ -29,19 +31,10 @@ class Win32NamedMutex final : public NamedMutex {
 }  // namespace
 
 std::unique_ptr<NamedMutex> NamedMutex::Create(const char* name) {
-  // A present but null DACL grants everyone every access: the setters of
-  // every user's programs share this one mutex with the service.
-  SECURITY_DESCRIPTOR descriptor;
-  if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-      !SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE)) {
-    return nullptr;
-  }
-  SECURITY_ATTRIBUTES attributes;
-  attributes.nLength = sizeof(attributes);
-  attributes.lpSecurityDescriptor = &descriptor;
-  attributes.bInheritHandle = FALSE;
+  win32::OpenToEveryone everyone;
+  if (!everyone.get()) return nullptr;
   // Not owned at creation; an existing mutex is opened as it is.
-  HANDLE handle = CreateMutexA(&attributes, FALSE, name);
+  HANDLE handle = CreateMutexA(everyone.get(), FALSE, name);
   if (handle == nullptr) return nullptr;
   return std::make_unique<Win32NamedMutex>(handle);
 }
