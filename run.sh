@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds schedExe and runs it in the foreground on a demo agent laid out under
 # build/demo: a registry file, a tarn.dat with profiles due in the next
-# minutes, and the agent stand-ins that journal every command they receive.
-# Shows the journal as it grows until Ctrl-C.
+# minutes, the agent's DmiSetValue with the DMI provider and the agent's
+# tables, and stand-ins for its other programs. Every command the service
+# sends is journalled; shows the journal as it grows, and the DMI tables
+# after the first firing, until Ctrl-C.
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$PWD
@@ -25,7 +27,9 @@ bin=$root/build/native/bin
 demo=$root/build/demo
 rm -rf "$demo"
 mkdir -p "$demo/KVClient" "$demo/Dats"
-for p in DmiSetValue wactivate kvcmd; do cp "$bin/$p" "$demo/KVClient/"; done
+for p in DmiSetValue dmitables dmiapi32.dll WDMI2API.DLL wactivate kvcmd; do
+  cp "$bin/$p" "$demo/KVClient/"
+done
 cp "$bin/kvcmd" "$demo/kvcmd"
 journal=$demo/agent-journal.log
 : > "$journal"
@@ -63,13 +67,25 @@ export SCHEDEXE_REGISTRY=$demo/registry.reg
 export AGENT_JOURNAL=$journal
 echo "demo agent: $demo"
 echo "data file:  $demo/Dats/tarn.dat"
+# The agent's DMI tables, in the store of its client folder.
+dmitables=$demo/KVClient/dmitables
+echo "DMI tables: component $("$dmitables" install "$root/data/agent-tables.dmd") in $demo/KVClient/dmi-store.dat"
+tables() {
+  for group in "Scheduler Profile Table" "Event Cat2 Table"; do
+    echo; echo "== $group"
+    "$dmitables" rows "CORVANEX|Events, Alarms & Responses Creation||CORVANEX|$group|"
+  done
+}
 
 cd "$demo"
 "$bin/schedExe" /d &
 service=$!
 tail -n +1 -f "$journal" &
 tailer=$!
-stop() { kill "$service" "$tailer" 2>/dev/null || true; wait 2>/dev/null || true; }
+# The first firing marks its row in DMI before it starts wactivate.
+( until grep -q wactivate "$journal"; do sleep 1; done; tables ) &
+shower=$!
+stop() { kill "$service" "$tailer" "$shower" 2>/dev/null || true; wait 2>/dev/null || true; }
 trap 'stop; exit 0' INT TERM
 echo "schedExe runs (pid $service); the agent journal follows. Ctrl-C stops."
 wait "$service" || true
