@@ -1,6 +1,7 @@
 #include "dmi/dmi_management.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <functional>
 #include <mutex>
@@ -56,13 +57,17 @@ class ReplyReader {
   size_t at_ = 0;
 };
 
-// Runs a paged listing: `build` writes the request of a page into a block of
-// the given code, `read` takes the entries of one reply and returns the id
-// of the last. 1 asks for the page after that id, 512 for the same page
+// The leading numbers of a listing entry, before its name.
+using EntryNumbers = std::array<uint32_t, 4>;
+
+// Runs a paged listing whose entries are `words` numbers and a name:
+// `build` writes the request of a page into a block of the given code, and
+// `take` gets each entry's numbers and its name as sent and returns the
+// entry's id. 1 asks for the page after the last id, 512 for the same page
 // with twice the buffer.
-uint32_t Page(uint32_t firstCode, uint32_t nextCode, uint32_t handle,
+uint32_t Page(uint32_t firstCode, uint32_t nextCode, uint32_t handle, size_t words,
               const std::function<void(CommandBlock&, uint32_t afterId)>& build,
-              const std::function<uint32_t(ReplyReader&, uint32_t count)>& read) {
+              const std::function<uint32_t(const EntryNumbers&, const std::string&)>& take) {
   uint32_t code = firstCode;
   uint32_t after = 0;
   uint32_t size = kCommandSize;
@@ -78,7 +83,17 @@ uint32_t Page(uint32_t firstCode, uint32_t nextCode, uint32_t handle,
     ReplyReader reader(command.reply(), command.reply_length());
     uint32_t count = 0;
     if (!reader.Word(&count)) return kDmiMalformedBlock;
-    const uint32_t last = read(reader, count);
+    uint32_t last = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+      EntryNumbers numbers{};
+      uint32_t length = 0;
+      std::string name;
+      for (size_t w = 0; w < words; ++w) {
+        if (!reader.Word(&numbers[w])) return kDmiMalformedBlock;
+      }
+      if (!reader.Word(&length) || !reader.Bytes(length, &name)) return kDmiMalformedBlock;
+      last = take(numbers, name);
+    }
     if (status == kDmiOk) return kDmiOk;
     // More follows, but a page that moved nowhere would repeat for ever.
     if (count == 0 || (code == nextCode && last <= after)) return kDmiMalformedBlock;
@@ -168,7 +183,7 @@ uint32_t ListComponents(uint32_t handle, const std::string& componentClass,
   const std::string filter =
       componentClass.substr(0, sizeof(DmiListComponentsRequest{}.componentClass));
   return Page(
-      kDmiListComponents, kDmiListComponentsNext, handle,
+      kDmiListComponents, kDmiListComponentsNext, handle, 1,
       [&](CommandBlock& command, uint32_t after) {
         command.Set(offsetof(DmiListComponentsRequest, afterId), after);
         command.Set(offsetof(DmiListComponentsRequest, classLength),
@@ -176,17 +191,9 @@ uint32_t ListComponents(uint32_t handle, const std::string& componentClass,
         std::copy(filter.begin(), filter.end(),
                   command.bytes() + offsetof(DmiListComponentsRequest, componentClass));
       },
-      [&](ReplyReader& reader, uint32_t count) {
-        uint32_t last = 0;
-        for (uint32_t i = 0; i < count; ++i) {
-          uint32_t id = 0;
-          uint32_t length = 0;
-          std::string name;
-          if (!reader.Word(&id) || !reader.Word(&length) || !reader.Bytes(length, &name)) break;
-          components->push_back({id, NameText(name, IsUnicode(handle, id))});
-          last = id;
-        }
-        return last;
+      [&](const EntryNumbers& numbers, const std::string& name) {
+        components->push_back({numbers[0], NameText(name, IsUnicode(handle, numbers[0]))});
+        return numbers[0];
       });
 }
 
@@ -207,26 +214,14 @@ uint32_t ListGroups(uint32_t handle, uint32_t componentId, std::vector<GroupInfo
   groups->clear();
   const bool unicode = IsUnicode(handle, componentId);
   return Page(
-      kDmiListGroups, kDmiListGroupsNext, handle,
+      kDmiListGroups, kDmiListGroupsNext, handle, 2,
       [&](CommandBlock& command, uint32_t after) {
         command.Set(offsetof(DmiListGroupsRequest, componentId), componentId);
         command.Set(offsetof(DmiListGroupsRequest, afterId), after);
       },
-      [&](ReplyReader& reader, uint32_t count) {
-        uint32_t last = 0;
-        for (uint32_t i = 0; i < count; ++i) {
-          GroupInfo group{};
-          uint32_t length = 0;
-          std::string name;
-          if (!reader.Word(&group.id) || !reader.Word(&group.key_count) || !reader.Word(&length) ||
-              !reader.Bytes(length, &name)) {
-            break;
-          }
-          group.name = NameText(name, unicode);
-          groups->push_back(group);
-          last = group.id;
-        }
-        return last;
+      [&](const EntryNumbers& numbers, const std::string& name) {
+        groups->push_back({numbers[0], numbers[1], NameText(name, unicode)});
+        return numbers[0];
       });
 }
 
@@ -256,28 +251,16 @@ uint32_t ListAttributes(uint32_t handle, uint32_t componentId, uint32_t groupId,
   attributes->clear();
   const bool unicode = IsUnicode(handle, componentId);
   return Page(
-      kDmiListAttributes, kDmiListAttributesNext, handle,
+      kDmiListAttributes, kDmiListAttributesNext, handle, 4,
       [&](CommandBlock& command, uint32_t after) {
         command.Set(offsetof(DmiListAttributesRequest, componentId), componentId);
         command.Set(offsetof(DmiListAttributesRequest, groupId), groupId);
         command.Set(offsetof(DmiListAttributesRequest, afterId), after);
       },
-      [&](ReplyReader& reader, uint32_t count) {
-        uint32_t last = 0;
-        for (uint32_t i = 0; i < count; ++i) {
-          AttributeInfo attribute{};
-          uint32_t length = 0;
-          std::string name;
-          if (!reader.Word(&attribute.id) || !reader.Word(&attribute.type) ||
-              !reader.Word(&attribute.size) || !reader.Word(&attribute.key_index) ||
-              !reader.Word(&length) || !reader.Bytes(length, &name)) {
-            break;
-          }
-          attribute.name = NameText(name, unicode);
-          attributes->push_back(attribute);
-          last = attribute.id;
-        }
-        return last;
+      [&](const EntryNumbers& numbers, const std::string& name) {
+        attributes->push_back(
+            {numbers[0], numbers[1], numbers[2], numbers[3], NameText(name, unicode)});
+        return numbers[0];
       });
 }
 
