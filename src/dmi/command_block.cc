@@ -1,11 +1,20 @@
 #include "dmi/command_block.h"
 
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "dmi/dmi_library.h"
 #include "dmi/dmi_setter.h"
 
 namespace dmi {
+
+void KeepForever(std::unique_ptr<uint8_t[]> memory) {
+  static std::mutex* mutex = new std::mutex;
+  static auto* kept = new std::vector<std::unique_ptr<uint8_t[]>>;
+  std::lock_guard<std::mutex> lock(*mutex);
+  kept->push_back(std::move(memory));
+}
 
 CommandBlock::CommandBlock(uint32_t code, uint32_t handle, uint32_t length, uint32_t confirmLength)
     : memory_(new uint8_t[length + confirmLength]()) {
@@ -21,12 +30,15 @@ CommandBlock::CommandBlock(uint32_t code, uint32_t handle, uint32_t length, uint
 }
 
 CommandBlock::~CommandBlock() {
-  if (kept_) (void)memory_.release();
+  if (kept_) KeepForever(std::move(memory_));
 }
 
 uint32_t CommandBlock::Execute() {
+  // Only the command that found the provider gone may still be written to;
+  // the ones after it never reached the provider.
+  const bool lost_before = IsProviderLost();
   const uint32_t status = slSynchronousExecute(block());
-  if (status == kDmiProviderLost) kept_ = true;
+  if (status == kDmiProviderLost && !lost_before) kept_ = true;
   return status;
 }
 

@@ -16,6 +16,11 @@ inline constexpr uint32_t kCommandSize = 4096;
 // 0 and 1 are the statuses of a command that succeeded.
 inline bool Succeeded(uint32_t status) { return status == kDmiOk || status == kDmiMoreData; }
 
+// Keeps memory the provider may still write into (a command whose cancel
+// went unanswered) for the rest of the process: never freed, and still
+// reachable, so that leak checkers see it as kept, not lost.
+void KeepForever(std::unique_ptr<uint8_t[]> memory);
+
 class CommandBlock {
  public:
   // A block for `code` on `handle` of `length` bytes (request included), with

@@ -114,7 +114,9 @@ bool ListComponentsIntoCache(uint32_t handle) {
     const uint32_t status = command.Execute();
     if (status == kDmiOk) break;
     if (status == kDmiProviderLost) {
-      s.componentCache = nullptr;  // the provider may still write into it
+      // The provider may still write into it.
+      KeepForever(std::unique_ptr<uint8_t[]>(s.componentCache));
+      s.componentCache = nullptr;
       return false;
     }
     if ((status != kDmiMoreData && status != kDmiBufferTooSmall) ||
@@ -388,8 +390,7 @@ namespace testing {
 
 void ResetDmiSetterForTesting() {
   SetterState& s = State();
-  // A cache the provider may still write into is not freed.
-  if (!s.provider_lost) delete[] s.componentCache;
+  delete[] s.componentCache;
   s.componentCache = nullptr;
   s.componentCacheSize = kComponentCacheInitialSize;
   s.componentCount = 0;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "dmi/dmi_commands.h"
 #include "dmi/dmi_library.h"
 #include "dmi/dmi_setter.h"
 #include "support/scoped_globals.h"
@@ -137,6 +138,71 @@ TEST_F(DmiManagementTest, ListingsPageThroughMoreThanOneReply) {
   EXPECT_EQ(deleted, 150);
   EXPECT_EQ(ListComponents(handle_, "", &components), kDmiOk);
   EXPECT_TRUE(components.empty());
+}
+
+// A DmiSetValue command text split into its five arguments (quoted fields
+// and bare ones), after the program name.
+std::vector<std::string> Arguments(const std::string& command) {
+  std::vector<std::string> fields;
+  for (size_t i = command.find(' '); i < command.size();) {
+    if (command[i] == ' ') {
+      ++i;
+    } else if (command[i] == '"') {
+      const size_t close = command.find('"', i + 1);
+      fields.push_back(command.substr(i + 1, close - i - 1));
+      i = close + 1;
+    } else {
+      const size_t end = command.find(' ', i);
+      fields.push_back(command.substr(i, end - i));
+      i = end == std::string::npos ? command.size() : end;
+    }
+  }
+  return fields;
+}
+
+TEST_F(DmiManagementTest, EveryCommandLineOfTheServiceLandsInItsRowAndAttribute) {
+  Install("data/agent-tables.dmd");
+  std::vector<std::string> commands = {kSynchCommand, Cat2ListLastEventClearCommand(),
+                                       Cat2ListUnchangedCommand(), GeneralFiredCommand()};
+  for (int n = 0; n <= 12; ++n) {
+    for (const std::string& c :
+         {ProfileActiveCommand(n), ProfileDeleteCommand(n + 1), ProfileNameUnusedCommand(n),
+          ProfileStateUnusedCommand(n), ProfileListEntryUnusedCommand(n), ProfileCountCommand(n),
+          Cat2ListEntryUnusedCommand(n), Cat2ListCountCommand(n), Cat2FiredCommand(n),
+          Cat2ResponseCountCommand(n, 12)}) {
+      commands.push_back(c);
+    }
+    for (int k = 1; k <= 12; ++k) commands.push_back(Cat2ResponseUnusedCommand(n, k));
+  }
+  for (const std::string& command : commands) {
+    SCOPED_TRACE(command);
+    const std::vector<std::string> a = Arguments(command);
+    ASSERT_EQ(a.size(), 5u);
+    ASSERT_EQ(SetDmiAttribute(a[0].c_str(), a[1].c_str(), a[2].c_str(), a[3].c_str(), a[4].c_str()),
+              kSetOk);
+    // The row the key names (the only row of a group without keys) now
+    // holds the value in the attribute the command names.
+    uint32_t component = 0;
+    uint32_t group = 0;
+    ASSERT_EQ(FindComponentGroup(handle_, a[0].c_str(), &component, &group), 1);
+    std::vector<RowValues> rows;
+    ASSERT_EQ(ReadRows(handle_, component, group, &rows), kDmiOk);
+    const std::vector<DmiKeyValue> keys = ParseKeyList(a[3].c_str());
+    int found = 0;
+    for (const RowValues& row : rows) {
+      std::string key;
+      std::string cell;
+      for (const RowValue& value : row) {
+        const std::string text = RowValueText(handle_, component, group, value);
+        if (!keys.empty() && value.attribute_id == 1) key = text;
+        if (value.attribute_id == static_cast<uint32_t>(std::stoi(a[1]))) cell = text;
+      }
+      if (!keys.empty() && key != std::to_string(keys[0].number)) continue;
+      ++found;
+      EXPECT_EQ(cell, a[2]);
+    }
+    EXPECT_EQ(found, 1);
+  }
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "dmi/dmi_commands.h"
 #include "dmi/dmi_interface.h"
 #include "dmisp/store_values.h"
 #include "dmisp/table_store.h"
@@ -99,84 +98,6 @@ TEST(DescriptionTest, RefusesWithTheLineAndInstallsNothing) {
   EXPECT_EQ(g.rows[0].values.at(1), Int32Value(-5));
   EXPECT_EQ(g.rows[0].values.at(2), std::string("\xff\0", 2));
   EXPECT_EQ(g.attributes[0].enumeration.at(-5), "minus five");
-}
-
-// A DmiSetValue command text split into its fields the way the setter
-// splits it: quoted fields and bare ones.
-std::vector<std::string> Fields(const std::string& command) {
-  std::vector<std::string> fields;
-  for (size_t i = 0; i < command.size();) {
-    if (command[i] == ' ') {
-      ++i;
-    } else if (command[i] == '"') {
-      const size_t close = command.find('"', i + 1);
-      fields.push_back(command.substr(i + 1, close - i - 1));
-      i = close + 1;
-    } else {
-      const size_t end = command.find(' ', i);
-      fields.push_back(command.substr(i, end - i));
-      i = end == std::string::npos ? command.size() : end;
-    }
-  }
-  return fields;
-}
-
-// The group a class path names, as the setter finds it: the component class
-// before the third '|' must begin one of the component's class strings, the
-// group class its group's.
-const Group* FindGroup(const Component& c, const std::string& path) {
-  size_t bar = 0;
-  for (int n = 0; n < 3 && bar != std::string::npos; ++n) bar = path.find('|', bar ? bar + 1 : 0);
-  const std::string component_class = bar == std::string::npos ? "" : path.substr(0, bar);
-  const std::string group_class = bar == std::string::npos ? path : path.substr(bar + 1);
-  const auto begins = [](const std::string& s, const std::string& prefix) {
-    return s.compare(0, prefix.size(), prefix) == 0;
-  };
-  bool component_matches = component_class.empty();
-  for (const Group& g : c.groups) component_matches |= begins(g.classString, component_class);
-  if (!component_matches) return nullptr;
-  for (const Group& g : c.groups) {
-    if (begins(g.classString, group_class)) return &g;
-  }
-  return nullptr;
-}
-
-TEST(DescriptionTest, AgentTablesHoldEveryCellTheSchedulerSets) {
-  const std::string text = SourceFile("data/agent-tables.dmd");
-  ASSERT_FALSE(text.empty()) << "data/agent-tables.dmd not found";
-  const Component agent = Parsed(text);
-  EXPECT_EQ(agent.name, "Corvane Events, Alarms & Responses Creation");
-  EXPECT_EQ(agent.language, "en|US|iso8859-1");
-  std::vector<std::string> commands = {dmi::kSynchCommand, dmi::Cat2ListLastEventClearCommand(),
-                                       dmi::Cat2ListUnchangedCommand(), dmi::GeneralFiredCommand()};
-  for (int n = 0; n <= 12; ++n) {
-    for (const std::string& c :
-         {dmi::ProfileActiveCommand(n), dmi::ProfileDeleteCommand(n + 1),
-          dmi::ProfileNameUnusedCommand(n), dmi::ProfileStateUnusedCommand(n),
-          dmi::ProfileListEntryUnusedCommand(n), dmi::ProfileCountCommand(n),
-          dmi::Cat2ListEntryUnusedCommand(n), dmi::Cat2ListCountCommand(n),
-          dmi::Cat2FiredCommand(n), dmi::Cat2ResponseCountCommand(n, 12)}) {
-      commands.push_back(c);
-    }
-    for (int k = 1; k <= 12; ++k) commands.push_back(dmi::Cat2ResponseUnusedCommand(n, k));
-  }
-  for (const std::string& command : commands) {
-    const std::vector<std::string> f = Fields(command);
-    ASSERT_EQ(f.size(), 6u) << command;
-    const Group* g = FindGroup(agent, f[1]);
-    ASSERT_NE(g, nullptr) << command;
-    std::vector<KeyValue> keys;
-    if (!f[4].empty()) {
-      ASSERT_EQ(f[4].substr(0, 3), "A1|") << command;
-      keys.push_back({1, dmi::kDmiInteger, Int32Value(std::stoi(f[4].substr(3)))});
-    }
-    size_t row = 0;
-    EXPECT_EQ(FindRow(*g, keys, &row), dmi::kDmiOk) << command;
-    const Attribute* a = FindAttribute(*g, static_cast<uint32_t>(std::stoul(f[2])));
-    ASSERT_NE(a, nullptr) << command;
-    EXPECT_EQ(CheckValue(*a, static_cast<uint32_t>(std::stoul(f[5])), f[3]), dmi::kDmiOk)
-        << command;
-  }
 }
 
 TEST(DescriptionTest, UnicodeComponentKeepsDisplayStringsAsUtf16) {
