@@ -197,17 +197,28 @@ uint32_t ListComponents(uint32_t handle, const std::string& componentClass,
       });
 }
 
-uint32_t GetComponentName(uint32_t handle, uint32_t componentId, std::string* name) {
-  CommandBlock command(kDmiGetComponent, handle);
-  command.Set(offsetof(DmiComponentRequest, componentId), componentId);
+namespace {
+
+// Runs a command whose reply is one text of the component (a name, an
+// enumeration's text) and hands it back in the ANSI code page.
+uint32_t ExecuteForText(CommandBlock& command, uint32_t handle, uint32_t componentId,
+                        std::string* text) {
   const uint32_t status = command.Execute();
   if (!Succeeded(status)) return status;
   ReplyReader reader(command.reply(), command.reply_length());
   uint32_t length = 0;
   std::string wire;
   if (!reader.Word(&length) || !reader.Bytes(length, &wire)) return kDmiMalformedBlock;
-  *name = NameText(wire, IsUnicode(handle, componentId));
+  *text = NameText(wire, IsUnicode(handle, componentId));
   return kDmiOk;
+}
+
+}  // namespace
+
+uint32_t GetComponentName(uint32_t handle, uint32_t componentId, std::string* name) {
+  CommandBlock command(kDmiGetComponent, handle);
+  command.Set(offsetof(DmiComponentRequest, componentId), componentId);
+  return ExecuteForText(command, handle, componentId, name);
 }
 
 uint32_t ListGroups(uint32_t handle, uint32_t componentId, std::vector<GroupInfo>* groups) {
@@ -271,14 +282,7 @@ uint32_t GetEnumText(uint32_t handle, uint32_t componentId, uint32_t groupId, ui
   command.Set(offsetof(DmiEnumTextRequest, groupId), groupId);
   command.Set(offsetof(DmiEnumTextRequest, attributeId), attributeId);
   command.Set(offsetof(DmiEnumTextRequest, value), value);
-  const uint32_t status = command.Execute();
-  if (!Succeeded(status)) return status;
-  ReplyReader reader(command.reply(), command.reply_length());
-  uint32_t length = 0;
-  std::string wire;
-  if (!reader.Word(&length) || !reader.Bytes(length, &wire)) return kDmiMalformedBlock;
-  *text = NameText(wire, IsUnicode(handle, componentId));
-  return kDmiOk;
+  return ExecuteForText(command, handle, componentId, text);
 }
 
 uint32_t AddRow(uint32_t handle, uint32_t componentId, uint32_t groupId,
