@@ -4,6 +4,7 @@ scenarios both targets run the same way."""
 
 import os
 import pathlib
+import re
 import shutil
 import socket
 import subprocess
@@ -14,6 +15,11 @@ import time
 BIN = os.environ.get("SCHEDEXE_BIN", os.path.join(os.path.dirname(__file__), "../../build/native/bin"))
 
 CLASS = "CORVANEX|Events, Alarms & Responses Creation||CORVANEX|"
+# The agent's DMI tables, as an agent installs them.
+DESCRIPTION = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../data/agent-tables.dmd")
+# What the client folder needs to set attributes and read them back.
+DMI_PROGRAMS = ("DmiSetValue", "dmitables")
+DMI_LIBRARIES = ("dmiapi32.dll", "WDMI2API.DLL")
 
 
 def keyed(group, attribute, value, row):
@@ -126,10 +132,30 @@ def read_journal(path, prefix):
 
 class AgentFiles:
     """What a test reads and writes of an agent: the data file (CRLF, as the
-    agent writes it), the journal and the client folder. Users set data_file,
-    journal, client, client_prefix and exe (the programs' suffix)."""
+    agent writes it), the journal, the client folder and its DMI tables.
+    Users set data_file, journal, client, client_prefix and exe (the
+    programs' suffix), and provide dmitables(*args) (its output) and
+    host_path(path) (a path as the programs see it)."""
 
     exe = ""
+
+    def install_tables(self):
+        self.dmitables("install", self.host_path(DESCRIPTION))
+
+    def dmi_column(self, group, column):
+        """{row: value} of one column of an agent table, read back as an
+        operator would. The tests' values are single words."""
+        lines = self.dmitables("rows", f"{CLASS}{group}|").splitlines()
+        start = lines[0].index(column)
+        return {int(line.split()[0]): line[start:].split()[0]
+                for line in lines[1:lines.index("")]}
+
+    def counts(self):
+        """"Number of Cat2 Events" and the profiles' "Number of Profiles"."""
+        data = self.read_data()
+        return tuple(re.search(pattern, data).group(1) for pattern in
+                     (r"Number of Cat2 Events=(\d+)",
+                      r"\[Scheduler Profiles\]\nNumber of Profiles=(\d+)"))
 
     def write_data(self, text):
         with open(self.data_file, "w", newline="") as f:
@@ -174,12 +200,24 @@ class Scenarios:
     CONTROL_STEPS = CONTROL_STEPS
 
     def start(self):
+        self.a.install_tables()
         self.start_service()
         self.wait_reports(len(START))
         self.assertEqual(self.reports(), START)
 
     def wait_reports(self, count):
         wait(lambda: len(self.reports()) >= count, 30, lambda: f"{count} reports: {self.reports()}")
+
+    def assert_tables(self, active, unused):
+        """What the commands sent so far leave in the DMI tables: the states
+        of these slots' rows, the unchanged mark and the counts the data file
+        holds."""
+        states = self.a.dmi_column("Scheduler Profile Table", "STATE")
+        self.assertEqual([states[slot + 1] for slot in active + unused],
+                         ["Active"] * len(active) + ["Unused"] * len(unused))
+        cat2 = self.a.dmi_column("EventCat2 List", "VALUE")
+        profiles = self.a.dmi_column("Scheduler Profiles", "VALUE")
+        self.assertEqual((cat2[3], cat2[11], profiles[6]), ("False", *self.a.counts()))
 
     def stop(self):
         expected = self.reports() + STOP
@@ -199,6 +237,7 @@ class Scenarios:
         for text in ("Number of Cat2 Events=4\n", "Number of Profiles=4\n",
                      "[Event Cat2:4]\nUser Changable=\n"):
             self.assertIn(text, data)
+        self.assert_tables(active=[2, 3], unused=[4])
 
         # "Changed" still reads True: the reload handles the profiles again,
         # and the deleted slot is released once more with the new counts.
@@ -206,6 +245,7 @@ class Scenarios:
         a.wait_for_count(SYNCH, 2)
         self.assertEqual(a.commands()[len(initial):],
                          [active(2), active(3), deleted(4), *release(4, 4, 4), UNCHANGED, SYNCH])
+        self.assert_tables(active=[2, 3], unused=[4])
 
         # Without the mark a reload only sends the synch trigger.
         a.write_data(tarn(*MIX, extra=BACKUPS))
@@ -309,7 +349,7 @@ class Agent(AgentFiles):
         self.client_prefix = self.agent_dir + "\\KVClient\\"
         for d in (self.client, data_dir, self.work_dir):
             os.makedirs(d)
-        for program in ("DmiSetValue", "wactivate"):
+        for program in ("wactivate", *DMI_PROGRAMS, *DMI_LIBRARIES):
             shutil.copy(os.path.join(BIN, program), self.client)
         # The backup/restore/mirror command is relative to the service's folder.
         shutil.copy(os.path.join(BIN, "kvcmd"), self.work_dir)
@@ -334,8 +374,18 @@ class Agent(AgentFiles):
         env = dict(os.environ)
         env.update(SCHEDEXE_REGISTRY=self.registry, AGENT_JOURNAL=self.journal)
         env.pop("NOTIFY_SOCKET", None)
+        # The DMI store in the client folder, where the service's own finds it.
+        env.pop("DMI_STORE", None)
         env.update(extra)
         return env
+
+    def host_path(self, path):
+        return path
+
+    def dmitables(self, *args):
+        return subprocess.run([os.path.join(self.client, "dmitables"), *args], env=self.env(),
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                              check=True).stdout
 
     def start(self, *args, **env):
         p = subprocess.Popen([os.path.join(BIN, "schedExe"), *args], cwd=self.work_dir,

@@ -131,6 +131,7 @@ class ServiceTest(Scenarios, unittest.TestCase):
         a.wait_for_count(activation(1), 1, timeout=40)
         a.wait_for_count(deleted(1), 1)
         self.assertTrue(in_order(a.commands(), fired(1) + [activation(1)]), a.commands())
+        self.assertEqual(a.dmi_column("Event Cat2 Table", "FIRED")[2], "True")
         data = a.read_data()
         self.assertIn("[Event Cat2:1]\nEvent Status=True\n", data)
         self.assertIn("Name=alpha\nFrequency=One Time\nYear=2027\nMonth=April\n"
@@ -146,6 +147,7 @@ class ServiceTest(Scenarios, unittest.TestCase):
         a.signal_reload()
         a.wait_for_count(activation(2), 1, timeout=90)
         self.assertTrue(in_order(a.commands(), fired(2) + [activation(2)]), a.commands())
+        self.assertEqual(a.dmi_column("Event Cat2 Table", "FIRED")[3], "True")
         self.assertIn("[Event Cat2:2]\nEvent Status=True\n", a.read_data())
         # The initial pass and two firings; no reload yet.
         self.assertEqual((a.commands().count(SYNCH), a.commands().count(UNCHANGED)), (3, 1))

@@ -1,7 +1,7 @@
 """schedExe under Wine: as a real service under Wine's service control manager
 (the registry written with reg.exe, the service created and started with
 sc.exe and net.exe, controls sent with schedexe-control, the agent journal
-beside the DmiSetValue stand-in, since a service does not inherit our
+beside DmiSetValue, since a service does not inherit our
 environment), and in foreground mode with "/d" (the prefix has an X server,
 Xvfb, from tests/wine/wine_run.sh)."""
 
@@ -14,7 +14,7 @@ import subprocess
 import tempfile
 import unittest
 
-from agent import (SYNCH, UNCHANGED, AgentFiles, Scenarios, activation, deleted, fired,
+from agent import (DMI_LIBRARIES, DMI_PROGRAMS, SYNCH, UNCHANGED, AgentFiles, Scenarios, activation, deleted, fired,
                    in_order, profile, read_journal, tarn, wait)
 
 BIN = os.environ.get("SCHEDEXE_BIN", "")
@@ -74,7 +74,8 @@ class WineAgent(AgentFiles):
         self.client, self.journal = client, journal
         self.client_prefix = windows_path(client) + "\\"
         os.makedirs(client)
-        for program in ("DmiSetValue.exe", "wactivate.exe", "schedExe.exe"):
+        programs = [p + ".exe" for p in ("wactivate", "schedExe", *DMI_PROGRAMS)]
+        for program in programs + list(DMI_LIBRARIES):
             shutil.copy(os.path.join(BIN, program), client)
         key = "HKLM\\SOFTWARE\\Corvane\\Teltrix"
         wine("reg", "add", key, "/v", "TTX Path", "/d", windows_path(root), "/f")
@@ -85,6 +86,12 @@ class WineAgent(AgentFiles):
                  windows_path(data_dir), "/f")
         else:
             wine("reg", "delete", key + "\\ZIZ2UDE", "/f", check=False)
+
+    def host_path(self, path):
+        return windows_path(path)
+
+    def dmitables(self, *args):
+        return wine(os.path.join(self.client, "dmitables.exe"), *args).stdout
 
 
 @unittest.skipUnless(BIN, "needs SCHEDEXE_BIN (the cross build's bin folder)")
@@ -149,6 +156,7 @@ class WineServiceTest(Scenarios, unittest.TestCase):
         self.a.wait_for_count(deleted(1))
         self.assertTrue(in_order(self.a.commands(), fired(1) + [activation(1)]),
                         self.a.commands())
+        self.assertEqual(self.a.dmi_column("Event Cat2 Table", "FIRED")[2], "True")
         data = self.a.read_data()
         self.assertIn("[Event Cat2:1]\nEvent Status=True\n", data)
         self.assertIn(f"Minute={due.minute}\nState=Delete\n", data)
