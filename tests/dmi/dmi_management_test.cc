@@ -4,12 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dmi/dmi_commands.h"
 #include "dmi/dmi_library.h"
 #include "dmi/dmi_setter.h"
+#include "platform/process_info.h"
+#include "platform/testing.h"
 #include "support/scoped_globals.h"
 #include "support/scratch_dir.h"
 #include "support/source_path.h"
@@ -202,6 +208,63 @@ TEST_F(DmiManagementTest, EveryCommandLineOfTheServiceLandsInItsRowAndAttribute)
       EXPECT_EQ(cell, a[2]);
     }
     EXPECT_EQ(found, 1);
+  }
+}
+
+std::unique_ptr<platform::testing::ChildProcess> StartProgram(
+    const char* program, const std::vector<std::string>& args) {
+  namespace pt = platform::testing;
+  return pt::ChildProcess::Start(
+      platform::ExecutableDirectory() + pt::Sep() + program + pt::ExeSuffix(), args);
+}
+
+int RunProgram(const char* program, const std::vector<std::string>& args) {
+  const auto child = StartProgram(program, args);
+  return child ? child->Wait() : -100;
+}
+
+// The programs as the service and an operator run them: dmitables installs
+// the agent's tables, DmiSetValue exits with the setter's result whatever
+// text it gets, journals every run, and sets from several processes at once
+// all land.
+TEST_F(DmiManagementTest, DmiSetValueAndDmitablesAsProgramsRunThem) {
+  const std::string journal = scratch_.Path("journal.log");
+  testsupport::ScopedEnv journal_env("AGENT_JOURNAL", journal.c_str());
+  ASSERT_EQ(RunProgram("dmitables", {"install", testsupport::SourcePath("data/agent-tables.dmd")}),
+            0);
+  const std::string table = kProfileTable;
+  const std::vector<std::pair<std::vector<std::string>, int>> runs = {
+      {{table, "7", "Active", "A1|2", "8"}, kSetOk},
+      {{"NOPE|", "7", "x", "", "8"}, kSetClassNotFound},
+      {{"|||||", "", "", "", ""}, kSetClassNotFound},
+      {{table, "abc", "x", "A1|2", "8"}, kSetInvalidAttributeId},
+      {{table, "7", "x", "A1|2", "99"}, kSetUnknownType},
+      {{table, "7", "x", "A1|2", ""}, kSetUnknownType},
+      {{table, "99", "x", "A1|2", "8"}, kSetFailed},
+      {{table, "7", "x", "A1|99", "8"}, kSetFailed},
+      {{table, "7", "x", "Z9|x|A1", "8"}, kSetFailed},
+      {{table, "7", "x", "|||", "8"}, kSetFailed},
+      {{table, "7", std::string(300, 'x'), "A1|2", "8"}, kSetFailed},
+      {{"a", "b"}, 2}};
+  for (const auto& [args, code] : runs) {
+    EXPECT_EQ(RunProgram("DmiSetValue", args), code) << args[0] << " " << args[1];
+  }
+  const std::string lines = platform::testing::FileContents(journal);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), static_cast<std::ptrdiff_t>(runs.size()));
+
+  std::vector<std::unique_ptr<platform::testing::ChildProcess>> children;
+  for (int row = 3; row <= 8; ++row) {
+    children.push_back(
+        StartProgram("DmiSetValue", {table, "7", "Active", "A1|" + std::to_string(row), "8"}));
+  }
+  for (const auto& child : children) EXPECT_EQ(child ? child->Wait() : -100, 0);
+  // The component came from another process, which sends this one no
+  // indication: read with a component list made now.
+  testing::ResetDmiSetterForTesting();
+  const std::vector<std::string> rows = Table(kProfileTable);
+  ASSERT_EQ(rows.size(), 13u);
+  for (size_t r = 0; r < rows.size(); ++r) {
+    EXPECT_EQ(rows[r].ends_with("|Active|"), r >= 1 && r <= 7) << rows[r];
   }
 }
 

@@ -4,10 +4,11 @@ file, a data file, the agent stand-ins, signals and systemd's notify socket."""
 import os
 import random
 import signal
+import subprocess
 import time
 import unittest
 
-from agent import (KVCMD, MIX, PAUSE, RESUME, START, STOP, SYNCH, UNCHANGED, Agent, Scenarios,
+from agent import (CLASS, KVCMD, MIX, PAUSE, RESUME, START, STOP, SYNCH, UNCHANGED, Agent, Scenarios,
                    activation, deleted, fired, in_order, profile, sanitizer_reports, tarn,
                    unexpected_reports)
 
@@ -116,6 +117,22 @@ class ServiceTest(Scenarios, unittest.TestCase):
         while reports:
             self.assertEqual(reports[:2], steps[state], self.reports())
             state, reports = reports[1][0], reports[2:]
+
+    def test_dmisetvalue_says_in_one_line_what_failed(self):
+        a = self.a
+        a.install_tables()
+        table = CLASS + "Scheduler Profile Table|"
+        for args, code, reason in [
+                (("NOPE|", "7", "x", "", "8"), 5, "Class NOPE| not found"),
+                ((table, "x7", "x", "A1|2", "8"), 6, "Invalid attribute id x7"),
+                ((table, "7", "x", "A1|2", "-3"), 7, "Unknown type -3"),
+                ((table, "7", "x" * 999, "A1|2", "8"), 8, "Set Failed, DMI error 0x")]:
+            run = subprocess.run([os.path.join(a.client, "DmiSetValue"), *args], env=a.env(),
+                                 capture_output=True, text=True)
+            self.assertEqual(run.returncode, code, run.stderr)
+            self.assertEqual(len(run.stderr.splitlines()), 1, run.stderr)
+            self.assertIn(reason, run.stderr)
+        self.assertEqual(len(a.commands()), 4)
 
     @unittest.skipUnless(faketime(), "needs libfaketime")
     def test_event_fires_and_fires_while_paused(self):
