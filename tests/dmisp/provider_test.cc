@@ -461,29 +461,6 @@ TEST_F(ProviderTest, WalksComponentsThroughEveryCommand) {
   EXPECT_EQ(libs_.indicate(gone), kDmiUnknownHandle);
 }
 
-TEST_F(ProviderTest, TheAgentsTablesInstallAndTakeSets) {
-  // The description file the project ships, from the source tree.
-  const std::string path = testsupport::SourcePath("data/agent-tables.dmd");
-  Client a(libs_);
-  ASSERT_EQ(a.Register(), kDmiOk);
-  Request add = AddComponent(path);
-  ASSERT_EQ(a.Run(add), kDmiOk);
-  const uint32_t id = At(add.reply, 0);
-  // Profile 3 is row 4 of the Scheduler Profile Table (group 3); the
-  // trigger group (8) has one row and no key.
-  EXPECT_EQ(a.Run(Set(id, 7, kDmiDisplayString, Text("Active"), 4).Put(44, 3u)), kDmiOk);
-  EXPECT_EQ(a.Run(Set(id, 16, kDmiDisplayString, Text("run"), 0).Put(44, 8u)), kDmiOk);
-  Request profile = Row(kDmiReadRowFirst, id, 3, {{1, U32(4)}});
-  ASSERT_EQ(a.Run(profile), kDmiOk);
-  EXPECT_EQ(RowValues(profile.reply).at(7), Text("Active"));
-  Request trigger = Row(kDmiReadRowFirst, id, 8, {});
-  ASSERT_EQ(a.Run(trigger), kDmiOk);
-  EXPECT_EQ(RowValues(trigger.reply).at(16), Text("run"));
-  Request other = Row(kDmiReadRowFirst, id, 3, {{1, U32(5)}});
-  ASSERT_EQ(a.Run(other), kDmiOk);
-  EXPECT_EQ(RowValues(other.reply).at(7), Text("Unused"));
-}
-
 TEST_F(ProviderTest, RefusesMalformedBlocksAtOnce) {
   Client a(libs_);
   ASSERT_EQ(a.Register(), kDmiOk);

@@ -16,7 +16,8 @@ BIN = os.environ.get("SCHEDEXE_BIN", os.path.join(os.path.dirname(__file__), "..
 
 CLASS = "CORVANEX|Events, Alarms & Responses Creation||CORVANEX|"
 # The agent's DMI tables, as an agent installs them.
-DESCRIPTION = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../data/agent-tables.dmd")
+DESCRIPTION = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                           "../../data/agent-tables.dmd")
 # What the client folder needs to set attributes and read them back.
 DMI_PROGRAMS = ("DmiSetValue", "dmitables")
 DMI_LIBRARIES = ("dmiapi32.dll", "WDMI2API.DLL")
@@ -150,13 +151,6 @@ class AgentFiles:
         return {int(line.split()[0]): line[start:].split()[0]
                 for line in lines[1:lines.index("")]}
 
-    def counts(self):
-        """"Number of Cat2 Events" and the profiles' "Number of Profiles"."""
-        data = self.read_data()
-        return tuple(re.search(pattern, data).group(1) for pattern in
-                     (r"Number of Cat2 Events=(\d+)",
-                      r"\[Scheduler Profiles\]\nNumber of Profiles=(\d+)"))
-
     def write_data(self, text):
         with open(self.data_file, "w", newline="") as f:
             f.write(text.replace("\n", "\r\n"))
@@ -217,7 +211,11 @@ class Scenarios:
                          ["Active"] * len(active) + ["Unused"] * len(unused))
         cat2 = self.a.dmi_column("EventCat2 List", "VALUE")
         profiles = self.a.dmi_column("Scheduler Profiles", "VALUE")
-        self.assertEqual((cat2[3], cat2[11], profiles[6]), ("False", *self.a.counts()))
+        data = self.a.read_data()
+        counts = [re.search(pattern, data).group(1) for pattern in
+                  (r"Number of Cat2 Events=(\d+)",
+                   r"\[Scheduler Profiles\]\nNumber of Profiles=(\d+)")]
+        self.assertEqual([cat2[3], cat2[11], profiles[6]], ["False", *counts])
 
     def stop(self):
         expected = self.reports() + STOP

@@ -8,9 +8,9 @@ import subprocess
 import time
 import unittest
 
-from agent import (CLASS, KVCMD, MIX, PAUSE, RESUME, START, STOP, SYNCH, UNCHANGED, Agent, Scenarios,
-                   activation, deleted, fired, in_order, profile, sanitizer_reports, tarn,
-                   unexpected_reports)
+from agent import (CLASS, KVCMD, MIX, PAUSE, RESUME, START, STOP, SYNCH, UNCHANGED, Agent,
+                   Scenarios, activation, deleted, fired, in_order, profile, sanitizer_reports,
+                   tarn, unexpected_reports)
 
 SIGNALS = {"stop": signal.SIGTERM, "pause": signal.SIGTSTP, "continue": signal.SIGCONT,
            "interrogate": signal.SIGUSR1, "shutdown": signal.SIGUSR2}

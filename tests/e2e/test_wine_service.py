@@ -14,8 +14,8 @@ import subprocess
 import tempfile
 import unittest
 
-from agent import (DMI_LIBRARIES, DMI_PROGRAMS, SYNCH, UNCHANGED, AgentFiles, Scenarios, activation, deleted, fired,
-                   in_order, profile, read_journal, tarn, wait)
+from agent import (DMI_LIBRARIES, DMI_PROGRAMS, SYNCH, UNCHANGED, AgentFiles, Scenarios,
+                   activation, deleted, fired, in_order, profile, read_journal, tarn, wait)
 
 BIN = os.environ.get("SCHEDEXE_BIN", "")
 WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../wine/wine_run.sh")
