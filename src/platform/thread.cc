@@ -30,9 +30,18 @@ bool PauseGate::IsPaused() {
   return paused_;
 }
 
-void PauseGate::Checkpoint() {
+bool PauseGate::IsHolding() {
+  std::lock_guard<std::mutex> g(mutex_);
+  return holding_ > 0;
+}
+
+bool PauseGate::Checkpoint() {
   std::unique_lock<std::mutex> lock(mutex_);
+  if (!paused_) return false;
+  ++holding_;
   resumed_.wait(lock, [this] { return !paused_; });
+  --holding_;
+  return true;
 }
 
 namespace {
@@ -41,8 +50,6 @@ thread_local PauseGate* thread_gate = nullptr;
 
 void SetThreadPauseGate(PauseGate* gate) { thread_gate = gate; }
 
-void PausePoint() {
-  if (thread_gate) thread_gate->Checkpoint();
-}
+bool PausePoint() { return thread_gate && thread_gate->Checkpoint(); }
 
 }  // namespace platform

@@ -20,13 +20,17 @@ class PauseGate {
   void Pause();
   void Resume();
   bool IsPaused();
-  // Returns at once unless paused; otherwise blocks until Resume().
-  void Checkpoint();
+  // Whether a thread is blocked in Checkpoint() now.
+  bool IsHolding();
+  // Returns at once unless paused; otherwise blocks until Resume(). True
+  // when it blocked.
+  bool Checkpoint();
 
  private:
   std::mutex mutex_;
   std::condition_variable resumed_;
   bool paused_ = false;
+  int holding_ = 0;
 };
 
 // The gate of the calling thread (nullptr: none). A thread sets its own; a
@@ -34,7 +38,8 @@ class PauseGate {
 // other threads (a DMI command, a step of a pass) calls PausePoint() freely:
 // threads without a gate pass straight through.
 void SetThreadPauseGate(PauseGate* gate);
-void PausePoint();
+// True when a pause held the thread here.
+bool PausePoint();
 
 }  // namespace platform
 

@@ -157,7 +157,10 @@ void ServeOneReload(Worker* worker) {
   platform::PausePoint();
   // Auto-reset: any number of signals given meanwhile is one more reload.
   worker->reload_event->Wait(platform::kInfinite);
-  platform::PausePoint();
+  // A suspended wait takes no signal, so every signal given until continue
+  // is one reload. Held here instead, the worker has taken the first of
+  // them: the rest, kept by the event as one, are this same reload.
+  if (platform::PausePoint()) worker->reload_event->Wait(0);
   config::ScheduleConfig snapshot(worker->host);
   config::ReloadPass(snapshot);
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -253,6 +254,38 @@ TEST_F(SchedulerWorkerTest, APausedWorkerHoldsBetweenCommandsWhileEventsFire) {
   // Resumed, the pass goes on where it stopped and ends as usual.
   EXPECT_EQ(Count(dmi::ProfileActiveCommand(3)), 2);
   EXPECT_EQ(data_.Commands().back(), dmi::kSynchCommand);
+}
+
+TEST_F(SchedulerWorkerTest, SignalsWhilePausedInTheWaitAreOneReloadAfterContinue) {
+  data_.Write(Profiles("False"));
+  StartUp();
+  const int64_t synchs = Count(dmi::kSynchCommand);
+  std::atomic<int> passes{0};
+  std::thread worker([this, &passes] {
+    platform::SetThreadPauseGate(&WorkerPauseGate());
+    for (int i = 0; i < 2; ++i, ++passes) ServeOneReload(&worker_);
+  });
+  // Real time only: the clock stays before the first firing's synch.
+  const auto until = [](const std::function<bool()>& done) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done() && std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return done();
+  };
+  // After one reload the worker is back in its wait, and is paused there.
+  EXPECT_TRUE(worker_.reload_event->Set());
+  EXPECT_TRUE(until([&] { return passes == 1; }));
+  WorkerPauseGate().Pause();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(worker_.reload_event->Set());
+    EXPECT_TRUE(until([] { return WorkerPauseGate().IsHolding(); }));
+  }
+  WorkerPauseGate().Resume();
+  if (!until([&] { return passes == 2; })) worker_.reload_event->Set();
+  worker.join();
+  EXPECT_EQ(Count(dmi::kSynchCommand), synchs + 2);
+  EXPECT_FALSE(worker_.reload_event->Wait(0));  // nothing left for a third pass
 }
 
 }  // namespace
