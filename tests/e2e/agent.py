@@ -417,6 +417,18 @@ class Agent(AgentFiles):
         remove_reload_event()
 
 
+def notify_fields(datagram):
+    return dict(line.split("=", 1) for line in datagram.splitlines() if "=" in line)
+
+
+def status_reports(messages):
+    """The status reports among notify messages, in the form of the START ...
+    constants."""
+    keys = ("STATE", "CHECKPOINT", "WAIT_HINT", "CONTROLS", "WIN32_EXIT_CODE")
+    return [tuple(int(m.get("X_SCHEDEXE_" + k, 0)) for k in keys)
+            for m in messages if "X_SCHEDEXE_STATE" in m]
+
+
 class NotifyListener:
     """The NOTIFY_SOCKET end of systemd: collects the status datagrams as they
     arrive, as systemd does (a sender waits while the socket's queue is full)."""
@@ -438,19 +450,15 @@ class NotifyListener:
                 data = self.sock.recv(4096).decode()
             except socket.timeout:
                 continue
-            fields = dict(line.split("=", 1) for line in data.splitlines() if "=" in line)
             with self._lock:
-                self._messages.append(fields)
+                self._messages.append(notify_fields(data))
 
     def messages(self):
         with self._lock:
             return list(self._messages)
 
     def reports(self):
-        """The status reports, in the form of the START ... constants."""
-        keys = ("STATE", "CHECKPOINT", "WAIT_HINT", "CONTROLS", "WIN32_EXIT_CODE")
-        return [tuple(int(m.get("X_SCHEDEXE_" + k, 0)) for k in keys)
-                for m in self.messages() if "X_SCHEDEXE_STATE" in m]
+        return status_reports(self.messages())
 
     def close(self):
         self._closing.set()

@@ -2,15 +2,17 @@
 file, a data file, the agent stand-ins, signals and systemd's notify socket."""
 
 import os
+import contextlib
 import random
 import signal
+import socket
 import subprocess
 import time
 import unittest
 
 from agent import (CLASS, KVCMD, MIX, PAUSE, RESUME, START, STOP, SYNCH, UNCHANGED, Agent,
-                   Scenarios, activation, deleted, fired, in_order, profile, sanitizer_reports,
-                   tarn, unexpected_reports)
+                   Scenarios, activation, deleted, fired, in_order, notify_fields, profile,
+                   sanitizer_reports, status_reports, tarn, unexpected_reports)
 
 SIGNALS = {"stop": signal.SIGTERM, "pause": signal.SIGTSTP, "continue": signal.SIGCONT,
            "interrogate": signal.SIGUSR1, "shutdown": signal.SIGUSR2}
@@ -100,6 +102,52 @@ class ServiceTest(Scenarios, unittest.TestCase):
         commands = a.commands()
         self.assertEqual((commands[:2], commands[-2:]), ([UNCHANGED, SYNCH], [UNCHANGED, SYNCH]))
         self.assertEqual(commands.count(SYNCH), 3)
+
+    def assert_no_stop_lost(self, p, reports):
+        """Ended within 10 s, by exit 0 or by the signal, and no running
+        report after a stop-pending one."""
+        self.assertIn(p.wait(timeout=10), (0, -signal.SIGTERM))
+        states = [report[0] for report in reports()]
+        if 3 in states:
+            self.assertNotIn(4, states[states.index(3):], states)
+
+    def test_a_stop_during_start_up_is_never_lost(self):
+        a = self.a
+        a.write_data(tarn(*MIX))
+        delays = random.Random(12)
+        for _ in range(300):
+            listener = a.notify_listener()
+            p = a.start(NOTIFY_SOCKET=listener.path)
+            time.sleep(delays.uniform(0, 0.025))
+            p.send_signal(signal.SIGTERM)
+            self.assert_no_stop_lost(p, listener.reports)
+            listener.close()
+        # A notify socket with a full queue holds the first start-pending
+        # report, so the stop lands inside start-up every time; it is served
+        # once running has been reported.
+        for run in range(3):
+            path = os.path.join(a.root, f"full{run}.sock")
+            with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as sink, \
+                    socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as filler:
+                sink.bind(path)
+                filler.setblocking(False)
+                with contextlib.suppress(BlockingIOError):
+                    while True:
+                        filler.sendto(b"filler", path)
+                p = a.start(NOTIFY_SOCKET=path)
+                time.sleep(0.3)
+                p.send_signal(signal.SIGTERM)
+                time.sleep(0.3)
+                sink.settimeout(0.2)
+                messages, deadline = [], time.monotonic() + 10
+                while time.monotonic() < deadline:
+                    try:
+                        messages.append(notify_fields(sink.recv(4096).decode()))
+                    except socket.timeout:
+                        if p.poll() is not None:
+                            break
+                self.assert_no_stop_lost(p, lambda: status_reports(messages))
+                self.assertEqual(status_reports(messages), START + STOP)
 
     def test_a_burst_of_controls(self):
         self.a.write_data(tarn(*MIX))

@@ -34,6 +34,12 @@ struct Dispatcher {
   std::atomic<bool> active{false};
   std::string name;
   std::atomic<ServiceControlHandler> handler{nullptr};
+  // Whether the last report accepts controls. Until one does (start-up), the
+  // service manager refuses every control; systemd cannot be refused a
+  // stop, so a stop is held until then instead of being lost.
+  std::atomic<bool> accepting{false};
+  // Written when a report starts accepting controls, to hand over a held stop.
+  int accepting_now = -1;
 };
 Dispatcher dispatcher;
 
@@ -58,15 +64,23 @@ bool RunServiceDispatcher(const char* name, ServiceMainFunction service_main) {
   pthread_sigmask(SIG_BLOCK, &controls, nullptr);
   const int signals = signalfd(-1, &controls, SFD_CLOEXEC);
   const int finished = eventfd(0, EFD_CLOEXEC);
-  if (signals < 0 || finished < 0) {
-    if (signals >= 0) close(signals);
-    if (finished >= 0) close(finished);
+  const int accepting_now = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  const auto close_all = [&] {
+    for (const int fd : {signals, finished, accepting_now}) {
+      if (fd >= 0) close(fd);
+    }
+    dispatcher.accepting_now = -1;
     dispatcher.active = false;
+  };
+  if (signals < 0 || finished < 0 || accepting_now < 0) {
+    close_all();
     return Fail(kErrorGenFailure);
   }
 
   dispatcher.name = name;
   dispatcher.handler = nullptr;
+  dispatcher.accepting = false;
+  dispatcher.accepting_now = accepting_now;
   // ServiceMain sees the service name as its one argument, as on Windows.
   static char service_name[257];
   std::snprintf(service_name, sizeof(service_name), "%s", name);
@@ -80,33 +94,43 @@ bool RunServiceDispatcher(const char* name, ServiceMainFunction service_main) {
       [[maybe_unused]] ssize_t n = write(finished, &one, sizeof(one));
     });
   } catch (const std::system_error&) {
-    close(signals);
-    close(finished);
-    dispatcher.active = false;
+    close_all();
     return Fail(kErrorGenFailure);
   }
 
   // The calling thread is the control dispatcher: the handler runs here, one
   // control at a time, until ServiceMain has returned.
+  bool stop_held = false;
   for (;;) {
-    pollfd fds[2] = {{finished, POLLIN, 0}, {signals, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
+    pollfd fds[3] = {{finished, POLLIN, 0}, {signals, POLLIN, 0}, {accepting_now, POLLIN, 0}};
+    if (poll(fds, 3, -1) < 0) {
       if (errno == EINTR) continue;
       break;
     }
     if (fds[0].revents != 0) break;
-    if (fds[1].revents == 0) continue;
+    if (fds[2].revents != 0) {
+      uint64_t count = 0;
+      [[maybe_unused]] ssize_t n = read(accepting_now, &count, sizeof(count));
+    }
     signalfd_siginfo info;
-    if (read(signals, &info, sizeof(info)) != sizeof(info)) continue;
-    const uint32_t control = posix::ControlOfSignal(info.ssi_signo);
+    const uint32_t control =
+        fds[1].revents != 0 && read(signals, &info, sizeof(info)) == sizeof(info)
+            ? posix::ControlOfSignal(info.ssi_signo)
+            : 0;
     const ServiceControlHandler handler = dispatcher.handler.load();
-    if (control != 0 && handler != nullptr) handler(control);
+    if (!dispatcher.accepting || handler == nullptr) {
+      stop_held = stop_held || control == kControlStop;
+    } else if (control != 0) {
+      handler(control);
+    }
+    if (stop_held && dispatcher.accepting && handler != nullptr) {
+      stop_held = false;
+      handler(kControlStop);
+    }
   }
   main_thread.join();
-  close(signals);
-  close(finished);
+  close_all();
   dispatcher.handler = nullptr;
-  dispatcher.active = false;
   return true;
 }
 
@@ -126,6 +150,13 @@ bool ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status
   const std::string socket_path = GetEnvironmentVariable("NOTIFY_SOCKET");
   if (!posix::SendNotification(socket_path, posix::StatusNotification(status))) {
     return Fail(kErrorGenFailure);
+  }
+  const bool accepts = status.controls_accepted != 0 && status.current_state != kServiceStopped;
+  if (accepts && !dispatcher.accepting.exchange(true)) {
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(dispatcher.accepting_now, &one, sizeof(one));
+  } else if (!accepts) {
+    dispatcher.accepting = false;
   }
   return true;
 }
