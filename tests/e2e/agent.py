@@ -2,10 +2,12 @@
 client folder with the stand-ins, the journal of what they were sent, and the
 scenarios both targets run the same way."""
 
+import contextlib
 import os
 import pathlib
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import tempfile
@@ -386,9 +388,12 @@ class Agent(AgentFiles):
                               check=True).stdout
 
     def start(self, *args, **env):
+        # A process group of its own, so that close() ends the programs it
+        # started as well.
         p = subprocess.Popen([os.path.join(BIN, "schedExe"), *args], cwd=self.work_dir,
                              env=self.env(**env), stdin=subprocess.DEVNULL,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                             start_new_session=True)
         self.processes.append(p)
         return p
 
@@ -409,9 +414,11 @@ class Agent(AgentFiles):
     def close(self):
         for listener in self.listeners:
             listener.close()
+        # A DmiSetValue left running would find no agent once the folder is
+        # gone and retry for a minute, holding the machine's DMI mutex.
         for p in self.processes:
-            if p.poll() is None:
-                p.kill()
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(p.pid, signal.SIGKILL)
             p.wait()
         shutil.rmtree(self.root, ignore_errors=True)
         remove_reload_event()
