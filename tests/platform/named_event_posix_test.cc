@@ -50,18 +50,19 @@ TEST_F(NamedEventPosixTest, OpenToEveryUserFromTheStart) {
   EXPECT_EQ(NamedEvent::Create("a/b"), nullptr);
   EXPECT_EQ(NamedEvent::Open(""), nullptr);
 
-  // An object whose creator has not sized it yet (or died first) is an
-  // unsignalled event to whoever opens it.
+  // An object whose creator has not sized and held it yet (or died first)
+  // is no event to open, and a new unsignalled one to create.
   const std::string fresh = name_ + "-fresh";
   const int fd = shm_open(("/schedexe." + fresh).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
   ASSERT_GE(fd, 0);
   close(fd);
-  auto opened = NamedEvent::Open(fresh.c_str());
+  EXPECT_EQ(NamedEvent::Open(fresh.c_str()), nullptr);
+  auto created = NamedEvent::Create(fresh.c_str());
   pt::RemoveNamedEvent(fresh);
-  ASSERT_NE(opened, nullptr);
-  EXPECT_FALSE(opened->Wait(0));
-  opened->Set();
-  EXPECT_TRUE(opened->Wait(0));
+  ASSERT_NE(created, nullptr);
+  EXPECT_FALSE(created->Wait(0));
+  created->Set();
+  EXPECT_TRUE(created->Wait(0));
 }
 
 TEST_F(NamedEventPosixTest, ProcessesThatDieLeaveItWorking) {
@@ -102,6 +103,19 @@ TEST_F(NamedEventPosixTest, ProcessesThatDieLeaveItWorking) {
   const pid_t taker = Fork([&] { return NamedEvent::Open(name.c_str())->Wait(5000) ? 0 : 1; });
   EXPECT_EQ(Reap(taker), 0);
   EXPECT_FALSE(event->Wait(0));
+
+  // Its only holder killed with it signalled: it is gone with that process.
+  event.reset();
+  const pid_t holder = Fork([&] {
+    NamedEvent::Create(name.c_str()).release()->Set();
+    for (;;) pause();
+    return 0;
+  });
+  for (int i = 0; i < 5000 && !NamedEvent::Open(name.c_str()); ++i) usleep(1000);
+  kill(holder, SIGKILL);
+  Reap(holder);
+  EXPECT_EQ(NamedEvent::Open(name.c_str()), nullptr);
+  EXPECT_FALSE(NamedEvent::Create(name.c_str())->Wait(0));
 }
 
 }  // namespace

@@ -62,6 +62,18 @@ TEST_F(NamedEventTest, AutoResetAndKeptAcrossCreate) {
   const std::string missing = name_ + "-missing";
   EXPECT_EQ(Signal(missing), 1);
   EXPECT_EQ(NamedEvent::Open(missing.c_str()), nullptr);
+
+  // It lives as long as a handle does: signalled, then closed by all, it is
+  // gone, and made again it starts unsignalled.
+  EXPECT_TRUE(created->Set());
+  created.reset();
+  opened.reset();
+  again.reset();
+  EXPECT_EQ(NamedEvent::Open(name_.c_str()), nullptr);
+  EXPECT_EQ(Signal(name_), 1);
+  auto renewed = NamedEvent::Create(name_.c_str());
+  ASSERT_NE(renewed, nullptr);
+  EXPECT_FALSE(renewed->Wait(0));
 }
 
 }  // namespace

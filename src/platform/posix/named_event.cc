@@ -1,9 +1,9 @@
 // A named auto-reset event shared between processes: one 32-bit word in POSIX
 // shared memory, taken with compare-and-swap and slept on with a futex.
-// There is no lock, so a process that dies anywhere, even in the middle of
-// Set or Wait, leaves nothing held and nothing half done; a fresh (zeroed)
-// object is a valid unsignalled event, so creators need no initialisation
-// handshake.
+// Setting and waiting take no lock, so a process that dies anywhere, even in
+// the middle of Set or Wait, leaves nothing held and nothing half done; a
+// fresh (zeroed) object is a valid unsignalled event. File locks, which the
+// kernel drops when a process dies, tell whether any handle still holds it.
 #include "platform/named_event.h"
 
 #include <fcntl.h>
@@ -51,8 +51,14 @@ constexpr size_t kObjectSize = 64;
 
 class PosixNamedEvent final : public NamedEvent {
  public:
-  explicit PosixNamedEvent(void* memory) : memory_(memory) {}
-  ~PosixNamedEvent() override { munmap(memory_, kObjectSize); }
+  // `fd` carries this handle's holder lock, released with it.
+  PosixNamedEvent(void* memory, int fd) : memory_(memory), fd_(fd) {}
+  ~PosixNamedEvent() override {
+    munmap(memory_, kObjectSize);
+    close(fd_);
+  }
+  PosixNamedEvent(const PosixNamedEvent&) = delete;
+  PosixNamedEvent& operator=(const PosixNamedEvent&) = delete;
 
   bool Set() override {
     Flag().store(1);
@@ -94,21 +100,49 @@ class PosixNamedEvent final : public NamedEvent {
   }
 
   void* memory_;
+  int fd_;
 };
 
-std::unique_ptr<NamedEvent> MapEvent(int fd) {
+// An event exists while a handle to it does, as on Windows, where it goes
+// with its last handle and a new one starts unsignalled. The object itself
+// outlives its holders, so each handle holds a read lock on its byte 0 (an
+// open file description lock: the kernel drops it with the handle's
+// descriptor, also when the process is killed). Byte 1 makes looking for
+// other holders and joining them one step.
+constexpr off_t kHoldersByte = 0;
+constexpr off_t kGuardByte = 1;
+
+bool LockByte(int fd, short type, off_t byte, bool wait) {
+  struct flock lock = {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = byte;
+  lock.l_len = 1;
+  return fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0;
+}
+
+// Maps the object and holds it. An object nobody holds is a new event
+// (`create`) or none at all (nullptr).
+std::unique_ptr<NamedEvent> HoldEvent(int fd, bool create) {
   struct stat st;
   // Whoever comes first gives the object its size; the zeros it gets are the
   // unsignalled state. A second ftruncate to the same size changes nothing.
-  bool ok = fstat(fd, &st) == 0 &&
-            (st.st_size >= static_cast<off_t>(kObjectSize) || ftruncate(fd, kObjectSize) == 0);
-  void* memory = MAP_FAILED;
-  if (ok) {
-    memory = mmap(nullptr, kObjectSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  const bool sized = fstat(fd, &st) == 0 && (st.st_size >= static_cast<off_t>(kObjectSize) ||
+                                             ftruncate(fd, kObjectSize) == 0);
+  void* memory =
+      sized ? mmap(nullptr, kObjectSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
+  if (memory != MAP_FAILED && LockByte(fd, F_WRLCK, kGuardByte, true)) {
+    const bool unheld = LockByte(fd, F_WRLCK, kHoldersByte, false);
+    if (unheld && create) std::atomic_ref<uint32_t>(*static_cast<uint32_t*>(memory)).store(0);
+    // Turns our write lock into a read lock, or joins the other holders.
+    if ((!unheld || create) && LockByte(fd, F_RDLCK, kHoldersByte, true)) {
+      LockByte(fd, F_UNLCK, kGuardByte, false);
+      return std::make_unique<PosixNamedEvent>(memory, fd);
+    }
   }
+  if (memory != MAP_FAILED) munmap(memory, kObjectSize);
   close(fd);
-  if (memory == MAP_FAILED) return nullptr;
-  return std::make_unique<PosixNamedEvent>(memory);
+  return nullptr;
 }
 
 }  // namespace
@@ -118,7 +152,7 @@ std::unique_ptr<NamedEvent> NamedEvent::Create(const char* name) {
   if (object.empty()) return nullptr;
   const int fd = posix::CreateOrOpenSharedObject(object);
   if (fd < 0) return nullptr;
-  return MapEvent(fd);
+  return HoldEvent(fd, true);
 }
 
 std::unique_ptr<NamedEvent> NamedEvent::Open(const char* name) {
@@ -126,7 +160,7 @@ std::unique_ptr<NamedEvent> NamedEvent::Open(const char* name) {
   if (object.empty()) return nullptr;
   const int fd = shm_open(object.c_str(), O_RDWR | O_CLOEXEC, 0);
   if (fd < 0) return nullptr;
-  return MapEvent(fd);
+  return HoldEvent(fd, false);
 }
 
 }  // namespace platform
