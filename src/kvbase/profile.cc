@@ -462,7 +462,15 @@ bool WriteProfileString(const char* section, const char* key, const char* value,
                       line_end);
   }
   if (!edit) return true;  // nothing to change: no file is created either
-  const std::string updated = Apply(raw, text, *edit);
+  std::string updated = Apply(raw, text, *edit);
+  // The first bytes of a file choose how every line of it decodes. An ANSI
+  // file whose new first line (the old second one, or an inserted key)
+  // begins with the bytes of a byte order mark would turn into UTF-8 or
+  // UTF-16 and garble every key we did not touch: a blank line in front
+  // keeps it ANSI, and readers skip blank lines.
+  if (text.encoding() == TextEncoding::kAnsi && EncodingOf(updated) != TextEncoding::kAnsi) {
+    updated.insert(0, line_end);
+  }
   ForgetCached(path);
   if (!platform::ReplaceFileContents(path, updated, error)) return false;
   ForgetCached(path);

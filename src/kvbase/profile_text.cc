@@ -125,6 +125,24 @@ std::string DecodeUtf8(std::string_view s) {
 
 }  // namespace
 
+TextEncoding EncodingOf(std::string_view raw, size_t* mark_length) {
+  const auto starts = [&](std::string_view mark) { return raw.substr(0, mark.size()) == mark; };
+  TextEncoding e = TextEncoding::kAnsi;
+  size_t n = 0;
+  if (starts("\xEF\xBB\xBF")) {
+    e = TextEncoding::kUtf8;
+    n = 3;
+  } else if (starts("\xFF\xFE")) {
+    e = TextEncoding::kUtf16Le;
+    n = 2;
+  } else if (starts("\xFE\xFF")) {
+    e = TextEncoding::kUtf16Be;
+    n = 2;
+  }
+  if (mark_length) *mark_length = n;
+  return e;
+}
+
 bool IsProfileSpace(unsigned char c) { return Tables().space[c]; }
 
 std::string FoldProfileName(std::string_view text) {
@@ -138,17 +156,7 @@ std::string_view TrimProfileSpace(std::string_view text) { return TrimEnd(TrimSt
 
 ProfileText ProfileText::Parse(std::string_view raw) {
   ProfileText p;
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(raw[i]); };
-  if (raw.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
-    p.encoding_ = TextEncoding::kUtf8;
-    p.body_start_ = 3;
-  } else if (raw.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) {
-    p.encoding_ = TextEncoding::kUtf16Le;
-    p.body_start_ = 2;
-  } else if (raw.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF) {
-    p.encoding_ = TextEncoding::kUtf16Be;
-    p.body_start_ = 2;
-  }
+  p.encoding_ = EncodingOf(raw, &p.body_start_);
   const TextEncoding enc = p.encoding_;
   const size_t unit = UnitSize(enc);
   const size_t end = p.body_start_ + (raw.size() - p.body_start_) / unit * unit;
