@@ -1,7 +1,6 @@
 #include "kvbase/profile.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -20,13 +19,13 @@ namespace {
 // ---------------------------------------------------------------------------
 // Cache of parsed files. The worker and the execution threads read the same
 // file many times per snapshot; parsing it once per version saves most of
-// the work. An entry is used on the strength of its stamp only once the file
-// has been still for a while: a rewrite in the same clock tick as our read,
-// of the same size, reusing the inode, would otherwise look unchanged. Until
-// then the file is read on every call, and the parse is reused only when the
-// bytes are the very same.
+// the work. A stamp proves only that a file changed, so an entry is used on
+// the strength of its stamp alone once the clock the file system stamps with
+// has moved past the file's last change (StampIsSettled): no later write can
+// keep that stamp. Until then (a reload right after a write) the file is read
+// on every call, and the parse is reused only when the bytes are the very
+// same; on a local disk that lasts one clock tick at most.
 
-constexpr int64_t kSettleNs = 2'000'000'000;
 constexpr size_t kCacheSlots = 8;
 
 struct CacheEntry {
@@ -42,12 +41,6 @@ std::mutex cache_mutex;
 std::vector<CacheEntry> cache;  // guarded by cache_mutex
 uint64_t use_counter = 0;       // guarded by cache_mutex
 std::atomic<bool> cache_enabled{true};
-
-int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
 
 void ForgetCached(const std::string& path) {
   std::lock_guard<std::mutex> lock(cache_mutex);
@@ -87,7 +80,7 @@ Opened LoadForRead(const std::string& path, std::shared_ptr<const ProfileText>* 
       }
     }
   }
-  const int64_t read_at = NowNs();
+  const int64_t read_at = platform::FileClockNowNs();
   std::string raw;
   const platform::FileStatus st = platform::ReadFileContents(path, &raw, &stamp);
   if (st == platform::FileStatus::kError) return Opened::kFailed;
@@ -112,6 +105,7 @@ Opened LoadForRead(const std::string& path, std::shared_ptr<const ProfileText>* 
                                      : std::make_shared<const ProfileText>(ProfileText::Parse(raw));
   *out = text;
   if (use_cache && stamp.mtime_ns >= 0) {
+    const bool settled = platform::StampIsSettled(path, stamp, read_at);
     auto raw_copy = known_raw && known_text == text
                         ? known_raw
                         : std::make_shared<const std::string>(std::move(raw));
@@ -129,7 +123,7 @@ Opened LoadForRead(const std::string& path, std::shared_ptr<const ProfileText>* 
     }
     slot->path = path;
     slot->stamp = stamp;
-    slot->settled = read_at - stamp.mtime_ns > kSettleNs;
+    slot->settled = settled;
     slot->last_use = ++use_counter;
     slot->raw = std::move(raw_copy);
     slot->text = std::move(text);

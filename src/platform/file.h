@@ -15,15 +15,33 @@ namespace platform {
 // '/'; Windows: unchanged).
 std::string NativePath(std::string_view windows_path);
 
-// What identifies one version of a file's contents: any write by any process
-// changes at least one field.
+// What identifies one version of a file's contents. A different stamp proves
+// that the file changed; the same stamp proves nothing by itself: a write in
+// the same clock tick as the last change, of the same size, in place (or into
+// a reused file id), leaves every field as it was. The change time is the
+// one a program cannot put back (touch -r, editors that keep times).
 struct FileStamp {
   uint64_t size = 0;
   int64_t mtime_ns = 0;
+  int64_t ctime_ns = 0;  // last change of contents or attributes
   uint64_t volume = 0;
   uint64_t id = 0;
   bool operator==(const FileStamp&) const = default;
 };
+
+// Now on the clock that the file system stamps changes with, in ns since
+// 1970. Take it before reading a file: if StampIsSettled says so for what was
+// read, any later write gives the file another stamp.
+int64_t FileClockNowNs();
+
+// Whether `stamp`, read after `clock_before_ns` (FileClockNowNs), proves from
+// then on that the file is unchanged whenever a stat gives the same stamp:
+// the change time lies far enough behind that clock that no write can reuse
+// it. On a local file system with fine times that is as soon as the clock has
+// ticked past the change; elsewhere (network, FAT, whole-second times, other
+// OS) the stamp is trusted only after two seconds.
+bool StampIsSettled(const std::string& native_path, const FileStamp& stamp,
+                    int64_t clock_before_ns);
 
 enum class FileStatus {
   kOk,

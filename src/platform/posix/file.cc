@@ -3,8 +3,11 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -35,6 +38,7 @@ FileStamp StampOf(const struct stat& st) {
   FileStamp s;
   s.size = static_cast<uint64_t>(st.st_size);
   s.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  s.ctime_ns = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   s.volume = static_cast<uint64_t>(st.st_dev);
   s.id = static_cast<uint64_t>(st.st_ino);
   return s;
@@ -226,6 +230,38 @@ bool ReplaceFileContents(const std::string& native_path, std::string_view data,
     ::close(dfd);
   }
   return true;
+}
+
+int64_t FileClockNowNs() {
+  // Linux stamps changes with the coarse clock (or a finer time that is never
+  // below it): a change made after this reading has a change time at least
+  // this one.
+  struct timespec ts;
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+bool StampIsSettled(const std::string& native_path, const FileStamp& stamp,
+                    int64_t clock_before_ns) {
+  constexpr int64_t kForeignTimesNs = 2'000'000'000;
+  const int64_t age = clock_before_ns - stamp.ctime_ns;
+  if (age > kForeignTimesNs) return true;
+  if (age <= 0 || stamp.ctime_ns % 1'000'000'000 == 0) return false;  // whole seconds: coarse times
+  // Local file systems stamp with this kernel's clock, to the nanosecond.
+  // A network one uses its server's clock, which ours cannot vouch for.
+  struct statfs fs;
+  if (::statfs(native_path.c_str(), &fs) != 0) return false;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case EXT4_SUPER_MAGIC:
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+    case F2FS_SUPER_MAGIC:
+    case OVERLAYFS_SUPER_MAGIC:
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool ParentFolderExists(const std::string& native_path) {
