@@ -428,7 +428,9 @@ bool WriteProfileString(const char* section, const char* key, const char* value,
     *error = "no section name";
     return false;
   }
-  const std::string path = platform::NativePath(file);
+  // Through a symbolic link, the file it names is replaced and the link kept.
+  const std::string named = platform::NativePath(file);
+  const std::string path = platform::WriteTarget(named);
   std::unique_ptr<platform::FileWriteLock> lock = platform::FileWriteLock::Acquire(path, error);
   if (!lock) return false;
   platform::RemoveStaleTemporaries(path);
@@ -465,8 +467,10 @@ bool WriteProfileString(const char* section, const char* key, const char* value,
   if (text.encoding() == TextEncoding::kAnsi && EncodingOf(updated) != TextEncoding::kAnsi) {
     updated.insert(0, line_end);
   }
+  ForgetCached(named);
   ForgetCached(path);
   if (!platform::ReplaceFileContents(path, updated, error)) return false;
+  ForgetCached(named);
   ForgetCached(path);
   return true;
 }

@@ -43,6 +43,11 @@ int64_t FileClockNowNs();
 bool StampIsSettled(const std::string& native_path, const FileStamp& stamp,
                     int64_t clock_before_ns);
 
+// The file that a write to `native_path` must change: symbolic links followed
+// to the file they name, so that the link stays a link (Linux; on Windows the
+// path itself). A dangling link gives the path its last link names.
+std::string WriteTarget(const std::string& native_path);
+
 enum class FileStatus {
   kOk,
   kMissing,  // no such file (or a path component is missing)
@@ -57,6 +62,10 @@ FileStatus ReadFileContents(const std::string& native_path, std::string* out, Fi
 
 // Exclusive lock shared by every process of this system that writes the file
 // (it needs not exist). Released by destruction, or when the holder dies.
+// Pass WriteTarget's path, so that writers through a link and through the
+// file's own name take the same lock. A file with several hard links is also
+// locked itself, since its names may sit in several folders, and its readers
+// wait for the lock while they read.
 class FileWriteLock {
  public:
   virtual ~FileWriteLock() = default;
@@ -67,7 +76,11 @@ class FileWriteLock {
 // Replaces the file's contents so that readers see the old or the new file,
 // never a mix, and a crash at any instant leaves one of the two: writes a
 // temporary file beside it, flushes it, and renames it over the file. Keeps
-// the permissions of an existing file. False with the reason in *error.
+// the permissions of an existing file. A file with several hard links (Linux)
+// is rewritten in place instead, as a rename would split its names: readers
+// of this system still never see a mix (the FileWriteLock keeps them out),
+// but a crash in the middle of that rewrite can leave the file torn. Pass
+// WriteTarget's path. False with the reason in *error.
 bool ReplaceFileContents(const std::string& native_path, std::string_view data, std::string* error);
 
 // Removes temporary files that ReplaceFileContents left beside this file

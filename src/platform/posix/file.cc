@@ -60,21 +60,66 @@ bool WriteAll(int fd, std::string_view data) {
   return true;
 }
 
+// Write locks this thread holds: its own reads under the lock must not wait
+// for the lock on a hard-linked file.
+thread_local int write_locks_held = 0;
+
 // flock on the folder that holds the file: it works whether or not the file
 // exists, leaves nothing behind, and the kernel drops it when the holder
 // dies. Locking the file itself would need it to exist (creating it would
-// be visible) and a re-check that it was not replaced while we waited.
+// be visible) and a re-check that it was not replaced while we waited; only
+// a hard-linked file, which is never replaced, is locked itself as well.
 class PosixFileWriteLock : public FileWriteLock {
  public:
-  explicit PosixFileWriteLock(int fd) : fd_(fd) {}
+  PosixFileWriteLock(int folder_fd, int file_fd) : folder_fd_(folder_fd), file_fd_(file_fd) {
+    ++write_locks_held;
+  }
   ~PosixFileWriteLock() override {
-    ::flock(fd_, LOCK_UN);
-    ::close(fd_);
+    if (file_fd_ >= 0) ::close(file_fd_);
+    ::flock(folder_fd_, LOCK_UN);
+    ::close(folder_fd_);
+    --write_locks_held;
   }
 
  private:
-  int fd_;
+  int folder_fd_;
+  int file_fd_;  // -1 unless the file has several names
 };
+
+bool FlockRetrying(int fd, int op) {
+  while (::flock(fd, op) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+// Rewrites a hard-linked file where it is (under the FileWriteLock, which
+// locks such a file itself): the only way to change it for all of its names.
+// Our readers wait for the lock, but a crash in the middle leaves the file
+// torn, the one case where a replacement is not all or nothing.
+bool RewriteInPlace(const std::string& path, std::string_view data, std::string* error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (error) *error = ErrnoText("cannot open", path, errno);
+    return false;
+  }
+  int err = 0;
+  for (size_t done = 0; done < data.size() && !err;) {
+    const ssize_t n =
+        ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n == 0 || errno != EINTR) {
+      err = n == 0 ? EIO : errno;
+    }
+  }
+  if (!err && ::ftruncate(fd, static_cast<off_t>(data.size())) != 0) err = errno;
+  if (!err && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && !err) err = errno;
+  const bool ok = err == 0;
+  if (!ok && error) *error = ErrnoText("cannot rewrite", path, err);
+  return ok;
+}
 
 }  // namespace
 
@@ -98,6 +143,11 @@ FileStatus ReadFileContents(const std::string& native_path, std::string* out, Fi
   out->clear();
   const int fd = ::open(native_path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return StatusOfErrno(errno);
+  struct stat first;
+  if (write_locks_held == 0 && ::fstat(fd, &first) == 0 && first.st_nlink > 1) {
+    // Rewritten in place by our writers: wait until the rewrite is done.
+    FlockRetrying(fd, LOCK_SH);
+  }
   FileStatus result = FileStatus::kError;
   // A writer that rewrites in place (another program) can change the file
   // while we read; read again until the stamp before and after agree.
@@ -146,13 +196,26 @@ std::unique_ptr<FileWriteLock> FileWriteLock::Acquire(const std::string& native_
     if (error) *error = ErrnoText("cannot open folder", dir, errno);
     return nullptr;
   }
-  while (::flock(fd, LOCK_EX) != 0) {
-    if (errno == EINTR) continue;
+  if (!FlockRetrying(fd, LOCK_EX)) {
     if (error) *error = ErrnoText("cannot lock folder", dir, errno);
     ::close(fd);
     return nullptr;
   }
-  return std::make_unique<PosixFileWriteLock>(fd);
+  // Names of a hard-linked file may sit in other folders, whose writers take
+  // other folder locks: the file itself serialises them.
+  int file_fd = ::open(native_path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (file_fd >= 0 && (::fstat(file_fd, &st) != 0 || st.st_nlink < 2)) {
+    ::close(file_fd);
+    file_fd = -1;
+  }
+  if (file_fd >= 0 && !FlockRetrying(file_fd, LOCK_EX)) {
+    if (error) *error = ErrnoText("cannot lock", native_path, errno);
+    ::close(file_fd);
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixFileWriteLock>(fd, file_fd);
 }
 
 void RemoveStaleTemporaries(const std::string& native_path) {
@@ -182,6 +245,7 @@ bool ReplaceFileContents(const std::string& native_path, std::string_view data,
     if (error) *error = native_path + ": not a regular file";
     return false;
   }
+  if (existed && old_st.st_nlink > 1) return RewriteInPlace(native_path, data, error);
   static std::atomic<unsigned> counter{0};
   std::string temp;
   int fd = -1;
@@ -262,6 +326,27 @@ bool StampIsSettled(const std::string& native_path, const FileStamp& stamp,
     default:
       return false;
   }
+}
+
+std::string WriteTarget(const std::string& native_path) {
+  std::string path = native_path;
+  // The kernel's own limit of links in a row; a loop ends there.
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    // Some file systems give a link no size: 4096 is the longest path.
+    std::string target(st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 4097, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n <= 0 || static_cast<size_t>(n) >= target.size()) break;
+    target.resize(static_cast<size_t>(n));
+    if (target[0] != '/') {
+      std::string dir, base;
+      SplitPath(path, &dir, &base);
+      target = dir + "/" + target;
+    }
+    path = target;
+  }
+  return path;
 }
 
 bool ParentFolderExists(const std::string& native_path) {
