@@ -15,7 +15,7 @@ struct CharTables {
   std::array<bool, 256> space{};
   std::array<char, 256> lower{};
   CharTables() {
-    for (int c = 0; c < 256; ++c) {
+    for (size_t c = 0; c < 256; ++c) {
       lower[c] = static_cast<char>(c);
       const uint32_t u = platform::Cp1252ToUtf16(static_cast<unsigned char>(c));
       // The C blanks, and Ctrl-Z (an old end-of-file mark) which the
@@ -23,7 +23,7 @@ struct CharTables {
       space[c] = (u >= 0x09 && u <= 0x0D) || u == 0x20 || u == 0x1A;
     }
     // Only ASCII letters compare without regard to case: É and é differ.
-    for (int c = 'A'; c <= 'Z'; ++c) lower[c] = static_cast<char>(c + 32);
+    for (size_t c = 'A'; c <= 'Z'; ++c) lower[c] = static_cast<char>(c + 32);
   }
 };
 
@@ -56,7 +56,9 @@ size_t UnitSize(TextEncoding e) {
 
 // The code unit at `pos` (a byte, or a UTF-16 unit).
 uint32_t UnitAt(std::string_view raw, size_t pos, TextEncoding e) {
-  const auto b = [&](size_t i) { return static_cast<unsigned char>(raw[i]); };
+  const auto b = [&](size_t i) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(raw[i]));
+  };
   switch (e) {
     case TextEncoding::kUtf16Le:
       return b(pos) | (b(pos + 1) << 8);

@@ -342,7 +342,7 @@ std::string WriteTarget(const std::string& native_path) {
     if (target[0] != '/') {
       std::string dir, base;
       SplitPath(path, &dir, &base);
-      target = dir + "/" + target;
+      target = dir.append("/").append(target);
     }
     path = target;
   }
