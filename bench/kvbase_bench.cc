@@ -123,17 +123,20 @@ void BM_SnapshotUncached(benchmark::State& state) {
 }
 BENCHMARK(BM_SnapshotUncached)->Unit(benchmark::kMillisecond);
 
-// Just after a write the file's time stamp cannot yet prove that it is
-// unchanged: every read re-reads the file and reuses the parse only when the
-// bytes are the same.
+// A reload comes right after a write (the agent edits the file, then
+// signals): the snapshot's first read parses the new version, and until the
+// clock moves on the file's stamp cannot vouch for the reads after it.
 void BM_SnapshotJustWritten(benchmark::State& state) {
   kvbase::SetCacheEnabledForTesting(true);
-  const std::string& file = Data().file;
-  namespace fs = std::filesystem;
-  fs::last_write_time(file, fs::file_time_type::clock::now() + std::chrono::hours(1));
-  SnapshotReads(file.c_str());
-  for (auto _ : state) benchmark::DoNotOptimize(SnapshotReads(file.c_str()));
-  fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  const char* file = Data().file.c_str();
+  bool changed = false;
+  for (auto _ : state) {
+    state.PauseTiming();
+    changed = !changed;
+    TARNG_WriteProfileString("EventCat2 List", "Changed", changed ? "True" : "False", file);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(SnapshotReads(file));
+  }
 }
 BENCHMARK(BM_SnapshotJustWritten)->Unit(benchmark::kMillisecond);
 
@@ -174,7 +177,8 @@ int main(int argc, char** argv) {
     }
     const double fresh = reporter.Ns("BM_SnapshotJustWritten");
     if (fresh > 0) {
-      std::printf("snapshot within 2 s of a write / one full parse: %.2f\n", fresh / parse);
+      std::printf("snapshot right after a write / one full parse: %.2f (target <= 1.2)\n",
+                  fresh / parse);
     }
   }
   benchmark::Shutdown();

@@ -9,20 +9,21 @@ namespace kvbase {
 bool UpdateFileLocked(const std::string& native_path, const FileEdit& edit, std::string* error) {
   std::string ignored;
   if (!error) error = &ignored;
-  std::unique_ptr<platform::FileWriteLock> lock =
-      platform::FileWriteLock::Acquire(native_path, error);
+  // Through a symbolic link, the file it names is replaced and the link kept.
+  const std::string target = platform::WriteTarget(native_path);
+  std::unique_ptr<platform::FileWriteLock> lock = platform::FileWriteLock::Acquire(target, error);
   if (!lock) return false;
-  platform::RemoveStaleTemporaries(native_path);
+  platform::RemoveStaleTemporaries(target);
   std::string current;
-  const platform::FileStatus st = platform::ReadFileContents(native_path, &current, nullptr);
+  const platform::FileStatus st = platform::ReadFileContents(target, &current, nullptr);
   if (st == platform::FileStatus::kError ||
-      (st == platform::FileStatus::kMissing && !platform::ParentFolderExists(native_path))) {
+      (st == platform::FileStatus::kMissing && !platform::ParentFolderExists(target))) {
     *error = "cannot read " + native_path + " (not a regular file, no folder, or no access)";
     return false;
   }
   std::string replacement;
   if (!edit(current, st == platform::FileStatus::kOk, &replacement)) return true;
-  return platform::ReplaceFileContents(native_path, replacement, error);
+  return platform::ReplaceFileContents(target, replacement, error);
 }
 
 }  // namespace kvbase

@@ -1,7 +1,6 @@
 #include "kvbase/profile.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -20,13 +19,13 @@ namespace {
 // ---------------------------------------------------------------------------
 // Cache of parsed files. The worker and the execution threads read the same
 // file many times per snapshot; parsing it once per version saves most of
-// the work. An entry is used on the strength of its stamp only once the file
-// has been still for a while: a rewrite in the same clock tick as our read,
-// of the same size, reusing the inode, would otherwise look unchanged. Until
-// then the file is read on every call, and the parse is reused only when the
-// bytes are the very same.
+// the work. A stamp proves only that a file changed, so an entry is used on
+// the strength of its stamp alone once the clock the file system stamps with
+// has moved past the file's last change (StampIsSettled): no later write can
+// keep that stamp. Until then (a reload right after a write) the file is read
+// on every call, and the parse is reused only when the bytes are the very
+// same; on a local disk that lasts one clock tick at most.
 
-constexpr int64_t kSettleNs = 2'000'000'000;
 constexpr size_t kCacheSlots = 8;
 
 struct CacheEntry {
@@ -42,12 +41,6 @@ std::mutex cache_mutex;
 std::vector<CacheEntry> cache;  // guarded by cache_mutex
 uint64_t use_counter = 0;       // guarded by cache_mutex
 std::atomic<bool> cache_enabled{true};
-
-int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
 
 void ForgetCached(const std::string& path) {
   std::lock_guard<std::mutex> lock(cache_mutex);
@@ -87,7 +80,7 @@ Opened LoadForRead(const std::string& path, std::shared_ptr<const ProfileText>* 
       }
     }
   }
-  const int64_t read_at = NowNs();
+  const int64_t read_at = platform::FileClockNowNs();
   std::string raw;
   const platform::FileStatus st = platform::ReadFileContents(path, &raw, &stamp);
   if (st == platform::FileStatus::kError) return Opened::kFailed;
@@ -112,6 +105,7 @@ Opened LoadForRead(const std::string& path, std::shared_ptr<const ProfileText>* 
                                      : std::make_shared<const ProfileText>(ProfileText::Parse(raw));
   *out = text;
   if (use_cache && stamp.mtime_ns >= 0) {
+    const bool settled = platform::StampIsSettled(path, stamp, read_at);
     auto raw_copy = known_raw && known_text == text
                         ? known_raw
                         : std::make_shared<const std::string>(std::move(raw));
@@ -129,7 +123,7 @@ Opened LoadForRead(const std::string& path, std::shared_ptr<const ProfileText>* 
     }
     slot->path = path;
     slot->stamp = stamp;
-    slot->settled = read_at - stamp.mtime_ns > kSettleNs;
+    slot->settled = settled;
     slot->last_use = ++use_counter;
     slot->raw = std::move(raw_copy);
     slot->text = std::move(text);
@@ -434,7 +428,9 @@ bool WriteProfileString(const char* section, const char* key, const char* value,
     *error = "no section name";
     return false;
   }
-  const std::string path = platform::NativePath(file);
+  // Through a symbolic link, the file it names is replaced and the link kept.
+  const std::string named = platform::NativePath(file);
+  const std::string path = platform::WriteTarget(named);
   std::unique_ptr<platform::FileWriteLock> lock = platform::FileWriteLock::Acquire(path, error);
   if (!lock) return false;
   platform::RemoveStaleTemporaries(path);
@@ -462,9 +458,19 @@ bool WriteProfileString(const char* section, const char* key, const char* value,
                       line_end);
   }
   if (!edit) return true;  // nothing to change: no file is created either
-  const std::string updated = Apply(raw, text, *edit);
+  std::string updated = Apply(raw, text, *edit);
+  // The first bytes of a file choose how every line of it decodes. An ANSI
+  // file whose new first line (the old second one, or an inserted key)
+  // begins with the bytes of a byte order mark would turn into UTF-8 or
+  // UTF-16 and garble every key we did not touch: a blank line in front
+  // keeps it ANSI, and readers skip blank lines.
+  if (text.encoding() == TextEncoding::kAnsi && EncodingOf(updated) != TextEncoding::kAnsi) {
+    updated.insert(0, line_end);
+  }
+  ForgetCached(named);
   ForgetCached(path);
   if (!platform::ReplaceFileContents(path, updated, error)) return false;
+  ForgetCached(named);
   ForgetCached(path);
   return true;
 }

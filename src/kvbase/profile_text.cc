@@ -15,7 +15,7 @@ struct CharTables {
   std::array<bool, 256> space{};
   std::array<char, 256> lower{};
   CharTables() {
-    for (int c = 0; c < 256; ++c) {
+    for (size_t c = 0; c < 256; ++c) {
       lower[c] = static_cast<char>(c);
       const uint32_t u = platform::Cp1252ToUtf16(static_cast<unsigned char>(c));
       // The C blanks, and Ctrl-Z (an old end-of-file mark) which the
@@ -23,7 +23,7 @@ struct CharTables {
       space[c] = (u >= 0x09 && u <= 0x0D) || u == 0x20 || u == 0x1A;
     }
     // Only ASCII letters compare without regard to case: É and é differ.
-    for (int c = 'A'; c <= 'Z'; ++c) lower[c] = static_cast<char>(c + 32);
+    for (size_t c = 'A'; c <= 'Z'; ++c) lower[c] = static_cast<char>(c + 32);
   }
 };
 
@@ -56,7 +56,9 @@ size_t UnitSize(TextEncoding e) {
 
 // The code unit at `pos` (a byte, or a UTF-16 unit).
 uint32_t UnitAt(std::string_view raw, size_t pos, TextEncoding e) {
-  const auto b = [&](size_t i) { return static_cast<unsigned char>(raw[i]); };
+  const auto b = [&](size_t i) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(raw[i]));
+  };
   switch (e) {
     case TextEncoding::kUtf16Le:
       return b(pos) | (b(pos + 1) << 8);
@@ -125,6 +127,24 @@ std::string DecodeUtf8(std::string_view s) {
 
 }  // namespace
 
+TextEncoding EncodingOf(std::string_view raw, size_t* mark_length) {
+  const auto starts = [&](std::string_view mark) { return raw.substr(0, mark.size()) == mark; };
+  TextEncoding e = TextEncoding::kAnsi;
+  size_t n = 0;
+  if (starts("\xEF\xBB\xBF")) {
+    e = TextEncoding::kUtf8;
+    n = 3;
+  } else if (starts("\xFF\xFE")) {
+    e = TextEncoding::kUtf16Le;
+    n = 2;
+  } else if (starts("\xFE\xFF")) {
+    e = TextEncoding::kUtf16Be;
+    n = 2;
+  }
+  if (mark_length) *mark_length = n;
+  return e;
+}
+
 bool IsProfileSpace(unsigned char c) { return Tables().space[c]; }
 
 std::string FoldProfileName(std::string_view text) {
@@ -138,17 +158,7 @@ std::string_view TrimProfileSpace(std::string_view text) { return TrimEnd(TrimSt
 
 ProfileText ProfileText::Parse(std::string_view raw) {
   ProfileText p;
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(raw[i]); };
-  if (raw.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
-    p.encoding_ = TextEncoding::kUtf8;
-    p.body_start_ = 3;
-  } else if (raw.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) {
-    p.encoding_ = TextEncoding::kUtf16Le;
-    p.body_start_ = 2;
-  } else if (raw.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF) {
-    p.encoding_ = TextEncoding::kUtf16Be;
-    p.body_start_ = 2;
-  }
+  p.encoding_ = EncodingOf(raw, &p.body_start_);
   const TextEncoding enc = p.encoding_;
   const size_t unit = UnitSize(enc);
   const size_t end = p.body_start_ + (raw.size() - p.body_start_) / unit * unit;

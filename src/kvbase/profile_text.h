@@ -18,6 +18,10 @@ namespace kvbase {
 // are converted line by line, as Windows does.
 enum class TextEncoding { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
 
+// The encoding that the first bytes of a file announce, and the length of
+// that byte order mark (0 for ANSI) in *mark_length when given.
+TextEncoding EncodingOf(std::string_view raw, size_t* mark_length = nullptr);
+
 // Whitespace and case as the profile functions apply them to ANSI text.
 bool IsProfileSpace(unsigned char c);
 // The one spelling of every section or key name that the profile functions

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
@@ -134,6 +137,16 @@ TEST_F(ProfileReadTest, CacheNeverReturnsStaleData) {
     const std::string v = (i % 2) ? "bbbb" : "cccc";
     WriteBytes(file_, "[S]\nK=" + v + "\n");
     ASSERT_EQ(Get(file_, "S", "K"), v) << i;
+  }
+
+  // Rewritten in place, same size, with its old modification time put back
+  // (touch -r, or an editor that keeps times), long after it was last read.
+  namespace fs = std::filesystem;
+  const auto old_time = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  for (const std::string v : {"1111", "2222"}) {
+    std::fstream(file_, std::ios::in | std::ios::out | std::ios::binary).seekp(6) << v;
+    fs::last_write_time(file_, old_time);
+    ASSERT_EQ(Get(file_, "S", "K"), v);
   }
 
   // Readers on many threads at once while a writer changes the file.

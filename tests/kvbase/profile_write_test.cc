@@ -125,5 +125,21 @@ TEST_F(ProfileWriteTest, EncodedFilesStayInTheirEncoding) {
   EXPECT_EQ(FileContents(file_), expected);
 }
 
+TEST_F(ProfileWriteTest, WritesKeepHowOtherLinesDecode) {
+  // An ANSI line that starts with the bytes of a byte order mark must not
+  // become the first line of the file, or every other key turns unreadable.
+  for (const std::string mark : {"\xFF\xFE", "\xFE\xFF", "\xEF\xBB\xBF"}) {
+    const std::string rest = mark + "x=2\n[T]\nkey=v\n";
+    WriteBytes(file_, "k=1\n" + rest);
+    ASSERT_TRUE(Set("", "k", nullptr));  // the first line goes
+    EXPECT_EQ(FileContents(file_), "\n" + rest);
+    WriteBytes(file_, "[T]\nkey=v\n");
+    ASSERT_TRUE(Set("", (mark + "x").c_str(), "2"));  // a key before the first header
+    EXPECT_EQ(FileContents(file_), "\n" + rest);
+    EXPECT_EQ(Get(file_, "T", "key"), "v");
+    EXPECT_EQ(Get(file_, "", (mark + "x").c_str()), "2");
+  }
+}
+
 }  // namespace
 }  // namespace kvbase_test

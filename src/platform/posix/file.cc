@@ -3,8 +3,11 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -35,6 +38,7 @@ FileStamp StampOf(const struct stat& st) {
   FileStamp s;
   s.size = static_cast<uint64_t>(st.st_size);
   s.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  s.ctime_ns = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   s.volume = static_cast<uint64_t>(st.st_dev);
   s.id = static_cast<uint64_t>(st.st_ino);
   return s;
@@ -56,21 +60,66 @@ bool WriteAll(int fd, std::string_view data) {
   return true;
 }
 
+// Write locks this thread holds: its own reads under the lock must not wait
+// for the lock on a hard-linked file.
+thread_local int write_locks_held = 0;
+
 // flock on the folder that holds the file: it works whether or not the file
 // exists, leaves nothing behind, and the kernel drops it when the holder
 // dies. Locking the file itself would need it to exist (creating it would
-// be visible) and a re-check that it was not replaced while we waited.
+// be visible) and a re-check that it was not replaced while we waited; only
+// a hard-linked file, which is never replaced, is locked itself as well.
 class PosixFileWriteLock : public FileWriteLock {
  public:
-  explicit PosixFileWriteLock(int fd) : fd_(fd) {}
+  PosixFileWriteLock(int folder_fd, int file_fd) : folder_fd_(folder_fd), file_fd_(file_fd) {
+    ++write_locks_held;
+  }
   ~PosixFileWriteLock() override {
-    ::flock(fd_, LOCK_UN);
-    ::close(fd_);
+    if (file_fd_ >= 0) ::close(file_fd_);
+    ::flock(folder_fd_, LOCK_UN);
+    ::close(folder_fd_);
+    --write_locks_held;
   }
 
  private:
-  int fd_;
+  int folder_fd_;
+  int file_fd_;  // -1 unless the file has several names
 };
+
+bool FlockRetrying(int fd, int op) {
+  while (::flock(fd, op) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+// Rewrites a hard-linked file where it is (under the FileWriteLock, which
+// locks such a file itself): the only way to change it for all of its names.
+// Our readers wait for the lock, but a crash in the middle leaves the file
+// torn, the one case where a replacement is not all or nothing.
+bool RewriteInPlace(const std::string& path, std::string_view data, std::string* error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (error) *error = ErrnoText("cannot open", path, errno);
+    return false;
+  }
+  int err = 0;
+  for (size_t done = 0; done < data.size() && !err;) {
+    const ssize_t n =
+        ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n == 0 || errno != EINTR) {
+      err = n == 0 ? EIO : errno;
+    }
+  }
+  if (!err && ::ftruncate(fd, static_cast<off_t>(data.size())) != 0) err = errno;
+  if (!err && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && !err) err = errno;
+  const bool ok = err == 0;
+  if (!ok && error) *error = ErrnoText("cannot rewrite", path, err);
+  return ok;
+}
 
 }  // namespace
 
@@ -94,6 +143,11 @@ FileStatus ReadFileContents(const std::string& native_path, std::string* out, Fi
   out->clear();
   const int fd = ::open(native_path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return StatusOfErrno(errno);
+  struct stat first;
+  if (write_locks_held == 0 && ::fstat(fd, &first) == 0 && first.st_nlink > 1) {
+    // Rewritten in place by our writers: wait until the rewrite is done.
+    FlockRetrying(fd, LOCK_SH);
+  }
   FileStatus result = FileStatus::kError;
   // A writer that rewrites in place (another program) can change the file
   // while we read; read again until the stamp before and after agree.
@@ -142,13 +196,26 @@ std::unique_ptr<FileWriteLock> FileWriteLock::Acquire(const std::string& native_
     if (error) *error = ErrnoText("cannot open folder", dir, errno);
     return nullptr;
   }
-  while (::flock(fd, LOCK_EX) != 0) {
-    if (errno == EINTR) continue;
+  if (!FlockRetrying(fd, LOCK_EX)) {
     if (error) *error = ErrnoText("cannot lock folder", dir, errno);
     ::close(fd);
     return nullptr;
   }
-  return std::make_unique<PosixFileWriteLock>(fd);
+  // Names of a hard-linked file may sit in other folders, whose writers take
+  // other folder locks: the file itself serialises them.
+  int file_fd = ::open(native_path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (file_fd >= 0 && (::fstat(file_fd, &st) != 0 || st.st_nlink < 2)) {
+    ::close(file_fd);
+    file_fd = -1;
+  }
+  if (file_fd >= 0 && !FlockRetrying(file_fd, LOCK_EX)) {
+    if (error) *error = ErrnoText("cannot lock", native_path, errno);
+    ::close(file_fd);
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixFileWriteLock>(fd, file_fd);
 }
 
 void RemoveStaleTemporaries(const std::string& native_path) {
@@ -178,6 +245,7 @@ bool ReplaceFileContents(const std::string& native_path, std::string_view data,
     if (error) *error = native_path + ": not a regular file";
     return false;
   }
+  if (existed && old_st.st_nlink > 1) return RewriteInPlace(native_path, data, error);
   static std::atomic<unsigned> counter{0};
   std::string temp;
   int fd = -1;
@@ -226,6 +294,59 @@ bool ReplaceFileContents(const std::string& native_path, std::string_view data,
     ::close(dfd);
   }
   return true;
+}
+
+int64_t FileClockNowNs() {
+  // Linux stamps changes with the coarse clock (or a finer time that is never
+  // below it): a change made after this reading has a change time at least
+  // this one.
+  struct timespec ts;
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+bool StampIsSettled(const std::string& native_path, const FileStamp& stamp,
+                    int64_t clock_before_ns) {
+  constexpr int64_t kForeignTimesNs = 2'000'000'000;
+  const int64_t age = clock_before_ns - stamp.ctime_ns;
+  if (age > kForeignTimesNs) return true;
+  if (age <= 0 || stamp.ctime_ns % 1'000'000'000 == 0) return false;  // whole seconds: coarse times
+  // Local file systems stamp with this kernel's clock, to the nanosecond.
+  // A network one uses its server's clock, which ours cannot vouch for.
+  struct statfs fs;
+  if (::statfs(native_path.c_str(), &fs) != 0) return false;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case EXT4_SUPER_MAGIC:
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+    case F2FS_SUPER_MAGIC:
+    case OVERLAYFS_SUPER_MAGIC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string WriteTarget(const std::string& native_path) {
+  std::string path = native_path;
+  // The kernel's own limit of links in a row; a loop ends there.
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    // Some file systems give a link no size: 4096 is the longest path.
+    std::string target(st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 4097, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n <= 0 || static_cast<size_t>(n) >= target.size()) break;
+    target.resize(static_cast<size_t>(n));
+    if (target[0] != '/') {
+      std::string dir, base;
+      SplitPath(path, &dir, &base);
+      target = dir.append("/").append(target);
+    }
+    path = target;
+  }
+  return path;
 }
 
 bool ParentFolderExists(const std::string& native_path) {

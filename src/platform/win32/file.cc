@@ -29,13 +29,21 @@ void SplitPath(const std::string& path, std::string* dir, std::string* base) {
   }
 }
 
-FileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info) {
+// 100 ns ticks since 1601 to ns since 1970.
+int64_t TicksToNs(uint64_t ticks) {
+  return (static_cast<int64_t>(ticks) - 116444736000000000LL) * 100;
+}
+
+FileStamp StampOf(HANDLE h, const BY_HANDLE_FILE_INFORMATION& info) {
   FileStamp s;
   s.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  const uint64_t ticks = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
-                         info.ftLastWriteTime.dwLowDateTime;
-  // 100 ns ticks since 1601 to ns since 1970.
-  s.mtime_ns = (static_cast<int64_t>(ticks) - 116444736000000000LL) * 100;
+  s.mtime_ns = TicksToNs((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                         info.ftLastWriteTime.dwLowDateTime);
+  // The change time, which SetFileTime cannot put back.
+  FILE_BASIC_INFO basic;
+  s.ctime_ns = GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic)
+                   ? TicksToNs(static_cast<uint64_t>(basic.ChangeTime.QuadPart))
+                   : s.mtime_ns;
   s.volume = info.dwVolumeSerialNumber;
   s.id = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return s;
@@ -111,16 +119,28 @@ std::string FullPath(const std::string& path) {
 
 std::string NativePath(std::string_view windows_path) { return std::string(windows_path); }
 
+int64_t FileClockNowNs() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return TicksToNs((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}
+
+bool StampIsSettled(const std::string&, const FileStamp& stamp, int64_t clock_before_ns) {
+  // NTFS and the network redirector update times lazily and in coarse steps.
+  return clock_before_ns - stamp.ctime_ns > 2'000'000'000;
+}
+
+std::string WriteTarget(const std::string& native_path) { return native_path; }
+
 FileStatus StatFile(const std::string& native_path, FileStamp* stamp) {
   FileStatus status;
   HANDLE h = OpenForRead(native_path, &status);
   if (h == INVALID_HANDLE_VALUE) return status;
   BY_HANDLE_FILE_INFORMATION info;
   const bool ok = GetFileInformationByHandle(h, &info);
+  if (ok && stamp) *stamp = StampOf(h, info);
   CloseHandle(h);
-  if (!ok) return FileStatus::kError;
-  if (stamp) *stamp = StampOf(info);
-  return FileStatus::kOk;
+  return ok ? FileStatus::kOk : FileStatus::kError;
 }
 
 FileStatus ReadFileContents(const std::string& native_path, std::string* out, FileStamp* stamp) {
@@ -134,6 +154,7 @@ FileStatus ReadFileContents(const std::string& native_path, std::string* out, Fi
   for (int attempt = 0; attempt < 5; ++attempt) {
     BY_HANDLE_FILE_INFORMATION before, after;
     if (!GetFileInformationByHandle(h, &before)) break;
+    const FileStamp before_stamp = StampOf(h, before);
     LARGE_INTEGER zero;
     zero.QuadPart = 0;
     if (!SetFilePointerEx(h, zero, nullptr, FILE_BEGIN)) break;
@@ -150,9 +171,9 @@ FileStatus ReadFileContents(const std::string& native_path, std::string* out, Fi
       out->append(buf, n);
     }
     if (failed || !GetFileInformationByHandle(h, &after)) break;
-    const FileStamp s = StampOf(after);
+    const FileStamp s = StampOf(h, after);
     result = FileStatus::kOk;
-    if (s == StampOf(before) && s.size == out->size()) {
+    if (s == before_stamp && s.size == out->size()) {
       if (stamp) *stamp = s;
       break;
     }
