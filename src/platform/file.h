@@ -51,6 +51,9 @@ class FileWriteLock {
 // temporary file beside it, flushes it, and renames it over the file. Keeps
 // the permissions of an existing file. False with the reason in *error.
 bool ReplaceFileContents(const std::string& native_path, std::string_view data, std::string* error);
+// How often this process called ReplaceFileContents, for tests that count
+// whole-file writes.
+uint64_t FileReplacementsForTesting();
 
 // Removes temporary files that ReplaceFileContents left beside this file
 // when its writer died. Call only while holding the FileWriteLock: every
