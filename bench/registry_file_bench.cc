@@ -24,7 +24,7 @@ void BM_DeepPath(benchmark::State& state) {
     benchmark::DoNotOptimize(file.Parse(text));
   }
 }
-BENCHMARK(BM_DeepPath)->Arg(2048)->Arg(8192)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DeepPath)->Arg(16384)->Arg(65536)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
@@ -33,8 +33,8 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double short_line = reporter.Ns("BM_DeepPath/2048");
-  const double long_line = reporter.Ns("BM_DeepPath/8192");
+  const double short_line = reporter.Ns("BM_DeepPath/16384");
+  const double long_line = reporter.Ns("BM_DeepPath/65536");
   if (short_line > 0 && long_line > 0) {
     std::printf("\nkey path 4x as deep / 1x: %.1f (linear: about 4; quadratic: 16)\n",
                 long_line / short_line);
