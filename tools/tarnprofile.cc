@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kvbase/profile.h"
+#include "kvbase/profile_text.h"
 
 namespace {
 
@@ -48,6 +50,37 @@ int Get(std::vector<std::string> args) {
   return 0;
 }
 
+// Why `text` would not read back as written in the role `what` ("section",
+// "key" or "value"), or "" when it would. The reader splits lines at CR and
+// LF, trims blanks at both ends, splits a key line at its first '=', takes a
+// line that starts with '[' for a header and one with ';' for a comment, and
+// drops one pair of matching outer quotes from a value.
+std::string Unreadable(const std::string& text, const std::string& what) {
+  if (text.find_first_of("\r\n") != std::string::npos) return what + " holds a line break";
+  if (!text.empty() && (kvbase::IsProfileSpace(static_cast<unsigned char>(text.front())) ||
+                        kvbase::IsProfileSpace(static_cast<unsigned char>(text.back())))) {
+    return what + " starts or ends with a blank";
+  }
+  if (what == "key") {
+    if (text.find('=') != std::string::npos) return "key holds '='";
+    if (!text.empty() && (text[0] == '[' || text[0] == ';')) return "key starts with '[' or ';'";
+  }
+  if (what == "value" && text.size() > 1 && (text[0] == '"' || text[0] == '\'') &&
+      text.back() == text[0]) {
+    return "value is in matching quotes, which the reader drops";
+  }
+  return "";
+}
+
+// Usage error naming the first argument that would damage the file.
+int Refuse(const std::vector<std::pair<std::string, std::string>>& parts) {
+  for (const auto& [text, what] : parts) {
+    const std::string why = Unreadable(text, what);
+    if (!why.empty()) return Usage(why.c_str());
+  }
+  return 0;
+}
+
 int Fail(const std::string& reason) {
   std::fprintf(stderr, "tarnprofile: %s\n", reason.c_str());
   return 1;
@@ -68,6 +101,9 @@ int main(int argc, char** argv) {
   std::string error;
   if (command == "set") {
     if (args.size() != 4) return Usage("set takes FILE SECTION KEY VALUE");
+    if (const int refused = Refuse({{args[1], "section"}, {args[2], "key"}, {args[3], "value"}})) {
+      return refused;
+    }
     if (!kvbase::WriteProfileString(args[1].c_str(), args[2].c_str(), args[3].c_str(),
                                     args[0].c_str(), &error)) {
       return Fail(error);
@@ -76,6 +112,7 @@ int main(int argc, char** argv) {
   }
   if (command == "delete-section") {
     if (args.size() != 2) return Usage("delete-section takes FILE SECTION");
+    if (const int refused = Refuse({{args[1], "section"}})) return refused;
     if (!kvbase::WriteProfileString(args[1].c_str(), nullptr, nullptr, args[0].c_str(), &error)) {
       return Fail(error);
     }

@@ -4,6 +4,8 @@
 #ifndef SCHEDEXE_CONFIG_PROFILE_ACCESS_H_
 #define SCHEDEXE_CONFIG_PROFILE_ACCESS_H_
 
+#include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -42,6 +44,16 @@ std::string ReadProfileText(const std::string& file, const std::string& section,
 int ReadProfileInt(const std::string& file, const std::string& section, const std::string& key);
 void WriteProfileText(const std::string& file, const std::string& section, const std::string& key,
                       const std::string& value);
+
+// The numbers n in 1..count for which `section` has a key that `prefix` + n
+// in decimal would read; every other n reads a missing key. One listing of
+// the section, so a garbled count far beyond the keys costs nothing.
+std::set<int> ListedKeyNumbers(const std::string& file, const std::string& section,
+                               std::string_view prefix, int count);
+
+// Calls made into the profile functions so far, for tests that bound the
+// work a garbled file causes.
+int64_t ProfileCallsForTesting();
 
 }  // namespace config
 

@@ -1,5 +1,8 @@
 #include "config/schedule_config.h"
 
+#include <cstdint>
+#include <set>
+
 #include "config/data_file_path.h"
 #include "config/profile_access.h"
 #include "dmi/command_runner.h"
@@ -47,8 +50,17 @@ ScheduleConfig::ScheduleConfig(LiveQueue* owner) : host(owner), dataFile(ReadDat
 }
 
 void ScheduleConfig::LoadCategory(const std::string& categoryName) {
+  // The lowest k in 1..count whose "EventCat" k names the category. Only keys
+  // that exist are read: every other k reads "", and the first of those
+  // stands for them all, so a garbled count costs nothing.
   const int count = ReadProfileInt(dataFile, kCategoriesSection, kCategoryCountKey);
-  for (int k = 1; k <= count; ++k) {
+  const std::set<int> listed =
+      ListedKeyNumbers(dataFile, kCategoriesSection, kCategoryKeyPrefix, count);
+  int64_t missing = 1;
+  while (listed.count(static_cast<int>(missing))) ++missing;
+  const bool missing_matches = missing <= count && platform::EqualsIgnoreCase("", categoryName);
+  for (int k : listed) {
+    if (missing_matches && missing < k) break;
     const std::string key = kCategoryKeyPrefix + std::to_string(k);
     if (platform::EqualsIgnoreCase(ReadProfileText(dataFile, kCategoriesSection, key),
                                    categoryName)) {
@@ -56,6 +68,7 @@ void ScheduleConfig::LoadCategory(const std::string& categoryName) {
       return;
     }
   }
+  if (missing_matches) categoryKey = kCategoryKeyPrefix + std::to_string(missing);
 }
 
 void ScheduleConfig::LoadCat2Count() {

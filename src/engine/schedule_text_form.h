@@ -34,7 +34,8 @@ class ScheduleTextForm {
   // the first without a task, to the end of the queue in file order; a
   // section whose frequency word names none is left out.
   void LoadSchedule();
-  // ClearSchedule, then every queued record written as section 1, 2, ...
+  // ClearSchedule, then every queued record written as section 1, 2, ...,
+  // in one locked rewrite of the file.
   void SaveSchedule();
   // Deletes the sections the last load found.
   void ClearSchedule();
@@ -51,6 +52,9 @@ class ScheduleTextForm {
 
  private:
   schedule::ScheduleEvent NewRecord();
+  // ClearSchedule's deletions and, with `save`, the writing of every queued
+  // record, as one update of the file.
+  void Rewrite(bool save);
 
   SchedulerHost& host_;
   platform::Mutex mutex_;

@@ -82,6 +82,9 @@ class FileWriteLock {
 // but a crash in the middle of that rewrite can leave the file torn. Pass
 // WriteTarget's path. False with the reason in *error.
 bool ReplaceFileContents(const std::string& native_path, std::string_view data, std::string* error);
+// How often this process called ReplaceFileContents, for tests that count
+// whole-file writes.
+uint64_t FileReplacementsForTesting();
 
 // Removes temporary files that ReplaceFileContents left beside this file
 // when its writer died. Call only while holding the FileWriteLock: every

@@ -153,11 +153,16 @@ int32_t FrequencyFromWord(std::string_view word, const char* const (&words)[kFre
 void ScheduleEvent::WriteSection(int32_t n, const std::string& file) {
   sourceFile = file;
   const std::string section = kScheduleSectionPrefix + std::to_string(n);
-  auto put = [&](const char* key, const std::string& value) {
-    TARNG_WriteProfileString(section.c_str(), key, value.c_str(), file.c_str());
-  };
+  for (const auto& [key, value] : SectionEntries()) {
+    TARNG_WriteProfileString(section.c_str(), key.c_str(), value.c_str(), file.c_str());
+  }
+}
+
+std::vector<std::pair<std::string, std::string>> ScheduleEvent::SectionEntries() const {
+  std::vector<std::pair<std::string, std::string>> entries;
+  auto put = [&](const char* key, const std::string& value) { entries.emplace_back(key, value); };
   put(kScheduleTaskKey, task);
-  if (frequency < OneTime || frequency > Irregular) return;
+  if (frequency < OneTime || frequency > Irregular) return entries;
   put(kScheduleFrequencyKey, kScheduleFrequencyWords[frequency]);
   std::tm local{};
   platform::SystemClock().LocalTime(nextTime, &local);
@@ -185,9 +190,10 @@ void ScheduleEvent::WriteSection(int32_t n, const std::string& file) {
     default:
       break;
   }
-  if (frequency == Irregular) return;
+  if (frequency == Irregular) return entries;
   if (frequency != Hourly) put(kScheduleHourKey, hour);
   put(kScheduleMinuteKey, minute);
+  return entries;
 }
 
 std::string ScheduleEvent::Describe() const {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/clock.h"
 
@@ -111,6 +113,8 @@ class ScheduleEvent {
   // Writes the event as section "schedEvent" n of `file`, which becomes its
   // source file.
   void WriteSection(int32_t n, const std::string& file);
+  // The keys and values of that section, in the order they are written.
+  std::vector<std::pair<std::string, std::string>> SectionEntries() const;
   // One English line: "Daily event: 3 at 9:5".
   std::string Describe() const;
   // "Sunday" ... "Saturday" for 1 to 7, else "".

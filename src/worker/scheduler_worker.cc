@@ -1,22 +1,17 @@
 #include "worker/scheduler_worker.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
-#include <cstring>
 #include <set>
-#include <vector>
 
 #include "config/data_file_path.h"
 #include "config/profile_access.h"
 #include "config/schedule_config.h"
 #include "config/synchronisation_passes.h"
 #include "dmi/dmi_library.h"
-#include "kvbase/profile.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/retry_pause.h"
-#include "platform/text.h"
 
 namespace worker {
 
@@ -54,39 +49,6 @@ void StartBackupCommand() {
   platform::PausePoint();
   platform::SystemEnv().StartProcess(kBackupCommand, platform::kDetachedProcess,
                                      /*wait=*/false);
-}
-
-// The numbers n in 1..count for which the list section has a key that
-// "Profile%d" would read; every other n reads a missing key.
-std::set<int> ListedProfileNumbers(const std::string& dataFile, int count) {
-  std::vector<char> list(4096);
-  while (true) {
-    const size_t n = static_cast<size_t>(TARNG_GetProfileString(
-        kBackupSection, nullptr, "", list.data(), static_cast<int>(list.size()), dataFile.c_str()));
-    // A listing that filled the buffer may have been cut.
-    if (n + 2 < list.size() || list.size() >= (size_t{1} << 26)) break;
-    list.assign(list.size() * 2, '\0');
-  }
-  std::set<int> numbers;
-  const size_t prefix = sizeof(kBackupKeyPrefix) - 1;
-  for (const char* key = list.data(); *key; key += std::strlen(key) + 1) {
-    const std::string name(key);
-    // Key names compare without regard to case; "%d" never writes a sign or
-    // a leading zero, so only such digits can match.
-    if (name.size() <= prefix ||
-        !platform::EqualsIgnoreCase(name.substr(0, prefix), kBackupKeyPrefix) ||
-        name[prefix] == '0' || name.size() - prefix > 10) {
-      continue;
-    }
-    int64_t value = 0;
-    bool digits = true;
-    for (size_t i = prefix; i < name.size() && digits; ++i) {
-      digits = std::isdigit(static_cast<unsigned char>(name[i])) != 0;
-      value = value * 10 + (name[i] - '0');
-    }
-    if (digits && value <= count) numbers.insert(static_cast<int>(value));
-  }
-  return numbers;
 }
 
 std::unique_ptr<platform::NamedEvent> CreateReloadEvent(const char* name) {
@@ -135,7 +97,8 @@ void StartBackupCommands(const std::string& dataFile) {
   const int count = config::ReadProfileInt(dataFile, kBackupSection, kBackupCountKey);
   if (count <= 0) return;
   // Each number whose key exists names its own profile.
-  const std::set<int> listed = ListedProfileNumbers(dataFile, count);
+  const std::set<int> listed =
+      config::ListedKeyNumbers(dataFile, kBackupSection, kBackupKeyPrefix, count);
   for (int i : listed) {
     const std::string name = config::ReadProfileText(
         dataFile, kBackupSection, kBackupKeyPrefix + std::to_string(i), kNameBufferSize);

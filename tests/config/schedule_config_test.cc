@@ -63,6 +63,41 @@ TEST_F(ScheduleConfigTest, CategoryListCountAndChangeMark) {
   EXPECT_TRUE(empty.GetEvents().empty());
 }
 
+// A garbled count costs a few reads, never one per number it names, and the
+// answer is still the literal scan's: the lowest number whose key matches.
+TEST_F(ScheduleConfigTest, CategoryCountOfAnySizeReadsOnlyTheKeysThatExist) {
+  const struct {
+    const char* count;
+    const char* keys;
+    const char* name;
+    const char* key;
+  } cases[] = {
+      {"-3", "EventCat1=User Alarms\n", "User Alarms", ""},
+      {"0", "EventCat1=User Alarms\n", "User Alarms", ""},
+      {"1", "EventCat2=User Alarms\n", "User Alarms", ""},
+      {"4294967298", "EventCat2=User Alarms\n", "User Alarms", "EventCat2"},
+      {"1000000", "EventCat3=x\n", "User Alarms", ""},
+      {"1000000", "EventCat3=x\neventcat7=USER alarms\nEventCat9=User Alarms\n", "User Alarms",
+       "EventCat7"},
+      {"2147483647", "EventCat1=x\nEventCat07=User Alarms\nEventCat-8=User Alarms\n", "User Alarms",
+       ""},
+      {"0x7fffffff", "EventCat2147483647=User Alarms\n", "User Alarms", "EventCat2147483647"},
+      // A missing key reads "": the first number without a key names "".
+      {"2147483647", "EventCat1=x\nEventCat2=y\nEventCat4=\n", "", "EventCat3"},
+      {"2", "EventCat1=x\nEventCat2=y\n", "", ""},
+  };
+  for (const auto& c : cases) {
+    data_.Write("");
+    ScheduleConfig config(nullptr);
+    data_.Write(std::string("[TARN Event Categories]\nNumber of Categories=") + c.count + "\n" +
+                c.keys);
+    const int64_t before = ProfileCallsForTesting();
+    config.LoadCategory(c.name);
+    EXPECT_EQ(config.GetCategoryKey(), c.key) << c.count << " " << c.keys;
+    EXPECT_LE(ProfileCallsForTesting() - before, 8) << c.count << " " << c.keys;
+  }
+}
+
 TEST_F(ScheduleConfigTest, ProfilesOfUsedSlotsBecomeEventsInSlotOrder) {
   data_.Write(std::string(kCategories) +
               "[EventCat2 List]\r\nCat2:1=Unused\r\nCat2:2=!UNUSED!\r\n"

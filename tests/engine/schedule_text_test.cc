@@ -2,11 +2,16 @@
 // and every queued event describes itself in one line.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/schedule_text_form.h"
+#include "kvbase/profile.h"
+#include "platform/file.h"
+#include "platform/testing.h"
 #include "support/engine_fixture.h"
 
 namespace engine {
@@ -115,6 +120,48 @@ TEST_F(ScheduleTextTest, SavingClearsTheLoadedSectionsFirst) {
   form_->ResetSchedule();
   EXPECT_EQ(form_->GetRecordCount(), 0);
   EXPECT_EQ(form_->NextDescription(), "");
+}
+
+// A save is one whole-file write, with the very bytes that deleting the
+// loaded sections and writing the records key by key would leave.
+TEST_F(ScheduleTextTest, SavingWritesTheFileOnceWithTheKeyByKeyBytes) {
+  ASSERT_TRUE(time_->Run([this] {
+    form_->AddOneTime("1", 2027, 12, 24, 18, 5);
+    form_->AddWeekly(" 4", 3, 9, 30);
+    form_->AddYearly("6", 12, 31, 7, 45);
+  }));
+  std::string utf16 = "\xFF\xFE";
+  for (char c : std::string("[schedEvent1]\r\ntask=x\r\nfrequency=daily\r\n[o]\r\n")) {
+    utf16 += {c, '\0'};
+  }
+  const std::string befores[] = {
+      "",  // no file
+      "; head\r\n[Other]\r\nx=1\r\n[schedEvent1]\r\ntask=1\r\nfrequency=hourly\r\n\r\n"
+      "[schedEvent2]\r\ntask=9\r\nfrequency=irregular\r\n[schedevent1]\r\ntask=dup\r\n\r\n"
+      "[SCHEDEVENT4]\r\n  TASK = 4 \r\nminute\r\nfrequency=yearly\r\n\r\n; tail",
+      "[schedEvent3]\nx=1",
+      utf16,
+  };
+  const std::string reference = data_.dir() + "\\reference.dat";
+  for (const std::string& before : befores) {
+    std::remove(data_.native_data_file().c_str());
+    if (!before.empty()) data_.Write(before);
+    std::ofstream(platform::NativePath(reference), std::ios::binary | std::ios::trunc) << before;
+    form_->LoadSchedule();
+    for (int32_t i = 1; i <= form_->GetRecordCount(); ++i) {
+      TARNG_WriteProfileString(("schedEvent" + std::to_string(i)).c_str(), nullptr, nullptr,
+                               reference.c_str());
+    }
+    const std::vector<EventRef> records = host_->QueuedEvents();
+    for (size_t i = 0; i < records.size(); ++i) {
+      ScheduleEvent(*records[i]).WriteSection(static_cast<int32_t>(i + 1), reference);
+    }
+    const uint64_t writes = platform::FileReplacementsForTesting();
+    form_->SaveSchedule();
+    EXPECT_EQ(platform::FileReplacementsForTesting() - writes, 1u) << before;
+    EXPECT_EQ(data_.Read(), platform::testing::FileContents(platform::NativePath(reference)))
+        << before;
+  }
 }
 
 }  // namespace

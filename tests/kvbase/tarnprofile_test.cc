@@ -42,9 +42,26 @@ TEST(TarnprofileTest, WritesThroughKvbaseAndReportsErrors) {
                                                      {"get", "--size", "0", file, "S", "K"},
                                                      {"get", "--size", "x", file, "S", "K"},
                                                      {"getint", file, "S"},
-                                                     {"delete-section", file}};
+                                                     {"delete-section", file},
+                                                     // What would not read back as written.
+                                                     {"set", file, "S\nT", "K", "V"},
+                                                     {"set", file, "S", "K\r", "V"},
+                                                     {"set", file, "S", "K", "a\rb"},
+                                                     {"set", file, " S", "K", "V"},
+                                                     {"set", file, "S", "K\t", "V"},
+                                                     {"set", file, "S", "K", "V "},
+                                                     {"set", file, "S", "K", "\x0bV"},
+                                                     {"set", file, "S", "a=b", "V"},
+                                                     {"set", file, "S", "[K]", "V"},
+                                                     {"set", file, "S", ";K", "V"},
+                                                     {"set", file, "S", "K", "\"V\""},
+                                                     {"set", file, "S", "K", "'V'"},
+                                                     {"delete-section", file, "Other\n"}};
   for (const auto& args : bad) EXPECT_EQ(RunTool(args), 2) << (args.empty() ? "" : args[0]);
   EXPECT_EQ(FileContents(file), after);
+  // Inner quotes, blanks and brackets read back as they stand.
+  EXPECT_EQ(RunTool({"set", file, "S]x", "K[;", "'a\" b=c"}), 0);
+  EXPECT_EQ(FileContents(file), after + "[S]x]\nK[;='a\" b=c\n");
   // A write that cannot be made: 1.
   EXPECT_EQ(RunTool({"set", scratch.Path("no") + pt::Sep() + "tarn.dat", "S", "K", "V"}), 1);
   EXPECT_EQ(RunTool({"set", scratch.dir(), "S", "K", "V"}), 1);

@@ -3,6 +3,7 @@
 // registry file at all.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -81,6 +82,24 @@ TEST(RegistryFilePosixTest, ReadsWhatRegImportWouldApply) {
   EXPECT_NE(file.FindKey("HKEY_LOCAL_MACHINE\\A\\B2"), nullptr);
 }
 
+// Every key on the way exists, yet what is kept grows with the line, not
+// with its square.
+TEST(RegistryFilePosixTest, DeepPathsCostTheirLength) {
+  std::string path = "HKEY_LOCAL_MACHINE";
+  for (int i = 0; i < 4000; ++i) path += "\\a";
+  RegistryFile file;
+  ASSERT_TRUE(file.Parse("REGEDIT4\n[" + path + "]\n\"v\"=\"deep\"\n"));
+  EXPECT_LT(file.StoredBytes(), 4 * path.size());
+  EXPECT_EQ(Value(file, path, "v"), "deep");
+  EXPECT_EQ(Value(file, path.substr(0, 1000), "v"), "<none>");
+  EXPECT_EQ(file.FindKey(path + "\\a"), nullptr);
+  EXPECT_LT(file.Format().size(), 2 * path.size());
+  file.DeleteKey(path.substr(0, 20));
+  EXPECT_NE(file.FindKey(path.substr(0, 18)), nullptr);
+  EXPECT_EQ(file.FindKey(path.substr(0, 20)), nullptr);
+  EXPECT_EQ(file.FindKey(path), nullptr);
+}
+
 TEST(RegistryFilePosixTest, MalformedFilesReadAsMissing) {
   const std::string key = "[HKEY_LOCAL_MACHINE\\K]\n";
   for (const std::string& bytes : std::vector<std::string>{
@@ -114,6 +133,48 @@ TEST(RegistryFilePosixTest, MalformedFilesReadAsMissing) {
   EXPECT_EQ(env.ReadRegistryString("K", "v", buffer, sizeof buffer), RegistryStatus::kNoKey);
   // The test helper refuses to rewrite a file it cannot read.
   EXPECT_FALSE(pt::SetRegistryString("K", "v", "new"));
+}
+
+// What the test helper writes reads back as written, or it is refused and
+// the file is left as it was.
+TEST(RegistryFilePosixTest, WrittenValuesReadBackOrAreRefused) {
+  testsupport::ScratchDir dir("regwrite");
+  const std::string path = dir.Path("registry.reg");
+  testsupport::ScopedEnv file_env("SCHEDEXE_REGISTRY", path.c_str());
+  const std::string head = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n";
+  const struct {
+    std::string before;  // "" for no file
+    std::string key;
+    std::string data;
+    bool written;
+  } cases[] = {
+      {"", "K", "two\nlines", true},
+      {"", "K", "\r\n\\\"\xC3\xA9\xF0\x9F\x98\x80\n", true},
+      {head + "\"b\"=hex:01,\\\n  02\n\"c\"=hex(7):41,00,00,00,\\\n  00,00\n", "K", "x", true},
+      // A continuation at the very end would swallow the next line written.
+      {head + "\"b\"=hex:01,\\", "K", "x", false},
+      {head + "\"b\"=dword:1\\", "K", "x", false},
+      {head + "\"b\"=dword:123456789\n", "K", "x", false},
+      {"", "K\\\\Sub", "x", false},
+      {"", "\\K", "x", false},
+  };
+  for (const auto& c : cases) {
+    std::remove(path.c_str());
+    if (!c.before.empty()) std::ofstream(path, std::ios::binary) << c.before;
+    EXPECT_EQ(pt::SetRegistryString(c.key, "v", c.data), c.written) << c.before << c.key;
+    if (!c.written) {
+      EXPECT_EQ(pt::FileContents(path), c.before) << c.before << c.key;
+      continue;
+    }
+    char buffer[64] = "";
+    EXPECT_EQ(DefaultEnv().ReadRegistryString("K", "v", buffer, sizeof buffer), RegistryStatus::kOk)
+        << c.before;
+    EXPECT_EQ(buffer, c.data) << c.before;
+    if (!c.before.empty()) {
+      EXPECT_EQ(DefaultEnv().ReadRegistryString("K", "b", buffer, sizeof buffer),
+                RegistryStatus::kUnreadable);
+    }
+  }
 }
 
 }  // namespace

@@ -235,8 +235,17 @@ void RemoveStaleTemporaries(const std::string& native_path) {
   ::closedir(d);
 }
 
+namespace {
+
+std::atomic<uint64_t> replacements{0};
+
+}  // namespace
+
+uint64_t FileReplacementsForTesting() { return replacements.load(); }
+
 bool ReplaceFileContents(const std::string& native_path, std::string_view data,
                          std::string* error) {
+  ++replacements;
   std::string dir, base;
   SplitPath(native_path, &dir, &base);
   struct stat old_st;

@@ -114,9 +114,83 @@ bool ParseHexBytes(std::string_view list, std::string* out) {
       }
     }
     out->push_back(static_cast<char>(value));
-    if (comma == std::string_view::npos) return true;
+    // regedit ends a continued line with a comma; one may end the list.
+    if (comma == std::string_view::npos || Trim(list.substr(comma + 1)).empty()) return true;
     pos = comma + 1;
   }
+}
+
+bool IsHexDigits(std::string_view s) {
+  return !s.empty() && s.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+}
+
+// Data of a type other than a string: "dword:" and up to eight hex digits,
+// or "hex:" / "hex(type):" and a byte list. Anything else, a dangling
+// continuation backslash included, is no registry file.
+bool IsOtherTypeData(std::string_view rhs) {
+  std::string bytes;
+  if (rhs.compare(0, 6, "dword:") == 0) return IsHexDigits(rhs.substr(6)) && rhs.size() <= 14;
+  if (rhs.compare(0, 4, "hex:") == 0) return ParseHexBytes(rhs.substr(4), &bytes);
+  const size_t close = rhs.find("):");
+  return rhs.compare(0, 4, "hex(") == 0 && close != std::string_view::npos &&
+         IsHexDigits(rhs.substr(4, close - 4)) && ParseHexBytes(rhs.substr(close + 2), &bytes);
+}
+
+// UTF-8 to UTF-16LE; false on bytes that are no UTF-8.
+bool Utf8ToUtf16Le(std::string_view in, std::string* out) {
+  out->clear();
+  for (size_t i = 0; i < in.size();) {
+    const auto byte = [&](size_t k) {
+      return static_cast<uint32_t>(static_cast<unsigned char>(in[k]));
+    };
+    const uint32_t lead = byte(i);
+    const size_t extra = lead < 0x80    ? 0
+                         : lead >= 0xF0 ? 3
+                         : lead >= 0xE0 ? 2
+                         : lead >= 0xC2 ? 1
+                                        : 9;
+    if (extra == 9 || lead > 0xF4) return false;
+    uint32_t cp = extra == 0 ? lead : lead & (0x3F >> extra);
+    for (size_t k = 1; k <= extra; ++k) {
+      if (i + k >= in.size() || (byte(i + k) & 0xC0) != 0x80) return false;
+      cp = cp << 6 | (byte(i + k) & 0x3F);
+    }
+    constexpr uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kLeast[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return false;
+    i += extra + 1;
+    auto unit = [&](uint32_t u) {
+      out->push_back(static_cast<char>(u & 0xFF));
+      out->push_back(static_cast<char>(u >> 8));
+    };
+    if (cp >= 0x10000) {
+      unit(0xD800 + ((cp - 0x10000) >> 10));
+      unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      unit(cp);
+    }
+  }
+  return true;
+}
+
+// A string as the right-hand side of a value line. A quoted string cannot
+// hold a line break, so such a text goes as REG_SZ bytes (UTF-16LE with its
+// terminator, as under the version 5 header); false when it is no UTF-8.
+bool StringData(std::string_view text, std::string* out) {
+  if (text.find_first_of("\r\n") == std::string_view::npos) {
+    *out = Quote(text);
+    return true;
+  }
+  std::string wide;
+  if (!Utf8ToUtf16Le(text, &wide)) return false;
+  wide.append(2, '\0');
+  static constexpr char kHex[] = "0123456789abcdef";
+  *out = "hex(1):";
+  for (size_t i = 0; i < wide.size(); ++i) {
+    if (i > 0) out->push_back(',');
+    out->push_back(kHex[static_cast<unsigned char>(wide[i]) >> 4]);
+    out->push_back(kHex[static_cast<unsigned char>(wide[i]) & 0xF]);
+  }
+  return true;
 }
 
 bool IsKnownRoot(std::string_view path) {
@@ -141,52 +215,63 @@ const RegistryValue* RegistryKey::Find(std::string_view name) const {
   return nullptr;
 }
 
-RegistryKey& RegistryFile::CreateKey(std::string_view path) {
+size_t RegistryFile::Walk(std::string_view path, bool create) {
   path = StripTrailingBackslashes(path);
-  // Every key on the way exists too, as after reg import.
-  for (size_t slash = path.find('\\'); slash != std::string_view::npos;
-       slash = path.find('\\', slash + 1)) {
-    const std::string_view parent = path.substr(0, slash);
-    auto [it, added] = keys_.try_emplace(FoldCase(parent));
-    if (added) it->second.path = std::string(parent);
+  size_t node = kNoParent;
+  while (true) {
+    const size_t slash = path.find('\\');
+    const std::string_view name = path.substr(0, slash);
+    auto link = std::make_pair(node, FoldCase(name));
+    auto it = children_.find(link);
+    if (it == children_.end()) {
+      if (!create) return kNoParent;
+      it = children_.emplace(std::move(link), nodes_.size()).first;
+      nodes_.push_back(Node{node, std::string(name), {}});
+    }
+    node = it->second;
+    if (slash == std::string_view::npos) return node;
+    path.remove_prefix(slash + 1);
   }
-  auto [it, added] = keys_.try_emplace(FoldCase(path));
-  if (added) it->second.path = std::string(path);
-  return it->second;
+}
+
+size_t RegistryFile::Find(std::string_view path) const {
+  // Without `create` the walk changes nothing.
+  return const_cast<RegistryFile*>(this)->Walk(path, false);
+}
+
+RegistryKey& RegistryFile::CreateKey(std::string_view path) {
+  // Every key on the way exists too, as after reg import.
+  return nodes_[Walk(path, true)].key;
 }
 
 void RegistryFile::DeleteKey(std::string_view path) {
-  const std::string lower = FoldCase(StripTrailingBackslashes(path));
-  const std::string below = lower + "\\";
-  for (auto it = keys_.lower_bound(lower); it != keys_.end();) {
-    if (it->first == lower || it->first.compare(0, below.size(), below) == 0) {
-      it = keys_.erase(it);
-    } else if (it->first.compare(0, lower.size(), lower) == 0) {
-      ++it;  // a sibling such as "...\Keyname2": not below the key
-    } else {
-      break;
-    }
-  }
+  const size_t node = Find(path);
+  if (node != kNoParent) children_.erase({nodes_[node].parent, FoldCase(nodes_[node].name)});
 }
 
 const RegistryKey* RegistryFile::FindKey(std::string_view path) const {
-  auto it = keys_.find(FoldCase(StripTrailingBackslashes(path)));
-  return it == keys_.end() ? nullptr : &it->second;
+  const size_t node = Find(path);
+  return node == kNoParent ? nullptr : &nodes_[node].key;
 }
 
-void RegistryFile::SetString(std::string_view path, std::string_view name, std::string_view text) {
-  RegistryKey& key = CreateKey(path);
+bool RegistryFile::SetString(std::string_view path, std::string_view name, std::string_view text) {
+  path = StripTrailingBackslashes(path);
   RegistryValue value;
+  if (path.empty() || path.front() == '\\' || path.find("\\\\") != std::string_view::npos ||
+      name.find_first_of("\r\n") != std::string_view::npos || !StringData(text, &value.raw)) {
+    return false;
+  }
+  RegistryKey& key = CreateKey(path);
   value.is_string = true;
   value.text = std::string(text);
-  value.raw = Quote(text);
   for (auto& [value_name, old] : key.values) {
     if (EqualsIgnoreCase(value_name, name)) {
       old = value;
-      return;
+      return true;
     }
   }
   key.values.emplace_back(std::string(name), value);
+  return true;
 }
 
 bool RegistryFile::ApplyLine(std::string_view line, RegistryKey** current) {
@@ -238,7 +323,7 @@ bool RegistryFile::ApplyLine(std::string_view line, RegistryKey** current) {
     std::string_view rest = rhs;
     if (!ReadQuoted(&rest, &value.text) || !Trim(rest).empty()) return false;
     value.is_string = true;
-  } else if (rhs.compare(0, 7, "hex(2):") == 0) {
+  } else if (rhs.compare(0, 7, "hex(2):") == 0 || rhs.compare(0, 7, "hex(1):") == 0) {
     std::string bytes;
     if (!ParseHexBytes(rhs.substr(7), &bytes)) return false;
     if (unicode_) {
@@ -249,9 +334,7 @@ bool RegistryFile::ApplyLine(std::string_view line, RegistryKey** current) {
     // The stored terminator is not part of the text.
     while (!value.text.empty() && value.text.back() == '\0') value.text.pop_back();
     value.is_string = true;
-  } else if (rhs.compare(0, 6, "dword:") == 0 || rhs.compare(0, 3, "hex") == 0) {
-    // Another type: it exists but is no string.
-  } else {
+  } else if (!IsOtherTypeData(rhs)) {
     return false;
   }
   if (!*current) return true;
@@ -266,7 +349,8 @@ bool RegistryFile::ApplyLine(std::string_view line, RegistryKey** current) {
 }
 
 bool RegistryFile::Parse(std::string_view bytes) {
-  keys_.clear();
+  nodes_.clear();
+  children_.clear();
   std::string text;
   if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
     if (!Utf16LeToUtf8(bytes.substr(2), &text)) return false;
@@ -310,7 +394,8 @@ bool RegistryFile::Parse(std::string_view bytes) {
       } else if (t == kHeader4) {
         unicode_ = false;
       } else {
-        keys_.clear();
+        nodes_.clear();
+        children_.clear();
         return false;
       }
       header_seen = true;
@@ -319,7 +404,8 @@ bool RegistryFile::Parse(std::string_view bytes) {
     if (!t.empty() && t.front() == '[') section_seen = true;
     if ((!t.empty() && (t.front() == '"' || t.front() == '@') && !section_seen) ||
         !ApplyLine(t, &current)) {
-      keys_.clear();
+      nodes_.clear();
+      children_.clear();
       return false;
     }
   }
@@ -328,18 +414,41 @@ bool RegistryFile::Parse(std::string_view bytes) {
 }
 
 std::string RegistryFile::Format() const {
+  // Reachable keys: linked to a reachable parent (parents come first).
+  std::vector<bool> linked(nodes_.size()), reachable(nodes_.size()), parent(nodes_.size());
+  for (const auto& [link, node] : children_) linked[node] = true;
+  for (size_t i = 0; i < nodes_.size(); ++i) {
+    const size_t up = nodes_[i].parent;
+    reachable[i] = linked[i] && (up == kNoParent || reachable[up]);
+    if (reachable[i] && up != kNoParent) parent[up] = true;
+  }
   std::string out(kHeader5);
   out += "\n";
-  for (const auto& [lower, key] : keys_) {
-    out += "\n[" + key.path + "]\n";
-    for (const auto& [name, value] : key.values) {
+  std::vector<std::string_view> names;
+  for (size_t i = 0; i < nodes_.size(); ++i) {
+    if (!reachable[i] || (parent[i] && nodes_[i].key.values.empty())) continue;
+    names.clear();
+    for (size_t n = i; n != kNoParent; n = nodes_[n].parent) names.push_back(nodes_[n].name);
+    out += "\n[";
+    for (size_t k = names.size(); k-- > 0;) {
+      out += names[k];
+      if (k > 0) out += "\\";
+    }
+    out += "]\n";
+    for (const auto& [name, value] : nodes_[i].key.values) {
+      std::string data = value.raw;
+      if (value.is_string) StringData(value.text, &data);
       out += name.empty() ? std::string("@") : Quote(name);
-      out += "=";
-      out += value.is_string ? Quote(value.text) : value.raw;
-      out += "\n";
+      out += "=" + data + "\n";
     }
   }
   return out;
+}
+
+size_t RegistryFile::StoredBytes() const {
+  size_t n = 0;
+  for (const auto& [link, node] : children_) n += link.second.size() + nodes_[node].name.size();
+  return n;
 }
 
 bool LoadRegistryFile(const std::string& path, RegistryFile* out) {

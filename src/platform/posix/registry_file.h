@@ -23,7 +23,6 @@ struct RegistryValue {
 };
 
 struct RegistryKey {
-  std::string path;  // full path as first written, root included
   // In file order; names compare without regard to case.
   std::vector<std::pair<std::string, RegistryValue>> values;
 
@@ -42,19 +41,43 @@ class RegistryFile {
   // subkeys was written, as reg import creates every key on the way.
   const RegistryKey* FindKey(std::string_view path) const;
 
-  void SetString(std::string_view path, std::string_view name, std::string_view text);
+  // False, changing nothing, for a path with an empty component (two
+  // backslashes in a row, or one at the start), which the registry refuses.
+  bool SetString(std::string_view path, std::string_view name, std::string_view text);
   // Removes the key and all its subkeys.
   void DeleteKey(std::string_view path);
 
-  // The file's text: UTF-8, LF line ends, every key as a section.
+  // The file's text: UTF-8, LF line ends, a section for every key that has
+  // values or no subkeys (the keys on the way exist without one). A string
+  // holding a line break is written as hex(1), which reads back the same.
   std::string Format() const;
 
+  // Bytes held for the names of keys, for tests that bound what a file of
+  // deep paths costs.
+  size_t StoredBytes() const;
+
  private:
+  // One key: its own name as first written, under its parent's index. Every
+  // name is kept once, so a path costs its length however deep it goes.
+  struct Node {
+    size_t parent;
+    std::string name;
+    RegistryKey key;
+  };
+  static constexpr size_t kNoParent = static_cast<size_t>(-1);
+
+  // The node of `path`, or kNoParent; with `create`, made with every key on
+  // the way.
+  size_t Walk(std::string_view path, bool create);
+  size_t Find(std::string_view path) const;
   RegistryKey& CreateKey(std::string_view path);
   bool ApplyLine(std::string_view line, RegistryKey** current);
 
-  // By lowercased path; a deleted key is absent.
-  std::map<std::string, RegistryKey> keys_;
+  // Parents come before their subkeys. A deleted key leaves the index, so it
+  // and everything below it can no longer be reached.
+  std::vector<Node> nodes_;
+  // (parent, lowercased name) -> node.
+  std::map<std::pair<size_t, std::string>, size_t> children_;
   // hex(2) data is UTF-16LE under the version 5 header, ANSI under REGEDIT4.
   bool unicode_ = true;
 };

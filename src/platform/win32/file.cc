@@ -260,8 +260,17 @@ bool RewriteInPlace(const std::string& path, std::string_view data, std::string*
 
 }  // namespace
 
+namespace {
+
+std::atomic<uint64_t> replacements{0};
+
+}  // namespace
+
+uint64_t FileReplacementsForTesting() { return replacements.load(); }
+
 bool ReplaceFileContents(const std::string& native_path, std::string_view data,
                          std::string* error) {
+  ++replacements;
   std::string dir, base;
   SplitPath(native_path, &dir, &base);
   const DWORD old_attrs = GetFileAttributesA(native_path.c_str());

@@ -24,7 +24,8 @@ namespace platform::testing {
 namespace {
 
 // Applies `change` to the registry file, as an edit with regedit would. A
-// missing file starts empty; a malformed one is left alone.
+// missing file starts empty; a malformed one, or a change the file cannot
+// hold, leaves it alone.
 template <typename Change>
 bool EditRegistry(Change change) {
   const char* path = std::getenv("SCHEDEXE_REGISTRY");
@@ -32,7 +33,7 @@ bool EditRegistry(Change change) {
   posix::RegistryFile file;
   struct stat st;
   if (stat(path, &st) == 0 && !posix::LoadRegistryFile(path, &file)) return false;
-  change(&file);
+  if (!change(&file)) return false;
   std::string error;
   return ReplaceFileContents(path, file.Format(), &error);
 }
@@ -108,13 +109,15 @@ void RemoveTree(const std::string& native_path) {
 bool SetRegistryString(const std::string& subkey, const std::string& value_name,
                        const std::string& data) {
   return EditRegistry([&](posix::RegistryFile* file) {
-    file->SetString("HKEY_LOCAL_MACHINE\\" + subkey, value_name, data);
+    return file->SetString("HKEY_LOCAL_MACHINE\\" + subkey, value_name, data);
   });
 }
 
 bool DeleteRegistryKey(const std::string& subkey) {
-  return EditRegistry(
-      [&](posix::RegistryFile* file) { file->DeleteKey("HKEY_LOCAL_MACHINE\\" + subkey); });
+  return EditRegistry([&](posix::RegistryFile* file) {
+    file->DeleteKey("HKEY_LOCAL_MACHINE\\" + subkey);
+    return true;
+  });
 }
 
 bool SetEnv(const std::string& name, const std::string& value) {
