@@ -15,8 +15,9 @@ inline constexpr char kPathSeparator = '/';
 #endif
 
 // The command line exactly as this process received it: Windows
-// GetCommandLineA; Linux the environment variable SCHEDEXE_CMDLINE when set
-// (the text the starter passed), else argv joined by blanks.
+// GetCommandLineA; Linux the environment variable SCHEDEXE_CMDLINE when it
+// splits into this process's own argv (the text our process start passed),
+// else argv quoted the Windows way (WindowsCommandLine).
 std::string OwnCommandLine(int argc, char** argv);
 
 // Native path of the folder that holds the running executable, no trailing

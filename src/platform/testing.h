@@ -66,11 +66,6 @@ inline void RemoveNamedMutex(const std::string&) {}
 void RemoveNamedMutex(const std::string& name);
 #endif
 
-// Appends one argument to a Windows command line, quoted so that the
-// Microsoft C runtime splits it back unchanged (quotes only when needed,
-// backslashes doubled only where they precede a quote).
-void AppendQuotedArgument(const std::string& arg, std::string* out);
-
 // A process a test starts, waits for or kills.
 class ChildProcess {
  public:

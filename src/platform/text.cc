@@ -21,4 +21,31 @@ std::string FoldCase(std::string_view text) {
   return out;
 }
 
+std::string WindowsCommandLine(const std::vector<std::string>& argv) {
+  std::string line;
+  for (size_t i = 0; i < argv.size(); ++i) {
+    const std::string& arg = argv[i];
+    if (i > 0) line += ' ';
+    if (i == 0 || (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos)) {
+      const bool blank = i == 0 && arg.find_first_of(" \t") != std::string::npos;
+      line += blank ? '"' + arg + '"' : arg;
+      continue;
+    }
+    line += '"';
+    size_t backslashes = 0;
+    for (const char c : arg) {
+      if (c == '\\') {
+        ++backslashes;
+        continue;
+      }
+      line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+      backslashes = 0;
+      line += c;
+    }
+    line.append(backslashes * 2, '\\');
+    line += '"';
+  }
+  return line;
+}
+
 }  // namespace platform

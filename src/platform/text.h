@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -17,6 +18,13 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // `text` with its ASCII capitals made small: one spelling for all the texts
 // EqualsIgnoreCase takes as one, for map keys and prefixes.
 std::string FoldCase(std::string_view text);
+
+// The Windows command line of a program and its arguments: the program name
+// in quotes when it holds a blank (a C runtime reads the name up to the next
+// quote, without escapes); each argument quoted only when needed, with
+// backslashes doubled only before a quote, so that the C runtime splits it
+// back unchanged.
+std::string WindowsCommandLine(const std::vector<std::string>& argv);
 
 }  // namespace platform
 

@@ -10,7 +10,7 @@ import subprocess
 import time
 import unittest
 
-from agent import (CLASS, KVCMD, MIX, PAUSE, RESUME, START, STOP, SYNCH, UNCHANGED, Agent,
+from agent import (BIN, CLASS, KVCMD, MIX, PAUSE, RESUME, START, STOP, SYNCH, UNCHANGED, Agent,
                    Scenarios, activation, deleted, fired, in_order, notify_fields, profile,
                    sanitizer_reports, status_reports, tarn, unexpected_reports)
 
@@ -95,7 +95,10 @@ class ServiceTest(Scenarios, unittest.TestCase):
         a.wait_for_count(SYNCH, 2)
         p.send_signal(signal.SIGTERM)
         self.assertEqual(p.wait(timeout=30), 0)
-        p = a.start(SCHEDEXE_CMDLINE='schedExe "/d"')
+        # A line left over in the environment is not this process's own;
+        # one sent to it is, quoted "/d" and all.
+        self.assertEqual(a.start("/x", SCHEDEXE_CMDLINE="schedExe /d").wait(timeout=30), 0)
+        p = a.start("/d", SCHEDEXE_CMDLINE=f'"{os.path.join(BIN, "schedExe")}" "/d"')
         a.wait_for_count(SYNCH, 3)
         p.send_signal(signal.SIGINT)
         self.assertEqual(p.wait(timeout=30), 0)

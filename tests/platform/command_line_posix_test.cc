@@ -12,12 +12,59 @@
 #include "platform/posix/command_line.h"
 #include "platform/process_info.h"
 #include "platform/testing.h"
+#include "service/command_line.h"
+#include "support/scoped_globals.h"
 #include "support/scratch_dir.h"
 
 namespace platform::posix {
 namespace {
 
 using Args = std::vector<std::string>;
+
+// What a Linux process takes for its command line is what Windows would
+// give it: argv quoted the Windows way, or the line our process start sent,
+// if it was sent to this argv. The mode choice reads it as on Windows.
+TEST(CommandLinePosixTest, OwnCommandLineIsTheOneWindowsWouldGive) {
+  const auto own = [](Args argv) {
+    std::vector<char*> pointers;
+    for (std::string& arg : argv) pointers.push_back(arg.data());
+    return OwnCommandLine(static_cast<int>(pointers.size()), pointers.data());
+  };
+  const auto foreground = [](std::string line) {
+    int count = 0;
+    char* table[service::kMaxTokens];
+    service::SplitCommandLine(line.data(), &count, table);
+    return service::IsForegroundRequest(count, table);
+  };
+  const struct {
+    Args argv;
+    std::string line;
+    bool foreground;
+  } cases[] = {
+      {{"/opt/my dir/schedExe", "/d"}, R"("/opt/my dir/schedExe" /d)", true},
+      {{"schedExe", "/D"}, "schedExe /D", true},
+      {{"schedExe", "/d", ""}, R"(schedExe /d "")", false},
+      {{"schedExe", " /d"}, R"(schedExe " /d")", false},
+      {{"schedExe", "/d "}, R"(schedExe "/d ")", false},
+      {{"schedExe", R"(a\"b)", R"(c\)"}, R"(schedExe "a\\\"b" c\)", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(own(c.argv), c.line);
+    // A program started with it would see this argv again.
+    const ProgramChoice first = ProgramChoices(c.line).front();
+    Args split = SplitArguments(first.rest);
+    split.insert(split.begin(), first.name);
+    EXPECT_EQ(split, c.argv) << c.line;
+    EXPECT_EQ(foreground(c.line), c.foreground) << c.line;
+  }
+  const std::string sent = R"("/opt/x" "/d")";
+  testsupport::ScopedEnv env("SCHEDEXE_CMDLINE", sent.c_str());
+  EXPECT_EQ(own({"/opt/x", "/d"}), sent);
+  EXPECT_TRUE(foreground(sent));
+  // Left over from whoever started this process: not ours.
+  EXPECT_EQ(own({"/opt/x"}), "/opt/x");
+  EXPECT_EQ(own({"/opt/y", "/d"}), "/opt/y /d");
+}
 
 TEST(CommandLinePosixTest, SplitsArgumentsLikeTheCRuntime) {
   EXPECT_EQ(SplitArguments(""), Args{});

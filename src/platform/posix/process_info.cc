@@ -4,21 +4,32 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 #include <vector>
+
+#include "platform/posix/command_line.h"
+#include "platform/text.h"
 
 namespace platform {
 
 std::string OwnCommandLine(int argc, char** argv) {
-  // Set by the scheduler's process start: the Windows command line as sent.
-  if (const char* line = std::getenv("SCHEDEXE_CMDLINE")) return line;
-  std::string line;
-  for (int i = 0; i < argc; ++i) {
-    if (i > 0) line += ' ';
-    line += argv[i];
+  const std::vector<std::string> own(argv, argv + std::max(argc, 0));
+  // Our process start leaves the Windows command line as sent, byte for
+  // byte. It was sent to us only if it splits into our own argv: a program
+  // we start, or one started with it left over in its environment, has it
+  // from someone else.
+  const char* line = std::getenv("SCHEDEXE_CMDLINE");
+  if (line) {
+    for (const posix::ProgramChoice& choice : posix::ProgramChoices(line)) {
+      std::vector<std::string> split = posix::SplitArguments(choice.rest);
+      split.insert(split.begin(), choice.name);
+      if (split == own) return line;
+    }
   }
-  return line;
+  return WindowsCommandLine(own);
 }
 
 std::string ExecutableDirectory() {

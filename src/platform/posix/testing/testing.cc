@@ -151,33 +151,16 @@ void RemoveNamedMutex(const std::string& name) { RemoveNamedEvent(name); }
 
 std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
                                                   const std::vector<std::string>& args) {
+  // The child rebuilds its Windows command line from this argv.
   std::vector<std::string> argv_text = {program};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
-  // The child reads its command line as the scheduler would have sent it,
-  // not one inherited from whoever started us.
-  std::string line = "SCHEDEXE_CMDLINE=";
-  if (program.find_first_of(" \t") != std::string::npos) {
-    line += "\"" + program + "\"";
-  } else {
-    line += program;
-  }
-  for (const std::string& arg : args) {
-    line += ' ';
-    AppendQuotedArgument(arg, &line);
-  }
   std::vector<char*> argv;
   argv.reserve(argv_text.size() + 1);
   for (std::string& arg : argv_text) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (char** e = environ; *e; ++e) {
-    if (std::strncmp(*e, "SCHEDEXE_CMDLINE=", 17) != 0) envp.push_back(*e);
-  }
-  envp.push_back(line.data());
-  envp.push_back(nullptr);
 
   pid_t pid;
-  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) {
+  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
     return nullptr;
   }
   return std::make_unique<PosixChildProcess>(pid);

@@ -9,6 +9,8 @@
 #include <cwchar>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace platform::testing {
 
 std::string MakeTempDir(const std::string& tag) {
@@ -201,18 +203,9 @@ class Win32ChildProcess final : public ChildProcess {
 
 std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
                                                   const std::vector<std::string>& args) {
-  // The program name is taken up to the next quote, without backslash
-  // escapes, so it only needs quotes around blanks.
-  std::string command_line;
-  if (program.find_first_of(" \t") != std::string::npos) {
-    command_line = "\"" + program + "\"";
-  } else {
-    command_line = program;
-  }
-  for (const std::string& arg : args) {
-    command_line += ' ';
-    AppendQuotedArgument(arg, &command_line);
-  }
+  std::vector<std::string> argv = {program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::string command_line = WindowsCommandLine(argv);
   STARTUPINFOA startup;
   std::memset(&startup, 0, sizeof(startup));
   startup.cb = sizeof(startup);
