@@ -1,6 +1,5 @@
 #include "dmisp/table_store.h"
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -25,10 +24,8 @@ constexpr char kStoreInClientDirectory[] = "\\KVClient\\dmi-store.dat";
 
 // Parsed stores, so that the provider, which reads the store for nearly
 // every command, parses one version of the file once. A file's stamp alone
-// is trusted only once the file has been still for a while: a rewrite in
-// the same clock tick, of the same size, on a reused file id would otherwise
-// look unchanged. Until then the bytes are read and compared.
-constexpr int64_t kSettleNs = 2'000'000'000;
+// is trusted only once no later write could keep it (StampIsSettled): until
+// then the bytes are read and compared.
 constexpr size_t kCacheSlots = 8;
 
 struct CacheEntry {
@@ -44,12 +41,6 @@ struct CacheEntry {
 platform::Mutex cache_mutex;
 std::vector<CacheEntry> cache GUARDED_BY(cache_mutex);
 uint64_t use_counter GUARDED_BY(cache_mutex) = 0;
-
-int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
 
 std::shared_ptr<const Tables> EmptyTables() {
   static const auto empty = std::make_shared<const Tables>();
@@ -91,7 +82,7 @@ std::shared_ptr<const Tables> Parsed(const std::string& path, std::string raw,
       if (stamp) {
         e->has_stamp = true;
         e->stamp = *stamp;
-        e->settled = read_at - stamp->mtime_ns > kSettleNs;
+        e->settled = platform::StampIsSettled(path, *stamp, read_at);
       }
       e->last_use = ++use_counter;
       return e->tables;
@@ -108,7 +99,7 @@ std::shared_ptr<const Tables> Parsed(const std::string& path, std::string raw,
   e->tables = tables;
   e->has_stamp = stamp != nullptr;
   if (stamp) e->stamp = *stamp;
-  e->settled = stamp && read_at - stamp->mtime_ns > kSettleNs;
+  e->settled = stamp && platform::StampIsSettled(path, *stamp, read_at);
   e->last_use = ++use_counter;
   return tables;
 }
@@ -152,7 +143,7 @@ std::shared_ptr<const Tables> ReadStoreShared(const std::string& path, std::stri
       return e->tables;
     }
   }
-  const int64_t read_at = NowNs();
+  const int64_t read_at = platform::FileClockNowNs();
   std::string raw;
   switch (platform::ReadFileContents(native, &raw, &stamp)) {
     case platform::FileStatus::kMissing:
