@@ -4,7 +4,6 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -157,30 +156,13 @@ BENCHMARK(BM_ScheduleConfig)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double parse = reporter.Ns("BM_FullParse");
-  const double cached = reporter.Ns("BM_SnapshotCached");
-  const double uncached = reporter.Ns("BM_SnapshotUncached");
-  if (parse > 0 && cached > 0 && uncached > 0) {
-    std::printf(
-        "\nsnapshot of 115 reads, cached / one full parse: %.3f (target <= "
-        "3)\n",
-        cached / parse);
-    std::printf("snapshot uncached / cached: %.1f\n", uncached / cached);
-    const double whole = reporter.Ns("BM_ScheduleConfig");
-    if (whole > 0) {
-      std::printf("ScheduleConfig with twelve profiles / one full parse: %.3f (target < 3)\n",
-                  whole / parse);
-    }
-    const double fresh = reporter.Ns("BM_SnapshotJustWritten");
-    if (fresh > 0) {
-      std::printf("snapshot right after a write / one full parse: %.2f (target <= 1.2)\n",
-                  fresh / parse);
-    }
-  }
-  benchmark::Shutdown();
-  return 0;
+  return RunAndPrintRatios(
+      argc, argv,
+      {{"BM_SnapshotCached", "BM_FullParse",
+        "snapshot of 115 reads, cached / one full parse: %.3f (target <= 3)\n"},
+       {"BM_SnapshotUncached", "BM_SnapshotCached", "snapshot uncached / cached: %.1f\n"},
+       {"BM_ScheduleConfig", "BM_FullParse",
+        "ScheduleConfig with twelve profiles / one full parse: %.3f (target < 3)\n"},
+       {"BM_SnapshotJustWritten", "BM_FullParse",
+        "snapshot right after a write / one full parse: %.2f (target <= 1.2)\n"}});
 }

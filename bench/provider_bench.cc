@@ -160,17 +160,8 @@ BENCHMARK(BM_KvbaseWrite)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double provider = reporter.Ns("BM_ProviderSet");
-  const double write = reporter.Ns("BM_KvbaseWrite");
-  if (provider > 0 && write > 0) {
-    std::printf(
-        "\none set through the provider / one kvbase write of the store: %.2f (target <= 3)\n",
-        provider / write);
-  }
-  benchmark::Shutdown();
-  return 0;
+  return RunAndPrintRatios(
+      argc, argv,
+      {{"BM_ProviderSet", "BM_KvbaseWrite",
+        "one set through the provider / one kvbase write of the store: %.2f (target <= 3)\n"}});
 }

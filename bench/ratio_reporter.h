@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,5 +31,30 @@ class RatioReporter : public benchmark::ConsoleReporter {
  private:
   std::map<std::string, double> ns_;
 };
+
+// One ratio a benchmark program prints: the time of one benchmark over that
+// of another, with a format that takes it (e.g. "x / y: %.2f\n").
+struct Ratio {
+  const char* numerator;
+  const char* denominator;
+  const char* format;
+};
+
+// Runs the benchmarks the command line selects, then prints each ratio whose
+// two benchmarks both ran.
+inline int RunAndPrintRatios(int argc, char** argv, std::initializer_list<Ratio> ratios) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::printf("\n");
+  for (const Ratio& ratio : ratios) {
+    const double numerator = reporter.Ns(ratio.numerator);
+    const double denominator = reporter.Ns(ratio.denominator);
+    if (numerator > 0 && denominator > 0) std::printf(ratio.format, numerator / denominator);
+  }
+  benchmark::Shutdown();
+  return 0;
+}
 
 #endif  // SCHEDEXE_BENCH_RATIO_REPORTER_H_

@@ -3,7 +3,6 @@
 // (a reader that keeps every prefix of the path would take sixteen).
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <string>
 
 #include "platform/posix/registry_file.h"
@@ -29,16 +28,7 @@ BENCHMARK(BM_DeepPath)->Arg(16384)->Arg(65536)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double short_line = reporter.Ns("BM_DeepPath/16384");
-  const double long_line = reporter.Ns("BM_DeepPath/65536");
-  if (short_line > 0 && long_line > 0) {
-    std::printf("\nkey path 4x as deep / 1x: %.1f (linear: about 4; quadratic: 16)\n",
-                long_line / short_line);
-  }
-  benchmark::Shutdown();
-  return 0;
+  return RunAndPrintRatios(argc, argv,
+                           {{"BM_DeepPath/65536", "BM_DeepPath/16384",
+                             "key path 4x as deep / 1x: %.1f (linear: about 4; quadratic: 16)\n"}});
 }

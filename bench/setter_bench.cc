@@ -4,7 +4,6 @@
 // process, in one run, so the ratio does not depend on the machine.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -80,16 +79,8 @@ BENCHMARK(BM_SetDmiAttributeInProcess)->Unit(benchmark::kMillisecond)->UseRealTi
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double processes = reporter.Ns("BM_DmiSetValueProcesses/real_time");
-  const double in_process = reporter.Ns("BM_SetDmiAttributeInProcess/real_time");
-  if (processes > 0 && in_process > 0) {
-    std::printf("\n13 DmiSetValue processes / 13 SetDmiAttribute calls in one process: %.2f\n",
-                processes / in_process);
-  }
-  benchmark::Shutdown();
-  return 0;
+  return RunAndPrintRatios(
+      argc, argv,
+      {{"BM_DmiSetValueProcesses/real_time", "BM_SetDmiAttributeInProcess/real_time",
+        "13 DmiSetValue processes / 13 SetDmiAttribute calls in one process: %.2f\n"}});
 }
