@@ -323,16 +323,6 @@ def unexpected_reports(before):
     return [text for text in texts if "faulty_standin.cc" not in text]
 
 
-RELOAD_EVENT = "/dev/shm/schedexe.TARNSCHED"
-
-
-def remove_reload_event():
-    try:
-        os.unlink(RELOAD_EVENT)
-    except FileNotFoundError:
-        pass
-
-
 class Agent(AgentFiles):
     """Folders of one Linux run: <root>/agent (TTX Path), <root>/data
     (DatsPath), <root>/work (the service's current folder)."""
@@ -356,9 +346,6 @@ class Agent(AgentFiles):
         self.write_registry(data_dir)
         self.processes = []
         self.listeners = []
-        # A reload signal left in the shared event by an earlier run would
-        # reach this run's service as soon as it opens the event.
-        remove_reload_event()
 
     def write_registry(self, data_dir=None):
         """The agent's registry; without `data_dir`, no DatsPath value."""
@@ -421,7 +408,6 @@ class Agent(AgentFiles):
                 os.killpg(p.pid, signal.SIGKILL)
             p.wait()
         shutil.rmtree(self.root, ignore_errors=True)
-        remove_reload_event()
 
 
 def notify_fields(datagram):
