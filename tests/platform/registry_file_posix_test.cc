@@ -157,6 +157,8 @@ TEST(RegistryFilePosixTest, WrittenValuesReadBackOrAreRefused) {
       {head + "\"b\"=dword:123456789\n", "K", "x", false},
       {"", "K\\\\Sub", "x", false},
       {"", "\\K", "x", false},
+      // No line of the file could name the key.
+      {"", "K\nSub", "x", false},
   };
   for (const auto& c : cases) {
     std::remove(path.c_str());

@@ -257,7 +257,9 @@ const RegistryKey* RegistryFile::FindKey(std::string_view path) const {
 bool RegistryFile::SetString(std::string_view path, std::string_view name, std::string_view text) {
   path = StripTrailingBackslashes(path);
   RegistryValue value;
+  // A line break in a name would end its line of the file.
   if (path.empty() || path.front() == '\\' || path.find("\\\\") != std::string_view::npos ||
+      path.find_first_of("\r\n") != std::string_view::npos ||
       name.find_first_of("\r\n") != std::string_view::npos || !StringData(text, &value.raw)) {
     return false;
   }

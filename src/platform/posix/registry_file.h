@@ -42,7 +42,9 @@ class RegistryFile {
   const RegistryKey* FindKey(std::string_view path) const;
 
   // False, changing nothing, for a path with an empty component (two
-  // backslashes in a row, or one at the start), which the registry refuses.
+  // backslashes in a row, or one at the start), which the registry refuses,
+  // and for a path or name with a line break, which no line of the file can
+  // hold.
   bool SetString(std::string_view path, std::string_view name, std::string_view text);
   // Removes the key and all its subkeys.
   void DeleteKey(std::string_view path);
