@@ -148,14 +148,13 @@ void Provider::Serve() {
     bool have = false;
     {
       platform::MutexLock lock(mutex_);
+      // Once started, the thread serves for the life of the process: one
+      // that ended as the last application left could still be ending when
+      // the process exits, where the exit-time leak scan trips over it.
       if (!queue_.empty()) {
         item = std::move(queue_.front());
         queue_.pop_front();
         have = true;
-      } else if (applications_.empty()) {
-        // The next registration starts a new thread.
-        running_ = false;
-        return;
       }
     }
     if (have) {
