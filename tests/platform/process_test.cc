@@ -68,8 +68,8 @@ TYPED_TEST(ProcessTest, CommandLineArrivesByteForByteOrNothingStarts) {
   EXPECT_FALSE(this->Start("", kNormalPriorityClass, true));
   EXPECT_FALSE(std::filesystem::exists(this->journal_));
 
-  const std::string synch = Beside("DmiSetValue") + kSynchArguments;
-  const std::string odd = Beside("DmiSetValue") + R"( "a\"b" c\\d "" "x""y"	tab)";
+  const std::string synch = Beside("kvcmd") + kSynchArguments;
+  const std::string odd = Beside("kvcmd") + R"( "a\"b" c\\d "" "x""y"	tab)";
   ASSERT_TRUE(this->Start(synch, kNormalPriorityClass, true));
   ASSERT_TRUE(this->Start(odd, kNormalPriorityClass, true));
   EXPECT_EQ(testsupport::ReadJournalCommands(this->journal_),
@@ -87,8 +87,8 @@ TYPED_TEST(ProcessTest, CommandLineArrivesByteForByteOrNothingStarts) {
   namespace fs = std::filesystem;
   const std::string client = this->dir_ + pt::Sep() + "my agent" + pt::Sep() + "KVClient";
   fs::create_directories(client);
-  const std::string program = client + pt::Sep() + "DmiSetValue" + pt::ExeSuffix();
-  fs::copy_file(Beside("DmiSetValue"), program);
+  const std::string program = client + pt::Sep() + "kvcmd" + pt::ExeSuffix();
+  fs::copy_file(Beside("kvcmd"), program);
   ASSERT_TRUE(this->Start(program + kSynchArguments, kNormalPriorityClass, true));
   // Wine hands the child its path quoted; the arguments stay as sent.
   EXPECT_EQ(testsupport::ReadJournalCommands(this->journal_).back(),
