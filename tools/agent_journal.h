@@ -12,6 +12,8 @@ std::string AgentJournalPath();
 std::string JournalLine(double seconds, const std::string& command_line);
 
 // Appends this invocation's line. False when the journal cannot be written.
-bool AppendJournalLine(const std::string& command_line);
+// With `only_if_kept`, a program that is not only a stand-in writes only a
+// journal that was asked for: AGENT_JOURNAL, or a file already there.
+bool AppendJournalLine(const std::string& command_line, bool only_if_kept = false);
 
 #endif  // SCHEDEXE_TOOLS_AGENT_JOURNAL_H_

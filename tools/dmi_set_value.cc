@@ -1,8 +1,8 @@
 // The agent's DmiSetValue: sets one attribute of the agent's DMI tables
 // in-process, from the five arguments of its command line, and exits with
-// the setter's result. Its command line also goes to the agent journal,
-// once the set is done, so that a test that sees the line can read the
-// table.
+// the setter's result. Its command line also goes to the agent journal when
+// one is kept, once the set is done, so that a test that sees the line can
+// read the table.
 #include <cstdio>
 #include <string>
 
@@ -40,6 +40,7 @@ int Set(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   const int result = Set(argc, argv);
-  AppendJournalLine(platform::OwnCommandLine(argc, argv));
+  // Installed for real, it keeps no journal unless one is asked for.
+  AppendJournalLine(platform::OwnCommandLine(argc, argv), /*only_if_kept=*/true);
   return result;
 }

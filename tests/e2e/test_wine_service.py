@@ -74,6 +74,8 @@ class WineAgent(AgentFiles):
         self.client, self.journal = client, journal
         self.client_prefix = windows_path(client) + "\\"
         os.makedirs(client)
+        # DmiSetValue journals only into a journal that is there.
+        open(journal, "a").close()
         programs = [p + ".exe" for p in ("wactivate", "schedExe", *DMI_PROGRAMS)]
         for program in programs + list(DMI_LIBRARIES):
             shutil.copy(os.path.join(BIN, program), client)
