@@ -2,6 +2,7 @@
 
 #include "platform/registry_path.h"
 #include "platform/retry_pause.h"
+#include "platform/service_dispatcher.h"
 
 namespace config {
 
@@ -10,6 +11,8 @@ std::string ReadDataFilePath() {
   platform::RetryPause pause;
   while (platform::ReadRegistryPath(kDataDirectoryKey, kDataDirectoryValue, kDataFileSuffix,
                                     &path) == platform::RegistryStatus::kUnreadable) {
+    platform::SetServiceStatusText(std::string("waiting for the registry value ") +
+                                   kDataDirectoryValue);
     pause.Sleep();
   }
   return path;

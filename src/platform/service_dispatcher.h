@@ -6,6 +6,7 @@
 #define SCHEDEXE_PLATFORM_SERVICE_DISPATCHER_H_
 
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -76,11 +77,22 @@ bool RunServiceDispatcher(const char* name, ServiceMainFunction service_main);
 ServiceStatusHandle RegisterServiceControlHandler(const char* name, ServiceControlHandler handler);
 
 // SetServiceStatus. Linux: one datagram to NOTIFY_SOCKET with the lines
-// STATUS=<state name>, X_SCHEDEXE_STATE, X_SCHEDEXE_CHECKPOINT,
+// STATUS=<state name>: <words>, X_SCHEDEXE_STATE, X_SCHEDEXE_CHECKPOINT,
 // X_SCHEDEXE_WAIT_HINT, X_SCHEDEXE_CONTROLS, X_SCHEDEXE_WIN32_EXIT_CODE,
 // X_SCHEDEXE_SERVICE_EXIT_CODE, plus READY=1 with a running report and
 // STOPPING=1 with a stop-pending one. False when it could not be delivered.
 bool ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status);
+
+// Words for an operator about what the service is doing ("3 events queued,
+// next 'Backup' at 16:00:00"), shown after the state name of the running
+// and paused reports from now on. Linux: also sent at once, in a message
+// that is no report, while the service runs or is paused. Windows: the
+// service manager has no place for them; nothing.
+void SetServiceStatusText(const std::string& words);
+
+// A reload begins or has ended. Linux: systemd shows the service as
+// reloading in between (RELOADING=1, then READY=1). Windows: nothing.
+void ReportReloading(bool reloading);
 
 // The name a status report gives a state, as sc.exe shows it.
 inline const char* ServiceStateName(uint32_t state) {

@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/retry_pause.h"
+#include "platform/service_dispatcher.h"
 
 namespace worker {
 
@@ -124,8 +125,12 @@ void ServeOneReload(Worker* worker) {
   // is one reload. Held here instead, the worker has taken the first of
   // them: the rest, kept by the event as one, are this same reload.
   if (platform::PausePoint()) worker->reload_event->Wait(0);
-  config::ScheduleConfig snapshot(worker->host);
-  config::ReloadPass(snapshot);
+  platform::ReportReloading(true);
+  {
+    config::ScheduleConfig snapshot(worker->host);
+    config::ReloadPass(snapshot);
+  }
+  platform::ReportReloading(false);
 }
 
 void SchedulerWorker() {

@@ -14,8 +14,8 @@ namespace {
 TEST(ServiceDispatcherPosixTest, StatusNotificationCarriesEveryFieldAndSystemdState) {
   // Every field distinct, so a swapped or dropped one shows.
   ServiceStatus s{kServiceWin32OwnProcess, kServiceStopped, 7, 1066, 4294967295u, 2, 1000};
-  EXPECT_EQ(posix::StatusNotification(s),
-            "STATUS=STOPPED\n"
+  EXPECT_EQ(posix::StatusNotification(s, "2 events queued"),
+            "STATUS=STOPPED: failed with error 1066, service error 4294967295\n"
             "X_SCHEDEXE_STATE=1\n"
             "X_SCHEDEXE_CHECKPOINT=2\n"
             "X_SCHEDEXE_WAIT_HINT=1000\n"
@@ -23,24 +23,31 @@ TEST(ServiceDispatcherPosixTest, StatusNotificationCarriesEveryFieldAndSystemdSt
             "X_SCHEDEXE_WIN32_EXIT_CODE=1066\n"
             "X_SCHEDEXE_SERVICE_EXIT_CODE=4294967295\n");
   // systemd hears READY with a running report and STOPPING with a
-  // stop-pending one, never with any other state.
+  // stop-pending one, never with any other state. The scheduler's activity
+  // shows while it runs or is paused, and only then comes between reports.
   const struct {
     uint32_t state;
-    const char* name;
+    const char* status;
     const char* systemd;
-  } states[] = {{kServiceStartPending, "START_PENDING", ""},
-                {kServiceStopPending, "STOP_PENDING", "STOPPING=1\n"},
-                {kServiceRunning, "RUNNING", "READY=1\n"},
-                {kServiceContinuePending, "CONTINUE_PENDING", ""},
-                {kServicePausePending, "PAUSE_PENDING", ""},
-                {kServicePaused, "PAUSED", ""}};
+  } states[] = {{kServiceStartPending, "START_PENDING: starting", ""},
+                {kServiceStopPending, "STOP_PENDING: stopping", "STOPPING=1\n"},
+                {kServiceRunning, "RUNNING: 2 events queued", "READY=1\n"},
+                {kServiceContinuePending, "CONTINUE_PENDING: continuing", ""},
+                {kServicePausePending, "PAUSE_PENDING: pausing", ""},
+                {kServicePaused, "PAUSED: reloads wait for continue; 2 events queued", ""}};
   for (const auto& c : states) {
     s.current_state = c.state;
-    const std::string text = posix::StatusNotification(s);
-    EXPECT_EQ(text.substr(0, text.find('\n')), std::string("STATUS=") + c.name);
+    const std::string text = posix::StatusNotification(s, "2 events queued");
+    EXPECT_EQ(text.substr(0, text.find('\n')), std::string("STATUS=") + c.status);
+    const std::string between = posix::ActivityNotification(c.state, "2 events queued");
+    const bool shows = c.state == kServiceRunning || c.state == kServicePaused;
+    EXPECT_EQ(between, shows ? std::string("STATUS=") + c.status + "\n" : "");
     EXPECT_EQ(text.substr(text.find("X_SCHEDEXE_SERVICE_EXIT_CODE")),
               std::string("X_SCHEDEXE_SERVICE_EXIT_CODE=4294967295\n") + c.systemd);
   }
+  // A line break in the words cannot start a field of its own.
+  EXPECT_EQ(posix::ActivityNotification(kServiceRunning, "a\nREADY=1"),
+            "STATUS=RUNNING: a READY=1\n");
 }
 
 TEST(ServiceDispatcherPosixTest, OutsideSystemdNothingCanBeReported) {

@@ -12,10 +12,60 @@
 
 namespace platform::posix {
 
-std::string StatusNotification(const ServiceStatus& status) {
-  std::string text;
-  text += "STATUS=";
-  text += ServiceStateName(status.current_state);
+namespace {
+
+bool ShowsActivity(uint32_t state) { return state == kServiceRunning || state == kServicePaused; }
+
+// What `systemctl status` shows after the state name.
+std::string StateWords(const ServiceStatus& status, const std::string& activity) {
+  switch (status.current_state) {
+    case kServiceStartPending:
+      return "starting";
+    case kServiceRunning:
+      return activity.empty() ? "starting the scheduler" : activity;
+    case kServicePausePending:
+      return "pausing";
+    case kServicePaused:
+      // Only the worker is held: due events still fire.
+      return "reloads wait for continue" + (activity.empty() ? "" : "; " + activity);
+    case kServiceContinuePending:
+      return "continuing";
+    case kServiceStopPending:
+      return "stopping";
+    case kServiceStopped:
+      if (status.win32_exit_code == 0) return "stopped";
+      return "failed with error " + std::to_string(status.win32_exit_code) +
+             (status.service_specific_exit_code != 0
+                  ? ", service error " + std::to_string(status.service_specific_exit_code)
+                  : "");
+    default:
+      return "";
+  }
+}
+
+std::string StatusLine(uint32_t state, const std::string& words) {
+  std::string line = "STATUS=";
+  line += ServiceStateName(state);
+  if (!words.empty()) line += ": " + words;
+  // A line break would end the field early and start a field of its own.
+  for (char& c : line) {
+    if (c == '\n') c = ' ';
+  }
+  return line + '\n';
+}
+
+}  // namespace
+
+std::string ActivityNotification(uint32_t state, const std::string& activity) {
+  if (!ShowsActivity(state)) return "";
+  ServiceStatus status;
+  status.current_state = state;
+  return StatusLine(state, StateWords(status, activity));
+}
+
+std::string StatusNotification(const ServiceStatus& status, const std::string& activity) {
+  std::string text = StatusLine(status.current_state, StateWords(status, activity));
+  text.pop_back();
   text += "\nX_SCHEDEXE_STATE=" + std::to_string(status.current_state);
   text += "\nX_SCHEDEXE_CHECKPOINT=" + std::to_string(status.check_point);
   text += "\nX_SCHEDEXE_WAIT_HINT=" + std::to_string(status.wait_hint);

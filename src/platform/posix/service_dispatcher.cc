@@ -10,6 +10,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -40,6 +42,12 @@ struct Dispatcher {
   std::atomic<bool> accepting{false};
   // Written when a report starts accepting controls, to hand over a held stop.
   int accepting_now = -1;
+  // The last reported state and the scheduler's activity, for the words of
+  // later reports and of the messages between them. The lock also keeps
+  // those messages in the order of the facts they tell.
+  std::mutex status_mutex;
+  uint32_t state = 0;
+  std::string activity;
 };
 Dispatcher dispatcher;
 
@@ -78,6 +86,11 @@ bool RunServiceDispatcher(const char* name, ServiceMainFunction service_main) {
   }
 
   dispatcher.name = name;
+  {
+    std::lock_guard<std::mutex> lock(dispatcher.status_mutex);
+    dispatcher.state = 0;
+    dispatcher.activity.clear();
+  }
   dispatcher.handler = nullptr;
   dispatcher.accepting = false;
   dispatcher.accepting_now = accepting_now;
@@ -147,9 +160,13 @@ bool ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status
   if (handle != kStatusHandle || !dispatcher.active) {
     return Fail(kErrorInvalidHandle);
   }
-  const std::string socket_path = GetEnvironmentVariable("NOTIFY_SOCKET");
-  if (!posix::SendNotification(socket_path, posix::StatusNotification(status))) {
-    return Fail(kErrorGenFailure);
+  {
+    std::lock_guard<std::mutex> lock(dispatcher.status_mutex);
+    if (!posix::SendNotification(GetEnvironmentVariable("NOTIFY_SOCKET"),
+                                 posix::StatusNotification(status, dispatcher.activity))) {
+      return Fail(kErrorGenFailure);
+    }
+    dispatcher.state = status.current_state;
   }
   const bool accepts = status.controls_accepted != 0 && status.current_state != kServiceStopped;
   if (accepts && !dispatcher.accepting.exchange(true)) {
@@ -159,6 +176,39 @@ bool ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status
     dispatcher.accepting = false;
   }
   return true;
+}
+
+namespace {
+
+// A message that is no report: losing it loses only words.
+void SendBetweenReports(const std::string& message) {
+  if (dispatcher.active && !message.empty()) {
+    posix::SendNotification(GetEnvironmentVariable("NOTIFY_SOCKET"), message);
+  }
+}
+
+}  // namespace
+
+void SetServiceStatusText(const std::string& words) {
+  std::lock_guard<std::mutex> lock(dispatcher.status_mutex);
+  if (words == dispatcher.activity) return;
+  dispatcher.activity = words;
+  SendBetweenReports(posix::ActivityNotification(dispatcher.state, words));
+}
+
+void ReportReloading(bool reloading) {
+  std::lock_guard<std::mutex> lock(dispatcher.status_mutex);
+  if (!reloading) {
+    SendBetweenReports("READY=1\n" +
+                       posix::ActivityNotification(dispatcher.state, dispatcher.activity));
+    return;
+  }
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const uint64_t usec =
+      static_cast<uint64_t>(now.tv_sec) * 1000000 + static_cast<uint64_t>(now.tv_nsec) / 1000;
+  SendBetweenReports("RELOADING=1\nMONOTONIC_USEC=" + std::to_string(usec) + "\n" +
+                     posix::ActivityNotification(dispatcher.state, "reloading the data file"));
 }
 
 }  // namespace platform

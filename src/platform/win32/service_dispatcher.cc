@@ -54,4 +54,8 @@ bool ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status
   return SetServiceStatus(reinterpret_cast<SERVICE_STATUS_HANDLE>(handle), &record) != 0;
 }
 
+// The service manager keeps no words and knows no reload.
+void SetServiceStatusText(const std::string&) {}
+void ReportReloading(bool) {}
+
 }  // namespace platform
