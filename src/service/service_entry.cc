@@ -1,6 +1,7 @@
 // The process entry of schedExe: foreground mode with "/d", otherwise the
 // service control dispatcher.
 #include <cstdint>
+#include <cstdio>
 
 #include "kvbase/tarn_object.h"
 #include "platform/hidden_window.h"
@@ -53,13 +54,22 @@ int ProcessEntry(void* instance, void*, char*, int) {
   int count = 0;
   char* tokens[kMaxTokens];
   ParseCommandLine(&count, tokens);
-  if (IsForegroundRequest(count, tokens)) {
+  const bool foreground = IsForegroundRequest(count, tokens);
+  if (foreground) {
     // A worker that fails to start leaves the window running all the same.
     StartWorkerThread();
     RunHiddenWindow(instance);
   }
   if (!platform::RunServiceDispatcher(kServiceName, ServiceMain)) {
-    TraceMessage(kDispatcherFailure, platform::LastError());
+    const uint32_t error = platform::LastError();
+    TraceMessage(kDispatcherFailure, error);
+    // Someone started the program by hand and saw it end at once.
+    if (!foreground && error == platform::kErrorFailedServiceControllerConnect) {
+      std::fprintf(stderr,
+                   "schedExe: not started as a service (error %u); \"schedExe /d\" runs the "
+                   "scheduler in the foreground\n",
+                   static_cast<unsigned>(error));
+    }
   }
   return 0;
 }
