@@ -1,11 +1,33 @@
 #include "engine/dispatcher_thread.h"
 
+#include <ctime>
 #include <memory>
+#include <string>
 
 #include "engine/event_timer.h"
 #include "engine/scheduler_host.h"
+#include "platform/clock.h"
+#include "platform/service_dispatcher.h"
 
 namespace engine {
+namespace {
+
+// What an operator sees the scheduler doing: the queue and what fires next.
+std::string ActivityWords(size_t queued, const EventRef& head) {
+  if (!head) return "no events queued";
+  platform::Clock& clock = platform::SystemClock();
+  std::tm due{};
+  std::tm today{};
+  char at[32] = "an unknown time";
+  if (clock.LocalTime(head->GetNextTime(), &due) && clock.LocalTime(clock.Now(), &today)) {
+    const bool same_day = due.tm_year == today.tm_year && due.tm_yday == today.tm_yday;
+    std::strftime(at, sizeof at, same_day ? "%H:%M:%S" : "%Y-%m-%d %H:%M:%S", &due);
+  }
+  return std::to_string(queued) + (queued == 1 ? " event" : " events") + " queued, next '" +
+         head->GetTask() + "' at " + at;
+}
+
+}  // namespace
 
 void DispatcherThread(Scheduler* scheduler) {
   SchedulerHost& host = *scheduler->host();
@@ -25,15 +47,19 @@ void SchedulerHost::ArmTimer() {
   Scheduler& s = *scheduler_;
   if (s.IsStopping()) return;
   EventRef head;
+  size_t queued = 0;
   {
     platform::MutexLock lock(mutex_);
-    if (!queue->events().empty()) {
+    queued = queue->events().size();
+    if (queued != 0) {
       head = queue->events().front();
       // Cleared before the head is looked at, so a Wake from now on always
       // brings the dispatcher back.
       s.ClearPending();
     }
   }
+  // Every change of the queue wakes the dispatcher, which comes here.
+  platform::SetServiceStatusText(ActivityWords(queued, head));
   std::shared_ptr<EventTimer> current = s.CurrentTimer();
   if (!head) {
     // Nothing left to fire: an event a reload removed must not fire later.

@@ -4,6 +4,7 @@ file, a data file, the agent stand-ins, signals and systemd's notify socket."""
 import os
 import contextlib
 import random
+import re
 import signal
 import socket
 import subprocess
@@ -12,7 +13,7 @@ import unittest
 
 from agent import (BIN, CLASS, KVCMD, MIX, PAUSE, RESUME, START, STOP, SYNCH, UNCHANGED, Agent,
                    Scenarios, activation, deleted, fired, in_order, notify_fields, profile,
-                   sanitizer_reports, status_reports, tarn, unexpected_reports)
+                   sanitizer_reports, status_reports, tarn, unexpected_reports, wait)
 
 SIGNALS = {"stop": signal.SIGTERM, "pause": signal.SIGTSTP, "continue": signal.SIGCONT,
            "interrogate": signal.SIGUSR1, "shutdown": signal.SIGUSR2}
@@ -168,6 +169,29 @@ class ServiceTest(Scenarios, unittest.TestCase):
         while reports:
             self.assertEqual(reports[:2], steps[state], self.reports())
             state, reports = reports[1][0], reports[2:]
+
+    def test_status_says_what_the_scheduler_does(self):
+        self.a.write_data(tarn(*MIX, changed=True))
+        self.start()
+        self.a.wait_for_count(SYNCH)
+
+        def between():
+            return [m for m in self.notify.messages() if "X_SCHEDEXE_STATE" not in m]
+
+        queue = re.compile(r"RUNNING: \d+ events? queued, next '\w+' at [-\d: ]+")
+        wait(lambda: any(queue.fullmatch(m.get("STATUS", "")) for m in between()), 10,
+             lambda: f"the queue in the status: {between()}")
+        self.reload()
+        wait(lambda: any("READY" in m for m in between()), 10, lambda: f"a reload: {between()}")
+        messages = between()
+        begin = next(i for i, m in enumerate(messages) if "RELOADING" in m)
+        self.assertEqual(messages[begin]["STATUS"], "RUNNING: reloading the data file")
+        self.assertGreater(int(messages[begin]["MONOTONIC_USEC"]), 0)
+        self.assertTrue(any("READY" in m for m in messages[begin + 1:]), messages)
+        self.stop()
+        reports = [m["STATUS"] for m in self.notify.messages() if "X_SCHEDEXE_STATE" in m]
+        self.assertEqual((reports[0], reports[-2], reports[-1]),
+                         ("START_PENDING: starting", "STOP_PENDING: stopping", "STOPPED: stopped"))
 
     def test_dmisetvalue_says_in_one_line_what_failed(self):
         a = self.a
