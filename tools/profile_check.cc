@@ -49,12 +49,12 @@ void CheckSetUp(const ScheduleConfig::ProfileValues& v, int32_t frequency,
   if (taken.month && !ScheduleConfig::FindMonthNumber(v.month)) {
     out->push_back({section, "Month", Unknown(v.month, "month", "read as January")});
   }
-  if (taken.dayOfWeek && !ScheduleConfig::FindDayNumber(v.dayOfWeek)) {
-    out->push_back({section, "DayOfWeek", Unknown(v.dayOfWeek, "weekday", "read as Sunday")});
+  if (taken.day_of_week && !ScheduleConfig::FindDayNumber(v.day_of_week)) {
+    out->push_back({section, "DayOfWeek", Unknown(v.day_of_week, "weekday", "read as Sunday")});
   }
   for (const schedule::RolledValue& r :
        schedule::RolledOverValues(frequency, v.year, ScheduleConfig::MonthNumberFromName(v.month),
-                                  v.dayOfMonth, v.hour, v.minute)) {
+                                  v.day_of_month, v.hour, v.minute)) {
     out->push_back({section, kFieldKeys[r.field],
                     std::to_string(r.given) + " is out of range " + std::to_string(r.low) + " to " +
                         std::to_string(r.high) + ": " + FirstDue(event)});

@@ -103,8 +103,8 @@ ScheduleConfig::ProfileValues ScheduleConfig::ReadProfileValues(int slot) const 
   v.frequency = ReadProfileText(dataFile, section, "Frequency");
   v.year = ReadProfileInt(dataFile, section, "Year");
   v.month = ReadProfileText(dataFile, section, "Month");
-  v.dayOfMonth = ReadProfileInt(dataFile, section, "DayOfMonth");
-  v.dayOfWeek = ReadProfileText(dataFile, section, "DayOfWeek");
+  v.day_of_month = ReadProfileInt(dataFile, section, "DayOfMonth");
+  v.day_of_week = ReadProfileText(dataFile, section, "DayOfWeek");
   v.hour = ReadProfileInt(dataFile, section, "Hour");
   v.minute = ReadProfileInt(dataFile, section, "Minute");
   v.state = ReadProfileText(dataFile, section, kStateKey);
@@ -131,8 +131,8 @@ void ScheduleConfig::LoadProfiles() {
     event->SetState(ProfileStateCode(v.state));
     // A word that names no frequency: the slot yields no event.
     if (!event->SetUp(ProfileFrequencyCode(v.frequency), std::to_string(slot), v.year,
-                      MonthNumberFromName(v.month), v.dayOfMonth, DayNumberFromName(v.dayOfWeek),
-                      v.hour, v.minute)) {
+                      MonthNumberFromName(v.month), v.day_of_month,
+                      DayNumberFromName(v.day_of_week), v.hour, v.minute)) {
       continue;
     }
     events.push_back(std::move(event));

@@ -59,8 +59,8 @@ class ScheduleConfig {
     std::string frequency;
     int32_t year;
     std::string month;
-    int32_t dayOfMonth;
-    std::string dayOfWeek;
+    int32_t day_of_month;
+    std::string day_of_week;
     int32_t hour;
     int32_t minute;
     std::string state;

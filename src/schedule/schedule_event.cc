@@ -69,13 +69,13 @@ std::vector<RolledValue> RolledOverValues(int32_t frequency, int32_t year, int32
                                           int32_t dayOfMonth, int32_t hour, int32_t minute) {
   const ValuesTaken t = ValuesTakenBy(frequency);
   std::vector<RolledValue> rolled;
-  int32_t y = Taken(t.year, year), m = Taken(t.month, month), d = Taken(t.dayOfMonth, dayOfMonth);
+  int32_t y = Taken(t.year, year), m = Taken(t.month, month), d = Taken(t.day_of_month, dayOfMonth);
   int32_t h = Taken(t.hour, hour), min = Taken(t.minute, minute);
   FillCurrentValues(&y, &m, &d, &h, &min);
   if (t.year && MakeLocalTime(y, m, d, h, min) == -1) {
     rolled.push_back({RolledValue::kYear, year, 1970, 2038});
   }
-  if (t.dayOfMonth) {
+  if (t.day_of_month) {
     // Day 0 of the next month is the last day of this one.
     std::tm last{};
     const TimeValue end = MakeLocalTime(y, int64_t{m} + 1, 0, 12, 0);
@@ -177,7 +177,7 @@ bool ScheduleEvent::SetUp(int32_t freq, std::string task_text, int32_t year, int
   }
   const ValuesTaken t = ValuesTakenBy(freq);
   SetSchedule(std::move(task_text), Taken(t.year, year), Taken(t.month, month),
-              Taken(t.dayOfMonth, dayOfMonth), -1, Taken(t.hour, hour), Taken(t.minute, minute),
+              Taken(t.day_of_month, dayOfMonth), -1, Taken(t.hour, hour), Taken(t.minute, minute),
               freq);
   return true;
 }

@@ -77,7 +77,7 @@ inline constexpr const char* kDayNames[7] = {"Sunday",   "Monday", "Tuesday", "W
 // current value) for the others, or ignores them. All false for a code that
 // names no frequency.
 struct ValuesTaken {
-  bool year, month, dayOfMonth, dayOfWeek, hour, minute;
+  bool year, month, day_of_month, day_of_week, hour, minute;
 };
 ValuesTaken ValuesTakenBy(int32_t frequency);
 
