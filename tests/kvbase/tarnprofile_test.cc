@@ -191,6 +191,15 @@ TEST(TarnprofileTest, CheckReportsWhatTheServicePassesOver) {
     if (c.value == "-1" && lines.size() == 1) lines[0].resize(c.lines[0].size());
     EXPECT_EQ(lines, c.lines) << c.section << " " << c.key << "=" << c.value;
   }
+  // Without the category every slot counts as in use, read from " List".
+  WriteBytes(file, "[TARN Event Categories]\nNumber of Categories=1\nEventCat1=System\n");
+  const auto problems = tools::CheckProfileFile(file);
+  ASSERT_EQ(problems.size(), 1u + 12 * 2);  // no frequency, no state
+  EXPECT_EQ(tools::FormatProblem(problems[0]),
+            "[TARN Event Categories] EventCat: no category is named \"User Alarms\": the list is "
+            "read from the section \" List\"");
+  WriteBytes(file, kCleanFile);
+  ASSERT_NE(TARNG_WriteProfileString(list.c_str(), "Changed", "False", file.c_str()), 0);
   // The program prints the same lines and tells problems (1) from a file it
   // cannot read (2).
   const std::string out = scratch.Path("out.txt");

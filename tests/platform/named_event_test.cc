@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/process_info.h"
 #include "platform/testing.h"
@@ -20,12 +21,13 @@ class NamedEventTest : public ::testing::Test {
   ~NamedEventTest() override { pt::RemoveNamedEvent(name_); }
 
   // The signalling tool's exit code; what it said goes to *said.
-  static int Signal(const std::string& name, std::string* said = nullptr) {
+  static int Signal(const std::string& name, std::string* said = nullptr,
+                    std::vector<std::string> args = {}) {
+    args.insert(args.begin(), {"--name", name});
     testsupport::ScratchDir scratch("signal");
     const std::string out = scratch.Path("out.txt");
     auto child = pt::ChildProcess::Start(
-        ExecutableDirectory() + pt::Sep() + "tarnsched-signal" + pt::ExeSuffix(), {"--name", name},
-        out);
+        ExecutableDirectory() + pt::Sep() + "tarnsched-signal" + pt::ExeSuffix(), args, out);
     const int code = child ? child->Wait() : -2;
     if (said) *said = pt::FileContents(out);
     return code;
@@ -72,6 +74,12 @@ TEST_F(NamedEventTest, AutoResetAndKeptAcrossCreate) {
   EXPECT_EQ(Signal(missing, &said), 1);
   EXPECT_NE(said.find("no scheduler is running"), std::string::npos) << said;
   EXPECT_NE(said.find("nothing was signalled"), std::string::npos) << said;
+  // Made by the tool itself, the event reaches no scheduler, says so, and
+  // is gone with the tool.
+  EXPECT_EQ(Signal(missing, &said, {"--create"}), 0);
+  EXPECT_NE(said.find("no scheduler is running"), std::string::npos) << said;
+  EXPECT_EQ(NamedEvent::Open(missing.c_str()), nullptr);
+  pt::RemoveNamedEvent(missing);
   EXPECT_EQ(NamedEvent::Open(missing.c_str()), nullptr);
 
   // It lives as long as a handle does: signalled, then closed by all, it is
