@@ -21,17 +21,30 @@ constexpr Command kCommands[] = {
     {"shutdown", platform::kControlShutdown}, {"query", 0},
 };
 
+constexpr char kUsage[] =
+    "usage: schedexe-control stop|pause|continue|interrogate|shutdown|query NAME\n"
+    "       schedexe-control close-window NAME\n"
+    "       schedexe-control --help\n"
+    "\n"
+    "Sends a control to the installed service NAME and prints its status, one field\n"
+    "per line (STATE=4 ...); query only prints it. close-window closes the hidden\n"
+    "window of a foreground run whose window class is NAME. Windows only.\n"
+    "\n"
+    "Exit status: 0 done; the Windows error code of a failed control (1 when there\n"
+    "is none); 1 no such window; 2 a usage error, or not on Windows.\n";
+
 int Usage() {
-  std::fprintf(stderr,
-               "usage: schedexe-control "
-               "stop|pause|continue|interrogate|shutdown|query|close-window "
-               "NAME\n");
+  std::fputs(kUsage, stderr);
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   if (argc != 3) return Usage();
   if (std::strcmp(argv[1], "close-window") == 0) {
     uint32_t error = 0;

@@ -10,8 +10,21 @@
 namespace {
 constexpr char kReloadEventName[] = "TARNSCHED";
 
+constexpr char kUsage[] =
+    "usage: tarnsched-signal [--create] [--name NAME] [--times N]\n"
+    "       tarnsched-signal --help\n"
+    "\n"
+    "Asks the running scheduler to reload the data file by signalling the event\n"
+    "\"TARNSCHED\" (or NAME), N times (default 1), and says whether a scheduler\n"
+    "holds it. The event lives only while a process holds it: with no scheduler\n"
+    "running nothing is signalled, unless --create makes the event for as long as\n"
+    "this program runs.\n"
+    "\n"
+    "Exit status: 0 signalled; 1 no scheduler holds the event (nothing signalled)\n"
+    "or the signal failed; 2 a usage error.\n";
+
 int Usage() {
-  std::fprintf(stderr, "usage: tarnsched-signal [--create] [--name NAME] [--times N]\n");
+  std::fputs(kUsage, stderr);
   return 2;
 }
 }  // namespace
@@ -21,6 +34,10 @@ int main(int argc, char** argv) {
   const char* name = kReloadEventName;
   long times = 1;  // a burst, as busy editors of the data file send
   for (int i = 1; i < argc; ++i) {
+    if (argc == 2 && (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
     if (std::strcmp(argv[i], "--create") == 0) {
       create = true;
     } else if (std::strcmp(argv[i], "--name") == 0 && i + 1 < argc) {
@@ -33,12 +50,15 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
+  // Only a live holder keeps the event in being, so one that opens has a
+  // running scheduler behind it.
   std::unique_ptr<platform::NamedEvent> event = platform::NamedEvent::Open(name);
+  const bool held = event != nullptr;
   if (!event && create) event = platform::NamedEvent::Create(name);
   if (!event) {
     std::fprintf(stderr,
-                 "tarnsched-signal: no scheduler has created the event \"%s\" "
-                 "(is schedExe running? --create makes it)\n",
+                 "tarnsched-signal: no scheduler is running (nothing holds the event \"%s\"): "
+                 "nothing was signalled\n",
                  name);
     return 1;
   }
@@ -47,6 +67,14 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "tarnsched-signal: cannot signal \"%s\"\n", name);
       return 1;
     }
+  }
+  if (held) {
+    std::printf("tarnsched-signal: signalled \"%s\": the running scheduler will reload\n", name);
+  } else {
+    std::printf(
+        "tarnsched-signal: created and signalled \"%s\": no scheduler is running, the signal "
+        "ends with this program\n",
+        name);
   }
   return 0;
 }

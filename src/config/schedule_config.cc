@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <set>
+#include <utility>
 
 #include "config/data_file_path.h"
 #include "config/profile_access.h"
@@ -31,19 +32,23 @@ constexpr Word kStateWords[] = {{"Add", schedule::kStateAdd},
                                 {kDeleteWord, schedule::kStateDelete},
                                 {"Update", schedule::kStateUpdate}};
 
+// 1 to N, or 0 for a name that matches none.
 template <size_t N>
-int32_t NumberFromName(const std::string& name, const char* const (&names)[N]) {
+int32_t FindNumber(const std::string& name, const char* const (&names)[N]) {
   for (size_t i = 0; i < N; ++i) {
     if (platform::EqualsIgnoreCase(name, names[i])) return static_cast<int32_t>(i + 1);
   }
-  return 1;
+  return 0;
 }
 
 std::string ProfileSection(const std::string& slot) { return kProfileSectionPrefix + slot; }
 
 }  // namespace
 
-ScheduleConfig::ScheduleConfig(LiveQueue* owner) : host(owner), dataFile(ReadDataFilePath()) {
+ScheduleConfig::ScheduleConfig(LiveQueue* owner) : ScheduleConfig(owner, ReadDataFilePath()) {}
+
+ScheduleConfig::ScheduleConfig(LiveQueue* owner, std::string file)
+    : host(owner), dataFile(std::move(file)) {
   LoadCategory(kUserAlarmsCategory);
   LoadCat2Count();
   LoadProfiles();
@@ -82,47 +87,74 @@ bool ScheduleConfig::IsChanged() {
 
 void ScheduleConfig::ResetChanged() { dmi::RunAgentCommand(dmi::Cat2ListUnchangedCommand()); }
 
-void ScheduleConfig::LoadProfiles() {
-  const std::string list = ListSection();
-  for (int slot = 1; slot <= kSlotCount; ++slot) {
-    const std::string entry =
-        ReadProfileText(dataFile, list, kCat2EntryPrefix + std::to_string(slot));
-    if (platform::EqualsIgnoreCase(entry, kUnusedWord) ||
-        platform::EqualsIgnoreCase(entry, kUnusedMarkedWord)) {
-      continue;
-    }
-    const std::string task = std::to_string(slot);
-    const std::string section = ProfileSection(task);
-    const std::string frequency = ReadProfileText(dataFile, section, "Frequency");
-    const int32_t year = ReadProfileInt(dataFile, section, "Year");
-    const int32_t month = MonthNumberFromName(ReadProfileText(dataFile, section, "Month"));
-    const int32_t day = ReadProfileInt(dataFile, section, "DayOfMonth");
-    const int32_t weekday = DayNumberFromName(ReadProfileText(dataFile, section, "DayOfWeek"));
-    const int32_t hour = ReadProfileInt(dataFile, section, "Hour");
-    const int32_t minute = ReadProfileInt(dataFile, section, "Minute");
-    const std::string state = ReadProfileText(dataFile, section, kStateKey);
+std::string ScheduleConfig::ListEntry(int slot) const {
+  return ReadProfileText(dataFile, ListSection(), kCat2EntryPrefix + std::to_string(slot));
+}
 
+bool ScheduleConfig::IsFreeSlotEntry(const std::string& entry) {
+  return platform::EqualsIgnoreCase(entry, kUnusedWord) ||
+         platform::EqualsIgnoreCase(entry, kUnusedMarkedWord);
+}
+
+ScheduleConfig::ProfileValues ScheduleConfig::ReadProfileValues(int slot) const {
+  const std::string section = ProfileSection(std::to_string(slot));
+  // In this order, as the profile is read.
+  ProfileValues v;
+  v.frequency = ReadProfileText(dataFile, section, "Frequency");
+  v.year = ReadProfileInt(dataFile, section, "Year");
+  v.month = ReadProfileText(dataFile, section, "Month");
+  v.day_of_month = ReadProfileInt(dataFile, section, "DayOfMonth");
+  v.day_of_week = ReadProfileText(dataFile, section, "DayOfWeek");
+  v.hour = ReadProfileInt(dataFile, section, "Hour");
+  v.minute = ReadProfileInt(dataFile, section, "Minute");
+  v.state = ReadProfileText(dataFile, section, kStateKey);
+  return v;
+}
+
+int32_t ScheduleConfig::ProfileFrequencyCode(const std::string& word) {
+  return schedule::FrequencyFromWord(word, kProfileFrequencyWords);
+}
+
+int32_t ScheduleConfig::ProfileStateCode(const std::string& word) {
+  for (const Word& w : kStateWords) {
+    if (platform::EqualsIgnoreCase(word, w.text)) return w.code;
+  }
+  return schedule::kStateNone;
+}
+
+void ScheduleConfig::LoadProfiles() {
+  for (int slot = 1; slot <= kSlotCount; ++slot) {
+    if (IsFreeSlotEntry(ListEntry(slot))) continue;
+    const ProfileValues v = ReadProfileValues(slot);
     auto event = std::make_unique<schedule::ScheduleEvent>();
     event->SetSourceFile(dataFile);
-    for (const Word& w : kStateWords) {
-      if (platform::EqualsIgnoreCase(state, w.text)) {
-        event->SetState(w.code);
-        break;
-      }
-    }
-    const int32_t code = schedule::FrequencyFromWord(frequency, kProfileFrequencyWords);
+    event->SetState(ProfileStateCode(v.state));
     // A word that names no frequency: the slot yields no event.
-    if (!event->SetUp(code, task, year, month, day, weekday, hour, minute)) continue;
+    if (!event->SetUp(ProfileFrequencyCode(v.frequency), std::to_string(slot), v.year,
+                      MonthNumberFromName(v.month), v.day_of_month,
+                      DayNumberFromName(v.day_of_week), v.hour, v.minute)) {
+      continue;
+    }
     events.push_back(std::move(event));
   }
 }
 
+int32_t ScheduleConfig::FindDayNumber(const std::string& name) {
+  return FindNumber(name, schedule::kDayNames);
+}
+
+int32_t ScheduleConfig::FindMonthNumber(const std::string& name) {
+  return FindNumber(name, kMonthNames);
+}
+
 int32_t ScheduleConfig::DayNumberFromName(const std::string& name) {
-  return NumberFromName(name, schedule::kDayNames);
+  const int32_t day = FindDayNumber(name);
+  return day ? day : 1;
 }
 
 int32_t ScheduleConfig::MonthNumberFromName(const std::string& name) {
-  return NumberFromName(name, kMonthNames);
+  const int32_t month = FindMonthNumber(name);
+  return month ? month : 1;
 }
 
 std::string ScheduleConfig::ProfileText(const std::string& task, const char* key) const {

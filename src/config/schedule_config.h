@@ -21,6 +21,9 @@ inline constexpr char kUserAlarmsCategory[] = "User Alarms";
 class ScheduleConfig {
  public:
   explicit ScheduleConfig(LiveQueue* host);
+  // The same snapshot of the data file given, not of the one the registry
+  // names.
+  ScheduleConfig(LiveQueue* host, std::string dataFile);
   virtual ~ScheduleConfig() = default;
   ScheduleConfig(const ScheduleConfig&) = delete;
   ScheduleConfig& operator=(const ScheduleConfig&) = delete;
@@ -38,6 +41,31 @@ class ScheduleConfig {
   // name that matches none gives 1.
   static int32_t DayNumberFromName(const std::string& name);
   static int32_t MonthNumberFromName(const std::string& name);
+
+  // How the loader takes the words and values of the file, for it and for
+  // checkers of the file alike. Day and month: 0 for a name that matches none.
+  static int32_t FindDayNumber(const std::string& name);
+  static int32_t FindMonthNumber(const std::string& name);
+  // A list entry that marks its slot free ("Unused", "!Unused!").
+  static bool IsFreeSlotEntry(const std::string& entry);
+  // A "Frequency" word's code, NotSet for none; a "State" word's code,
+  // kStateNone for none.
+  static int32_t ProfileFrequencyCode(const std::string& word);
+  static int32_t ProfileStateCode(const std::string& word);
+  // The list entry "Cat2:" slot, as read.
+  std::string ListEntry(int slot) const;
+  // A slot's profile as read, before any word becomes a code.
+  struct ProfileValues {
+    std::string frequency;
+    int32_t year;
+    std::string month;
+    int32_t day_of_month;
+    std::string day_of_week;
+    int32_t hour;
+    int32_t minute;
+    std::string state;
+  };
+  ProfileValues ReadProfileValues(int slot) const;
 
   // The Cat2 list and scheduler-profile table upkeep of the slots, defined
   // in table_upkeep.cc.

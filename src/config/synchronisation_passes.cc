@@ -24,12 +24,6 @@ void ReportActive(const schedule::ScheduleEvent& event) {
   dmi::RunAgentCommand(dmi::ProfileActiveCommand(ProfileNumber(event)));
 }
 
-// Events past the list's count belong to slots the list no longer counts.
-size_t VisitCount(int32_t cat2Count, size_t loaded) {
-  if (cat2Count <= 0) return 0;
-  return std::min(static_cast<size_t>(cat2Count), loaded);
-}
-
 // The walk both passes share; a reload leaves active profiles alone and
 // wakes the dispatcher after a deletion.
 void SynchroniseProfiles(ScheduleConfig& snapshot, bool reload) {
@@ -72,6 +66,11 @@ void SynchroniseProfiles(ScheduleConfig& snapshot, bool reload) {
 }
 
 }  // namespace
+
+size_t VisitCount(int32_t cat2Count, size_t loaded) {
+  if (cat2Count <= 0) return 0;
+  return std::min(static_cast<size_t>(cat2Count), loaded);
+}
 
 void InitialPass(ScheduleConfig& snapshot) { SynchroniseProfiles(snapshot, false); }
 

@@ -4,9 +4,17 @@
 #ifndef SCHEDEXE_CONFIG_SYNCHRONISATION_PASSES_H_
 #define SCHEDEXE_CONFIG_SYNCHRONISATION_PASSES_H_
 
+#include <cstddef>
+#include <cstdint>
+
 #include "config/schedule_config.h"
 
 namespace config {
+
+// How many of the snapshot's events, from the first, a pass visits: at most
+// "Number of Cat2 Events"; later events belong to slots the list does not
+// count and are never handled.
+size_t VisitCount(int32_t cat2Count, size_t loaded);
 
 // At start-up: queues every active, added or updated profile.
 void InitialPass(ScheduleConfig& snapshot);

@@ -71,9 +71,11 @@ class ChildProcess {
  public:
   virtual ~ChildProcess() = default;
   // Starts `program` (native path) with the given arguments, each quoted the
-  // Windows way where needed. nullptr when it cannot start.
+  // Windows way where needed; its standard output and error go to the file
+  // `output` (native path) when one is named. nullptr when it cannot start.
   static std::unique_ptr<ChildProcess> Start(const std::string& program,
-                                             const std::vector<std::string>& args);
+                                             const std::vector<std::string>& args,
+                                             const std::string& output = "");
   // Exit code (-1 when killed by a signal).
   virtual int Wait() = 0;
   // Ends it at once, wherever it is.

@@ -29,7 +29,68 @@ TimeValue MakeLocalTime(int64_t year, int64_t month, int64_t day, int64_t hour, 
   return platform::SystemClock().MakeTime(&fields);
 }
 
+// Each value that is -1 becomes the current local value of its field.
+void FillCurrentValues(int32_t* year, int32_t* month, int32_t* dayOfMonth, int32_t* hour,
+                       int32_t* minute) {
+  platform::Clock& clock = platform::SystemClock();
+  std::tm now{};
+  clock.LocalTime(clock.Now(), &now);
+  if (*year == -1) *year = now.tm_year + 1900;
+  if (*month == -1) *month = now.tm_mon + 1;
+  if (*dayOfMonth == -1) *dayOfMonth = now.tm_mday;
+  if (*hour == -1) *hour = now.tm_hour;
+  if (*minute == -1) *minute = now.tm_min;
+}
+
+int32_t Taken(bool taken, int32_t value) { return taken ? value : -1; }
+
 }  // namespace
+
+ValuesTaken ValuesTakenBy(int32_t frequency) {
+  switch (frequency) {
+    case OneTime:
+      return {true, true, true, false, true, true};
+    case Hourly:
+      return {false, false, false, false, false, true};
+    case Daily:
+      return {false, false, false, false, true, true};
+    case Weekly:
+      return {false, false, false, true, true, true};
+    case Monthly:
+      return {false, false, true, false, true, true};
+    case Yearly:
+      return {false, true, true, false, true, true};
+    default:
+      return {false, false, false, false, false, false};
+  }
+}
+
+std::vector<RolledValue> RolledOverValues(int32_t frequency, int32_t year, int32_t month,
+                                          int32_t dayOfMonth, int32_t hour, int32_t minute) {
+  const ValuesTaken t = ValuesTakenBy(frequency);
+  std::vector<RolledValue> rolled;
+  int32_t y = Taken(t.year, year), m = Taken(t.month, month), d = Taken(t.day_of_month, dayOfMonth);
+  int32_t h = Taken(t.hour, hour), min = Taken(t.minute, minute);
+  FillCurrentValues(&y, &m, &d, &h, &min);
+  if (t.year && MakeLocalTime(y, m, d, h, min) == -1) {
+    rolled.push_back({RolledValue::kYear, year, 1970, 2038});
+  }
+  if (t.day_of_month) {
+    // Day 0 of the next month is the last day of this one.
+    std::tm last{};
+    const TimeValue end = MakeLocalTime(y, int64_t{m} + 1, 0, 12, 0);
+    const int32_t days =
+        end != -1 && platform::SystemClock().LocalTime(end, &last) ? last.tm_mday : 31;
+    if (dayOfMonth < 1 || dayOfMonth > days) {
+      rolled.push_back({RolledValue::kDayOfMonth, dayOfMonth, 1, days});
+    }
+  }
+  if (t.hour && (hour < 0 || hour > 23)) rolled.push_back({RolledValue::kHour, hour, 0, 23});
+  if (t.minute && (minute < 0 || minute > 59)) {
+    rolled.push_back({RolledValue::kMinute, minute, 0, 59});
+  }
+  return rolled;
+}
 
 TimeValue AddSpan(TimeValue t, TimeSpan span) {
   return static_cast<TimeValue>(static_cast<uint32_t>(t) + static_cast<uint32_t>(span));
@@ -39,14 +100,7 @@ void ScheduleEvent::SetSchedule(std::string task_text, int32_t year, int32_t mon
                                 int32_t dayOfMonth, int32_t day_of_week, int32_t hour,
                                 int32_t minute, int32_t freq) {
   task = std::move(task_text);
-  platform::Clock& clock = platform::SystemClock();
-  std::tm now{};
-  clock.LocalTime(clock.Now(), &now);
-  if (year == -1) year = now.tm_year + 1900;
-  if (month == -1) month = now.tm_mon + 1;
-  if (dayOfMonth == -1) dayOfMonth = now.tm_mday;
-  if (hour == -1) hour = now.tm_hour;
-  if (minute == -1) minute = now.tm_min;
+  FillCurrentValues(&year, &month, &dayOfMonth, &hour, &minute);
   nextTime = MakeLocalTime(year, month, dayOfMonth, hour, minute);
   dayOfWeek = day_of_week;
   frequency = freq;
@@ -54,15 +108,15 @@ void ScheduleEvent::SetSchedule(std::string task_text, int32_t year, int32_t mon
 
 void ScheduleEvent::SetOneTime(std::string task_text, int32_t year, int32_t month,
                                int32_t dayOfMonth, int32_t hour, int32_t minute) {
-  SetSchedule(std::move(task_text), year, month, dayOfMonth, -1, hour, minute, OneTime);
+  SetUp(OneTime, std::move(task_text), year, month, dayOfMonth, -1, hour, minute);
 }
 
 void ScheduleEvent::SetHourly(std::string task_text, int32_t minute) {
-  SetSchedule(std::move(task_text), -1, -1, -1, -1, -1, minute, Hourly);
+  SetUp(Hourly, std::move(task_text), -1, -1, -1, -1, -1, minute);
 }
 
 void ScheduleEvent::SetDaily(std::string task_text, int32_t hour, int32_t minute) {
-  SetSchedule(std::move(task_text), -1, -1, -1, -1, hour, minute, Daily);
+  SetUp(Daily, std::move(task_text), -1, -1, -1, -1, hour, minute);
 }
 
 void ScheduleEvent::SetWeekly(std::string task_text, int32_t day_of_week, int32_t hour,
@@ -89,16 +143,16 @@ void ScheduleEvent::SetWeekly(std::string task_text, int32_t day_of_week, int32_
 
 void ScheduleEvent::SetMonthly(std::string task_text, int32_t dayOfMonth, int32_t hour,
                                int32_t minute) {
-  SetSchedule(std::move(task_text), -1, -1, dayOfMonth, -1, hour, minute, Monthly);
+  SetUp(Monthly, std::move(task_text), -1, -1, dayOfMonth, -1, hour, minute);
 }
 
 void ScheduleEvent::SetYearly(std::string task_text, int32_t month, int32_t dayOfMonth,
                               int32_t hour, int32_t minute) {
-  SetSchedule(std::move(task_text), -1, month, dayOfMonth, -1, hour, minute, Yearly);
+  SetUp(Yearly, std::move(task_text), -1, month, dayOfMonth, -1, hour, minute);
 }
 
 void ScheduleEvent::SetIrregular(std::string task_text) {
-  SetSchedule(std::move(task_text), -1, -1, -1, -1, -1, -1, Irregular);
+  SetUp(Irregular, std::move(task_text), -1, -1, -1, -1, -1, -1);
 }
 
 namespace {
@@ -116,31 +170,16 @@ std::string Format(const char* format, auto... args) {
 
 bool ScheduleEvent::SetUp(int32_t freq, std::string task_text, int32_t year, int32_t month,
                           int32_t dayOfMonth, int32_t day_of_week, int32_t hour, int32_t minute) {
-  switch (freq) {
-    case OneTime:
-      SetOneTime(std::move(task_text), year, month, dayOfMonth, hour, minute);
-      return true;
-    case Hourly:
-      SetHourly(std::move(task_text), minute);
-      return true;
-    case Daily:
-      SetDaily(std::move(task_text), hour, minute);
-      return true;
-    case Weekly:
-      SetWeekly(std::move(task_text), day_of_week, hour, minute);
-      return true;
-    case Monthly:
-      SetMonthly(std::move(task_text), dayOfMonth, hour, minute);
-      return true;
-    case Yearly:
-      SetYearly(std::move(task_text), month, dayOfMonth, hour, minute);
-      return true;
-    case Irregular:
-      SetIrregular(std::move(task_text));
-      return true;
-    default:
-      return false;
+  if (freq < OneTime || freq > Irregular) return false;
+  if (freq == Weekly) {
+    SetWeekly(std::move(task_text), day_of_week, hour, minute);
+    return true;
   }
+  const ValuesTaken t = ValuesTakenBy(freq);
+  SetSchedule(std::move(task_text), Taken(t.year, year), Taken(t.month, month),
+              Taken(t.day_of_month, dayOfMonth), -1, Taken(t.hour, hour), Taken(t.minute, minute),
+              freq);
+  return true;
 }
 
 int32_t FrequencyFromWord(std::string_view word, const char* const (&words)[kFrequencyCount]) {

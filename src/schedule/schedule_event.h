@@ -73,6 +73,28 @@ inline constexpr char kScheduleMinuteKey[] = "minute";
 inline constexpr const char* kDayNames[7] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                              "Thursday", "Friday", "Saturday"};
 
+// The calendar values the set-up of a frequency takes; it passes -1 (the
+// current value) for the others, or ignores them. All false for a code that
+// names no frequency.
+struct ValuesTaken {
+  bool year, month, day_of_month, day_of_week, hour, minute;
+};
+ValuesTaken ValuesTakenBy(int32_t frequency);
+
+// A calendar value that a set-up takes and the local-time conversion does not
+// keep as given but rolls over into the neighbouring unit (minute 60 is minute
+// 0 of the next hour, 31 April is 1 May), with the range that keeps it. A year
+// stands here when the calendar time cannot be represented (the due time is
+// -1). Nothing refuses such values; this only tells which they are.
+struct RolledValue {
+  enum Field { kYear, kDayOfMonth, kHour, kMinute } field;
+  int32_t given;
+  int32_t low;
+  int32_t high;
+};
+std::vector<RolledValue> RolledOverValues(int32_t frequency, int32_t year, int32_t month,
+                                          int32_t dayOfMonth, int32_t hour, int32_t minute);
+
 // A time value moved by a span. Wraps like the 32-bit arithmetic it models
 // instead of overflowing.
 TimeValue AddSpan(TimeValue t, TimeSpan span);

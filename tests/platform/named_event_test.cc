@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/process_info.h"
 #include "platform/testing.h"
@@ -19,10 +20,17 @@ class NamedEventTest : public ::testing::Test {
  protected:
   ~NamedEventTest() override { pt::RemoveNamedEvent(name_); }
 
-  static int Signal(const std::string& name) {
+  // The signalling tool's exit code; what it said goes to *said.
+  static int Signal(const std::string& name, std::string* said = nullptr,
+                    std::vector<std::string> args = {}) {
+    args.insert(args.begin(), {"--name", name});
+    testsupport::ScratchDir scratch("signal");
+    const std::string out = scratch.Path("out.txt");
     auto child = pt::ChildProcess::Start(
-        ExecutableDirectory() + pt::Sep() + "tarnsched-signal" + pt::ExeSuffix(), {"--name", name});
-    return child ? child->Wait() : -2;
+        ExecutableDirectory() + pt::Sep() + "tarnsched-signal" + pt::ExeSuffix(), args, out);
+    const int code = child ? child->Wait() : -2;
+    if (said) *said = pt::FileContents(out);
+    return code;
   }
 
   // Unique per run, never "TARNSCHED": a scheduler may be running here.
@@ -57,10 +65,21 @@ TEST_F(NamedEventTest, AutoResetAndKeptAcrossCreate) {
   // Signalled from another process; the service's end to end tests take
   // their reloads this way. Nobody created the second one: the signaller
   // fails and creates nothing.
-  ASSERT_EQ(Signal(name_), 0);
+  // It says whether a holder took the signal.
+  std::string said;
+  ASSERT_EQ(Signal(name_, &said), 0);
+  EXPECT_NE(said.find("the running scheduler will reload"), std::string::npos) << said;
   EXPECT_TRUE(created->Wait(10'000));
   const std::string missing = name_ + "-missing";
-  EXPECT_EQ(Signal(missing), 1);
+  EXPECT_EQ(Signal(missing, &said), 1);
+  EXPECT_NE(said.find("no scheduler is running"), std::string::npos) << said;
+  EXPECT_NE(said.find("nothing was signalled"), std::string::npos) << said;
+  // Made by the tool itself, the event reaches no scheduler, says so, and
+  // is gone with the tool.
+  EXPECT_EQ(Signal(missing, &said, {"--create"}), 0);
+  EXPECT_NE(said.find("no scheduler is running"), std::string::npos) << said;
+  EXPECT_EQ(NamedEvent::Open(missing.c_str()), nullptr);
+  pt::RemoveNamedEvent(missing);
   EXPECT_EQ(NamedEvent::Open(missing.c_str()), nullptr);
 
   // It lives as long as a handle does: signalled, then closed by all, it is

@@ -1,5 +1,6 @@
 #include "platform/testing.h"
 
+#include <fcntl.h>
 #include <ftw.h>
 #include <signal.h>
 #include <spawn.h>
@@ -150,7 +151,8 @@ bool NamedMutexHasNullDacl(const std::string& name) { return NamedEventHasNullDa
 void RemoveNamedMutex(const std::string& name) { RemoveNamedEvent(name); }
 
 std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
-                                                  const std::vector<std::string>& args) {
+                                                  const std::vector<std::string>& args,
+                                                  const std::string& output) {
   // The child rebuilds its Windows command line from this argv.
   std::vector<std::string> argv_text = {program};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
@@ -159,10 +161,17 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
   for (std::string& arg : argv_text) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
-  pid_t pid;
-  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-    return nullptr;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!output.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
   }
+  pid_t pid;
+  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return nullptr;
   return std::make_unique<PosixChildProcess>(pid);
 }
 

@@ -202,19 +202,32 @@ class Win32ChildProcess final : public ChildProcess {
 }  // namespace
 
 std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
-                                                  const std::vector<std::string>& args) {
+                                                  const std::vector<std::string>& args,
+                                                  const std::string& output) {
   std::vector<std::string> argv = {program};
   argv.insert(argv.end(), args.begin(), args.end());
   std::string command_line = WindowsCommandLine(argv);
   STARTUPINFOA startup;
   std::memset(&startup, 0, sizeof(startup));
   startup.cb = sizeof(startup);
+  HANDLE file = INVALID_HANDLE_VALUE;
+  if (!output.empty()) {
+    SECURITY_ATTRIBUTES inherited = {sizeof(inherited), nullptr, TRUE};
+    file = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &inherited, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = file;
+    startup.hStdError = file;
+  }
   PROCESS_INFORMATION info;
   std::memset(&info, 0, sizeof(info));
-  if (!CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &info)) {
-    return nullptr;
-  }
+  const BOOL started =
+      CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr,
+                     file != INVALID_HANDLE_VALUE, 0, nullptr, nullptr, &startup, &info);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (!started) return nullptr;
   return std::make_unique<Win32ChildProcess>(info);
 }
 
