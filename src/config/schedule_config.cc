@@ -83,14 +83,8 @@ bool ScheduleConfig::IsChanged() {
 void ScheduleConfig::ResetChanged() { dmi::RunAgentCommand(dmi::Cat2ListUnchangedCommand()); }
 
 void ScheduleConfig::LoadProfiles() {
-  const std::string list = ListSection();
   for (int slot = 1; slot <= kSlotCount; ++slot) {
-    const std::string entry =
-        ReadProfileText(dataFile, list, kCat2EntryPrefix + std::to_string(slot));
-    if (platform::EqualsIgnoreCase(entry, kUnusedWord) ||
-        platform::EqualsIgnoreCase(entry, kUnusedMarkedWord)) {
-      continue;
-    }
+    if (!SlotInUse(slot)) continue;
     const std::string task = std::to_string(slot);
     const std::string section = ProfileSection(task);
     const std::string frequency = ReadProfileText(dataFile, section, "Frequency");
@@ -115,6 +109,13 @@ void ScheduleConfig::LoadProfiles() {
     if (!event->SetUp(code, task, year, month, day, weekday, hour, minute)) continue;
     events.push_back(std::move(event));
   }
+}
+
+bool ScheduleConfig::SlotInUse(int slot) const {
+  const std::string entry =
+      ReadProfileText(dataFile, ListSection(), kCat2EntryPrefix + std::to_string(slot));
+  return !platform::EqualsIgnoreCase(entry, kUnusedWord) &&
+         !platform::EqualsIgnoreCase(entry, kUnusedMarkedWord);
 }
 
 int32_t ScheduleConfig::DayNumberFromName(const std::string& name) {

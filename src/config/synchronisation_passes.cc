@@ -24,18 +24,12 @@ void ReportActive(const schedule::ScheduleEvent& event) {
   dmi::RunAgentCommand(dmi::ProfileActiveCommand(ProfileNumber(event)));
 }
 
-// Events past the list's count belong to slots the list no longer counts.
-size_t VisitCount(int32_t cat2Count, size_t loaded) {
-  if (cat2Count <= 0) return 0;
-  return std::min(static_cast<size_t>(cat2Count), loaded);
-}
-
 // The walk both passes share; a reload leaves active profiles alone and
 // wakes the dispatcher after a deletion.
 void SynchroniseProfiles(ScheduleConfig& snapshot, bool reload) {
   LiveQueue* host = snapshot.GetHost();
   const auto& events = snapshot.GetEvents();
-  const size_t visits = VisitCount(snapshot.GetCat2Count(), events.size());
+  const size_t visits = VisitedEvents(snapshot);
   for (size_t i = 0; i < visits; ++i) {
     // A paused worker stops between events.
     platform::PausePoint();
@@ -72,6 +66,19 @@ void SynchroniseProfiles(ScheduleConfig& snapshot, bool reload) {
 }
 
 }  // namespace
+
+size_t VisitedEvents(const ScheduleConfig& snapshot) {
+  // Events past the list's count belong to slots the list no longer counts.
+  const int32_t count = snapshot.GetCat2Count();
+  if (count <= 0) return 0;
+  return std::min(static_cast<size_t>(count), snapshot.GetEvents().size());
+}
+
+bool InitialPassQueues(int32_t state) {
+  // As the walk below: active, added and updated profiles are queued.
+  return state == schedule::kStateActive || state == schedule::kStateAdd ||
+         state == schedule::kStateUpdate;
+}
 
 void InitialPass(ScheduleConfig& snapshot) { SynchroniseProfiles(snapshot, false); }
 
