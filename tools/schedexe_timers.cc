@@ -106,22 +106,20 @@ std::string Span(int64_t seconds) {
   return text;
 }
 
-// The profile's words for why the service does not queue it.
-std::string WhyNot(const schedule::ScheduleEvent& e, bool visited, int32_t count, bool live) {
+// Why a start would not queue the event; "" when it would.
+std::string WhyNot(const schedule::ScheduleEvent& e, bool visited, int32_t count) {
   if (!visited) return "beyond the list's count of " + std::to_string(count);
   if (e.GetFrequency() == schedule::Irregular) return "irregular events never run";
   if (!config::InitialPassQueues(e.GetState())) {
     return e.GetState() == schedule::kStateDelete ? "deleted" : "no state to queue it";
   }
-  if (schedule::UpcomingFirings(e, 1).empty()) {
-    return live ? "its one time has passed" : "its one time has passed: a start drops it unrun";
-  }
-  return "not in the service's queue (a reload queues it once the list is marked changed)";
+  if (schedule::UpcomingFirings(e, 1).empty()) return "its one time has passed";
+  return "";
 }
 
 // Slots as the data file describes them, with what a start would queue.
 // Reads only: the snapshot's constructor writes nothing.
-void AddSlots(View* view, const engine::QueueSnapshot* live, int firings) {
+void AddSlots(View* view, bool live, int firings) {
   config::ScheduleConfig snapshot(nullptr);
   if (view->data_file.empty()) view->data_file = snapshot.GetDataFile();
   const auto& events = snapshot.GetEvents();
@@ -142,13 +140,15 @@ void AddSlots(View* view, const engine::QueueSnapshot* live, int firings) {
       row.frequency = e.GetFrequency();
       row.state = e.GetState();
       const bool visits = static_cast<size_t>(it - events.begin()) < visited;
-      row.queued = !live && visits && e.GetFrequency() != schedule::Irregular &&
-                   config::InitialPassQueues(e.GetState()) &&
-                   !schedule::UpcomingFirings(e, 1).empty();
-      if (row.queued) {
+      row.why_not = WhyNot(e, visits, snapshot.GetCat2Count());
+      if (live && row.why_not.empty()) {
+        // The published queue, laid over this, shows it if it is queued.
+        row.why_not =
+            "not in the service's queue (a reload queues it once the list is marked "
+            "changed)";
+      } else if (row.why_not.empty()) {
+        row.queued = true;
         row.firings = schedule::UpcomingFirings(e, firings);
-      } else {
-        row.why_not = WhyNot(e, visits, snapshot.GetCat2Count(), live != nullptr);
       }
     }
     view->rows.push_back(std::move(row));
@@ -324,7 +324,7 @@ int main(int argc, char** argv) {
                                  &path) != platform::RegistryStatus::kUnreadable;
   const int firings = std::max(options.next, 1);
   if (readable) {
-    AddSlots(&view, view.live ? &live : nullptr, firings);
+    AddSlots(&view, view.live, firings);
   } else if (!view.live) {
     std::fprintf(stderr,
                  "schedexe-timers: the data file's location cannot be read from the registry\n");

@@ -27,13 +27,16 @@ uint32_t* Payload(const void* block) {
 }  // namespace
 
 void Begin(void* block, uint32_t pid) {
-  // Odd first, so a reader that saw the lock taken never trusts what an
-  // earlier publisher left.
-  At(block, kSequence).store(At(block, kSequence).load() | 1u);
+  // Odd while the header is made anew, so that a reader that already sees
+  // the new publisher never trusts what an earlier one left.
+  auto sequence = At(block, kSequence);
+  const uint32_t odd = sequence.load() | 1u;
+  sequence.store(odd);
   At(block, kMagicWord).store(kMagic);
   At(block, kCapacity).store(static_cast<uint32_t>(kSnapshotCapacity));
   At(block, kPid).store(pid);
   At(block, kLength).store(0);
+  sequence.store(odd + 1, std::memory_order_release);
 }
 
 bool Write(void* block, std::string_view bytes) {

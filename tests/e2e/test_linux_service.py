@@ -275,7 +275,8 @@ class ServiceTest(Scenarios, unittest.TestCase):
         a.wait_for_count(activation(1), 1, timeout=40)
         fired = at("2027-04-14 10:20")
         view, slots = self.timers_json()
-        self.assertEqual(slots["1"]["last"]["epoch"], fired)
+        # Its start, which the timer makes within the second it is due.
+        self.assertIn(slots["1"]["last"]["epoch"] - fired, (0, 1))
         self.assertEqual(slots["1"]["next"]["epoch"], fired + 86400)
         self.assertIn("schedExe is running", self.timers(**self.service_env).stdout)
 

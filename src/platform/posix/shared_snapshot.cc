@@ -50,10 +50,15 @@ class PosixSnapshotPublisher final : public SnapshotPublisher {
   void* const block_;
 };
 
+// The same names on both backends: no '\\' either.
+std::string ObjectOf(std::string_view name) {
+  return name.find('\\') == std::string_view::npos ? posix::NamedEventObject(name) : "";
+}
+
 }  // namespace
 
 std::unique_ptr<SnapshotPublisher> SnapshotPublisher::Create(std::string_view name) {
-  const std::string object = posix::NamedEventObject(name);
+  const std::string object = ObjectOf(name);
   if (object.empty()) return nullptr;
   const int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return nullptr;
@@ -76,7 +81,7 @@ std::unique_ptr<SnapshotPublisher> SnapshotPublisher::Create(std::string_view na
 }
 
 SnapshotStatus ReadSnapshot(std::string_view name, std::string* bytes, uint32_t* publisher_pid) {
-  const std::string object = posix::NamedEventObject(name);
+  const std::string object = ObjectOf(name);
   if (object.empty()) return SnapshotStatus::kAbsent;
   const int fd = shm_open(object.c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (fd < 0) return SnapshotStatus::kAbsent;

@@ -86,6 +86,7 @@ SnapshotStatus ReadSnapshot(std::string_view name, std::string* bytes, uint32_t*
   return status;
 }
 
-std::string InstanceObjectName(std::string_view base) { return std::string(base); }
+// One service per machine; the prefix keeps the name apart from other programs' objects.
+std::string InstanceObjectName(std::string_view base) { return "schedExe." + std::string(base); }
 
 }  // namespace platform
