@@ -147,6 +147,8 @@ int32_t ScheduleConfig::FindMonthNumber(const std::string& name) {
   return FindNumber(name, kMonthNames);
 }
 
+bool ScheduleConfig::SlotInUse(int slot) const { return !IsFreeSlotEntry(ListEntry(slot)); }
+
 int32_t ScheduleConfig::DayNumberFromName(const std::string& name) {
   const int32_t day = FindDayNumber(name);
   return day ? day : 1;

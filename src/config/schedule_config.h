@@ -36,6 +36,8 @@ class ScheduleConfig {
 
   // Reads the twelve slots into the event list, in slot order.
   void LoadProfiles();
+  // Whether slot 1..12 is in use (its list entry is not "Unused").
+  bool SlotInUse(int slot) const;
 
   // Weekday 1 (Sunday) to 7 and month 1 to 12 from their English names; a
   // name that matches none gives 1.

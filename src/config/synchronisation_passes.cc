@@ -29,7 +29,7 @@ void ReportActive(const schedule::ScheduleEvent& event) {
 void SynchroniseProfiles(ScheduleConfig& snapshot, bool reload) {
   LiveQueue* host = snapshot.GetHost();
   const auto& events = snapshot.GetEvents();
-  const size_t visits = VisitCount(snapshot.GetCat2Count(), events.size());
+  const size_t visits = VisitedEvents(snapshot);
   for (size_t i = 0; i < visits; ++i) {
     // A paused worker stops between events.
     platform::PausePoint();
@@ -70,6 +70,16 @@ void SynchroniseProfiles(ScheduleConfig& snapshot, bool reload) {
 size_t VisitCount(int32_t cat2Count, size_t loaded) {
   if (cat2Count <= 0) return 0;
   return std::min(static_cast<size_t>(cat2Count), loaded);
+}
+
+size_t VisitedEvents(const ScheduleConfig& snapshot) {
+  return VisitCount(snapshot.GetCat2Count(), snapshot.GetEvents().size());
+}
+
+bool InitialPassQueues(int32_t state) {
+  // As the walk below: active, added and updated profiles are queued.
+  return state == schedule::kStateActive || state == schedule::kStateAdd ||
+         state == schedule::kStateUpdate;
 }
 
 void InitialPass(ScheduleConfig& snapshot) { SynchroniseProfiles(snapshot, false); }

@@ -23,6 +23,13 @@ void InitialPass(ScheduleConfig& snapshot);
 // and the synch trigger.
 void ReloadPass(ScheduleConfig& snapshot);
 
+// What the passes look at and what the initial pass would queue, worked out
+// without doing anything (schedexe-timers shows what a start would queue):
+// the number of the snapshot's events a pass visits, and whether the initial
+// pass hands a visited event of state `state` to the queue.
+size_t VisitedEvents(const ScheduleConfig& snapshot);
+bool InitialPassQueues(int32_t state);
+
 }  // namespace config
 
 #endif  // SCHEDEXE_CONFIG_SYNCHRONISATION_PASSES_H_

@@ -93,27 +93,9 @@ void SchedulerHost::HandleFiredEvent(const EventRef& event) {
   // Only the queued object moves on. One a reload took out (or replaced)
   // while it fired is not put back: a deleted profile must not come back.
   if (!RemoveQueued(event)) return;
-  switch (frequency) {
-    case schedule::Hourly:
-      event->AdvanceHour();
-      break;
-    case schedule::Daily:
-      event->AdvanceDay();
-      break;
-    case schedule::Weekly:
-      event->AdvanceWeek();
-      break;
-    case schedule::Monthly:
-      event->AdvanceMonth();
-      break;
-    case schedule::Yearly:
-      event->AdvanceYear();
-      break;
-    default:
-      // Never run and never re-armed: left at the head it would be found due
-      // again at once, for ever.
-      return;
-  }
+  // Never run and never re-armed: left at the head it would be found due
+  // again at once, for ever.
+  if (!event->AdvanceByFrequency()) return;
   AddEvent(*event);
 }
 

@@ -6,6 +6,7 @@
 
 #include "engine/event_execution.h"
 #include "engine/event_timer.h"
+#include "engine/scheduler_host.h"
 
 namespace engine {
 
@@ -22,6 +23,7 @@ void Scheduler::Wake() {
 }
 
 void Scheduler::Fire(const EventRef& event, EventTimer* timer) {
+  if (host_) host_->NoteFired(*event);
   auto* execution = new EventExecution(host_, event);
   if (!threads_.Start([execution] { ExecutionThread(execution); })) {
     delete execution;

@@ -8,6 +8,7 @@
 #include "config/profile_access.h"
 #include "dmi/command_runner.h"
 #include "engine/dispatcher_thread.h"
+#include "engine/queue_publication.h"
 #include "schedule/task_number.h"
 
 namespace engine {
@@ -40,6 +41,7 @@ void SchedulerHost::AddEvent(const schedule::ScheduleEvent& event) {
     platform::MutexLock lock(mutex_);
     if (queue->FindIndex(copy->GetTask()) != -1) return;
     queue->InsertByDueTime(std::move(copy));
+    PublishLocked();
   }
   scheduler_->Wake();
 }
@@ -48,7 +50,7 @@ void SchedulerHost::RemoveEvent(const std::string& task, bool oneTime) {
   std::string path;
   {
     platform::MutexLock lock(mutex_);
-    queue->RemoveAt(queue->FindIndex(task));
+    if (queue->RemoveAt(queue->FindIndex(task))) PublishLocked();
     path = dataFile;
   }
   if (!oneTime) return;
@@ -81,6 +83,7 @@ void SchedulerHost::WakeScheduler() { scheduler_->Wake(); }
 void SchedulerHost::SetDataFile(std::string path) {
   platform::MutexLock lock(mutex_);
   dataFile = std::move(path);
+  PublishLocked();
 }
 
 std::string SchedulerHost::GetDataFile() {
@@ -91,6 +94,7 @@ std::string SchedulerHost::GetDataFile() {
 void SchedulerHost::AppendUnordered(EventRef event) {
   platform::MutexLock lock(mutex_);
   queue->Append(std::move(event));
+  PublishLocked();
 }
 
 EventRef SchedulerHost::EventAt(int index) {
@@ -102,7 +106,9 @@ EventRef SchedulerHost::EventAt(int index) {
 
 bool SchedulerHost::RemoveEventAt(int index) {
   platform::MutexLock lock(mutex_);
-  return queue->RemoveAt(index);
+  if (!queue->RemoveAt(index)) return false;
+  PublishLocked();
+  return true;
 }
 
 std::vector<EventRef> SchedulerHost::QueuedEvents() {
@@ -112,7 +118,37 @@ std::vector<EventRef> SchedulerHost::QueuedEvents() {
 
 bool SchedulerHost::RemoveQueued(const EventRef& event) {
   platform::MutexLock lock(mutex_);
-  return queue->Remove(event);
+  if (!queue->Remove(event)) return false;
+  PublishLocked();
+  return true;
+}
+
+bool SchedulerHost::StartPublishing(const std::string& name) {
+  auto publisher = platform::SnapshotPublisher::Create(name);
+  platform::MutexLock lock(mutex_);
+  publisher_ = std::move(publisher);
+  PublishLocked();
+  return publisher_ != nullptr;
+}
+
+void SchedulerHost::NoteFired(const schedule::ScheduleEvent& event) {
+  platform::MutexLock lock(mutex_);
+  if (!publisher_) return;
+  lastFired_[event.GetTask()] = platform::SystemClock().Now();
+  PublishLocked();
+}
+
+void SchedulerHost::PublishLocked() {
+  // Held briefly by the queue's own lock, so snapshots follow the changes in
+  // their order; the publisher never waits for its readers.
+  if (!publisher_) return;
+  std::string text = FormatQueueSnapshot(
+      SnapshotOf(queue->events(), lastFired_, dataFile, platform::SystemClock().Now()));
+  if (text.size() > platform::kSnapshotCapacity) {
+    // Whole lines only: a reader still finds the head of the queue.
+    text.resize(text.rfind('\n', platform::kSnapshotCapacity - 1) + 1);
+  }
+  publisher_->Publish(text);
 }
 
 }  // namespace engine

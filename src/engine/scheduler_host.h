@@ -6,6 +6,7 @@
 #define SCHEDEXE_ENGINE_SCHEDULER_HOST_H_
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "engine/event_queue.h"
 #include "engine/scheduler.h"
 #include "platform/mutex.h"
+#include "platform/shared_snapshot.h"
 
 namespace engine {
 
@@ -66,15 +68,25 @@ class SchedulerHost : public config::LiveQueue {
   void RunFiredEvent(const schedule::ScheduleEvent& event);
   void LaunchActivation(int number);
 
+  // Publishes the queue under `name` from now on, after every change
+  // (queue_publication.h); false when it cannot be published.
+  bool StartPublishing(const std::string& name) EXCLUDES(mutex_);
+  // The event's timer ran out and its task starts now.
+  void NoteFired(const schedule::ScheduleEvent& event) EXCLUDES(mutex_);
+
   Scheduler& scheduler() { return *scheduler_; }
 
  private:
+  void PublishLocked() REQUIRES(mutex_);
+
   // Takes this very object out of the queue; false when it is not there.
   bool RemoveQueued(const EventRef& event) EXCLUDES(mutex_);
 
   platform::Mutex mutex_;  // one queue operation at a time; never held across Wake
   std::string dataFile GUARDED_BY(mutex_);
   EventQueue* const queue PT_GUARDED_BY(mutex_);
+  std::unique_ptr<platform::SnapshotPublisher> publisher_ GUARDED_BY(mutex_);
+  std::map<std::string, platform::TimeValue> lastFired_ GUARDED_BY(mutex_);
   std::unique_ptr<Scheduler> scheduler_;
 };
 

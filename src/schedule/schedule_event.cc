@@ -268,6 +268,44 @@ std::string ScheduleEvent::DayName(int32_t day) {
   return day >= 1 && day <= 7 ? kDayNames[day - 1] : "";
 }
 
+bool ScheduleEvent::AdvanceByFrequency() {
+  switch (frequency) {
+    case Hourly:
+      AdvanceHour();
+      return true;
+    case Daily:
+      AdvanceDay();
+      return true;
+    case Weekly:
+      AdvanceWeek();
+      return true;
+    case Monthly:
+      AdvanceMonth();
+      return true;
+    case Yearly:
+      AdvanceYear();
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::vector<TimeValue> UpcomingFirings(const ScheduleEvent& event, int count) {
+  std::vector<TimeValue> times;
+  if (event.GetFrequency() == Irregular) return times;
+  ScheduleEvent next = event;
+  // The dispatcher's test: an event whose seconds until due are not positive
+  // is handled at once, without being started.
+  while (SecondsUntil(next) <= 0) {
+    if (!next.AdvanceByFrequency()) return times;
+  }
+  while (static_cast<int>(times.size()) < count) {
+    times.push_back(next.GetNextTime());
+    if (!next.AdvanceByFrequency()) break;
+  }
+  return times;
+}
+
 int32_t SecondsUntil(const ScheduleEvent& event) {
   return static_cast<int32_t>(static_cast<uint32_t>(event.GetNextTime()) -
                               static_cast<uint32_t>(platform::SystemClock().Now()));

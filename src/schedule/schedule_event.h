@@ -127,6 +127,9 @@ class ScheduleEvent {
   void AdvanceMonth() { Advance(kMonthSpan); }
   void AdvanceYear() { Advance(kYearSpan); }
   void AdvanceMinute() { Advance(kMinuteSpan); }
+  // The advance of the event's frequency, made once its due time has come;
+  // false, and no change, for a frequency that does not recur.
+  bool AdvanceByFrequency();
 
   // Runs the set-up operation of a frequency code with the calendar values
   // it takes; false (nothing set up) for a code that names no frequency.
@@ -145,6 +148,8 @@ class ScheduleEvent {
   std::string GetTask() const { return task; }
   int32_t GetFrequency() const { return frequency; }
   TimeValue GetNextTime() const { return nextTime; }
+  // An event as another process holds it (a published queue).
+  void SetNextTime(TimeValue t) { nextTime = t; }
   int32_t GetState() const { return state; }
   void SetState(int32_t s) { state = s; }
   std::string GetSourceFile() const { return sourceFile; }
@@ -170,6 +175,12 @@ class ScheduleEvent {
 // Seconds from now (system clock) until the event is due; 0 or less when due
 // or overdue.
 int32_t SecondsUntil(const ScheduleEvent& event);
+
+// The next `count` due times at which the engine starts the event, from now
+// (system clock) on: one that is due or overdue is first moved on unrun, span
+// by span, as the dispatcher moves it; a one-time event starts at most once,
+// an irregular one never.
+std::vector<TimeValue> UpcomingFirings(const ScheduleEvent& event, int count);
 
 // -1, 0 or 1 as a's due time is earlier than, equal to or later than b's.
 int CompareEvents(const ScheduleEvent& a, const ScheduleEvent& b);

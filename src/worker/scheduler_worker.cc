@@ -9,6 +9,7 @@
 #include "config/schedule_config.h"
 #include "config/synchronisation_passes.h"
 #include "dmi/dmi_library.h"
+#include "engine/queue_publication.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/retry_pause.h"
@@ -77,6 +78,8 @@ void StartEngine(Worker* worker) {
   platform::PausePoint();
   worker->queue = new engine::EventQueue;
   worker->host = new engine::SchedulerHost(worker->queue);
+  // For schedexe-timers; the service runs the same without it.
+  worker->host->StartPublishing(engine::QueuePublicationName());
 }
 
 void StartServing(Worker* worker, const char* eventName) {

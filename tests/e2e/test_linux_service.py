@@ -2,7 +2,9 @@
 file, a data file, the agent stand-ins, signals and systemd's notify socket."""
 
 import os
+import calendar
 import contextlib
+import json
 import random
 import re
 import signal
@@ -248,6 +250,69 @@ class ServiceTest(Scenarios, unittest.TestCase):
         a.wait_for_count(SYNCH, 4)
         self.wait_reports(len(START + PAUSE + RESUME))
         self.stop()
+
+    def timers(self, *args, **env):
+        return subprocess.run([os.path.join(BIN, "schedexe-timers"), *args],
+                              env=self.a.env(**env), stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True, timeout=30)
+
+    def timers_json(self, *args):
+        run = self.timers("--json", *args, **self.service_env)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        view = json.loads(run.stdout)
+        return view, {t["slot"]: t for t in view["timers"]}
+
+    @unittest.skipUnless(faketime(), "needs libfaketime")
+    def test_timers_view_before_during_and_after_the_service(self):
+        a = self.a
+        self.assertEqual(self.timers("--help").returncode, 0)
+        for bad in (["--bogus"], ["--next"], ["--next", "0"], ["--next", "x"]):
+            self.assertEqual(self.timers(*bad).returncode, 2, bad)
+        a.write_data(tarn(profile(1, "Alpha", "Active", "Daily", hour=10, minute=20),
+                          profile(2, "Beta", "Add", "Monthly", day=31, hour=9),
+                          profile(3, "Gamma", "Delete"), profile(4, "Delta", "Add", "Irregular")))
+        at = lambda text: calendar.timegm(time.strptime(text, "%Y-%m-%d %H:%M"))
+        # One shifted clock for the service and the views: 10:19:50 now.
+        shift = at("2027-04-14 10:19") + 50 - time.time()
+        self.service_env = dict(TZ="UTC", LD_PRELOAD=faketime(), FAKETIME=f"{shift:+.3f}",
+                                FAKETIME_DONT_FAKE_MONOTONIC="1")
+        # Not running: what a start would queue, and nothing written or started.
+        before = a.read_data()
+        view, slots = self.timers_json("--next", "4")
+        self.assertFalse(view["live"])
+        self.assertEqual(slots["1"]["next"]["epoch"], at("2027-04-14 10:20"))
+        # Set for the 31st in April: 1 May, then 30-day spans.
+        self.assertEqual([f["epoch"] for f in slots["2"]["firings"]],
+                         [at(d + " 09:00") for d in ("2027-05-01", "2027-05-31", "2027-06-30",
+                                                     "2027-07-30")])
+        self.assertEqual((slots["3"]["why_not"], slots["4"]["why_not"]),
+                         ("deleted", "irregular events never run"))
+        self.assertNotIn("6", slots)
+        self.assertIn("6", self.timers_json("--all")[1])
+        self.assertEqual((a.read_data(), a.commands()), (before, []))
+
+        # Running: the live queue; slot 1's NEXT is when it really fires.
+        self.start()
+        a.wait_for_count(SYNCH, 1)
+        view, slots = self.timers_json()
+        self.assertEqual((view["live"], view["publisher_pid"]), (True, self.p.pid))
+        self.assertTrue(slots["1"]["queued"] and slots["2"]["queued"])
+        self.assertIsNone(slots["1"]["last"])
+        a.wait_for_count(activation(1), 1, timeout=40)
+        fired = at("2027-04-14 10:20")
+        a.wait_for(lambda: self.timers_json()[1]["1"]["next"]["epoch"] == fired + 86400,
+                   timeout=10, what="the daily event moved on")
+        view, slots = self.timers_json()
+        # Its start, which the timer makes within the second it is due.
+        self.assertIn(slots["1"]["last"]["epoch"] - fired, (0, 1))
+        self.assertIn("schedExe is running", self.timers(**self.service_env).stdout)
+
+        # A killed service leaves nothing that counts as live.
+        self.p.kill()
+        self.p.wait(timeout=30)
+        view, slots = self.timers_json()
+        self.assertFalse(view["live"])
+        self.assertIsNone(slots["1"]["last"])
 
 
 if __name__ == "__main__":

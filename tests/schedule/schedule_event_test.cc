@@ -166,5 +166,34 @@ TEST_F(ScheduleEventTest, SecondsUntilAndOrdering) {
   EXPECT_EQ(CompareEvents(same, now), 0);
 }
 
+TEST_F(ScheduleEventTest, UpcomingFiringsFollowTheDispatchersAdvance) {
+  SetNow(2027, 1, 15, 12, 0, 0);
+  auto days = [](const ScheduleEvent& e, int n) {
+    std::string out;
+    for (TimeValue t : UpcomingFirings(e, n)) {
+      char day[16];
+      const std::tm tm = Local(t);
+      std::strftime(day, sizeof day, "%m-%d %H:%M ", &tm);
+      out += day;
+    }
+    return out;
+  };
+  ScheduleEvent monthly, daily, overdue, once, passed, irregular;
+  monthly.SetMonthly("1", 31, 9, 0);  // 31 January: then 30-day spans
+  daily.SetDaily("2", 12, 0);         // due this very second: moved on unrun
+  overdue.SetWeekly("3", 6, 8, 0);    // today, Friday, passed this morning
+  once.SetOneTime("4", 2027, 2, 1, 7, 30);
+  passed.SetOneTime("5", 2027, 1, 1, 7, 30);
+  irregular.SetIrregular("6");
+  EXPECT_EQ(days(monthly, 5), "01-31 09:00 03-02 09:00 04-01 09:00 05-01 09:00 05-31 09:00 ");
+  EXPECT_EQ(days(daily, 2), "01-16 12:00 01-17 12:00 ");
+  EXPECT_EQ(days(overdue, 1), "01-22 08:00 ");
+  EXPECT_EQ(days(once, 3), "02-01 07:30 ");
+  EXPECT_EQ(days(passed, 3), "");
+  EXPECT_EQ(days(irregular, 3), "");
+  // The event itself does not move.
+  EXPECT_EQ(Show(daily), "daily 2027-01-15 12:00:00");
+}
+
 }  // namespace
 }  // namespace schedule

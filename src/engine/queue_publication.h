@@ -1,0 +1,54 @@
+// The live queue as other programs see it (schedexe-timers): the host
+// publishes it after every change, together with the last time each task's
+// event fired, and readers parse it back. A line-oriented text: each line a
+// tag and tab-separated fields, numbers in decimal.
+//   published <time value>
+//   datafile <path>
+//   event <task> <frequency> <state> <due time value>   (queue order)
+//   last <task> <time value it fired>
+#ifndef SCHEDEXE_ENGINE_QUEUE_PUBLICATION_H_
+#define SCHEDEXE_ENGINE_QUEUE_PUBLICATION_H_
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/event_queue.h"
+#include "platform/clock.h"
+
+namespace engine {
+
+// The base of the object's name; see platform::InstanceObjectName.
+inline constexpr char kQueuePublicationBase[] = "queue";
+
+struct PublishedEvent {
+  std::string task;
+  int32_t frequency = 0;
+  int32_t state = 0;
+  platform::TimeValue due = 0;
+};
+
+struct QueueSnapshot {
+  platform::TimeValue published = 0;
+  std::string dataFile;
+  std::vector<PublishedEvent> queue;
+  std::map<std::string, platform::TimeValue> lastFired;
+};
+
+// The snapshot of `queue` at `now`.
+QueueSnapshot SnapshotOf(const std::vector<EventRef>& queue,
+                         const std::map<std::string, platform::TimeValue>& lastFired,
+                         const std::string& dataFile, platform::TimeValue now);
+std::string FormatQueueSnapshot(const QueueSnapshot& snapshot);
+// False for text that is not a snapshot (a line with an unknown tag, a field
+// missing or not a number).
+bool ParseQueueSnapshot(std::string_view text, QueueSnapshot* snapshot);
+
+// The name this instance's queue is published under.
+std::string QueuePublicationName();
+
+}  // namespace engine
+
+#endif  // SCHEDEXE_ENGINE_QUEUE_PUBLICATION_H_
