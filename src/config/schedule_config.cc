@@ -7,6 +7,7 @@
 #include "config/profile_access.h"
 #include "dmi/command_runner.h"
 #include "dmi/dmi_commands.h"
+#include "platform/log.h"
 #include "platform/text.h"
 
 namespace config {
@@ -84,11 +85,29 @@ void ScheduleConfig::ResetChanged() { dmi::RunAgentCommand(dmi::Cat2ListUnchange
 
 void ScheduleConfig::LoadProfiles() {
   const std::string list = ListSection();
+  const bool noting = platform::LogEnabled(platform::LogLevel::kWarning);
+  auto note = [&](int slot, const std::string& why) {
+    skipNotes.push_back("slot " + std::to_string(slot) + " (" +
+                        ProfileSection(std::to_string(slot)) + "): " + why);
+  };
+  // Without the category every slot reads as empty: one note says why.
+  if (noting && categoryKey.empty()) {
+    skipNotes.push_back(std::string("the data file names no category \"") + kUserAlarmsCategory +
+                        "\" under [" + kCategoriesSection + "]; no profile is scheduled");
+  }
+  const bool notingSlots = noting && !categoryKey.empty();
   for (int slot = 1; slot <= kSlotCount; ++slot) {
     const std::string entry =
         ReadProfileText(dataFile, list, kCat2EntryPrefix + std::to_string(slot));
     if (platform::EqualsIgnoreCase(entry, kUnusedWord) ||
         platform::EqualsIgnoreCase(entry, kUnusedMarkedWord)) {
+      // Only a profile that asks to be scheduled is worth a word.
+      const std::string frequency =
+          notingSlots ? ReadProfileText(dataFile, ProfileSection(std::to_string(slot)), "Frequency")
+                      : "";
+      if (!frequency.empty()) {
+        note(slot, "skipped: its entry in [" + list + "] reads \"" + entry + "\"");
+      }
       continue;
     }
     const std::string task = std::to_string(slot);
@@ -104,15 +123,23 @@ void ScheduleConfig::LoadProfiles() {
 
     auto event = std::make_unique<schedule::ScheduleEvent>();
     event->SetSourceFile(dataFile);
+    bool knownState = false;
     for (const Word& w : kStateWords) {
       if (platform::EqualsIgnoreCase(state, w.text)) {
         event->SetState(w.code);
+        knownState = true;
         break;
       }
     }
     const int32_t code = schedule::FrequencyFromWord(frequency, kProfileFrequencyWords);
     // A word that names no frequency: the slot yields no event.
-    if (!event->SetUp(code, task, year, month, day, weekday, hour, minute)) continue;
+    if (!event->SetUp(code, task, year, month, day, weekday, hour, minute)) {
+      if (notingSlots) note(slot, "skipped: Frequency \"" + frequency + "\" names no frequency");
+      continue;
+    }
+    if (notingSlots && !knownState) {
+      note(slot, "left alone: State \"" + state + "\" is none of Add, Active, Update, Delete");
+    }
     events.push_back(std::move(event));
   }
 }
