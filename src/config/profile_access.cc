@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kvbase/profile.h"
+#include "platform/file.h"
 #include "platform/log.h"
 #include "platform/text.h"
 
@@ -37,8 +38,9 @@ void WriteProfileText(const std::string& file, const std::string& section, const
   std::string error;
   if (!kvbase::WriteProfileString(section.c_str(), key.c_str(), value.c_str(), file.c_str(),
                                   &error)) {
-    platform::LogParts(platform::LogLevel::kError, "cannot write data file ", file, " [", section,
-                       "] ", key, "=", value, ": ", error);
+    platform::LogParts(platform::LogLevel::kError, "cannot write data file ",
+                       platform::NativePath(file), " [", section, "] ", key, "=", value, ": ",
+                       error);
   }
 }
 

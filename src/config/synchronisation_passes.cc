@@ -6,6 +6,7 @@
 
 #include "dmi/command_runner.h"
 #include "dmi/dmi_commands.h"
+#include "platform/file.h"
 #include "platform/log.h"
 #include "platform/thread.h"
 #include "schedule/task_number.h"
@@ -33,7 +34,8 @@ size_t VisitCount(int32_t cat2Count, size_t loaded) {
 
 // What the log says of the slots a pass leaves out.
 std::string FileName(const ScheduleConfig& snapshot) {
-  return snapshot.GetDataFile().empty() ? "(no data file)" : snapshot.GetDataFile();
+  const std::string& file = snapshot.GetDataFile();
+  return file.empty() ? "(no data file)" : platform::NativePath(file);
 }
 
 void LogSkippedSlots(const ScheduleConfig& snapshot, size_t visits) {

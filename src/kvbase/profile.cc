@@ -88,15 +88,16 @@ void NoteRead(const char* file, Opened opened, uint32_t reason) {
     }
   }
   using platform::LogLevel;
+  const std::string path = platform::NativePath(file);
   if (!*file) {
     platform::Log(LogLevel::kError, "no data file: the registry names none");
   } else if (opened == Opened::kNoFile) {
-    platform::LogParts(LogLevel::kError, "data file ", file, " does not exist; it reads as empty");
+    platform::LogParts(LogLevel::kError, "data file ", path, " does not exist; it reads as empty");
   } else if (opened == Opened::kFailed) {
-    platform::LogParts(LogLevel::kError, "cannot read data file ", file, ": ",
+    platform::LogParts(LogLevel::kError, "cannot read data file ", path, ": ",
                        reason ? platform::OsErrorText(reason) : "not a readable file");
   } else {
-    platform::LogParts(LogLevel::kNotice, "data file ", file, " reads again");
+    platform::LogParts(LogLevel::kNotice, "data file ", path, " reads again");
   }
 }
 

@@ -11,6 +11,7 @@
 #include "dmi/dmi_library.h"
 #include "platform/clock.h"
 #include "platform/env.h"
+#include "platform/file.h"
 #include "platform/log.h"
 #include "platform/retry_pause.h"
 
@@ -93,8 +94,9 @@ void StartEngine(Worker* worker) {
 void StartServing(Worker* worker, const char* eventName) {
   platform::PausePoint();
   worker->data_file = config::ReadDataFilePath();
-  platform::LogParts(platform::LogLevel::kNotice,
-                     "data file: ", worker->data_file.empty() ? "(none)" : worker->data_file);
+  platform::LogParts(
+      platform::LogLevel::kNotice, "data file: ",
+      worker->data_file.empty() ? "(none)" : platform::NativePath(worker->data_file));
   {
     config::ScheduleConfig snapshot(worker->host);
     config::InitialPass(snapshot);

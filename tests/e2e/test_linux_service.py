@@ -238,6 +238,8 @@ class ServiceTest(Scenarios, unittest.TestCase):
         # No DatsPath, then a garbled data file; DmiSetValue is missing. Under
         # the journal each line starts with its priority.
         a.write_registry(None)
+        with open(a.registry, "a") as f:
+            f.write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Teltrix\\ZIZ2UDE]\r\n")
         a.replace_program("DmiSetValue")
         with open(a.data_file, "wb") as f:
             f.write(bytes(range(256)) * 4)
@@ -266,14 +268,14 @@ class ServiceTest(Scenarios, unittest.TestCase):
         a = self.a
         # Slot 1 fires 2 s after the start with no wactivate to start; slot 2
         # was due last year; slot 4 lies beyond a count of 3; DmiSetValue
-        # crashes on every change.
+        # fails every change (tarnprofile in its place: a usage error, 2).
         clock = faketime()
         a.write_data(tarn(profile(1, "Alpha", "Add", "One Time", 2027, "April", 14, 10, 20),
                           profile(2, "Beta", "Add", "One Time", 2026, "April", 14, 10, 20),
                           profile(3, "Gamma", "Add", "Weekly"), profile(4, "Delta", "Add"))
                      .replace("Number of Cat2 Events=5", "Number of Cat2 Events=3"))
         a.replace_program("wactivate")
-        a.replace_program("DmiSetValue", "crashing-standin")
+        a.replace_program("DmiSetValue", "tarnprofile")
         self.service_env = dict(SCHEDEXE_LOG_LEVEL="info")
         if clock:
             self.service_env.update(TZ="UTC", LD_PRELOAD=clock, FAKETIME="@2027-04-14 10:19:58",
@@ -284,7 +286,7 @@ class ServiceTest(Scenarios, unittest.TestCase):
                        '"Number of Cat2 Events" (3)')
         a.wait_for_log("warning: slot 2 was due at 2026-04-14 10:20:00: one-time event overdue,"
                        " deleted unrun")
-        a.wait_for_log("warning: ", "DmiSetValue ", " ended with exit code")
+        a.wait_for_log("warning: ", "DmiSetValue ", " ended with exit code 2")
         self.assertEqual([line for line in a.log() if "debug:" in line], [])
         if clock:
             a.wait_for_log("error: cannot start ", "KVClient\\wactivate /category:2 /event:1")
@@ -294,13 +296,15 @@ class ServiceTest(Scenarios, unittest.TestCase):
         a.write_data(a.read_data().replace("Frequency=Weekly", "Frequency=Daily"))
         self.reload()
         a.wait_for_log("notice: reload of ", "not marked")
-        # A data folder that cannot be written: the deletion's writes fail.
+        # A data folder that cannot be written: the release of the deleted
+        # slot fails.
         a.write_data(tarn(profile(3, "Gamma", "Delete", "Weekly"), changed=True))
         folder = os.path.dirname(a.data_file)
         if subprocess.run(["chattr", "+i", folder], stderr=subprocess.DEVNULL).returncode:
             os.chmod(folder, 0o555)
         self.reload()
-        a.wait_for_log("error: cannot write data file " + a.data_file, "State=Delete")
+        a.wait_for_log("error: cannot write data file " + a.data_file, "[Event Cat2:3]",
+                       "Operation not permitted")
         self.stop()
 
 if __name__ == "__main__":
