@@ -1,5 +1,6 @@
 #include "config/data_file_path.h"
 
+#include "platform/log.h"
 #include "platform/registry_path.h"
 #include "platform/retry_pause.h"
 #include "platform/service_dispatcher.h"
@@ -9,10 +10,16 @@ namespace config {
 std::string ReadDataFilePath() {
   std::string path;
   platform::RetryPause pause;
+  bool told = false;
   while (platform::ReadRegistryPath(kDataDirectoryKey, kDataDirectoryValue, kDataFileSuffix,
                                     &path) == platform::RegistryStatus::kUnreadable) {
     platform::SetServiceStatusText(std::string("waiting for the registry value ") +
                                    kDataDirectoryValue);
+    if (!told) {
+      platform::Log(platform::LogLevel::kError,
+                    "the data file's folder cannot be read from the registry; retrying");
+      told = true;
+    }
     pause.Sleep();
   }
   return path;

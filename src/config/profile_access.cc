@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "kvbase/profile.h"
+#include "platform/file.h"
+#include "platform/log.h"
 #include "platform/text.h"
 
 namespace config {
@@ -33,7 +35,13 @@ int ReadProfileInt(const std::string& file, const std::string& section, const st
 void WriteProfileText(const std::string& file, const std::string& section, const std::string& key,
                       const std::string& value) {
   ++profile_calls;
-  TARNG_WriteProfileString(section.c_str(), key.c_str(), value.c_str(), file.c_str());
+  std::string error;
+  if (!kvbase::WriteProfileString(section.c_str(), key.c_str(), value.c_str(), file.c_str(),
+                                  &error)) {
+    platform::LogParts(platform::LogLevel::kError, "cannot write data file ",
+                       platform::NativePath(file), " [", section, "] ", key, "=", value, ": ",
+                       error);
+  }
 }
 
 std::set<int> ListedKeyNumbers(const std::string& file, const std::string& section,

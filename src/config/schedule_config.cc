@@ -8,6 +8,7 @@
 #include "config/profile_access.h"
 #include "dmi/command_runner.h"
 #include "dmi/dmi_commands.h"
+#include "platform/log.h"
 #include "platform/text.h"
 
 namespace config {
@@ -123,17 +124,43 @@ int32_t ScheduleConfig::ProfileStateCode(const std::string& word) {
 }
 
 void ScheduleConfig::LoadProfiles() {
+  const bool noting = platform::LogEnabled(platform::LogLevel::kWarning);
+  auto note = [&](int slot, const std::string& why) {
+    skipNotes.push_back("slot " + std::to_string(slot) + " (" +
+                        ProfileSection(std::to_string(slot)) + "): " + why);
+  };
+  // Without the category every slot reads as empty: one note says why.
+  if (noting && categoryKey.empty()) {
+    skipNotes.push_back(std::string("the data file names no category \"") + kUserAlarmsCategory +
+                        "\" under [" + kCategoriesSection + "]; no profile is scheduled");
+  }
+  const bool notingSlots = noting && !categoryKey.empty();
   for (int slot = 1; slot <= kSlotCount; ++slot) {
-    if (IsFreeSlotEntry(ListEntry(slot))) continue;
+    const std::string entry = ListEntry(slot);
+    if (IsFreeSlotEntry(entry)) {
+      // Only a profile that asks to be scheduled is worth a word.
+      const std::string frequency =
+          notingSlots ? ReadProfileText(dataFile, ProfileSection(std::to_string(slot)), "Frequency")
+                      : "";
+      if (!frequency.empty()) {
+        note(slot, "skipped: its entry in [" + ListSection() + "] reads \"" + entry + "\"");
+      }
+      continue;
+    }
     const ProfileValues v = ReadProfileValues(slot);
     auto event = std::make_unique<schedule::ScheduleEvent>();
     event->SetSourceFile(dataFile);
-    event->SetState(ProfileStateCode(v.state));
+    const int32_t state = ProfileStateCode(v.state);
+    event->SetState(state);
     // A word that names no frequency: the slot yields no event.
     if (!event->SetUp(ProfileFrequencyCode(v.frequency), std::to_string(slot), v.year,
                       MonthNumberFromName(v.month), v.day_of_month,
                       DayNumberFromName(v.day_of_week), v.hour, v.minute)) {
+      if (notingSlots) note(slot, "skipped: Frequency \"" + v.frequency + "\" names no frequency");
       continue;
+    }
+    if (notingSlots && state == schedule::kStateNone) {
+      note(slot, "left alone: State \"" + v.state + "\" is none of Add, Active, Update, Delete");
     }
     events.push_back(std::move(event));
   }

@@ -85,6 +85,9 @@ class ScheduleConfig {
   const std::string& GetDataFile() const { return dataFile; }
   LiveQueue* GetHost() const { return host; }
   const std::vector<std::unique_ptr<schedule::ScheduleEvent>>& GetEvents() const { return events; }
+  // Why slots yielded no event or will be left alone, one text each, for
+  // the passes to log (gathered only while warnings are logged).
+  const std::vector<std::string>& GetSkipNotes() const { return skipNotes; }
 
  private:
   std::string ListSection() const { return categoryKey + kListSectionSuffix; }
@@ -96,6 +99,7 @@ class ScheduleConfig {
   std::vector<std::unique_ptr<schedule::ScheduleEvent>> events;
   LiveQueue* host;
   std::string dataFile;
+  std::vector<std::string> skipNotes;
 };
 
 }  // namespace config

@@ -6,6 +6,8 @@
 
 #include "dmi/command_runner.h"
 #include "dmi/dmi_commands.h"
+#include "platform/file.h"
+#include "platform/log.h"
 #include "platform/thread.h"
 #include "schedule/task_number.h"
 
@@ -24,12 +26,33 @@ void ReportActive(const schedule::ScheduleEvent& event) {
   dmi::RunAgentCommand(dmi::ProfileActiveCommand(ProfileNumber(event)));
 }
 
+// What the log says of the slots a pass leaves out.
+std::string FileName(const ScheduleConfig& snapshot) {
+  const std::string& file = snapshot.GetDataFile();
+  return file.empty() ? "(no data file)" : platform::NativePath(file);
+}
+
+void LogSkippedSlots(const ScheduleConfig& snapshot, size_t visits) {
+  using platform::LogLevel;
+  if (!platform::LogEnabled(LogLevel::kWarning)) return;
+  for (const std::string& note : snapshot.GetSkipNotes()) platform::Log(LogLevel::kWarning, note);
+  const auto& events = snapshot.GetEvents();
+  for (size_t i = visits; i < events.size(); ++i) {
+    platform::LogParts(LogLevel::kWarning, "slot ", events[i]->GetTask(), " (",
+                       kProfileSectionPrefix, events[i]->GetTask(),
+                       "): skipped: beyond \"Number of Cat2 Events\" (",
+                       std::to_string(snapshot.GetCat2Count()), ")");
+  }
+}
+
 // The walk both passes share; a reload leaves active profiles alone and
 // wakes the dispatcher after a deletion.
 void SynchroniseProfiles(ScheduleConfig& snapshot, bool reload) {
   LiveQueue* host = snapshot.GetHost();
   const auto& events = snapshot.GetEvents();
   const size_t visits = VisitedEvents(snapshot);
+  LogSkippedSlots(snapshot, visits);
+  int queued = 0, updated = 0, deleted = 0;
   for (size_t i = 0; i < visits; ++i) {
     // A paused worker stops between events.
     platform::PausePoint();
@@ -38,14 +61,19 @@ void SynchroniseProfiles(ScheduleConfig& snapshot, bool reload) {
     switch (event.GetState()) {
       case schedule::kStateActive:
         // Queued at start-up; a reload finds them queued already.
-        if (!reload) host->AddEvent(event);
+        if (!reload) {
+          host->AddEvent(event);
+          ++queued;
+        }
         break;
       case schedule::kStateAdd:
         event.SetState(schedule::kStateActive);
         host->AddEvent(event);
         ReportActive(event);
+        ++queued;
         break;
       case schedule::kStateDelete:
+        ++deleted;
         host->RemoveEvent(task, true);
         snapshot.ReleaseDeletedProfile(task);
         // On a reload the removed event may be the one the timer waits for.
@@ -56,6 +84,7 @@ void SynchroniseProfiles(ScheduleConfig& snapshot, bool reload) {
         host->RemoveEvent(task, false);
         host->AddEvent(event);
         ReportActive(event);
+        ++updated;
         break;
       default:
         break;
@@ -63,6 +92,9 @@ void SynchroniseProfiles(ScheduleConfig& snapshot, bool reload) {
   }
   snapshot.ResetChanged();
   dmi::RunAgentCommand(dmi::kSynchCommand);
+  platform::LogParts(platform::LogLevel::kNotice, reload ? "reload" : "initial pass", " of ",
+                     FileName(snapshot), ": ", std::to_string(queued), " queued, ",
+                     std::to_string(updated), " updated, ", std::to_string(deleted), " deleted");
 }
 
 }  // namespace
@@ -87,6 +119,8 @@ void InitialPass(ScheduleConfig& snapshot) { SynchroniseProfiles(snapshot, false
 void ReloadPass(ScheduleConfig& snapshot) {
   if (!snapshot.IsChanged()) {
     dmi::RunAgentCommand(dmi::kSynchCommand);
+    platform::LogParts(platform::LogLevel::kNotice, "reload of ", FileName(snapshot),
+                       ": the user-event list is not marked \"Changed=True\"; nothing done");
     return;
   }
   // Later file writes of the engine go where this snapshot read from.

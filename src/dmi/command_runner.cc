@@ -2,27 +2,68 @@
 
 #include "dmi/agent_client_directory.h"
 #include "dmi/dmi_commands.h"
-#include "platform/env.h"
+#include "platform/log.h"
 #include "platform/registry_path.h"
 #include "platform/thread.h"
 
 namespace dmi {
 
+namespace {
+
+// Whether the line starts the agent's DmiSetValue, whose exit code is read
+// for the log and for nothing else.
+bool StartsDmiSetValue(const std::string& commandLine) {
+  return commandLine.find(std::string(kClientDirectorySuffix) + "DmiSetValue ") !=
+         std::string::npos;
+}
+
+}  // namespace
+
 int RunCommandAndWait(const std::string& commandLine) {
-  return platform::SystemEnv().StartProcess(commandLine.c_str(), platform::kNormalPriorityClass,
-                                            true)
-             ? 1
-             : 0;
+  platform::ProcessOutcome outcome;
+  return RunCommandAndWait(commandLine, &outcome);
+}
+
+int RunCommandAndWait(const std::string& commandLine, platform::ProcessOutcome* outcome) {
+  using platform::LogLevel;
+  platform::LogParts(LogLevel::kDebug, "starting ", commandLine);
+  if (!platform::SystemEnv().StartProcessWithOutcome(
+          commandLine.c_str(), platform::kNormalPriorityClass, true, outcome)) {
+    platform::LogParts(LogLevel::kError, "cannot start ", commandLine, ": ",
+                       outcome->error ? platform::OsErrorText(outcome->error) : "unknown reason");
+    return 0;
+  }
+  if (outcome->exit_code_known && outcome->exit_code != 0 && StartsDmiSetValue(commandLine)) {
+    platform::LogParts(LogLevel::kWarning, commandLine, " ended with exit code ",
+                       std::to_string(outcome->exit_code));
+  }
+  return 1;
 }
 
 int RunAgentCommand(const std::string& commandText) {
+  std::string line;
+  platform::ProcessOutcome outcome;
+  return RunAgentCommand(commandText, &line, &outcome);
+}
+
+int RunAgentCommand(const std::string& commandText, std::string* line,
+                    platform::ProcessOutcome* outcome) {
   // A paused worker stops between commands, never inside one.
   platform::PausePoint();
-  std::string line;
-  if (!ReadAgentClientDirectory(&line)) return 0;
-  line += commandText;
-  if (line.size() >= platform::kPathBufferSize) return 0;
-  return RunCommandAndWait(line);
+  line->clear();
+  *outcome = platform::ProcessOutcome();
+  if (!ReadAgentClientDirectory(line)) {
+    platform::LogParts(platform::LogLevel::kError, "not started (no agent folder from \"",
+                       kAgentPathValue, "\" in the registry): ", commandText);
+    return 0;
+  }
+  *line += commandText;
+  if (line->size() >= platform::kPathBufferSize) {
+    platform::LogParts(platform::LogLevel::kError, "not started (longer than ",
+                       std::to_string(platform::kPathBufferSize - 1), " characters): ", *line);
+    return 0;
+  }
+  return RunCommandAndWait(*line, outcome);
 }
 
 int SetProfileRowDeleted(int rowNumber) { return RunAgentCommand(ProfileDeleteCommand(rowNumber)); }

@@ -5,16 +5,23 @@
 
 #include <string>
 
+#include "platform/env.h"
+
 namespace dmi {
 
 // Starts the command line and waits until the process ends. Non-zero when it
 // started, zero otherwise.
 int RunCommandAndWait(const std::string& commandLine);
+// The same, telling in *outcome what became of the process (for the log).
+int RunCommandAndWait(const std::string& commandLine, platform::ProcessOutcome* outcome);
 
 // Runs "<agent client directory><commandText>" with RunCommandAndWait. Zero,
 // and nothing started, when the directory cannot be read or the line would
 // not fit its 1024-byte buffer.
 int RunAgentCommand(const std::string& commandText);
+// The same, with the command line run and what became of it.
+int RunAgentCommand(const std::string& commandText, std::string* line,
+                    platform::ProcessOutcome* outcome);
 
 // Marks the Scheduler Profile Table row (already p+1) "Delete".
 int SetProfileRowDeleted(int rowNumber);

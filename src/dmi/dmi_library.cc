@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/log.h"
+
 namespace dmi {
 
 namespace {
@@ -17,8 +19,8 @@ std::string& RegistrationName() {
   return *name;
 }
 
-// Diagnostics have nowhere to go: there is no log.
-void Trace(const std::string&) {}
+// The service starts without the libraries; a missing entry is a detail.
+void Trace(const std::string& text) { platform::Log(platform::LogLevel::kDebug, text); }
 
 // Finds `entry` in `library` into *slot; false (with a trace) when missing.
 bool Resolve(platform::LibraryHandle library, const char* entry, void** slot) {

@@ -14,6 +14,7 @@
 #include "dmi/command_block.h"
 #include "dmi/dmi_library.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/named_mutex.h"
 
 namespace dmi {
@@ -47,8 +48,9 @@ SetterState& State() {
   return *state;
 }
 
-// Progress and failure texts have nowhere to go but the caller's report.
-void Trace(const std::string&) {}
+// Progress texts: the log's most detailed level (the tools that set values
+// in-process keep the log off).
+void Trace(const std::string& text) { platform::Log(platform::LogLevel::kDebug, text); }
 
 std::string Format(const char* format, const std::string& text) {
   std::string out(text.size() + 64, '\0');

@@ -4,9 +4,11 @@
 #include <memory>
 #include <string>
 
+#include "engine/event_execution.h"
 #include "engine/event_timer.h"
 #include "engine/scheduler_host.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/service_dispatcher.h"
 
 namespace engine {
@@ -73,6 +75,11 @@ void SchedulerHost::ArmTimer() {
   }
   const int32_t secs = schedule::SecondsUntil(*head);
   if (secs <= 0) {
+    platform::LogParts(platform::LogLevel::kWarning, "slot ", head->GetTask(), " was due at ",
+                       LocalTimeText(head->GetNextTime()),
+                       head->GetFrequency() == schedule::OneTime
+                           ? ": one-time event overdue, deleted unrun"
+                           : ": overdue, moved on without being started");
     // Due already: handled as fired, without being started.
     s.SetLastFired(head);
     s.Wake();

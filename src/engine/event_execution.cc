@@ -1,10 +1,13 @@
 #include "engine/event_execution.h"
 
+#include <ctime>
 #include <string>
 
 #include "config/schedule_config.h"
 #include "dmi/command_runner.h"
 #include "engine/scheduler_host.h"
+#include "platform/clock.h"
+#include "platform/log.h"
 
 namespace engine {
 
@@ -18,11 +21,33 @@ int ExecutionThread(EventExecution* execution) {
   return 1;
 }
 
+std::string LocalTimeText(schedule::TimeValue t) {
+  std::tm local{};
+  char text[32];
+  if (!platform::SystemClock().LocalTime(t, &local) ||
+      std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local) == 0) {
+    return std::to_string(t);
+  }
+  return text;
+}
+
 void SchedulerHost::RunFiredEvent(const schedule::ScheduleEvent& event) {
   config::ScheduleConfig config(this);
   config.MarkCat2Fired(event);
   // The slot of the profile's user event, found as MarkCat2Fired finds it.
-  LaunchActivation(config.FindCat2Number(config.ProfileName(event.GetTask())));
+  const std::string name = config.ProfileName(event.GetTask());
+  const int number = config.FindCat2Number(name);
+  if (!platform::LogEnabled(platform::LogLevel::kInfo)) return LaunchActivation(number);
+  std::string line;
+  platform::ProcessOutcome outcome;
+  const bool started =
+      dmi::RunAgentCommand(kActivationText + std::to_string(number), &line, &outcome) != 0;
+  platform::LogParts(platform::LogLevel::kInfo, "fired slot ", event.GetTask(), " \"", name,
+                     "\" due ", LocalTimeText(event.GetNextTime()), ": ",
+                     line.empty() ? kActivationText + std::to_string(number) : line,
+                     !started                  ? " not started"
+                     : outcome.exit_code_known ? " exit code " + std::to_string(outcome.exit_code)
+                                               : "");
 }
 
 void SchedulerHost::LaunchActivation(int number) {

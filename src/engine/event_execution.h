@@ -4,6 +4,8 @@
 #ifndef SCHEDEXE_ENGINE_EVENT_EXECUTION_H_
 #define SCHEDEXE_ENGINE_EVENT_EXECUTION_H_
 
+#include <string>
+
 #include "engine/event_queue.h"
 
 namespace engine {
@@ -21,6 +23,9 @@ class EventExecution {
 
 // Runs the fired event on its host, then deletes the execution. Returns 1.
 int ExecutionThread(EventExecution* execution);
+
+// A due time as the log shows it: local "YYYY-MM-DD HH:MM:SS".
+std::string LocalTimeText(schedule::TimeValue t);
 
 }  // namespace engine
 

@@ -1,5 +1,6 @@
 #include "kvbase/profile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +12,7 @@
 
 #include "kvbase/profile_text.h"
 #include "platform/file.h"
+#include "platform/log.h"
 
 namespace kvbase {
 
@@ -64,7 +66,44 @@ std::shared_ptr<const ProfileText> EmptyText() {
   return empty;
 }
 
-Opened LoadForRead(const std::string& path, std::shared_ptr<const ProfileText>* out) {
+// Says once when reading a file starts to fail, and once when it reads
+// again, however many reads a pass makes meanwhile. `reason` is the OS error
+// of a failed open.
+void NoteRead(const char* file, Opened opened, uint32_t reason) {
+  static auto* mutex = new std::mutex;
+  static auto* last = new std::vector<std::pair<std::string, Opened>>;
+  {
+    std::lock_guard<std::mutex> lock(*mutex);
+    auto it =
+        std::find_if(last->begin(), last->end(), [&](const auto& e) { return e.first == file; });
+    if (it == last->end()) {
+      if (opened == Opened::kText) return;
+      // Bounded: a service reads one data file at a time.
+      if (last->size() >= 16) last->erase(last->begin());
+      last->emplace_back(file, opened);
+    } else if (it->second == opened) {
+      return;
+    } else {
+      it->second = opened;
+    }
+  }
+  using platform::LogLevel;
+  const std::string path = platform::NativePath(file);
+  if (!*file) {
+    platform::Log(LogLevel::kError, "no data file: the registry names none");
+  } else if (opened == Opened::kNoFile) {
+    platform::LogParts(LogLevel::kError, "data file ", path, " does not exist; it reads as empty");
+  } else if (opened == Opened::kFailed) {
+    platform::LogParts(LogLevel::kError, "cannot read data file ", path, ": ",
+                       reason ? platform::OsErrorText(reason) : "not a readable file");
+  } else {
+    platform::LogParts(LogLevel::kNotice, "data file ", path, " reads again");
+  }
+}
+
+Opened LoadForRead(const std::string& path, std::shared_ptr<const ProfileText>* out,
+                   uint32_t* reason) {
+  *reason = 0;
   const bool use_cache = cache_enabled.load(std::memory_order_relaxed);
   platform::FileStamp stamp;
   if (use_cache) {
@@ -83,6 +122,7 @@ Opened LoadForRead(const std::string& path, std::shared_ptr<const ProfileText>* 
   const int64_t read_at = platform::FileClockNowNs();
   std::string raw;
   const platform::FileStatus st = platform::ReadFileContents(path, &raw, &stamp);
+  if (st != platform::FileStatus::kOk) *reason = platform::LastOsError();
   if (st == platform::FileStatus::kError) return Opened::kFailed;
   if (st == platform::FileStatus::kMissing) {
     if (!platform::ParentFolderExists(path)) return Opened::kFailed;
@@ -227,8 +267,10 @@ size_t GetString(const char* section, const char* key, const char* def, char* bu
                  const char* file) {
   if (!buffer || size == 0) return 0;
   std::shared_ptr<const ProfileText> text;
+  uint32_t reason = 0;
   const Opened opened =
-      file && *file ? LoadForRead(platform::NativePath(file), &text) : Opened::kFailed;
+      file && *file ? LoadForRead(platform::NativePath(file), &text, &reason) : Opened::kFailed;
+  if (file && platform::LogEnabled(platform::LogLevel::kError)) NoteRead(file, opened, reason);
   if (!section || !key) {
     // Listings: the default is used as given, quotes removed, and only when
     // a section's key list comes out empty.

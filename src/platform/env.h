@@ -19,6 +19,13 @@ enum class RegistryStatus {
 constexpr uint32_t kDetachedProcess = 0x00000008;
 constexpr uint32_t kNormalPriorityClass = 0x00000020;
 
+// What became of a process start, for the log.
+struct ProcessOutcome {
+  bool exit_code_known = false;  // the process was waited for and its code read
+  uint32_t exit_code = 0;
+  uint32_t error = 0;  // the OS error of a start that failed (0: unknown)
+};
+
 class Env {
  public:
   virtual ~Env() = default;
@@ -35,6 +42,12 @@ class Env {
   // flags, inheriting environment and current directory. When `wait`, blocks
   // without limit until the process ends. True when the process started.
   virtual bool StartProcess(const char* command_line, uint32_t creation_flags, bool wait) = 0;
+
+  // StartProcess that also tells, in *outcome, why a start failed and the
+  // exit code of a process it waited for. Starts and waits exactly as
+  // StartProcess; an Env that knows no more calls StartProcess.
+  virtual bool StartProcessWithOutcome(const char* command_line, uint32_t creation_flags, bool wait,
+                                       ProcessOutcome* outcome);
 };
 
 // The OS backend of this build.

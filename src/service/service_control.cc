@@ -5,6 +5,7 @@
 
 #include "platform/clock.h"
 #include "platform/event.h"
+#include "platform/log.h"
 
 namespace service {
 namespace {
@@ -86,6 +87,13 @@ void StopService() {
 }
 
 void CleanupService(uint32_t win32_error) {
+  using platform::LogLevel;
+  if (win32_error != 0) {
+    platform::LogParts(LogLevel::kError,
+                       "service start failed: ", platform::OsErrorText(win32_error));
+  } else {
+    platform::Log(LogLevel::kNotice, "service stopped");
+  }
   stop_event_open = false;
   if (status_handle.load() != nullptr) {
     ReportStatus(platform::kServiceStopped, win32_error, 0, 0, 0);
@@ -95,6 +103,7 @@ void CleanupService(uint32_t win32_error) {
 void ServiceCtrlHandler(uint32_t control) {
   switch (control) {
     case platform::kControlStop:
+      platform::Log(platform::LogLevel::kNotice, "stop requested");
       ReportStatus(platform::kServiceStopPending, 0, 0, 1, 5000);
       StopService();
       break;
@@ -103,6 +112,8 @@ void ServiceCtrlHandler(uint32_t control) {
         ReportStatus(platform::kServicePausePending, 0, 0, 1, 1000);
         PauseWorker();
         ReportStatus(platform::kServicePaused, 0, 0, 0, 0);
+        platform::Log(platform::LogLevel::kNotice,
+                      "paused: due events still fire, reloads wait for continue");
       }
       break;
     case platform::kControlContinue:
@@ -110,6 +121,7 @@ void ServiceCtrlHandler(uint32_t control) {
         ReportStatus(platform::kServiceContinuePending, 0, 0, 1, 1000);
         ResumeWorker();
         ReportStatus(platform::kServiceRunning, 0, 0, 0, 0);
+        platform::Log(platform::LogLevel::kNotice, "continued");
       }
       break;
     default:
@@ -137,6 +149,7 @@ void ServiceMain(uint32_t, char**) {
   if (!ReportStatus(platform::kServiceRunning, 0, 0, 0, 0)) {
     return CleanupService(Env().LastError());
   }
+  platform::LogParts(platform::LogLevel::kNotice, kServiceName, " started as a service");
   StopEvent().Wait(platform::kInfinite);
   CleanupService(0);
 }

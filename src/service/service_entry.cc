@@ -2,9 +2,11 @@
 // service control dispatcher.
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "kvbase/tarn_object.h"
 #include "platform/hidden_window.h"
+#include "platform/log.h"
 #include "platform/program_entry.h"
 #include "platform/service_dispatcher.h"
 #include "platform/thread.h"
@@ -39,14 +41,18 @@ class PlatformServiceEnvironment final : public ServiceEnvironment {
   void ResumeWorker() override { worker::WorkerPauseGate().Resume(); }
 };
 
-// A diagnostic hook; there is no log.
-void TraceMessage(const char*, uint32_t) {}
+// Where the diagnostic texts go: the log, at `level`. The code is the
+// service host's (Windows numbering on every OS).
+void TraceMessage(const char* text, uint32_t error, platform::LogLevel level) {
+  platform::LogParts(level, text, ": error ", std::to_string(error));
+}
 
 uintptr_t RunHiddenWindow(void* instance) {
   return platform::RunHiddenWindow(instance, kServiceName);
 }
 
 int ProcessEntry(void* instance, void*, char*, int) {
+  platform::StartServiceLog(kServiceName);
   platform::PrepareProcessSignals(worker::kReloadEventName);
   static PlatformServiceEnvironment environment;
   SetServiceEnvironment(&environment);
@@ -56,20 +62,29 @@ int ProcessEntry(void* instance, void*, char*, int) {
   ParseCommandLine(&count, tokens);
   const bool foreground = IsForegroundRequest(count, tokens);
   if (foreground) {
+    platform::LogParts(platform::LogLevel::kNotice, kServiceName, " started in the foreground");
     // A worker that fails to start leaves the window running all the same.
-    StartWorkerThread();
+    if (!StartWorkerThread()) {
+      TraceMessage("cannot start the worker thread", platform::LastError(),
+                   platform::LogLevel::kError);
+    }
     RunHiddenWindow(instance);
+    platform::Log(platform::LogLevel::kNotice, "foreground run ended");
   }
   if (!platform::RunServiceDispatcher(kServiceName, ServiceMain)) {
     const uint32_t error = platform::LastError();
-    TraceMessage(kDispatcherFailure, error);
-    // Someone started the program by hand and saw it end at once.
     if (!foreground && error == platform::kErrorFailedServiceControllerConnect) {
+      // Someone started the program by hand and saw it end at once.
       std::fprintf(stderr,
                    "schedExe: not started as a service (error %u); \"schedExe /d\" runs the "
                    "scheduler in the foreground\n",
                    static_cast<unsigned>(error));
     }
+    // After a foreground run the call is expected to fail.
+    TraceMessage(kDispatcherFailure, error,
+                 foreground || error == platform::kErrorFailedServiceControllerConnect
+                     ? platform::LogLevel::kDebug
+                     : platform::LogLevel::kError);
   }
   return 0;
 }

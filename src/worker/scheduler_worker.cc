@@ -12,6 +12,8 @@
 #include "engine/queue_publication.h"
 #include "platform/clock.h"
 #include "platform/env.h"
+#include "platform/file.h"
+#include "platform/log.h"
 #include "platform/retry_pause.h"
 #include "platform/service_dispatcher.h"
 
@@ -49,15 +51,26 @@ bool WantsCommand(const std::string& dataFile, const std::string& name) {
 void StartBackupCommand() {
   // A paused worker stops between starts.
   platform::PausePoint();
-  platform::SystemEnv().StartProcess(kBackupCommand, platform::kDetachedProcess,
-                                     /*wait=*/false);
+  platform::LogParts(platform::LogLevel::kDebug, "starting ", kBackupCommand);
+  platform::ProcessOutcome outcome;
+  if (!platform::SystemEnv().StartProcessWithOutcome(kBackupCommand, platform::kDetachedProcess,
+                                                     /*wait=*/false, &outcome)) {
+    platform::LogParts(platform::LogLevel::kError, "cannot start ", kBackupCommand, ": ",
+                       outcome.error ? platform::OsErrorText(outcome.error) : "unknown reason");
+  }
 }
 
 std::unique_ptr<platform::NamedEvent> CreateReloadEvent(const char* name) {
   // Without the event no reload can ever be served.
   platform::RetryPause pause;
+  bool told = false;
   while (true) {
     if (auto event = platform::NamedEvent::Create(name)) return event;
+    if (!told) {
+      platform::LogParts(platform::LogLevel::kError, "cannot create the reload event \"", name,
+                         "\": ", platform::OsErrorText(platform::LastOsError()), "; retrying");
+      told = true;
+    }
     platform::PausePoint();
     pause.Sleep();
   }
@@ -85,6 +98,9 @@ void StartEngine(Worker* worker) {
 void StartServing(Worker* worker, const char* eventName) {
   platform::PausePoint();
   worker->data_file = config::ReadDataFilePath();
+  platform::LogParts(
+      platform::LogLevel::kNotice, "data file: ",
+      worker->data_file.empty() ? "(none)" : platform::NativePath(worker->data_file));
   {
     config::ScheduleConfig snapshot(worker->host);
     config::InitialPass(snapshot);

@@ -12,6 +12,7 @@
 #include "dmi/agent_client_directory.h"
 #include "dmi/dmi_commands.h"
 #include "support/engine_fixture.h"
+#include "support/log_capture.h"
 
 namespace config {
 namespace {
@@ -221,6 +222,39 @@ TEST_F(SynchronisationPassTest, DeleteReleasesTheSlotAndWakesOnlyOnReload) {
   ExpectOneInstant(second_start, second.size());
   EXPECT_EQ(CommandTime(second_start), CommandTime(start) + 1000);
   EXPECT_EQ(CommandTime(second_start + second.size()), CommandTime(second_start) + 1000);
+}
+
+}  // namespace
+}  // namespace config
+
+namespace config {
+namespace {
+
+TEST_F(SynchronisationPassTest, PassesLogWhatTheyLeaveOutAndWhatTheyDid) {
+  testsupport::LogCapture log;
+  // Slot 2's state is no word the pass knows, slot 3's frequency none the
+  // loader knows, slot 4 lies beyond the count of 2, and slot 5 has a profile
+  // though its list entry is free.
+  std::string file =
+      DataFile(2, "", {{1, "Add", 11}, {2, "Bogus", 12}, {3, "Add", 13}, {4, "Add", 14}});
+  file.replace(file.find("Frequency=Daily\nHour=13"), 15, "Frequency=Often");
+  file += "[Scheduler Profile 5]\nFrequency=Daily\n";
+  Initial(file);
+  using platform::LogLevel;
+  EXPECT_EQ(log.Count(LogLevel::kWarning, {"slot 2 ", "\"Bogus\""}), 1);
+  EXPECT_EQ(log.Count(LogLevel::kWarning, {"slot 3 ", "\"Often\""}), 1);
+  EXPECT_EQ(log.Count(LogLevel::kWarning, {"slot 4 ", "Number of Cat2 Events"}), 1);
+  EXPECT_EQ(log.Count(LogLevel::kWarning, {"slot 5 ", "\"Unused\""}), 1);
+  EXPECT_EQ(log.Count(LogLevel::kWarning, {"slot "}), 4);
+  EXPECT_EQ(log.Count(LogLevel::kNotice, {"initial pass", "1 queued, 0 updated, 0 deleted"}), 1);
+  // Every command line at debug level, each DMI change among them.
+  EXPECT_EQ(log.Count(LogLevel::kDebug, {"starting ", dmi::ProfileActiveCommand(1)}), 1);
+
+  // A reload of a list not marked changed says so and does nothing more.
+  Reload(file);
+  EXPECT_EQ(log.Count(LogLevel::kNotice, {"reload", "not marked"}), 1);
+  Reload(DataFile(2, "True", {{1, "Update", 11}, {2, "Delete", 12}}));
+  EXPECT_EQ(log.Count(LogLevel::kNotice, {"reload", "0 queued, 1 updated, 1 deleted"}), 1);
 }
 
 }  // namespace

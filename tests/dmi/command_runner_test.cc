@@ -6,6 +6,7 @@
 #include "dmi/dmi_commands.h"
 #include "platform/env.h"
 #include "support/fake_env.h"
+#include "support/log_capture.h"
 
 namespace dmi {
 namespace {
@@ -62,6 +63,22 @@ TEST_F(CommandRunnerTest, FailuresStartNothingAndReportZero) {
   env_.start_result = false;
   EXPECT_EQ(RunAgentCommand(text), 0);
   EXPECT_EQ(RunCommandAndWait("C:\\nowhere\\x.exe"), 0);
+}
+
+TEST_F(CommandRunnerTest, WhatIsNotStartedIsLoggedWithItsCommandLine) {
+  testsupport::LogCapture log;
+  using platform::LogLevel;
+  RunAgentCommand("wactivate /category:2 /event:1");
+  EXPECT_EQ(log.Count(LogLevel::kError, {kAgentPathValue, "wactivate /category:2 /event:1"}), 1);
+  env_.SetValue(kAgentKey, kAgentPathValue, "C:\\a");
+  env_.start_result = false;
+  RunAgentCommand(kSynchCommand);
+  const std::string line = std::string("C:\\a\\KVClient\\") + kSynchCommand;
+  EXPECT_EQ(log.Count(LogLevel::kDebug, {"starting " + line}), 1);
+  EXPECT_EQ(log.Count(LogLevel::kError, {"cannot start " + line}), 1);
+  RunAgentCommand(std::string(1100, 'x'));
+  EXPECT_EQ(log.Count(LogLevel::kError, {"not started (longer than 1023"}), 1);
+  EXPECT_EQ(log.Lines().size(), 6u) << ::testing::PrintToString(log.Lines());
 }
 
 }  // namespace

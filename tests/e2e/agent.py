@@ -377,12 +377,32 @@ class Agent(AgentFiles):
     def start(self, *args, **env):
         # A process group of its own, so that close() ends the programs it
         # started as well.
-        p = subprocess.Popen([os.path.join(BIN, "schedExe"), *args], cwd=self.work_dir,
-                             env=self.env(**env), stdin=subprocess.DEVNULL,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                             start_new_session=True)
+        # Its log goes to a file of its own; journal=True makes that file the
+        # journal's stream, as systemd would.
+        journal = env.pop("journal", False)
+        self.log_file = os.path.join(self.root, f"service{len(self.processes)}.err")
+        with open(self.log_file, "wb") as log:
+            if journal:
+                st = os.fstat(log.fileno())
+                env["JOURNAL_STREAM"] = f"{st.st_dev}:{st.st_ino}"
+            p = subprocess.Popen([os.path.join(BIN, "schedExe"), *args], cwd=self.work_dir,
+                                 env=self.env(**env), stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.DEVNULL, stderr=log,
+                                 start_new_session=True)
         self.processes.append(p)
         return p
+
+    def log(self):
+        """The log lines of the last service started."""
+        with open(self.log_file, errors="replace") as f:
+            return f.read().splitlines()
+
+    def wait_for_log(self, *parts, timeout=30.0):
+        """The first log line that holds every one of `parts`."""
+        def found():
+            return next((line for line in self.log() if all(p in line for p in parts)), None)
+        wait(lambda: found() is not None, timeout, lambda: f"log line {parts}; log: {self.log()}")
+        return found()
 
     def signal_reload(self, times=1):
         """Signals "TARNSCHED"; the service makes the event once its initial
@@ -399,6 +419,8 @@ class Agent(AgentFiles):
         return listener
 
     def close(self):
+        # A folder made immutable by a test must be removable again.
+        subprocess.run(["chattr", "-R", "-i", self.root], stderr=subprocess.DEVNULL)
         for listener in self.listeners:
             listener.close()
         # A DmiSetValue left running would find no agent once the folder is

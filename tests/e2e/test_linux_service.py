@@ -315,5 +315,86 @@ class ServiceTest(Scenarios, unittest.TestCase):
         self.assertIsNone(slots["1"]["last"])
 
 
+    def test_log_says_what_is_wrong_at_start_up(self):
+        a = self.a
+        # No registry file at all: the key cannot be opened, no data file.
+        self.service_env = dict(SCHEDEXE_REGISTRY=os.path.join(a.root, "none.reg"))
+        self.start_service()
+        self.wait_reports(len(START))
+        a.wait_for_log("error: registry: cannot open the key", "DatsPath")
+        a.wait_for_log("notice: data file: (none)")
+        self.stop()
+        # No DatsPath, then a garbled data file; DmiSetValue is missing. Under
+        # the journal each line starts with its priority.
+        a.write_registry(None)
+        with open(a.registry, "a") as f:
+            f.write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Teltrix\\ZIZ2UDE]\r\n")
+        a.replace_program("DmiSetValue")
+        with open(a.data_file, "wb") as f:
+            f.write(bytes(range(256)) * 4)
+        self.service_env = dict(journal=True)
+        self.start_service()
+        a.wait_for_log("<3>registry: cannot read", '"DatsPath"')
+        self.wait_reports(len(START))
+        a.wait_for_log("<3>the data file's folder cannot be read from the registry; retrying")
+        a.write_registry(os.path.dirname(a.data_file))
+        a.wait_for_log("<5>registry:", "DatsPath", "reads again")
+        a.wait_for_log("<4>the data file names no category")
+        a.wait_for_log("<3>cannot start ", "DmiSetValue", ": No such file or directory")
+        a.wait_for_log("<5>initial pass of ", "0 queued, 0 updated, 0 deleted")
+        # The data file unreadable (a folder), then gone.
+        os.remove(a.data_file)
+        os.mkdir(a.data_file)
+        self.reload()
+        a.wait_for_log("<3>cannot read data file " + a.data_file)
+        os.rmdir(a.data_file)
+        self.reload()
+        a.wait_for_log("<3>data file " + a.data_file + " does not exist")
+        self.stop()
+        self.assertTrue(all(line[:3] in ("<3>", "<4>", "<5>") for line in a.log()), a.log())
+
+    def test_log_says_what_is_wrong_while_serving(self):
+        a = self.a
+        # Slot 1 fires 2 s after the start with no wactivate to start; slot 2
+        # was due last year; slot 4 lies beyond a count of 3; DmiSetValue
+        # fails every change (tarnprofile in its place: a usage error, 2).
+        clock = faketime()
+        a.write_data(tarn(profile(1, "Alpha", "Add", "One Time", 2027, "April", 14, 10, 20),
+                          profile(2, "Beta", "Add", "One Time", 2026, "April", 14, 10, 20),
+                          profile(3, "Gamma", "Add", "Weekly"), profile(4, "Delta", "Add"))
+                     .replace("Number of Cat2 Events=5", "Number of Cat2 Events=3"))
+        a.replace_program("wactivate")
+        a.replace_program("DmiSetValue", "tarnprofile")
+        self.service_env = dict(SCHEDEXE_LOG_LEVEL="info")
+        if clock:
+            self.service_env.update(TZ="UTC", LD_PRELOAD=clock, FAKETIME="@2027-04-14 10:19:58",
+                                    FAKETIME_DONT_FAKE_MONOTONIC="1")
+        self.start_service()
+        self.wait_reports(len(START))
+        a.wait_for_log("warning: slot 4 (Scheduler Profile 4): skipped: beyond",
+                       '"Number of Cat2 Events" (3)')
+        a.wait_for_log("warning: slot 2 was due at 2026-04-14 10:20:00: one-time event overdue,"
+                       " deleted unrun")
+        a.wait_for_log("warning: ", "DmiSetValue ", " ended with exit code 2")
+        self.assertEqual([line for line in a.log() if "debug:" in line], [])
+        if clock:
+            a.wait_for_log("error: cannot start ", "KVClient\\wactivate /category:2 /event:1")
+            a.wait_for_log('info: fired slot 1 "Alpha" due 2027-04-14 10:20:00: ',
+                           "wactivate /category:2 /event:1 not started")
+        # A hand edit without "Changed=True" is not acted on.
+        a.write_data(a.read_data().replace("Frequency=Weekly", "Frequency=Daily"))
+        self.reload()
+        a.wait_for_log("notice: reload of ", "not marked")
+        # A data folder that cannot be written: the release of the deleted
+        # slot fails.
+        a.write_data(tarn(profile(3, "Gamma", "Delete", "Weekly"), changed=True))
+        folder = os.path.dirname(a.data_file)
+        if subprocess.run(["chattr", "+i", folder], stderr=subprocess.DEVNULL).returncode:
+            os.chmod(folder, 0o555)
+        self.reload()
+        a.wait_for_log("error: cannot write data file " + a.data_file, "[Event Cat2:3]",
+                       "Operation not permitted")
+        self.stop()
+
 if __name__ == "__main__":
     unittest.main()

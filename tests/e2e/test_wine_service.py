@@ -153,6 +153,11 @@ class WineServiceTest(Scenarios, unittest.TestCase):
         self.a.write_data(tarn(profile(1, "Alpha", "Active", "One Time", due.year,
                                        calendar.month_name[due.month], due.day, due.hour,
                                        due.minute)))
+        # Wine's event log keeps nothing: the log goes to the file named.
+        log = os.path.join(os.path.dirname(self.a.data_file), "schedexe.log")
+        parameters = f"HKLM\\SYSTEM\\CurrentControlSet\\Services\\{SERVICE}\\Parameters"
+        wine("reg", "add", parameters, "/v", "LogFile", "/d", windows_path(log), "/f")
+        wine("reg", "add", parameters, "/v", "LogLevel", "/d", "info", "/f")
         self.start()
         self.a.wait_for_count(activation(1), 1, timeout=150)
         self.a.wait_for_count(deleted(1))
@@ -164,6 +169,16 @@ class WineServiceTest(Scenarios, unittest.TestCase):
         self.assertIn(f"Minute={due.minute}\nState=Delete\n", data)
         self.assertTrue(self.running())
         self.stop()
+        with open(log, newline="") as f:
+            lines = f.read().split("\r\n")
+        wanted = ["notice: schedExe started as a service", "notice: initial pass of ",
+                  'info: fired slot 1 "Alpha" due ', "notice: stop requested",
+                  "notice: service stopped"]
+        found = [next((w for line in lines if w in line), None) for w in wanted]
+        self.assertEqual(found, wanted, lines)
+        # The crashing wactivate's exit code is a Windows exception code.
+        self.assertTrue(any(re.search(r"wactivate /category:2 /event:1 exit code [1-9]", line)
+                            for line in lines), lines)
 
 
 @unittest.skipUnless(BIN and shutil.which("Xvfb"), "needs the cross build and Xvfb")

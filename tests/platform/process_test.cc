@@ -14,6 +14,7 @@
 
 #include "platform/clock.h"
 #include "platform/env.h"
+#include "platform/log.h"
 #include "platform/process_info.h"
 #include "platform/program_entry.h"
 #include "platform/testing.h"
@@ -146,6 +147,23 @@ TEST(ProcessEndTest, EndingTheProcessStopsItsThreadsAndFlushes) {
           .c_str(),
       kNormalPriorityClass, true));
   EXPECT_EQ(pt::FileContents(mark), "unflushed");
+}
+
+// What the log tells of a start: the exit code of a process waited for (a
+// usage error of tarnprofile is 2), the OS reason of one that cannot start.
+TEST(ProcessOutcomeTest, ExitCodeOfAWaitedProcessAndReasonOfAFailedStart) {
+  ProcessOutcome outcome;
+  const std::string usage = "\"" + Beside("tarnprofile") + "\"";
+  ASSERT_TRUE(DefaultEnv().StartProcessWithOutcome(usage.c_str(), 0, true, &outcome));
+  EXPECT_TRUE(outcome.exit_code_known);
+  EXPECT_EQ(outcome.exit_code, 2u);
+  ASSERT_TRUE(
+      DefaultEnv().StartProcessWithOutcome(usage.c_str(), kDetachedProcess, false, &outcome));
+  EXPECT_FALSE(outcome.exit_code_known);
+  const std::string missing = "\"" + Beside("no-such-program") + "\" x";
+  EXPECT_FALSE(DefaultEnv().StartProcessWithOutcome(missing.c_str(), 0, true, &outcome));
+  EXPECT_NE(outcome.error, 0u);
+  EXPECT_NE(OsErrorText(outcome.error), OsErrorText(0));
 }
 
 }  // namespace

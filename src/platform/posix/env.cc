@@ -24,10 +24,22 @@ namespace {
 
 constexpr char kCommandLineVariable[] = "SCHEDEXE_CMDLINE=";
 
-void WaitForExit(pid_t pid) {
+// The exit status of the child, as a Windows exit code: its exit code, or
+// for a signal 128 plus its number, as shells report it.
+bool WaitForExit(pid_t pid, uint32_t* exit_code = nullptr) {
   int status;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  pid_t r;
+  while ((r = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
   }
+  if (r != pid || !exit_code) return false;
+  if (WIFEXITED(status)) {
+    *exit_code = static_cast<uint32_t>(WEXITSTATUS(status));
+  } else if (WIFSIGNALED(status)) {
+    *exit_code = 128u + static_cast<uint32_t>(WTERMSIG(status));
+  } else {
+    return false;
+  }
+  return true;
 }
 
 class PosixEnv final : public Env {
@@ -52,6 +64,14 @@ class PosixEnv final : public Env {
   }
 
   bool StartProcess(const char* command_line, uint32_t creation_flags, bool wait) override {
+    ProcessOutcome outcome;
+    return StartProcessWithOutcome(command_line, creation_flags, wait, &outcome);
+  }
+
+  bool StartProcessWithOutcome(const char* command_line, uint32_t creation_flags, bool wait,
+                               ProcessOutcome* outcome) override {
+    *outcome = ProcessOutcome();
+    outcome->error = ENOENT;
     if (!command_line) return false;
     posix::ResolvedCommand command;
     if (!posix::ResolveCommandLine(command_line, &command)) return false;
@@ -97,10 +117,11 @@ class PosixEnv final : public Env {
         posix_spawn(&pid, command.path.c_str(), &actions, &attr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
+    outcome->error = static_cast<uint32_t>(rc);
     if (rc != 0) return false;
 
     if (wait) {
-      WaitForExit(pid);
+      outcome->exit_code_known = WaitForExit(pid, &outcome->exit_code);
     } else {
       // A thread reaps the child. Should none start, the child stays a zombie
       // until we exit: blocking here would break the caller's "do not wait".

@@ -26,6 +26,13 @@ class Win32Env final : public Env {
   }
 
   bool StartProcess(const char* command_line, uint32_t creation_flags, bool wait) override {
+    ProcessOutcome outcome;
+    return StartProcessWithOutcome(command_line, creation_flags, wait, &outcome);
+  }
+
+  bool StartProcessWithOutcome(const char* command_line, uint32_t creation_flags, bool wait,
+                               ProcessOutcome* outcome) override {
+    *outcome = ProcessOutcome();
     // CreateProcessA may write into the command line, so it gets a copy.
     std::vector<char> writable(command_line, command_line + std::strlen(command_line) + 1);
     STARTUPINFOA startup;
@@ -35,9 +42,17 @@ class Win32Env final : public Env {
     std::memset(&process, 0, sizeof(process));
     if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, creation_flags, nullptr,
                         nullptr, &startup, &process)) {
+      outcome->error = GetLastError();
       return false;
     }
-    if (wait) WaitForSingleObject(process.hProcess, INFINITE);
+    if (wait) {
+      WaitForSingleObject(process.hProcess, INFINITE);
+      DWORD code = 0;
+      if (GetExitCodeProcess(process.hProcess, &code)) {
+        outcome->exit_code_known = true;
+        outcome->exit_code = code;
+      }
+    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return true;
