@@ -1,12 +1,14 @@
 // Sends a control to an installed service and prints its status afterwards,
 // one field per line (STATE=4 ...). Wine's own sc.exe and net.exe send only
 // start and stop; this sends every control the service handles.
-// "close-window NAME" closes the hidden window of a foreground run instead.
+// "close-window NAME" closes the hidden window of a foreground run instead;
+// "install" and "uninstall" set the service up (service_install_command.h).
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/service_control_client.h"
+#include "service_install_command.h"
 
 namespace {
 
@@ -21,17 +23,23 @@ constexpr Command kCommands[] = {
     {"shutdown", platform::kControlShutdown}, {"query", 0},
 };
 
-int Usage() {
-  std::fprintf(stderr,
+int Usage(std::FILE* to = stderr, int exit_code = 2) {
+  std::fprintf(to,
                "usage: schedexe-control "
                "stop|pause|continue|interrogate|shutdown|query|close-window "
-               "NAME\n");
-  return 2;
+               "NAME\n%s",
+               kInstallUsage);
+  return exit_code;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return Usage(stdout, 0);
+  if (argc >= 2) {
+    const int installed = RunInstallCommand(argc, argv);
+    if (installed >= 0) return installed;
+  }
   if (argc != 3) return Usage();
   if (std::strcmp(argv[1], "close-window") == 0) {
     uint32_t error = 0;
