@@ -1,12 +1,14 @@
 // Sends a control to an installed service and prints its status afterwards,
 // one field per line (STATE=4 ...). Wine's own sc.exe and net.exe send only
 // start and stop; this sends every control the service handles.
-// "close-window NAME" closes the hidden window of a foreground run instead.
+// "close-window NAME" closes the hidden window of a foreground run instead;
+// "install" and "uninstall" set the service up (service_install_command.h).
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/service_control_client.h"
+#include "service_install_command.h"
 
 namespace {
 
@@ -24,7 +26,8 @@ constexpr Command kCommands[] = {
 constexpr char kUsage[] =
     "usage: schedexe-control stop|pause|continue|interrogate|shutdown|query NAME\n"
     "       schedexe-control close-window NAME\n"
-    "       schedexe-control --help\n"
+    "       schedexe-control --help\n";
+constexpr char kAbout[] =
     "\n"
     "Sends a control to the installed service NAME and prints its status, one field\n"
     "per line (STATE=4 ...); query only prints it. close-window closes the hidden\n"
@@ -33,17 +36,22 @@ constexpr char kUsage[] =
     "Exit status: 0 done; the Windows error code of a failed control (1 when there\n"
     "is none); 1 no such window; 2 a usage error, or not on Windows.\n";
 
-int Usage() {
-  std::fputs(kUsage, stderr);
-  return 2;
+int Usage(std::FILE* to = stderr, int exit_code = 2) {
+  std::fputs(kUsage, to);
+  std::fputs(kInstallUsage, to);
+  std::fputs(kAbout, to);
+  return exit_code;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(kUsage, stdout);
-    return 0;
+    return Usage(stdout, 0);
+  }
+  if (argc >= 2) {
+    const int installed = RunInstallCommand(argc, argv);
+    if (installed >= 0) return installed;
   }
   if (argc != 3) return Usage();
   if (std::strcmp(argv[1], "close-window") == 0) {

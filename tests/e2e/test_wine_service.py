@@ -1,9 +1,10 @@
 """schedExe under Wine: as a real service under Wine's service control manager
-(the registry written with reg.exe, the service created and started with
-sc.exe and net.exe, controls sent with schedexe-control, the agent journal
-beside DmiSetValue, since a service does not inherit our
-environment), and in foreground mode with "/d" (the prefix has an X server,
-Xvfb, from tests/wine/wine_run.sh)."""
+(installed from a folder with a blank in its path, with the registry values,
+by schedexe-control install, started with net.exe, controls sent with
+schedexe-control, the agent journal beside DmiSetValue, since a service does
+not inherit our environment), the install and uninstall themselves, and in
+foreground mode with "/d" (the prefix has an X server, Xvfb, from
+tests/wine/wine_run.sh)."""
 
 import calendar
 import datetime
@@ -65,12 +66,36 @@ def wait_state(state):
     wait(lambda: status().get("STATE") == str(state), 30, lambda: f"state {state}: {status()}")
 
 
+AGENT_KEY = "HKLM\\SOFTWARE\\Corvane\\Teltrix"
+DATA_KEY = AGENT_KEY + "\\ZIZ2UDE"
+SERVICE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\" + SERVICE
+SOURCE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + SERVICE
+REG_VALUE = re.compile(r"^\s+(.+?)\s+REG_\w+\s+(.*)$")
+
+
+def reg_values(key):
+    """The values of a registry key by name ({} when the key is missing)."""
+    result = wine("reg", "query", key, check=False)
+    matches = map(REG_VALUE.match, result.stdout.splitlines() if result.returncode == 0 else [])
+    return {m.group(1): m.group(2) for m in matches if m}
+
+
+def install_programs(folder):
+    """The service and schedexe-control in `folder`, as an operator copies
+    them; returns a runner of that schedexe-control."""
+    os.makedirs(folder)
+    for program in ("schedExe.exe", "schedexe-control.exe"):
+        shutil.copy(os.path.join(BIN, program), folder)
+    return lambda *args: wine(os.path.join(folder, "schedexe-control.exe"), *args, check=False)
+
+
 class WineAgent(AgentFiles):
-    """An agent folder for the Windows programs, published with reg.exe."""
+    """An agent folder for the Windows programs; its folder values are set
+    with reg.exe only when `publish` (a service test installs them)."""
 
     exe = ".exe"
 
-    def __init__(self, root, client, journal, data_dir=None):
+    def __init__(self, root, client, journal, data_dir=None, publish=True):
         self.client, self.journal = client, journal
         self.client_prefix = windows_path(client) + "\\"
         os.makedirs(client)
@@ -79,15 +104,16 @@ class WineAgent(AgentFiles):
         programs = [p + ".exe" for p in ("wactivate", "schedExe", *DMI_PROGRAMS)]
         for program in programs + list(DMI_LIBRARIES):
             shutil.copy(os.path.join(BIN, program), client)
-        key = "HKLM\\SOFTWARE\\Corvane\\Teltrix"
-        wine("reg", "add", key, "/v", "TTX Path", "/d", windows_path(root), "/f")
         if data_dir:
             os.makedirs(data_dir)
             self.data_file = os.path.join(data_dir, "tarn.dat")
-            wine("reg", "add", key + "\\ZIZ2UDE", "/v", "DatsPath", "/d",
-                 windows_path(data_dir), "/f")
+        if not publish:
+            return
+        wine("reg", "add", AGENT_KEY, "/v", "TTX Path", "/d", windows_path(root), "/f")
+        if data_dir:
+            wine("reg", "add", DATA_KEY, "/v", "DatsPath", "/d", windows_path(data_dir), "/f")
         else:
-            wine("reg", "delete", key + "\\ZIZ2UDE", "/f", check=False)
+            wine("reg", "delete", DATA_KEY, "/f", check=False)
 
     def host_path(self, path):
         return windows_path(path)
@@ -103,11 +129,16 @@ class WineServiceTest(Scenarios, unittest.TestCase):
         self.addCleanup(shutil.rmtree, root, ignore_errors=True)
         agent = os.path.join(root, "agent")
         client = os.path.join(agent, "KVClient")
-        self.a = WineAgent(agent, client, os.path.join(client, "agent-journal.log"),
-                           os.path.join(root, "data"))
-        wine("sc", "create", SERVICE, "binpath=",
-             windows_path(os.path.join(client, "schedExe.exe")))
-        self.addCleanup(wine, "sc", "delete", SERVICE, check=False)
+        data = os.path.join(root, "data")
+        self.a = WineAgent(agent, client, os.path.join(client, "agent-journal.log"), data,
+                           publish=False)
+        # Installed as an operator would, from a folder with a blank; an
+        # earlier run's values are replaced.
+        run_control = install_programs(os.path.join(root, "Program Files", "Agent"))
+        installed = run_control("install", "--ttx-path", windows_path(agent), "--data-path",
+                                windows_path(data), "--replace")
+        self.assertEqual(installed.returncode, 0, installed.stderr)
+        self.addCleanup(run_control, "uninstall")
         self.addCleanup(control, "stop")
         # ".\kvcmd" is looked for in the service's current folder, which Wine's
         # service manager makes C:\windows (Windows: C:\windows\system32); its
@@ -179,6 +210,57 @@ class WineServiceTest(Scenarios, unittest.TestCase):
         # The crashing wactivate's exit code is a Windows exception code.
         self.assertTrue(any(re.search(r"wactivate /category:2 /event:1 exit code [1-9]", line)
                             for line in lines), lines)
+
+
+@unittest.skipUnless(BIN, "needs SCHEDEXE_BIN (the cross build's bin folder)")
+class WineInstallTest(unittest.TestCase):
+    """schedexe-control install and uninstall: what they write, keep and
+    refuse."""
+
+    def setUp(self):
+        root = tempfile.mkdtemp(prefix="schedexe-wine-install-")
+        self.addCleanup(shutil.rmtree, root, ignore_errors=True)
+        self.folder = os.path.join(root, "Program Files", "Agent")
+        self.run_control = install_programs(self.folder)
+        self.addCleanup(self.run_control, "uninstall")
+        self.agent, self.data = (windows_path(os.path.join(root, n)) for n in ("agent", "data"))
+        for name in ("agent", "data"):
+            os.makedirs(os.path.join(root, name))
+        # A value set already, one missing, and one install does not know.
+        wine("reg", "delete", DATA_KEY, "/f", check=False)
+        for name, data in (("TTX Path", "C:\\old"), ("Other", "theirs")):
+            wine("reg", "add", AGENT_KEY, "/v", name, "/d", data, "/f")
+        self.addCleanup(wine, "reg", "delete", AGENT_KEY, "/v", "Other", "/f", check=False)
+
+    def agent_values(self):
+        values = reg_values(AGENT_KEY)
+        return values.get("TTX Path"), reg_values(DATA_KEY).get("DatsPath"), values.get("Other")
+
+    def install(self, *args, returncode=0, error=""):
+        result = self.run_control("install", "--ttx-path", self.agent, "--data-path", *args)
+        self.assertEqual(result.returncode, returncode, result.stderr)
+        self.assertIn(error, result.stderr)
+
+    def test_install_keeps_set_values_refuses_and_uninstall_leaves_the_agent_values(self):
+        self.install(self.data + "\\missing", returncode=1, error="does not exist: error 3")
+        self.assertEqual((reg_values(SERVICE_KEY), reg_values(SOURCE_KEY)), ({}, {}))
+        self.assertEqual(self.agent_values(), ("C:\\old", None, "theirs"))
+
+        self.install(self.data)
+        program = windows_path(os.path.join(self.folder, "schedExe.exe"))
+        self.assertEqual(reg_values(SERVICE_KEY)["ImagePath"], f'"{program}"')
+        self.assertEqual(reg_values(SOURCE_KEY),
+                         {"EventMessageFile": program, "TypesSupported": "0x7"})
+        self.assertEqual(self.agent_values(), ("C:\\old", self.data, "theirs"))
+        self.install(self.data, "--replace", returncode=1, error="error 1073")
+
+        self.assertEqual(self.run_control("uninstall").returncode, 0)
+        self.assertEqual((reg_values(SERVICE_KEY), reg_values(SOURCE_KEY)), ({}, {}))
+        self.assertEqual(self.agent_values(), ("C:\\old", self.data, "theirs"))
+        self.install(self.data, "--replace")
+        self.assertEqual(self.agent_values(), (self.agent, self.data, "theirs"))
+        self.assertEqual([self.run_control(*a).returncode for a in (["--help"], ["install", "-x"])],
+                         [0, 2])
 
 
 @unittest.skipUnless(BIN and shutil.which("Xvfb"), "needs the cross build and Xvfb")
