@@ -16,6 +16,13 @@ uint32_t Fail(InstallReport* report, const std::string& what, uint32_t error) {
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
+// The agent's programs append "\KVClient\" and "\tarn.dat" to the folder
+// values: a trailing separator would double them. A drive's root keeps its.
+std::string WithoutTrailingSeparator(std::string folder) {
+  while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  return folder;
+}
+
 }  // namespace
 
 std::string QuotedBinaryPath(const std::string& program) {
@@ -47,7 +54,7 @@ uint32_t InstallService(ServiceSetup& setup, const InstallRequest& request, Inst
   std::vector<FolderValue> to_write;
   for (const FolderValue& value : request.values) {
     if (value.folder.empty()) continue;
-    const std::string folder = setup.FullPath(value.folder);
+    const std::string folder = WithoutTrailingSeparator(setup.FullPath(value.folder));
     const std::string label = Quoted(value.value_name);
     if (folder.empty() || !setup.DirectoryExists(folder)) {
       return Fail(report, "folder " + value.folder + " for " + label + " does not exist",

@@ -98,7 +98,9 @@ TEST(ServiceInstallTest, CreatesTheQuotedServiceItsSourceAndOnlyTheValuesAllowed
     FakeSetup setup;
     if (c.agent_value_set) setup.values["SOFTWARE\\Agent|TTX Path"] = "C:\\Old";
     InstallReport report;
-    EXPECT_EQ(InstallService(setup, Request("C:\\Agent", c.data_folder, c.replace), &report), 0u);
+    // A trailing separator is dropped from the value.
+    EXPECT_EQ(InstallService(setup, Request("C:\\Agent\\\\", c.data_folder, c.replace), &report),
+              0u);
     EXPECT_EQ(setup.changes, c.changes) << report.out;
     EXPECT_EQ(report.err, "");
     EXPECT_EQ(report.out.find("kept") != std::string::npos, c.agent_value_set && !c.replace);
