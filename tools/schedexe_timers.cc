@@ -178,14 +178,15 @@ void ApplyLive(View* view, const engine::QueueSnapshot& live, int firings) {
     it->firings = schedule::UpcomingFirings(e, firings);
   }
   for (Row& row : view->rows) {
-    const auto last = live.lastFired.find(row.task);
-    if (last != live.lastFired.end()) row.last = last->second;
+    const auto last = live.last_fired.find(row.task);
+    if (last != live.last_fired.end()) row.last = last->second;
   }
 }
 
 std::string Quoted(const std::string& text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
@@ -310,7 +311,7 @@ int main(int argc, char** argv) {
   if (status == platform::SnapshotStatus::kOk && engine::ParseQueueSnapshot(bytes, &live)) {
     view.live = true;
     view.published = live.published;
-    view.data_file = live.dataFile;
+    view.data_file = live.data_file;
   } else if (status != platform::SnapshotStatus::kAbsent) {
     std::fprintf(stderr, "schedexe-timers: the published queue cannot be read; not shown\n");
   }

@@ -36,9 +36,9 @@ bool Number(std::string_view text, int32_t* value) {
 }  // namespace
 
 QueueSnapshot SnapshotOf(const std::vector<EventRef>& queue,
-                         const std::map<std::string, platform::TimeValue>& lastFired,
-                         const std::string& dataFile, platform::TimeValue now) {
-  QueueSnapshot snapshot{now, dataFile, {}, lastFired};
+                         const std::map<std::string, platform::TimeValue>& last_fired,
+                         const std::string& data_file, platform::TimeValue now) {
+  QueueSnapshot snapshot{now, data_file, {}, last_fired};
   snapshot.queue.reserve(queue.size());
   for (const EventRef& e : queue) {
     snapshot.queue.push_back({e->GetTask(), e->GetFrequency(), e->GetState(), e->GetNextTime()});
@@ -48,12 +48,12 @@ QueueSnapshot SnapshotOf(const std::vector<EventRef>& queue,
 
 std::string FormatQueueSnapshot(const QueueSnapshot& s) {
   std::string text =
-      "published\t" + std::to_string(s.published) + "\ndatafile\t" + Field(s.dataFile) + "\n";
+      "published\t" + std::to_string(s.published) + "\ndatafile\t" + Field(s.data_file) + "\n";
   for (const PublishedEvent& e : s.queue) {
     text += "event\t" + Field(e.task) + "\t" + std::to_string(e.frequency) + "\t" +
             std::to_string(e.state) + "\t" + std::to_string(e.due) + "\n";
   }
-  for (const auto& [task, when] : s.lastFired) {
+  for (const auto& [task, when] : s.last_fired) {
     text += "last\t" + Field(task) + "\t" + std::to_string(when) + "\n";
   }
   return text;
@@ -69,7 +69,7 @@ bool ParseQueueSnapshot(std::string_view text, QueueSnapshot* s) {
     if (f[0] == "published" && f.size() == 2) {
       if (!Number(f[1], &s->published)) return false;
     } else if (f[0] == "datafile" && f.size() == 2) {
-      s->dataFile = std::string(f[1]);
+      s->data_file = std::string(f[1]);
     } else if (f[0] == "event" && f.size() == 5) {
       PublishedEvent e{std::string(f[1])};
       if (!Number(f[2], &e.frequency) || !Number(f[3], &e.state) || !Number(f[4], &e.due)) {
@@ -77,7 +77,7 @@ bool ParseQueueSnapshot(std::string_view text, QueueSnapshot* s) {
       }
       s->queue.push_back(std::move(e));
     } else if (f[0] == "last" && f.size() == 3) {
-      if (!Number(f[2], &s->lastFired[std::string(f[1])])) return false;
+      if (!Number(f[2], &s->last_fired[std::string(f[1])])) return false;
     } else {
       return false;
     }

@@ -32,15 +32,15 @@ struct PublishedEvent {
 
 struct QueueSnapshot {
   platform::TimeValue published = 0;
-  std::string dataFile;
+  std::string data_file;
   std::vector<PublishedEvent> queue;
-  std::map<std::string, platform::TimeValue> lastFired;
+  std::map<std::string, platform::TimeValue> last_fired;
 };
 
 // The snapshot of `queue` at `now`.
 QueueSnapshot SnapshotOf(const std::vector<EventRef>& queue,
-                         const std::map<std::string, platform::TimeValue>& lastFired,
-                         const std::string& dataFile, platform::TimeValue now);
+                         const std::map<std::string, platform::TimeValue>& last_fired,
+                         const std::string& data_file, platform::TimeValue now);
 std::string FormatQueueSnapshot(const QueueSnapshot& snapshot);
 // False for text that is not a snapshot (a line with an unknown tag, a field
 // missing or not a number).

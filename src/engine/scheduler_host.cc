@@ -134,7 +134,7 @@ bool SchedulerHost::StartPublishing(const std::string& name) {
 void SchedulerHost::NoteFired(const schedule::ScheduleEvent& event) {
   platform::MutexLock lock(mutex_);
   if (!publisher_) return;
-  lastFired_[event.GetTask()] = platform::SystemClock().Now();
+  last_fired_[event.GetTask()] = platform::SystemClock().Now();
   PublishLocked();
 }
 
@@ -143,7 +143,7 @@ void SchedulerHost::PublishLocked() {
   // their order; the publisher never waits for its readers.
   if (!publisher_) return;
   std::string text = FormatQueueSnapshot(
-      SnapshotOf(queue->events(), lastFired_, dataFile, platform::SystemClock().Now()));
+      SnapshotOf(queue->events(), last_fired_, dataFile, platform::SystemClock().Now()));
   if (text.size() > platform::kSnapshotCapacity) {
     // Whole lines only: a reader still finds the head of the queue.
     text.resize(text.rfind('\n', platform::kSnapshotCapacity - 1) + 1);

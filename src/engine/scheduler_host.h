@@ -86,7 +86,7 @@ class SchedulerHost : public config::LiveQueue {
   std::string dataFile GUARDED_BY(mutex_);
   EventQueue* const queue PT_GUARDED_BY(mutex_);
   std::unique_ptr<platform::SnapshotPublisher> publisher_ GUARDED_BY(mutex_);
-  std::map<std::string, platform::TimeValue> lastFired_ GUARDED_BY(mutex_);
+  std::map<std::string, platform::TimeValue> last_fired_ GUARDED_BY(mutex_);
   std::unique_ptr<Scheduler> scheduler_;
 };
 

@@ -15,7 +15,7 @@
 namespace platform {
 
 // Bytes one snapshot can hold.
-inline constexpr size_t kSnapshotCapacity = 60 * 1024;
+inline constexpr size_t kSnapshotCapacity = size_t{60} * 1024;
 
 class SnapshotPublisher {
  public:

@@ -49,7 +49,7 @@ class QueuePublicationTest : public testsupport::EngineTest {
     }
     if (last) {
       last->clear();
-      for (const auto& [task, when] : s.lastFired)
+      for (const auto& [task, when] : s.last_fired)
         *last += task + "@" + std::to_string(when - kStart) + " ";
     }
     return text;
@@ -105,13 +105,13 @@ TEST(QueueSnapshotTextTest, RoundTripsAndRefusesWhatIsNoSnapshot) {
   QueueSnapshot back;
   ASSERT_TRUE(ParseQueueSnapshot(FormatQueueSnapshot(s), &back));
   EXPECT_EQ(back.published, 100);
-  EXPECT_EQ(back.dataFile, "C:\\agent data") << "a tab would split the line";
+  EXPECT_EQ(back.data_file, "C:\\agent data") << "a tab would split the line";
   ASSERT_EQ(back.queue.size(), 2u);
   EXPECT_EQ(back.queue[1].task, "x y");
   EXPECT_EQ(back.queue[1].frequency, 4);
   EXPECT_EQ(back.queue[1].state, 2);
   EXPECT_EQ(back.queue[1].due, -1);
-  EXPECT_EQ(back.lastFired, s.lastFired);
+  EXPECT_EQ(back.last_fired, s.last_fired);
   for (const char* bad : {"published\tx\n", "event\t1\t2\t3\n", "event\t1\t2\t3\t4\t5\n", "bogus\n",
                           "published\t1", "last\t1\t\n", "last\t1\t99999999999\n"}) {
     EXPECT_FALSE(ParseQueueSnapshot(bad, &back)) << bad;

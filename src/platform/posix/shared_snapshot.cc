@@ -89,7 +89,8 @@ SnapshotStatus ReadSnapshot(std::string_view name, std::string* bytes, uint32_t*
   struct stat st;
   if (HolderLock(fd, F_RDLCK, F_OFD_GETLK) && fstat(fd, &st) == 0) {
     status = SnapshotStatus::kGarbled;
-    const size_t size = std::min<size_t>(st.st_size, kSnapshotBlockSize);
+    const size_t size =
+        std::min(static_cast<size_t>(std::max<off_t>(st.st_size, 0)), kSnapshotBlockSize);
     void* block = size > 0 ? mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0) : MAP_FAILED;
     if (block != MAP_FAILED) {
       status = snapshot_block::Read(block, size, bytes, publisher_pid);
@@ -109,7 +110,7 @@ std::string InstanceObjectName(std::string_view base) {
     free(real);
   }
   uint64_t digest = 14695981039346656037ull;  // FNV-1a
-  for (unsigned char c : path) digest = (digest ^ c) * 1099511628211ull;
+  for (char c : path) digest = (digest ^ static_cast<unsigned char>(c)) * 1099511628211ull;
   char suffix[24];
   std::snprintf(suffix, sizeof(suffix), ".%016llx", static_cast<unsigned long long>(digest));
   return std::string(base) + suffix;
