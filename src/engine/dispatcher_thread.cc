@@ -1,13 +1,12 @@
 #include "engine/dispatcher_thread.h"
 
-#include <ctime>
 #include <memory>
 #include <string>
 
+#include "config/profile_access.h"
 #include "engine/event_execution.h"
 #include "engine/event_timer.h"
 #include "engine/scheduler_host.h"
-#include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/service_dispatcher.h"
 
@@ -15,18 +14,10 @@ namespace engine {
 namespace {
 
 // What an operator sees the scheduler doing: the queue and what fires next.
-std::string ActivityWords(size_t queued, const EventRef& head) {
+std::string ActivityWords(size_t queued, const EventRef& head, const std::string& name) {
   if (!head) return "no events queued";
-  platform::Clock& clock = platform::SystemClock();
-  std::tm due{};
-  std::tm today{};
-  char at[32] = "an unknown time";
-  if (clock.LocalTime(head->GetNextTime(), &due) && clock.LocalTime(clock.Now(), &today)) {
-    const bool same_day = due.tm_year == today.tm_year && due.tm_yday == today.tm_yday;
-    std::strftime(at, sizeof at, same_day ? "%H:%M:%S" : "%Y-%m-%d %H:%M:%S", &due);
-  }
-  return std::to_string(queued) + (queued == 1 ? " event" : " events") + " queued, next '" +
-         head->GetTask() + "' at " + at;
+  return std::to_string(queued) + (queued == 1 ? " event" : " events") + " queued, next '" + name +
+         "' (slot " + head->GetTask() + ") at " + LocalTimeText(head->GetNextTime());
 }
 
 }  // namespace
@@ -61,7 +52,11 @@ void SchedulerHost::ArmTimer() {
     }
   }
   // Every change of the queue wakes the dispatcher, which comes here.
-  platform::SetServiceStatusText(ActivityWords(queued, head));
+  platform::SetServiceStatusText(ActivityWords(
+      queued, head,
+      head ? config::ReadProfileText(GetDataFile(), config::kProfileSectionPrefix + head->GetTask(),
+                                     config::kNameKey)
+           : ""));
   std::shared_ptr<EventTimer> current = s.CurrentTimer();
   if (!head) {
     // Nothing left to fire: an event a reload removed must not fire later.

@@ -180,7 +180,7 @@ class ServiceTest(Scenarios, unittest.TestCase):
         def between():
             return [m for m in self.notify.messages() if "X_SCHEDEXE_STATE" not in m]
 
-        queue = re.compile(r"RUNNING: \d+ events? queued, next '\w+' at [-\d: ]+")
+        queue = re.compile(r"RUNNING: \d+ events? queued, next '(Alpha|Beta|Gamma)' \(slot [123]\) at [-\d: ]+")
         wait(lambda: any(queue.fullmatch(m.get("STATUS", "")) for m in between()), 10,
              lambda: f"the queue in the status: {between()}")
         self.reload()
