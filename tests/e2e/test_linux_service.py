@@ -87,8 +87,11 @@ class ServiceTest(Scenarios, unittest.TestCase):
         # mark reset and the synch trigger), and the program runs on.
         a.write_registry()
         # "/d x" is service mode: outside systemd the dispatcher fails at once.
+        hint = ('schedExe: not started as a service (error 1063); "schedExe /d" runs the '
+                'scheduler in the foreground')
         for args in (("/d", "x"), ()):
             self.assertEqual(a.start(*args).wait(timeout=30), 0, args)
+            self.assertIn(hint, a.log())
         self.assertEqual(a.commands(), [])
         # "/D" and a quoted "/d" are foreground mode, ended by either signal;
         # a reload is served there too.
@@ -98,6 +101,8 @@ class ServiceTest(Scenarios, unittest.TestCase):
         a.wait_for_count(SYNCH, 2)
         p.send_signal(signal.SIGTERM)
         self.assertEqual(p.wait(timeout=30), 0)
+        # After a foreground run the failed dispatcher call is no news.
+        self.assertNotIn(hint, a.log())
         # A line left over in the environment is not this process's own;
         # one sent to it is, quoted "/d" and all.
         self.assertEqual(a.start("/x", SCHEDEXE_CMDLINE="schedExe /d").wait(timeout=30), 0)
