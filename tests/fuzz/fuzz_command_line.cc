@@ -17,16 +17,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   std::vector<std::string> argv;
   std::string line;
-  for (size_t at = 0; size > 0 && at <= size;) {
-    const size_t end = std::min(input.find('\0', at), size);
+  for (size_t at = 0, end; size > 0 && at <= size; at = end + 1) {
+    end = std::min(input.find('\0', at), size);
+    if (!argv.empty()) line += ' ';
     argv.push_back(input.substr(at, end - at));
-    if (!line.empty() || argv.size() > 1) line += ' ';
     platform::testing::AppendQuotedArgument(argv.back(), &line);
-    at = end + 1;
   }
   FUZZ_CHECK(platform::posix::SplitArguments(line) == argv);
 
-  // Exactly the bytes of the line, so that a read past its NUL is caught.
+  // Exactly the bytes of the line on the heap, so a read past it is caught.
   const auto text = std::make_unique<char[]>(size + 1);
   std::memcpy(text.get(), data, size);
   text[size] = '\0';
@@ -35,9 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int count = -1;
   service::SplitCommandLine(text.get(), &count, table.get());
   FUZZ_CHECK(count >= 0 && static_cast<size_t>(count) <= length);
-  for (int i = 0; i < count && i < service::kMaxTokens; ++i) {
-    FUZZ_CHECK(table[i] >= text.get() && table[i] <= text.get() + length);
-    FUZZ_CHECK(std::strlen(table[i]) <= length);
+  for (int i = 0; i < std::min(count, service::kMaxTokens); ++i) {
+    FUZZ_CHECK(table[i] >= text.get() && table[i] + std::strlen(table[i]) <= text.get() + length);
   }
   service::IsForegroundRequest(count, table.get());
   return 0;

@@ -1,10 +1,9 @@
-// A snapshot of any data file, and the start-up and reload passes over it,
-// stay in bounds: at most one event per slot, in slot order, and the passes
-// queue only events of the snapshot.
+// Snapshots of any data file, and the start-up and reload passes over them,
+// keep to the slots: at most one event per slot, in slot order, and the
+// passes queue only tasks of slots.
 #include <set>
 #include <string>
 
-#define SCHEDEXE_FUZZ_AGENT
 #include "config/schedule_config.h"
 #include "config/synchronisation_passes.h"
 #include "fuzz_check.h"
@@ -12,18 +11,17 @@
 
 namespace {
 
-// The live queue as the passes see it, keeping only the tasks queued.
-class Queue final : public config::LiveQueue {
- public:
+// The live queue as the passes see it: the tasks queued.
+struct Queue final : config::LiveQueue {
   void AddEvent(const schedule::ScheduleEvent& event) override {
-    FUZZ_CHECK(event.GetSourceFile() == data_file);
+    FUZZ_CHECK(event.GetSourceFile() == fuzzsupport::TheAgent().data.data_file());
+    const int slot = schedule::TaskNumber(event.GetTask());
+    FUZZ_CHECK(slot >= 1 && slot <= config::kSlotCount);
     tasks.insert(event.GetTask());
   }
   void RemoveEvent(const std::string& task, bool) override { tasks.erase(task); }
   void WakeScheduler() override {}
-  void SetDataFile(std::string path) override { FUZZ_CHECK(path == data_file); }
-
-  std::string data_file;
+  void SetDataFile(std::string) override {}
   std::set<std::string> tasks;
 };
 
@@ -31,8 +29,8 @@ void CheckSnapshot(const config::ScheduleConfig& snapshot) {
   int last = 0;
   for (const auto& event : snapshot.GetEvents()) {
     const int slot = schedule::TaskNumber(event->GetTask());
-    FUZZ_CHECK(event->GetTask() == std::to_string(slot));
-    FUZZ_CHECK(slot > last && slot <= config::kSlotCount);
+    FUZZ_CHECK(event->GetTask() == std::to_string(slot) && slot > last &&
+               slot <= config::kSlotCount);
     last = slot;
   }
 }
@@ -40,22 +38,13 @@ void CheckSnapshot(const config::ScheduleConfig& snapshot) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static fuzzsupport::Agent& agent = fuzzsupport::TheAgent();
-  agent.data.Write(std::string(reinterpret_cast<const char*>(data), size));
+  fuzzsupport::TheAgent().data.Write(std::string(reinterpret_cast<const char*>(data), size));
   Queue queue;
-  queue.data_file = agent.data.data_file();
-  {
-    config::ScheduleConfig snapshot(&queue);
-    CheckSnapshot(snapshot);
-    config::InitialPass(snapshot);
-    FUZZ_CHECK(queue.tasks.size() <= snapshot.GetEvents().size());
-  }
-  config::ScheduleConfig snapshot(&queue);
-  CheckSnapshot(snapshot);
-  config::ReloadPass(snapshot);
-  for (const std::string& task : queue.tasks) {
-    const int slot = schedule::TaskNumber(task);
-    FUZZ_CHECK(slot >= 1 && slot <= config::kSlotCount);
-  }
+  config::ScheduleConfig first(&queue);
+  CheckSnapshot(first);
+  config::InitialPass(first);
+  config::ScheduleConfig reload(&queue);
+  CheckSnapshot(reload);
+  config::ReloadPass(reload);
   return 0;
 }

@@ -5,7 +5,6 @@
 #include <tuple>
 #include <vector>
 
-#define SCHEDEXE_FUZZ_AGENT
 #include "engine/event_queue.h"
 #include "engine/schedule_text_form.h"
 #include "engine/scheduler_host.h"
