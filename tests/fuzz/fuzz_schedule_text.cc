@@ -13,6 +13,7 @@
 
 namespace {
 
+using kvbase::TrimProfileSpace;
 using Record = std::tuple<std::string, int32_t, platform::TimeValue>;
 
 // The host's queue emptied, then filled from the file.
@@ -36,7 +37,7 @@ std::vector<Record> Load(engine::SchedulerHost& host, engine::ScheduleTextForm& 
 void Same(const std::vector<Record>& first, const std::vector<Record>& then, size_t timed) {
   FUZZ_CHECK(then.size() >= first.size());
   for (size_t i = 0; i < first.size(); ++i) {
-    FUZZ_CHECK(kvbase::TrimProfileSpace(std::get<0>(first[i])) == std::get<0>(then[i]));
+    FUZZ_CHECK(TrimProfileSpace(std::get<0>(first[i])) == TrimProfileSpace(std::get<0>(then[i])));
     FUZZ_CHECK(std::get<1>(first[i]) == std::get<1>(then[i]));
     const int32_t frequency = std::get<1>(first[i]);
     if (i >= timed || frequency == schedule::Monthly || frequency == schedule::Yearly) continue;
