@@ -10,20 +10,17 @@
 
 #include "fuzz_check.h"
 #include "platform/posix/command_line.h"
-#include "platform/testing.h"
+#include "platform/text.h"
 #include "service/command_line.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   std::vector<std::string> argv;
-  std::string line;
   for (size_t at = 0, end; size > 0 && at <= size; at = end + 1) {
     end = std::min(input.find('\0', at), size);
-    if (!argv.empty()) line += ' ';
     argv.push_back(input.substr(at, end - at));
-    platform::testing::AppendQuotedArgument(argv.back(), &line);
   }
-  FUZZ_CHECK(platform::posix::SplitArguments(line) == argv);
+  FUZZ_CHECK(platform::posix::SplitArguments(platform::WindowsCommandLine(argv)) == argv);
 
   // Exactly the bytes of the line on the heap, so a read past it is caught.
   const auto text = std::make_unique<char[]>(size + 1);
