@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds both targets and runs every test: the layer check, unit tests
 # natively, under AddressSanitizer and under Wine, end-to-end tests. Installs
-# what is missing first (Debian packages).
+# what is missing first (Debian packages). Last, the libFuzzer targets, each
+# over its seed corpus and a fixed run.
 set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
-          g++-mingw-w64-x86-64-posix wine64 xvfb faketime tzdata python3 dpkg-dev file systemd)
+          g++-mingw-w64-x86-64-posix wine64 xvfb faketime tzdata python3 dpkg-dev file systemd
+          llvm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -36,3 +38,7 @@ echo "== AddressSanitizer and UndefinedBehaviorSanitizer build and tests"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan -j2
+echo "== fuzz targets: seed corpus and a fixed run each"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+ctest --preset fuzz
