@@ -15,12 +15,16 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
-  std::vector<std::string> argv;
+  // A program name first, as the quoting takes it; the rest are arguments.
+  std::vector<std::string> argv = {"p"};
   for (size_t at = 0, end; size > 0 && at <= size; at = end + 1) {
     end = std::min(input.find('\0', at), size);
     argv.push_back(input.substr(at, end - at));
   }
-  FUZZ_CHECK(platform::posix::SplitArguments(platform::WindowsCommandLine(argv)) == argv);
+  const std::string line = platform::WindowsCommandLine(argv);
+  argv.erase(argv.begin());
+  FUZZ_CHECK(platform::posix::SplitArguments(line.substr(std::min<size_t>(2, line.size()))) ==
+             argv);
 
   // Exactly the bytes of the line on the heap, so a read past it is caught.
   const auto text = std::make_unique<char[]>(size + 1);
