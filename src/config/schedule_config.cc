@@ -87,15 +87,15 @@ void ScheduleConfig::LoadProfiles() {
   const std::string list = ListSection();
   const bool noting = platform::LogEnabled(platform::LogLevel::kWarning);
   auto note = [&](int slot, const std::string& why) {
-    skipNotes.push_back("slot " + std::to_string(slot) + " (" +
-                        ProfileSection(std::to_string(slot)) + "): " + why);
+    skip_notes_.push_back("slot " + std::to_string(slot) + " (" +
+                          ProfileSection(std::to_string(slot)) + "): " + why);
   };
   // Without the category every slot reads as empty: one note says why.
   if (noting && categoryKey.empty()) {
-    skipNotes.push_back(std::string("the data file names no category \"") + kUserAlarmsCategory +
-                        "\" under [" + kCategoriesSection + "]; no profile is scheduled");
+    skip_notes_.push_back(std::string("the data file names no category \"") + kUserAlarmsCategory +
+                          "\" under [" + kCategoriesSection + "]; no profile is scheduled");
   }
-  const bool notingSlots = noting && !categoryKey.empty();
+  const bool noting_slots = noting && !categoryKey.empty();
   for (int slot = 1; slot <= kSlotCount; ++slot) {
     const std::string entry =
         ReadProfileText(dataFile, list, kCat2EntryPrefix + std::to_string(slot));
@@ -103,10 +103,15 @@ void ScheduleConfig::LoadProfiles() {
         platform::EqualsIgnoreCase(entry, kUnusedMarkedWord)) {
       // Only a profile that asks to be scheduled is worth a word.
       const std::string frequency =
-          notingSlots ? ReadProfileText(dataFile, ProfileSection(std::to_string(slot)), "Frequency")
-                      : "";
+          noting_slots
+              ? ReadProfileText(dataFile, ProfileSection(std::to_string(slot)), "Frequency")
+              : "";
       if (!frequency.empty()) {
-        note(slot, "skipped: its entry in [" + list + "] reads \"" + entry + "\"");
+        note(slot, std::string("skipped: its entry in [")
+                       .append(list)
+                       .append("] reads \"")
+                       .append(entry)
+                       .append("\""));
       }
       continue;
     }
@@ -123,21 +128,21 @@ void ScheduleConfig::LoadProfiles() {
 
     auto event = std::make_unique<schedule::ScheduleEvent>();
     event->SetSourceFile(dataFile);
-    bool knownState = false;
+    bool known_state = false;
     for (const Word& w : kStateWords) {
       if (platform::EqualsIgnoreCase(state, w.text)) {
         event->SetState(w.code);
-        knownState = true;
+        known_state = true;
         break;
       }
     }
     const int32_t code = schedule::FrequencyFromWord(frequency, kProfileFrequencyWords);
     // A word that names no frequency: the slot yields no event.
     if (!event->SetUp(code, task, year, month, day, weekday, hour, minute)) {
-      if (notingSlots) note(slot, "skipped: Frequency \"" + frequency + "\" names no frequency");
+      if (noting_slots) note(slot, "skipped: Frequency \"" + frequency + "\" names no frequency");
       continue;
     }
-    if (notingSlots && !knownState) {
+    if (noting_slots && !known_state) {
       note(slot, "left alone: State \"" + state + "\" is none of Add, Active, Update, Delete");
     }
     events.push_back(std::move(event));
