@@ -126,24 +126,29 @@ int32_t ScheduleConfig::ProfileStateCode(const std::string& word) {
 void ScheduleConfig::LoadProfiles() {
   const bool noting = platform::LogEnabled(platform::LogLevel::kWarning);
   auto note = [&](int slot, const std::string& why) {
-    skipNotes.push_back("slot " + std::to_string(slot) + " (" +
-                        ProfileSection(std::to_string(slot)) + "): " + why);
+    skip_notes_.push_back("slot " + std::to_string(slot) + " (" +
+                          ProfileSection(std::to_string(slot)) + "): " + why);
   };
   // Without the category every slot reads as empty: one note says why.
   if (noting && categoryKey.empty()) {
-    skipNotes.push_back(std::string("the data file names no category \"") + kUserAlarmsCategory +
-                        "\" under [" + kCategoriesSection + "]; no profile is scheduled");
+    skip_notes_.push_back(std::string("the data file names no category \"") + kUserAlarmsCategory +
+                          "\" under [" + kCategoriesSection + "]; no profile is scheduled");
   }
-  const bool notingSlots = noting && !categoryKey.empty();
+  const bool noting_slots = noting && !categoryKey.empty();
   for (int slot = 1; slot <= kSlotCount; ++slot) {
     const std::string entry = ListEntry(slot);
     if (IsFreeSlotEntry(entry)) {
       // Only a profile that asks to be scheduled is worth a word.
       const std::string frequency =
-          notingSlots ? ReadProfileText(dataFile, ProfileSection(std::to_string(slot)), "Frequency")
-                      : "";
+          noting_slots
+              ? ReadProfileText(dataFile, ProfileSection(std::to_string(slot)), "Frequency")
+              : "";
       if (!frequency.empty()) {
-        note(slot, "skipped: its entry in [" + ListSection() + "] reads \"" + entry + "\"");
+        note(slot, std::string("skipped: its entry in [")
+                       .append(ListSection())
+                       .append("] reads \"")
+                       .append(entry)
+                       .append("\""));
       }
       continue;
     }
@@ -156,10 +161,10 @@ void ScheduleConfig::LoadProfiles() {
     if (!event->SetUp(ProfileFrequencyCode(v.frequency), std::to_string(slot), v.year,
                       MonthNumberFromName(v.month), v.day_of_month,
                       DayNumberFromName(v.day_of_week), v.hour, v.minute)) {
-      if (notingSlots) note(slot, "skipped: Frequency \"" + v.frequency + "\" names no frequency");
+      if (noting_slots) note(slot, "skipped: Frequency \"" + v.frequency + "\" names no frequency");
       continue;
     }
-    if (notingSlots && state == schedule::kStateNone) {
+    if (noting_slots && state == schedule::kStateNone) {
       note(slot, "left alone: State \"" + v.state + "\" is none of Add, Active, Update, Delete");
     }
     events.push_back(std::move(event));

@@ -87,7 +87,7 @@ class ScheduleConfig {
   const std::vector<std::unique_ptr<schedule::ScheduleEvent>>& GetEvents() const { return events; }
   // Why slots yielded no event or will be left alone, one text each, for
   // the passes to log (gathered only while warnings are logged).
-  const std::vector<std::string>& GetSkipNotes() const { return skipNotes; }
+  const std::vector<std::string>& GetSkipNotes() const { return skip_notes_; }
 
  private:
   std::string ListSection() const { return categoryKey + kListSectionSuffix; }
@@ -99,7 +99,7 @@ class ScheduleConfig {
   std::vector<std::unique_ptr<schedule::ScheduleEvent>> events;
   LiveQueue* host;
   std::string dataFile;
-  std::vector<std::string> skipNotes;
+  std::vector<std::string> skip_notes_;
 };
 
 }  // namespace config

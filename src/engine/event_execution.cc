@@ -38,13 +38,15 @@ void SchedulerHost::RunFiredEvent(const schedule::ScheduleEvent& event) {
   const std::string name = config.ProfileName(event.GetTask());
   const int number = config.FindCat2Number(name);
   if (!platform::LogEnabled(platform::LogLevel::kInfo)) return LaunchActivation(number);
+  // Said before the start too: a wactivate that hangs would hide the firing.
+  const std::string text = kActivationText + std::to_string(number);
+  platform::LogParts(platform::LogLevel::kInfo, "firing slot ", event.GetTask(), " \"", name,
+                     "\" due ", LocalTimeText(event.GetNextTime()), ": ", text);
   std::string line;
   platform::ProcessOutcome outcome;
-  const bool started =
-      dmi::RunAgentCommand(kActivationText + std::to_string(number), &line, &outcome) != 0;
+  const bool started = dmi::RunAgentCommand(text, &line, &outcome) != 0;
   platform::LogParts(platform::LogLevel::kInfo, "fired slot ", event.GetTask(), " \"", name,
-                     "\" due ", LocalTimeText(event.GetNextTime()), ": ",
-                     line.empty() ? kActivationText + std::to_string(number) : line,
+                     "\": ", line.empty() ? text : line,
                      !started                  ? " not started"
                      : outcome.exit_code_known ? " exit code " + std::to_string(outcome.exit_code)
                                                : "");

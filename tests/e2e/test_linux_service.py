@@ -384,7 +384,9 @@ class ServiceTest(Scenarios, unittest.TestCase):
         self.assertEqual([line for line in a.log() if "debug:" in line], [])
         if clock:
             a.wait_for_log("error: cannot start ", "KVClient\\wactivate /category:2 /event:1")
-            a.wait_for_log('info: fired slot 1 "Alpha" due 2027-04-14 10:20:00: ',
+            a.wait_for_log('info: firing slot 1 "Alpha" due 2027-04-14 10:20:00: '
+                           "wactivate /category:2 /event:1")
+            a.wait_for_log('info: fired slot 1 "Alpha": ',
                            "wactivate /category:2 /event:1 not started")
         # A hand edit without "Changed=True" is not acted on.
         a.write_data(a.read_data().replace("Frequency=Weekly", "Frequency=Daily"))
