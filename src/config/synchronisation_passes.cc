@@ -45,6 +45,26 @@ void LogSkippedSlots(const ScheduleConfig& snapshot, size_t visits) {
   }
 }
 
+// What a pass does with a profile in a given state: the one table both the
+// walk and the timers view read.
+enum class Action { kNone, kQueue, kAdd, kDelete, kUpdate };
+
+Action ActionFor(int32_t state, bool reload) {
+  switch (state) {
+    case schedule::kStateActive:
+      // Queued at start-up; a reload finds them queued already.
+      return reload ? Action::kNone : Action::kQueue;
+    case schedule::kStateAdd:
+      return Action::kAdd;
+    case schedule::kStateDelete:
+      return Action::kDelete;
+    case schedule::kStateUpdate:
+      return Action::kUpdate;
+    default:
+      return Action::kNone;
+  }
+}
+
 // The walk both passes share; a reload leaves active profiles alone and
 // wakes the dispatcher after a deletion.
 void SynchroniseProfiles(ScheduleConfig& snapshot, bool reload) {
@@ -58,35 +78,32 @@ void SynchroniseProfiles(ScheduleConfig& snapshot, bool reload) {
     platform::PausePoint();
     schedule::ScheduleEvent& event = *events[i];
     const std::string task = event.GetTask();
-    switch (event.GetState()) {
-      case schedule::kStateActive:
-        // Queued at start-up; a reload finds them queued already.
-        if (!reload) {
-          host->AddEvent(event);
-          ++queued;
-        }
+    switch (ActionFor(event.GetState(), reload)) {
+      case Action::kQueue:
+        host->AddEvent(event);
+        ++queued;
         break;
-      case schedule::kStateAdd:
+      case Action::kAdd:
         event.SetState(schedule::kStateActive);
         host->AddEvent(event);
         ReportActive(event);
         ++queued;
         break;
-      case schedule::kStateDelete:
+      case Action::kDelete:
         ++deleted;
         host->RemoveEvent(task, true);
         snapshot.ReleaseDeletedProfile(task);
         // On a reload the removed event may be the one the timer waits for.
         if (reload) host->WakeScheduler();
         break;
-      case schedule::kStateUpdate:
+      case Action::kUpdate:
         // Out and in again, with the due time computed afresh.
         host->RemoveEvent(task, false);
         host->AddEvent(event);
         ReportActive(event);
         ++updated;
         break;
-      default:
+      case Action::kNone:
         break;
     }
   }
@@ -109,9 +126,8 @@ size_t VisitedEvents(const ScheduleConfig& snapshot) {
 }
 
 bool InitialPassQueues(int32_t state) {
-  // As the walk below: active, added and updated profiles are queued.
-  return state == schedule::kStateActive || state == schedule::kStateAdd ||
-         state == schedule::kStateUpdate;
+  const Action action = ActionFor(state, false);
+  return action != Action::kNone && action != Action::kDelete;
 }
 
 void InitialPass(ScheduleConfig& snapshot) { SynchroniseProfiles(snapshot, false); }
