@@ -389,6 +389,7 @@ class Agent(AgentFiles):
                                  env=self.env(**env), stdin=subprocess.DEVNULL,
                                  stdout=subprocess.DEVNULL, stderr=log,
                                  start_new_session=True)
+        p.registry = self.env(**env)["SCHEDEXE_REGISTRY"]
         self.processes.append(p)
         return p
 
@@ -429,7 +430,22 @@ class Agent(AgentFiles):
             with contextlib.suppress(ProcessLookupError):
                 os.killpg(p.pid, signal.SIGKILL)
             p.wait()
+            # What a killed service leaves in /dev/shm: libfaketime's clock
+            # (named by the preloading process) and the queue snapshot.
+            for name in (f"faketime_shm_{p.pid}", f"sem.faketime_sem_{p.pid}",
+                         queue_object(p.registry)):
+                with contextlib.suppress(FileNotFoundError):
+                    os.unlink(os.path.join("/dev/shm", name))
         shutil.rmtree(self.root, ignore_errors=True)
+
+
+def queue_object(registry):
+    """The service's queue snapshot object for the registry file `registry`
+    (FNV-1a of its real path)."""
+    digest = 14695981039346656037
+    for byte in os.path.realpath(registry).encode():
+        digest = ((digest ^ byte) * 1099511628211) % 2**64
+    return f"schedexe.queue.{digest:016x}"
 
 
 def notify_fields(datagram):

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/program_entry.h"
 #include "platform/shared_snapshot.h"
 #include "support/scratch_dir.h"
 
@@ -33,6 +34,18 @@ TEST(SharedSnapshotPosixTest, ADeadPublishersSnapshotIsAbsent) {
   EXPECT_EQ(bytes, "");
   EXPECT_EQ(pid, static_cast<uint32_t>(getpid()));
   publisher.reset();  // removes the object it took over
+  EXPECT_NE(access(("/dev/shm/schedexe." + name).c_str(), F_OK), 0);
+
+  // A process that ends the way the service does (no destructors) leaves
+  // nothing behind, as the last handle's close does on Windows.
+  const pid_t ender = fork();
+  ASSERT_GE(ender, 0);
+  if (ender == 0) {
+    const SnapshotPublisher* kept = SnapshotPublisher::Create(name).release();
+    EndProcess(kept ? 0 : 1);
+  }
+  ASSERT_EQ(waitpid(ender, &status, 0), ender);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_NE(access(("/dev/shm/schedexe." + name).c_str(), F_OK), 0);
 }
 

@@ -17,6 +17,10 @@ std::string NamedEventObject(std::string_view name);
 // The descriptor, or -1.
 int CreateOrOpenSharedObject(const std::string& object);
 
+// Removes the snapshot objects this process publishes. Called as the process
+// ends, which runs no destructor: on Windows they go with its last handle.
+void RemovePublishedSnapshots();
+
 }  // namespace platform::posix
 
 #endif  // SCHEDEXE_PLATFORM_POSIX_NAMED_EVENT_H_

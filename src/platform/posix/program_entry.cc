@@ -10,6 +10,7 @@
 
 #include "platform/named_event.h"
 #include "platform/posix/control_signals.h"
+#include "platform/posix/named_event.h"
 #include "platform/process_info.h"
 #include "platform/thread.h"
 
@@ -55,6 +56,7 @@ void SetProgramArguments(int argc, char** argv) {
 std::string ProgramCommandLine() { return OwnCommandLine(program_argc, program_argv); }
 
 void EndProcess(int code) {
+  posix::RemovePublishedSnapshots();
   std::fflush(nullptr);
   _exit(code);
 }

@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <mutex>
+#include <set>
 
 #include "platform/posix/named_event.h"
 #include "platform/posix/registry_file.h"
@@ -29,11 +31,23 @@ bool HolderLock(int fd, short type, int command) {
   return fcntl(fd, command, &lock) == 0 && (command != F_OFD_GETLK || lock.l_type != F_UNLCK);
 }
 
+// The objects of the live publishers, for RemovePublishedSnapshots.
+std::mutex published_mutex;
+std::set<std::string>& Published() {
+  static auto* objects = new std::set<std::string>;
+  return *objects;
+}
+
 class PosixSnapshotPublisher final : public SnapshotPublisher {
  public:
   PosixSnapshotPublisher(std::string object, int fd, void* block)
-      : object_(std::move(object)), fd_(fd), block_(block) {}
+      : object_(std::move(object)), fd_(fd), block_(block) {
+    const std::lock_guard<std::mutex> lock(published_mutex);
+    Published().insert(object_);
+  }
   ~PosixSnapshotPublisher() override {
+    const std::lock_guard<std::mutex> lock(published_mutex);
+    Published().erase(object_);
     // Ours alone while we hold the lock, so ours to remove.
     shm_unlink(object_.c_str());
     munmap(block_, kSnapshotBlockSize);
@@ -56,6 +70,11 @@ std::string ObjectOf(std::string_view name) {
 }
 
 }  // namespace
+
+void posix::RemovePublishedSnapshots() {
+  const std::lock_guard<std::mutex> lock(published_mutex);
+  for (const std::string& object : Published()) shm_unlink(object.c_str());
+}
 
 std::unique_ptr<SnapshotPublisher> SnapshotPublisher::Create(std::string_view name) {
   const std::string object = ObjectOf(name);
