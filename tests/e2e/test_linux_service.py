@@ -362,15 +362,15 @@ class ServiceTest(Scenarios, unittest.TestCase):
 
     def test_log_says_what_is_wrong_while_serving(self):
         a = self.a
-        # Slot 1 fires 2 s after the start with no wactivate to start; slot 2
-        # was due last year; slot 4 lies beyond a count of 3; DmiSetValue
-        # fails every change (tarnprofile in its place: a usage error, 2).
+        # Slot 1 fires 2 s after the start; slot 2 was due last year; slot 4
+        # lies beyond a count of 3; wactivate and DmiSetValue fail every time
+        # (tarnprofile in their place: a usage error, 2).
         clock = faketime()
         a.write_data(tarn(profile(1, "Alpha", "Add", "One Time", 2027, "April", 14, 10, 20),
                           profile(2, "Beta", "Add", "One Time", 2026, "April", 14, 10, 20),
                           profile(3, "Gamma", "Add", "Weekly"), profile(4, "Delta", "Add"))
                      .replace("Number of Cat2 Events=5", "Number of Cat2 Events=3"))
-        a.replace_program("wactivate")
+        a.replace_program("wactivate", "tarnprofile")
         a.replace_program("DmiSetValue", "tarnprofile")
         self.service_env = dict(SCHEDEXE_LOG_LEVEL="info")
         if clock:
@@ -385,11 +385,10 @@ class ServiceTest(Scenarios, unittest.TestCase):
         a.wait_for_log("warning: ", "DmiSetValue ", " ended with exit code 2")
         self.assertEqual([line for line in a.log() if "debug:" in line], [])
         if clock:
-            a.wait_for_log("error: cannot start ", "KVClient\\wactivate /category:2 /event:1")
             a.wait_for_log('info: firing slot 1 "Alpha" due 2027-04-14 10:20:00: '
                            "wactivate /category:2 /event:1")
             a.wait_for_log('info: fired slot 1 "Alpha": ',
-                           "wactivate /category:2 /event:1 not started")
+                           "KVClient\\wactivate /category:2 /event:1 exit code 2")
         # A hand edit without "Changed=True" is not acted on.
         a.write_data(a.read_data().replace("Frequency=Weekly", "Frequency=Daily"))
         self.reload()
