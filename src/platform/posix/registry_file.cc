@@ -333,8 +333,9 @@ bool RegistryFile::ApplyLine(std::string_view line, RegistryKey** current) {
     } else {
       value.text = bytes;
     }
-    // The stored terminator is not part of the text.
-    while (!value.text.empty() && value.text.back() == '\0') value.text.pop_back();
+    // The stored terminator is not part of the text; NULs before it are,
+    // as the registry keeps a value's bytes as they were given.
+    if (!value.text.empty() && value.text.back() == '\0') value.text.pop_back();
     value.is_string = true;
   } else if (!IsOtherTypeData(rhs)) {
     return false;
