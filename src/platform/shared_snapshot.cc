@@ -60,6 +60,8 @@ SnapshotStatus Read(const void* block, size_t size, std::string* bytes, uint32_t
   if (size < kSnapshotHeaderSize || At(block, kMagicWord).load() != kMagic) {
     return SnapshotStatus::kGarbled;
   }
+  // The publisher as it stands, for a caller that gets no whole snapshot.
+  if (pid) *pid = At(block, kPid).load();
   // Whatever the block claims, nothing is read beyond the mapping.
   const size_t room = std::min<size_t>(At(block, kCapacity).load(), size - kSnapshotHeaderSize);
   const uint32_t* words = Payload(block);
@@ -74,9 +76,10 @@ SnapshotStatus Read(const void* block, size_t size, std::string* bytes, uint32_t
       const uint32_t word = At(words, i / sizeof(uint32_t)).load(std::memory_order_relaxed);
       std::memcpy(bytes->data() + i, &word, std::min(sizeof(word), length - i));
     }
+    const uint32_t owner = At(block, kPid).load(std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_acquire);
     if (At(block, kSequence).load(std::memory_order_relaxed) != before) continue;
-    if (pid) *pid = At(block, kPid).load();
+    if (pid) *pid = owner;
     return SnapshotStatus::kOk;
   }
   return SnapshotStatus::kUnstable;

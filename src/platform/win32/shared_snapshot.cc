@@ -1,10 +1,14 @@
 // The snapshot as a named file mapping backed by the paging file. It goes
-// with its last handle, so a publisher that ends or crashes leaves nothing.
+// with its last handle, so a publisher that ends or crashes leaves nothing
+// unless a reader has it open at that moment: readers and a new publisher
+// ask whether the publishing process still runs.
 // The service runs in session 0: the mapping goes into the global namespace
 // when the process may create there, else into its own session's.
 #include "platform/shared_snapshot.h"
 
 #include <windows.h>
+
+#include <string>
 
 #include "platform/win32/open_to_everyone.h"
 
@@ -35,10 +39,33 @@ bool ValidName(std::string_view name) {
   return !name.empty() && name.size() < 200 && name.find_first_of("/\\") == std::string_view::npos;
 }
 
+// A reader that has the mapping open when its publisher ends keeps it in
+// being, so whether the publisher lives is asked of the process itself.
+bool ProcessAlive(uint32_t pid) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  // Refused: it exists, but runs as someone we may not wait for.
+  if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
+  const bool alive = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return alive;
+}
+
+// Whether the block of `mapping` is a snapshot whose publisher has ended.
+bool LeftByDeadPublisher(HANDLE mapping) {
+  const void* block = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kSnapshotBlockSize);
+  if (block == nullptr) return false;
+  std::string bytes;
+  uint32_t pid = 0;
+  const SnapshotStatus status = snapshot_block::Read(block, kSnapshotBlockSize, &bytes, &pid);
+  UnmapViewOfFile(block);
+  return status != SnapshotStatus::kGarbled && !ProcessAlive(pid);
+}
+
 HANDLE CreateMapping(const std::string& full_name, SECURITY_ATTRIBUTES* attributes) {
   HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, attributes, PAGE_READWRITE, 0,
                                       static_cast<DWORD>(kSnapshotBlockSize), full_name.c_str());
-  if (mapping != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+  if (mapping != nullptr && GetLastError() == ERROR_ALREADY_EXISTS &&
+      !LeftByDeadPublisher(mapping)) {
     // Someone publishes it already (or squats on the name): not ours.
     CloseHandle(mapping);
     SetLastError(ERROR_ALREADY_EXISTS);
@@ -83,6 +110,9 @@ SnapshotStatus ReadSnapshot(std::string_view name, std::string* bytes, uint32_t*
     UnmapViewOfFile(block);
   }
   CloseHandle(mapping);
+  if (status != SnapshotStatus::kGarbled && !ProcessAlive(*publisher_pid)) {
+    return SnapshotStatus::kAbsent;
+  }
   return status;
 }
 
