@@ -51,6 +51,7 @@ struct Row {
 
 struct View {
   bool live = false;
+  bool passing = false;  // the live service is in a synchronisation pass
   uint32_t pid = 0;
   TimeValue published = 0;
   TimeValue now = 0;
@@ -143,9 +144,9 @@ void AddSlots(View* view, bool live, int firings) {
       row.why_not = WhyNot(e, visits, snapshot.GetCat2Count());
       if (live && row.why_not.empty()) {
         // The published queue, laid over this, shows it if it is queued.
-        row.why_not =
-            "not in the service's queue (a reload queues it once the list is marked "
-            "changed)";
+        row.why_not = view->passing ? "not queued yet: the service's pass is under way"
+                                    : "not in the service's queue (a reload queues it once the "
+                                      "list is marked changed)";
       } else if (row.why_not.empty()) {
         row.queued = true;
         row.firings = schedule::UpcomingFirings(e, firings);
@@ -212,9 +213,11 @@ std::optional<TimeValue> Next(const Row& row) {
 }
 
 void PrintJson(const View& v, const Options& o) {
-  std::printf("{\"live\": %s, \"publisher_pid\": %u, \"published\": %s, \"now\": %s,\n",
-              v.live ? "true" : "false", v.pid, v.live ? Instant(v.published).c_str() : "null",
-              Instant(v.now).c_str());
+  std::printf(
+      "{\"live\": %s, \"publisher_pid\": %u, \"published\": %s, \"passing\": %s, "
+      "\"now\": %s,\n",
+      v.live ? "true" : "false", v.pid, v.live ? Instant(v.published).c_str() : "null",
+      v.passing ? "true" : "false", Instant(v.now).c_str());
   std::printf(" \"data_file\": %s, \"timers\": [", Quoted(v.data_file).c_str());
   const char* separator = "\n";
   for (const Row& r : v.rows) {
@@ -243,8 +246,8 @@ void PrintJson(const View& v, const Options& o) {
 
 void PrintTable(const View& v, const Options& o) {
   if (v.live) {
-    std::printf("schedExe is running (process %u); its queue as published %s.\n", v.pid,
-                Local(v.published).c_str());
+    std::printf("schedExe is running (process %u); its queue as published %s%s.\n", v.pid,
+                Local(v.published).c_str(), v.passing ? ", during a synchronisation pass" : "");
   } else {
     std::printf("schedExe is not running: what a start now would queue.\n");
   }
@@ -312,6 +315,7 @@ int main(int argc, char** argv) {
     view.live = true;
     view.published = live.published;
     view.data_file = live.data_file;
+    view.passing = live.passing;
   } else if (status != platform::SnapshotStatus::kAbsent) {
     std::fprintf(stderr, "schedexe-timers: the published queue cannot be read; not shown\n");
   }

@@ -56,6 +56,7 @@ std::string FormatQueueSnapshot(const QueueSnapshot& s) {
   for (const auto& [task, when] : s.last_fired) {
     text += "last\t" + Field(task) + "\t" + std::to_string(when) + "\n";
   }
+  if (s.passing) text += "passing\n";
   return text;
 }
 
@@ -78,6 +79,8 @@ bool ParseQueueSnapshot(std::string_view text, QueueSnapshot* s) {
       s->queue.push_back(std::move(e));
     } else if (f[0] == "last" && f.size() == 3) {
       if (!Number(f[2], &s->last_fired[std::string(f[1])])) return false;
+    } else if (f[0] == "passing" && f.size() == 1) {
+      s->passing = true;
     } else {
       return false;
     }

@@ -6,6 +6,7 @@
 //   datafile <path>
 //   event <task> <frequency> <state> <due time value>   (queue order)
 //   last <task> <time value it fired>
+//   passing                     (while a synchronisation pass is under way)
 #ifndef SCHEDEXE_ENGINE_QUEUE_PUBLICATION_H_
 #define SCHEDEXE_ENGINE_QUEUE_PUBLICATION_H_
 
@@ -35,6 +36,8 @@ struct QueueSnapshot {
   std::string data_file;
   std::vector<PublishedEvent> queue;
   std::map<std::string, platform::TimeValue> last_fired;
+  // Until a pass ends, the queue may still lack what it will queue.
+  bool passing = false;
 };
 
 // The snapshot of `queue` at `now`.

@@ -138,12 +138,20 @@ void SchedulerHost::NoteFired(const schedule::ScheduleEvent& event) {
   PublishLocked();
 }
 
+void SchedulerHost::SetPassing(bool passing) {
+  platform::MutexLock lock(mutex_);
+  passing_ = passing;
+  PublishLocked();
+}
+
 void SchedulerHost::PublishLocked() {
   // Held briefly by the queue's own lock, so snapshots follow the changes in
   // their order; the publisher never waits for its readers.
   if (!publisher_) return;
-  std::string text = FormatQueueSnapshot(
-      SnapshotOf(queue->events(), last_fired_, dataFile, platform::SystemClock().Now()));
+  QueueSnapshot snapshot =
+      SnapshotOf(queue->events(), last_fired_, dataFile, platform::SystemClock().Now());
+  snapshot.passing = passing_;
+  std::string text = FormatQueueSnapshot(snapshot);
   if (text.size() > platform::kSnapshotCapacity) {
     // Whole lines only: a reader still finds the head of the queue.
     text.resize(text.rfind('\n', platform::kSnapshotCapacity - 1) + 1);

@@ -49,6 +49,7 @@ class SchedulerHost : public config::LiveQueue {
   size_t QueueLength() EXCLUDES(mutex_);
   void WakeScheduler() override;
   void SetDataFile(std::string path) override;
+  void SetPassing(bool passing) override EXCLUDES(mutex_);
   std::string GetDataFile() EXCLUDES(mutex_);
 
   // The schedule text form's plain access to the queue: appends that ignore
@@ -87,6 +88,7 @@ class SchedulerHost : public config::LiveQueue {
   EventQueue* const queue PT_GUARDED_BY(mutex_);
   std::unique_ptr<platform::SnapshotPublisher> publisher_ GUARDED_BY(mutex_);
   std::map<std::string, platform::TimeValue> last_fired_ GUARDED_BY(mutex_);
+  bool passing_ GUARDED_BY(mutex_) = false;
   std::unique_ptr<Scheduler> scheduler_;
 };
 

@@ -101,9 +101,10 @@ TEST_F(QueuePublicationTest, FollowsEveryChangeAndAgreesWithTheFirings) {
 
 TEST(QueueSnapshotTextTest, RoundTripsAndRefusesWhatIsNoSnapshot) {
   const QueueSnapshot s{
-      100, "C:\\agent\tdata", {{"1", 2, 1, 5000}, {"x y", 4, 2, -1}}, {{"1", 4000}}};
+      100, "C:\\agent\tdata", {{"1", 2, 1, 5000}, {"x y", 4, 2, -1}}, {{"1", 4000}}, true};
   QueueSnapshot back;
   ASSERT_TRUE(ParseQueueSnapshot(FormatQueueSnapshot(s), &back));
+  EXPECT_TRUE(back.passing);
   EXPECT_EQ(back.published, 100);
   EXPECT_EQ(back.data_file, "C:\\agent data") << "a tab would split the line";
   ASSERT_EQ(back.queue.size(), 2u);
@@ -112,8 +113,9 @@ TEST(QueueSnapshotTextTest, RoundTripsAndRefusesWhatIsNoSnapshot) {
   EXPECT_EQ(back.queue[1].state, 2);
   EXPECT_EQ(back.queue[1].due, -1);
   EXPECT_EQ(back.last_fired, s.last_fired);
-  for (const char* bad : {"published\tx\n", "event\t1\t2\t3\n", "event\t1\t2\t3\t4\t5\n", "bogus\n",
-                          "published\t1", "last\t1\t\n", "last\t1\t99999999999\n"}) {
+  for (const char* bad :
+       {"published\tx\n", "event\t1\t2\t3\n", "event\t1\t2\t3\t4\t5\n", "bogus\n", "published\t1",
+        "passing\t1\n", "last\t1\t\n", "last\t1\t99999999999\n"}) {
     EXPECT_FALSE(ParseQueueSnapshot(bad, &back)) << bad;
   }
 }
