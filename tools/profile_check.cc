@@ -27,20 +27,25 @@ std::string Unknown(const std::string& word, const char* what, const char* inste
          instead;
 }
 
-// Where the service's own set-up put the event.
-std::string FirstDue(const schedule::ScheduleEvent* event) {
+constexpr const char* kFieldKeys[] = {"Year", "DayOfMonth", "Hour", "Minute"};
+constexpr const char* kFieldWords[] = {"year", "day of the month", "hour", "minute"};
+
+// What becomes of the value, and where the service's own set-up put the
+// event. -1 does not roll over: it stands for the field's value at the
+// moment the service sets the event up, so the due time depends on it.
+std::string WhatBecomesOf(const schedule::RolledValue& r, const schedule::ScheduleEvent* event) {
   std::tm t{};
   if (!event || event->GetNextTime() == -1 ||
       !platform::SystemClock().LocalTime(event->GetNextTime(), &t)) {
     return "the due time cannot be represented: the event counts as passed and never runs";
   }
-  char text[64];
-  std::snprintf(text, sizeof text, "rolls over, first due %04d-%02d-%02d %02d:%02d",
-                t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min);
-  return text;
+  char due[64];
+  std::snprintf(due, sizeof due, "first due %04d-%02d-%02d %02d:%02d", t.tm_year + 1900,
+                t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min);
+  if (r.given != -1) return std::string("rolls over, ") + due;
+  return std::string("taken as the current ") + kFieldWords[r.field] +
+         " when the service sets the event up; set up now, " + due;
 }
-
-constexpr const char* kFieldKeys[] = {"Year", "DayOfMonth", "Hour", "Minute"};
 
 void CheckSetUp(const ScheduleConfig::ProfileValues& v, int32_t frequency,
                 const schedule::ScheduleEvent* event, const std::string& section,
@@ -57,7 +62,7 @@ void CheckSetUp(const ScheduleConfig::ProfileValues& v, int32_t frequency,
                                   v.day_of_month, v.hour, v.minute)) {
     out->push_back({section, kFieldKeys[r.field],
                     std::to_string(r.given) + " is out of range " + std::to_string(r.low) + " to " +
-                        std::to_string(r.high) + ": " + FirstDue(event)});
+                        std::to_string(r.high) + ": " + WhatBecomesOf(r, event)});
   }
 }
 

@@ -137,7 +137,11 @@ TEST(TarnprofileTest, CheckReportsWhatTheServicePassesOver) {
        "Hour",
        "24",
        {"[" + p1 + "] Hour: 24 is out of range 0 to 23" + late + "2030-04-11 00:30"}},
-      {p2, "Hour", "-1", {"[" + p2 + "] Hour: -1 is out of range 0 to 23" + late.substr(0, 13)}},
+      {p2,
+       "Hour",
+       "-1",
+       {"[" + p2 + "] Hour: -1 is out of range 0 to 23: taken as the current hour when the " +
+        "service sets the event up; set up now, first due "}},
       {p1,
        "DayOfMonth",
        "31",
