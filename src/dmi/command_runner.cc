@@ -1,5 +1,7 @@
 #include "dmi/command_runner.h"
 
+#include <cstdio>
+
 #include "dmi/agent_client_directory.h"
 #include "dmi/dmi_commands.h"
 #include "platform/log.h"
@@ -64,6 +66,19 @@ int RunAgentCommand(const std::string& commandText, std::string* line,
     return 0;
   }
   return RunCommandAndWait(*line, outcome);
+}
+
+std::string OutcomeText(const platform::ProcessOutcome& outcome) {
+  if (!outcome.exit_code_known) return "exit code unknown";
+  if (outcome.signal != 0) return "ended by signal " + std::to_string(outcome.signal);
+  std::string text = "exit code " + std::to_string(outcome.exit_code);
+  // Exception codes (0xC0000005, an access violation) are known in hex.
+  if (outcome.exit_code >= 0xC0000000u) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", outcome.exit_code);
+    text += std::string(" (") + hex + ")";
+  }
+  return text;
 }
 
 int SetProfileRowDeleted(int rowNumber) { return RunAgentCommand(ProfileDeleteCommand(rowNumber)); }

@@ -23,6 +23,11 @@ int RunAgentCommand(const std::string& commandText);
 int RunAgentCommand(const std::string& commandText, std::string* line,
                     platform::ProcessOutcome* outcome);
 
+// How a waited-for process ended, for the log: "exit code 2", a Windows
+// exception's code also in hexadecimal ("exit code 3221225477 (0xC0000005)"),
+// "ended by signal 11", or "exit code unknown".
+std::string OutcomeText(const platform::ProcessOutcome& outcome);
+
 // Marks the Scheduler Profile Table row (already p+1) "Delete".
 int SetProfileRowDeleted(int rowNumber);
 

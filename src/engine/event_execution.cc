@@ -1,5 +1,6 @@
 #include "engine/event_execution.h"
 
+#include <cstdio>
 #include <ctime>
 #include <string>
 
@@ -37,19 +38,21 @@ void SchedulerHost::RunFiredEvent(const schedule::ScheduleEvent& event) {
   // The slot of the profile's user event, found as MarkCat2Fired finds it.
   const std::string name = config.ProfileName(event.GetTask());
   const int number = config.FindCat2Number(name);
-  if (!platform::LogEnabled(platform::LogLevel::kInfo)) return LaunchActivation(number);
+  if (!platform::LogEnabled(platform::LogLevel::kNotice)) return LaunchActivation(number);
   // Said before the start too: a wactivate that hangs would hide the firing.
   const std::string text = kActivationText + std::to_string(number);
-  platform::LogParts(platform::LogLevel::kInfo, "firing slot ", event.GetTask(), " \"", name,
+  platform::LogParts(platform::LogLevel::kNotice, "firing slot ", event.GetTask(), " \"", name,
                      "\" due ", LocalTimeText(event.GetNextTime()), ": ", text);
   std::string line;
   platform::ProcessOutcome outcome;
+  platform::Clock& clock = platform::SystemClock();
+  const int64_t start_ms = clock.NowMs();
   const bool started = dmi::RunAgentCommand(text, &line, &outcome) != 0;
-  platform::LogParts(platform::LogLevel::kInfo, "fired slot ", event.GetTask(), " \"", name,
+  char ran[40];
+  std::snprintf(ran, sizeof ran, ", ran %.3f s", static_cast<double>(clock.NowMs() - start_ms) / 1000);
+  platform::LogParts(platform::LogLevel::kNotice, "fired slot ", event.GetTask(), " \"", name,
                      "\": ", line.empty() ? text : line,
-                     !started                  ? " not started"
-                     : outcome.exit_code_known ? " exit code " + std::to_string(outcome.exit_code)
-                                               : "");
+                     started ? " " + dmi::OutcomeText(outcome) + ran : " not started");
 }
 
 void SchedulerHost::LaunchActivation(int number) {

@@ -23,6 +23,9 @@ constexpr uint32_t kNormalPriorityClass = 0x00000020;
 struct ProcessOutcome {
   bool exit_code_known = false;  // the process was waited for and its code read
   uint32_t exit_code = 0;
+  // Linux: the signal that ended it (exit_code is then 128 plus it, as
+  // shells report it); 0 when it exited. Windows has no signals.
+  uint32_t signal = 0;
   uint32_t error = 0;  // the OS error of a start that failed (0: unknown)
 };
 

@@ -32,8 +32,9 @@ void HangUntilReleased() {
 int main(int argc, char** argv) {
   AppendJournalLine(platform::OwnCommandLine(argc, argv));
 #ifdef SCHEDEXE_STANDIN_CRASHES
-  // volatile: the compiler may not drop or fold the fatal store.
-  int* volatile nowhere = nullptr;
+  // Both volatile: the compiler may neither fold the pointer nor drop the
+  // store (a plain int store through it was dropped, and the program hung).
+  volatile int* volatile nowhere = nullptr;
   *nowhere = 1;
 #endif
   HangUntilReleased();

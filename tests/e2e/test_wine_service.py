@@ -205,12 +205,12 @@ class WineServiceTest(Scenarios, unittest.TestCase):
                 return f.read().split("\r\n")
         # The firing is told before wactivate starts: under Wine the crashed
         # one is held by the debugger and never ends while the test runs.
-        wait(lambda: any('info: firing slot 1 "Alpha" due ' in line for line in lines()), 30,
+        wait(lambda: any('notice: firing slot 1 "Alpha" due ' in line for line in lines()), 30,
              lines)
         self.stop()
         lines = lines()
         wanted = ["notice: schedExe started as a service", "notice: initial pass of ",
-                  'info: firing slot 1 "Alpha" due ', "notice: stop requested",
+                  'notice: firing slot 1 "Alpha" due ', "notice: stop requested",
                   "notice: service stopped"]
         found = [next((w for line in lines if w in line), None) for w in wanted]
         self.assertEqual(found, wanted, lines)

@@ -25,8 +25,9 @@ namespace {
 constexpr char kCommandLineVariable[] = "SCHEDEXE_CMDLINE=";
 
 // The exit status of the child, as a Windows exit code: its exit code, or
-// for a signal 128 plus its number, as shells report it.
-bool WaitForExit(pid_t pid, uint32_t* exit_code = nullptr) {
+// for a signal 128 plus its number, as shells report it (the signal itself
+// in *signal_number).
+bool WaitForExit(pid_t pid, uint32_t* exit_code = nullptr, uint32_t* signal_number = nullptr) {
   int status;
   pid_t r;
   while ((r = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
@@ -36,6 +37,7 @@ bool WaitForExit(pid_t pid, uint32_t* exit_code = nullptr) {
     *exit_code = static_cast<uint32_t>(WEXITSTATUS(status));
   } else if (WIFSIGNALED(status)) {
     *exit_code = 128u + static_cast<uint32_t>(WTERMSIG(status));
+    if (signal_number) *signal_number = static_cast<uint32_t>(WTERMSIG(status));
   } else {
     return false;
   }
@@ -121,7 +123,7 @@ class PosixEnv final : public Env {
     if (rc != 0) return false;
 
     if (wait) {
-      outcome->exit_code_known = WaitForExit(pid, &outcome->exit_code);
+      outcome->exit_code_known = WaitForExit(pid, &outcome->exit_code, &outcome->signal);
     } else {
       // A thread reaps the child. Should none start, the child stays a zombie
       // until we exit: blocking here would break the caller's "do not wait".
