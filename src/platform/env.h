@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -39,6 +40,10 @@ class Env {
   // the buffer holds the empty text.
   virtual RegistryStatus ReadRegistryString(const char* subkey, const char* value_name,
                                             char* buffer, size_t size) = 0;
+  // Why every registry read fails, when the registry as a whole cannot be
+  // read (the Linux registry file missing or garbled), as a sentence for an
+  // operator; empty when it can, or when this Env cannot tell.
+  virtual std::string RegistryProblem() { return std::string(); }
 
   // Starts a Windows command line with no application name, as
   // CreateProcessA(NULL, command_line, ...) does, with the given creation

@@ -28,9 +28,15 @@ void LogChange(const char* subkey, const char* value_name, RegistryStatus status
     case RegistryStatus::kOk:
       LogParts(LogLevel::kNotice, "registry: ", name, " reads again");
       break;
-    case RegistryStatus::kNoKey:
-      LogParts(LogLevel::kError, "registry: cannot open the key of ", name);
+    case RegistryStatus::kNoKey: {
+      const std::string problem = SystemEnv().RegistryProblem();
+      if (problem.empty()) {
+        LogParts(LogLevel::kError, "registry: cannot open the key of ", name);
+      } else {
+        LogParts(LogLevel::kError, "registry: ", problem, ", so ", name, " cannot be read");
+      }
       break;
+    }
     case RegistryStatus::kUnreadable:
       LogParts(LogLevel::kError, "registry: cannot read ", name,
                " (missing, not a string, or longer than ", std::to_string(kPathBufferSize - 1),

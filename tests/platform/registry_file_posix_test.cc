@@ -9,8 +9,11 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/log.h"
 #include "platform/posix/registry_file.h"
+#include "platform/registry_path.h"
 #include "platform/testing.h"
+#include "support/log_capture.h"
 #include "support/scoped_globals.h"
 #include "support/scratch_dir.h"
 
@@ -133,6 +136,30 @@ TEST(RegistryFilePosixTest, MalformedFilesReadAsMissing) {
   EXPECT_EQ(env.ReadRegistryString("K", "v", buffer, sizeof buffer), RegistryStatus::kNoKey);
   // The test helper refuses to rewrite a file it cannot read.
   EXPECT_FALSE(pt::SetRegistryString("K", "v", "new"));
+
+  // The log names the file and what is wrong with it: missing, or the first
+  // line that does not parse.
+  testsupport::LogCapture log;
+  std::string out;
+  const std::string garbled = testsupport::UniqueName("garbled");
+  EXPECT_EQ(ReadRegistryPath("K", garbled.c_str(), "", &out), RegistryStatus::kNoKey);
+  EXPECT_EQ(log.Count(LogLevel::kError, {"registry: the registry file " + path +
+                                             " does not parse at line 5 (not a key or value"
+                                             " line): garbage, so ",
+                                         garbled}),
+            1)
+      << log.Lines().back();
+  std::remove(path.c_str());
+  const std::string missing = testsupport::UniqueName("missing");
+  EXPECT_EQ(ReadRegistryPath("K", missing.c_str(), "", &out), RegistryStatus::kNoKey);
+  EXPECT_EQ(log.Count(LogLevel::kError,
+                      {"registry: the registry file " + path + " is missing, so ", missing}),
+            1)
+      << log.Lines().back();
+  RegistryFile file;
+  std::string error;
+  EXPECT_FALSE(file.Parse("REGEDIT4\n" + key + "\"v\"=hex(2):41,\\\n  4g\n", &error));
+  EXPECT_EQ(error, "line 3 (not a key or value line): \"v\"=hex(2):41,4g");
 }
 
 // What the test helper writes reads back as written, or it is refused and

@@ -65,6 +65,12 @@ class PosixEnv final : public Env {
     return RegistryStatus::kOk;
   }
 
+  std::string RegistryProblem() override {
+    posix::RegistryFile file;
+    std::string error;
+    return posix::LoadRegistryFile(posix::RegistryFilePath(), &file, &error) ? std::string() : error;
+  }
+
   bool StartProcess(const char* command_line, uint32_t creation_flags, bool wait) override {
     ProcessOutcome outcome;
     return StartProcessWithOutcome(command_line, creation_flags, wait, &outcome);

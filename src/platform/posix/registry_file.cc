@@ -351,12 +351,17 @@ bool RegistryFile::ApplyLine(std::string_view line, RegistryKey** current) {
   return true;
 }
 
-bool RegistryFile::Parse(std::string_view bytes) {
+bool RegistryFile::Parse(std::string_view bytes, std::string* error) {
   nodes_.clear();
   children_.clear();
+  std::string ignored;
+  if (!error) error = &ignored;
   std::string text;
   if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-    if (!Utf16LeToUtf8(bytes.substr(2), &text)) return false;
+    if (!Utf16LeToUtf8(bytes.substr(2), &text)) {
+      *error = "not valid UTF-16";
+      return false;
+    }
   } else if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     text = bytes.substr(3);
   } else {
@@ -368,7 +373,19 @@ bool RegistryFile::Parse(std::string_view bytes) {
   RegistryKey* current = nullptr;
   std::string pending;  // a hex value continued over several lines
   size_t pos = 0;
+  size_t line_number = 0;
+  size_t first_line = 0;  // of a value continued over several lines
+  const auto refuse = [&](std::string_view line, const char* why) {
+    nodes_.clear();
+    children_.clear();
+    constexpr size_t kShown = 60;
+    *error = "line " + std::to_string(first_line) + " (" + why + "): " +
+             std::string(line.substr(0, kShown)) + (line.size() > kShown ? "..." : "");
+    return false;
+  };
   while (pos <= text.size()) {
+    ++line_number;
+    if (pending.empty()) first_line = line_number;
     size_t end = text.find('\n', pos);
     if (end == std::string::npos) end = text.size();
     std::string_view line(text.data() + pos, end - pos);
@@ -397,9 +414,7 @@ bool RegistryFile::Parse(std::string_view bytes) {
       } else if (t == kHeader4) {
         unicode_ = false;
       } else {
-        nodes_.clear();
-        children_.clear();
-        return false;
+        return refuse(t, "no registry file header");
       }
       header_seen = true;
       continue;
@@ -407,12 +422,13 @@ bool RegistryFile::Parse(std::string_view bytes) {
     if (!t.empty() && t.front() == '[') section_seen = true;
     if ((!t.empty() && (t.front() == '"' || t.front() == '@') && !section_seen) ||
         !ApplyLine(t, &current)) {
-      nodes_.clear();
-      children_.clear();
-      return false;
+      return refuse(t, section_seen ? "not a key or value line" : "a value before any key");
     }
   }
-  if (!header_seen) return false;
+  if (!header_seen) {
+    *error = "empty, no registry file header";
+    return false;
+  }
   return true;
 }
 
@@ -454,14 +470,32 @@ size_t RegistryFile::StoredBytes() const {
   return n;
 }
 
-bool LoadRegistryFile(const std::string& path, RegistryFile* out) {
+bool LoadRegistryFile(const std::string& path, RegistryFile* out, std::string* error) {
+  std::string ignored;
+  if (!error) error = &ignored;
+  const std::string file = "the registry file " + path;
   FileStamp stamp;
-  if (StatFile(path, &stamp) != FileStatus::kOk || stamp.size > kMaxFileSize) {
+  std::string bytes;
+  switch (StatFile(path, &stamp)) {
+    case FileStatus::kMissing:
+      *error = file + " is missing";
+      return false;
+    case FileStatus::kError:
+      *error = file + " cannot be read";
+      return false;
+    case FileStatus::kOk:
+      break;
+  }
+  if (stamp.size > kMaxFileSize || ReadFileContents(path, &bytes, nullptr) != FileStatus::kOk ||
+      bytes.size() > kMaxFileSize) {
+    *error = file + " cannot be read (not a regular file, no access, or larger than " +
+             std::to_string(kMaxFileSize) + " bytes)";
     return false;
   }
-  std::string bytes;
-  return ReadFileContents(path, &bytes, nullptr) == FileStatus::kOk &&
-         bytes.size() <= kMaxFileSize && out->Parse(bytes);
+  std::string where;
+  if (out->Parse(bytes, &where)) return true;
+  *error = file + " does not parse at " + where;
+  return false;
 }
 
 }  // namespace platform::posix

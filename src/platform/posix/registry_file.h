@@ -33,8 +33,9 @@ class RegistryFile {
  public:
   // Parses the file's bytes (UTF-8 with or without BOM, or UTF-16LE with
   // BOM; CRLF or LF). False when they are not a registry file: then nothing
-  // in it counts.
-  bool Parse(std::string_view bytes);
+  // in it counts, and *error (when given) names the first line that does
+  // not parse ("line 3: <its text>").
+  bool Parse(std::string_view bytes, std::string* error = nullptr);
 
   // `path` is the full key path, e.g. "HKEY_LOCAL_MACHINE\SOFTWARE\X".
   // nullptr when the key does not exist. A key exists when it or one of its
@@ -85,8 +86,9 @@ class RegistryFile {
 };
 
 // Reads and parses the file at `path`. False when it is missing, unreadable
-// or malformed.
-bool LoadRegistryFile(const std::string& path, RegistryFile* out);
+// or malformed, with a sentence for an operator in *error when given ("the
+// registry file /etc/schedexe/registry.reg is missing").
+bool LoadRegistryFile(const std::string& path, RegistryFile* out, std::string* error = nullptr);
 
 }  // namespace platform::posix
 
