@@ -3,6 +3,7 @@
 #ifndef SCHEDEXE_PLATFORM_PROCESS_INFO_H_
 #define SCHEDEXE_PLATFORM_PROCESS_INFO_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,9 @@ std::string OwnCommandLine(int argc, char** argv);
 // Native path of the folder that holds the running executable, no trailing
 // separator.
 std::string ExecutableDirectory();
+
+// This process's id.
+uint32_t CurrentProcessId();
 
 // Appends `data` to the file (created when missing) in one write under an
 // exclusive lock, so lines of concurrent writers never interleave.

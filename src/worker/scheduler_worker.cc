@@ -76,6 +76,33 @@ std::unique_ptr<platform::NamedEvent> CreateReloadEvent(const char* name) {
   }
 }
 
+// The agent's scheduler guard. A second scheduler would start every due
+// event a second time: it waits here until the first has ended. A guard
+// that cannot be made at all does not keep the scheduler from running.
+std::unique_ptr<platform::SchedulerGuard> TakeSchedulerGuard(const std::string& data_file,
+                                                             engine::SchedulerHost* host) {
+  uint32_t holder = 0;
+  std::string error;
+  if (auto guard = platform::SchedulerGuard::TryAcquire(data_file, &holder, &error)) return guard;
+  if (error.empty()) {
+    const std::string other =
+        holder != 0 ? "process " + std::to_string(holder) : std::string("another process");
+    platform::LogParts(platform::LogLevel::kWarning, "another scheduler (", other,
+                       ") serves this agent; waiting until it ends");
+    platform::SetServiceStatusText("waiting: another scheduler (" + other +
+                                   ") serves this agent");
+    if (auto guard = platform::SchedulerGuard::Acquire(data_file, &error)) {
+      platform::LogParts(platform::LogLevel::kNotice, "the other scheduler (", other,
+                         ") has ended; this one takes over");
+      // The dispatcher puts its own words back.
+      host->scheduler().Wake();
+      return guard;
+    }
+  }
+  platform::LogParts(platform::LogLevel::kWarning, error, "; running without the guard");
+  return nullptr;
+}
+
 }  // namespace
 
 platform::PauseGate& WorkerPauseGate() {
@@ -101,6 +128,8 @@ void StartServing(Worker* worker, const char* eventName) {
   platform::LogParts(
       platform::LogLevel::kNotice, "data file: ",
       worker->data_file.empty() ? "(none)" : platform::NativePath(worker->data_file));
+  worker->guard = TakeSchedulerGuard(worker->data_file, worker->host);
+  platform::PausePoint();
   {
     config::ScheduleConfig snapshot(worker->host);
     config::InitialPass(snapshot);

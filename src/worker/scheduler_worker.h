@@ -10,6 +10,7 @@
 #include "engine/event_queue.h"
 #include "engine/scheduler_host.h"
 #include "platform/named_event.h"
+#include "platform/scheduler_guard.h"
 #include "platform/thread.h"
 
 namespace worker {
@@ -35,6 +36,8 @@ struct Worker {
   engine::SchedulerHost* host = nullptr;
   std::string data_file;
   std::unique_ptr<platform::NamedEvent> reload_event;
+  // Held from before the initial pass on: one scheduler per agent.
+  std::unique_ptr<platform::SchedulerGuard> guard;
 };
 
 // Installs WorkerPauseGate() for the calling thread, loads the DMI libraries
@@ -42,7 +45,9 @@ struct Worker {
 // is running when this returns.
 void StartEngine(Worker* worker);
 
-// Reads the data-file path, runs the initial pass on a fresh snapshot,
+// Reads the data-file path, waits while another scheduler serves the same
+// agent (saying so in the log and the status words) and takes its guard,
+// runs the initial pass on a fresh snapshot,
 // creates the reload event `eventName` (retrying until it can) and starts
 // the backup/restore/mirror commands.
 void StartServing(Worker* worker, const char* eventName);

@@ -32,6 +32,8 @@ std::string OwnCommandLine(int argc, char** argv) {
   return WindowsCommandLine(own);
 }
 
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
+
 std::string ExecutableDirectory() {
   std::vector<char> path(4096);
   for (;;) {

@@ -13,6 +13,8 @@ namespace platform {
 
 std::string OwnCommandLine(int, char**) { return GetCommandLineA(); }
 
+uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
+
 std::string ExecutableDirectory() {
   // Paths may exceed MAX_PATH; a cut result fills the buffer exactly, so
   // grow until the name fits (the longest Windows path is 32767 characters).
