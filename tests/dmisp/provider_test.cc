@@ -515,6 +515,13 @@ TEST_F(ProviderTest, KeysNameOnlyKeyAttributesOfTheirType) {
     walk = Row(kDmiReadRowNext, id, 2, {{1, v.at(1)}});
   }
   EXPECT_EQ(rows, (std::vector<std::string>{"1:0", "3:7"}));
+
+  // A text attribute declared with size 0 would take a value of any length.
+  EXPECT_EQ(a.Run(AddComponent(WriteFile(
+                dir_ + pt::Sep() + "zero.dmd",
+                "component \"Z\"\nlanguage \"en|US|iso8859-1\"\n"
+                "group 1 name \"G\" class \"Z|G|001\"\nattribute 1 name \"T\" type 8 size 0\n"))),
+            kDmiBadDescription);
 }
 
 TEST_F(ProviderTest, RefusesMalformedBlocksAtOnce) {
