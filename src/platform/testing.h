@@ -4,6 +4,7 @@
 #define SCHEDEXE_PLATFORM_TESTING_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,6 +66,25 @@ inline void RemoveNamedMutex(const std::string&) {}
 #else
 void RemoveNamedMutex(const std::string& name);
 #endif
+
+// Paths that name no regular file, each with what it is, made in the folder
+// `dir` where they need making: Linux a FIFO, the device /dev/null and a
+// folder; Windows a folder and the device NUL.
+struct SpecialFile {
+  std::string what;
+  std::string path;
+};
+std::vector<SpecialFile> MakeSpecialFiles(const std::string& dir);
+
+// Opens the FIFO `path` for writing and closes it again, without waiting,
+// so that a reader blocked in its open goes on (Linux; nothing elsewhere).
+void ReleaseFifoReaders(const std::string& path);
+
+// Runs `work` and says whether it ended within `seconds` on its own. If not,
+// each FIFO of `files` is opened for writing until it ends (Linux), so that
+// a reader stuck in its open goes on and the test fails instead of hanging.
+bool EndsUnaided(const std::function<void()>& work, const std::vector<SpecialFile>& files,
+                 int seconds = 10);
 
 // A process a test starts, waits for or kills.
 class ChildProcess {

@@ -524,6 +524,37 @@ TEST_F(ProviderTest, KeysNameOnlyKeyAttributesOfTheirType) {
             kDmiBadDescription);
 }
 
+TEST_F(ProviderTest, NeitherDescriptionsNorTheStoreWaitOnSpecialFiles) {
+  const std::vector<pt::SpecialFile> specials = pt::MakeSpecialFiles(dir_);
+  const std::string walk = WriteFile(dir_ + pt::Sep() + "walk.dmd", kWalk);
+  for (const pt::SpecialFile& special : specials) {
+    Client a(libs_);
+    ASSERT_EQ(a.Register(), kDmiOk);
+    uint32_t status = 0;
+    EXPECT_TRUE(pt::EndsUnaided([&] { status = a.Run(AddComponent(special.path)); }, {special}))
+        << special.what;
+    EXPECT_EQ(status, kDmiBadDescription) << special.what;
+  }
+  // A store that is one fails every command on the store with its status.
+  for (const pt::SpecialFile& special : specials) {
+    testsupport::ScopedEnv store("DMI_STORE", special.path.c_str());
+    std::vector<uint32_t> statuses;
+    EXPECT_TRUE(pt::EndsUnaided(
+        [&] {
+          Client a(libs_);
+          statuses.push_back(a.Register());
+          statuses.push_back(a.Run(ListComponents(kDmiListComponents, 0)));
+          statuses.push_back(a.Run(AddComponent(walk)));
+          statuses.push_back(a.Run(Row(kDmiReadRowFirst, 1, 2, {})));
+        },
+        {special}))
+        << special.what;
+    EXPECT_EQ(statuses,
+              (std::vector<uint32_t>{kDmiOk, kDmiStoreFailed, kDmiStoreFailed, kDmiStoreFailed}))
+        << special.what;
+  }
+}
+
 TEST_F(ProviderTest, RefusesMalformedBlocksAtOnce) {
   Client a(libs_);
   ASSERT_EQ(a.Register(), kDmiOk);

@@ -131,6 +131,14 @@ std::string ExeSuffix() { return ".exe"; }
 
 std::string Sep() { return "\\"; }
 
+std::vector<SpecialFile> MakeSpecialFiles(const std::string& dir) {
+  std::vector<SpecialFile> files = {{"a folder", dir + "\\folder"}, {"a device", "NUL"}};
+  CreateDirectoryA(files[0].path.c_str(), nullptr);
+  return files;
+}
+
+void ReleaseFifoReaders(const std::string&) {}
+
 bool RunningUnderWine() {
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
