@@ -22,7 +22,7 @@ bool EndsUnaided(const std::function<void()>& work, const std::vector<SpecialFil
   std::thread runner(std::move(task));
   const bool unaided = done.wait_for(std::chrono::seconds(seconds)) == std::future_status::ready;
   while (done.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
-    for (const SpecialFile& file : files) ReleaseFifoReaders(file.path);
+    for (const SpecialFile& file : files) ReleasePipeReaders(file.path);
   }
   runner.join();
   return unaided;

@@ -69,20 +69,21 @@ void RemoveNamedMutex(const std::string& name);
 
 // Paths that name no regular file, each with what it is, made in the folder
 // `dir` where they need making: Linux a FIFO, the device /dev/null and a
-// folder; Windows a folder and the device NUL.
+// folder; Windows a folder, the device NUL and a named pipe.
 struct SpecialFile {
   std::string what;
   std::string path;
 };
 std::vector<SpecialFile> MakeSpecialFiles(const std::string& dir);
 
-// Opens the FIFO `path` for writing and closes it again, without waiting,
-// so that a reader blocked in its open goes on (Linux; nothing elsewhere).
-void ReleaseFifoReaders(const std::string& path);
+// Lets a reader stuck on the pipe `path` that MakeSpecialFiles made go on:
+// Linux opens the FIFO for writing and closes it again, without waiting;
+// Windows disconnects the pipe's client. Nothing for other paths.
+void ReleasePipeReaders(const std::string& path);
 
 // Runs `work` and says whether it ended within `seconds` on its own. If not,
-// each FIFO of `files` is opened for writing until it ends (Linux), so that
-// a reader stuck in its open goes on and the test fails instead of hanging.
+// the pipes of `files` are released until it ends, so that a reader stuck
+// on one goes on and the test fails instead of hanging.
 bool EndsUnaided(const std::function<void()>& work, const std::vector<SpecialFile>& files,
                  int seconds = 10);
 

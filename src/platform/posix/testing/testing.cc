@@ -115,7 +115,7 @@ std::vector<SpecialFile> MakeSpecialFiles(const std::string& dir) {
   return files;
 }
 
-void ReleaseFifoReaders(const std::string& path) {
+void ReleasePipeReaders(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return;
   const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
