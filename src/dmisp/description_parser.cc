@@ -25,12 +25,13 @@
 // its initial value (0 or the empty text when missing). Types 7 and 8 must
 // give their size: every value set later is held to it, and a text has no
 // natural bound to fall back on, so neither a missing size nor size 0 (which
-// once meant "any length") is taken. `enum` names a value of the attribute above it (types 1, 3
-// and 5). `row` adds a row to the group above it: attribute id, '=', value;
-// the attributes it leaves out hold their initial values, and no two rows
-// may hold the same keys. A group without keys and without a row gets one
-// row of initial values. Ids may not repeat within their component or
-// group. A file with any fault is refused whole, with "line N: what".
+// once meant "any length") is taken. `enum` names a value of the attribute
+// above it (types 1, 3 and 5). `row` adds a row to the group above it:
+// attribute id, '=', value; the attributes it leaves out hold their initial
+// values, and no two rows may hold the same keys. A group without keys and
+// without a row gets one row of initial values. Ids may not repeat within
+// their component or group. A file with any fault is refused whole, with
+// "line N: what".
 //
 // For a component whose language contains "unicode", display-string values
 // are kept as UTF-16LE, converted from the file's ANSI text, and their size
