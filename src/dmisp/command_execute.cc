@@ -1,7 +1,6 @@
 #include "dmisp/command_execute.h"
 
 #include <algorithm>
-#include <cstring>
 #include <functional>
 #include <iterator>
 #include <memory>
@@ -54,96 +53,19 @@ uint32_t Find(TablesType& tables, uint32_t componentId, const uint32_t* group_id
   return target->attribute ? dmi::kDmiOk : dmi::kDmiAttributeNotFound;
 }
 
-const Value& ValueOf(const Row& row, const Attribute& attribute) {
-  const auto it = row.values.find(attribute.id);
-  return it == row.values.end() ? attribute.initial : it->second;
-}
-
-// The row of `group` that the keys name: the one row of an unkeyed group
-// whatever the keys; else the first row whose values equal every key's.
-uint32_t FindRow(const Group& group, const std::vector<RequestKey>& keys, size_t* index) {
-  if (group.keyIds.empty()) {
-    *index = 0;
-    return group.rows.empty() ? dmi::kDmiRowNotFound : dmi::kDmiOk;
-  }
-  if (keys.empty()) return dmi::kDmiRowNotFound;
-  for (const RequestKey& key : keys) {
-    if (!FindId(group.attributes, key.attribute_id)) return dmi::kDmiAttributeNotFound;
-  }
-  for (size_t i = 0; i < group.rows.size(); ++i) {
-    const bool match = std::all_of(keys.begin(), keys.end(), [&](const RequestKey& key) {
-      return ValueOf(group.rows[i], *FindId(group.attributes, key.attribute_id)) == key.value;
-    });
-    if (match) {
-      *index = i;
-      return dmi::kDmiOk;
-    }
-  }
-  return dmi::kDmiRowNotFound;
-}
-
-// Orders two values of one type: numbers by value, texts by their bytes.
-int CompareValues(const Value& a, const Value& b, uint32_t type) {
-  const auto number = [type](const Value& v) -> long double {
-    if (v.size() == 4) {
-      uint32_t u = 0;
-      std::memcpy(&u, v.data(), 4);
-      return type == dmi::kDmiInteger ? static_cast<int32_t>(u) : u;
-    }
-    if (v.size() == 8) {
-      uint64_t u = 0;
-      std::memcpy(&u, v.data(), 8);
-      return type == dmi::kDmiInteger64 ? static_cast<long double>(static_cast<int64_t>(u))
-                                        : static_cast<long double>(u);
-    }
-    return 0;
-  };
-  switch (type) {
-    case dmi::kDmiCounter:
-    case dmi::kDmiGauge:
-    case dmi::kDmiInteger:
-    case dmi::kDmiCounter64:
-    case dmi::kDmiInteger64: {
-      const long double x = number(a), y = number(b);
-      return x < y ? -1 : x > y ? 1 : 0;
-    }
-    default:
-      return a.compare(b) < 0 ? -1 : a.compare(b) > 0 ? 1 : 0;
-  }
-}
-
-// Whether a key of `keyType` (5 or 8) can name a value of `attributeType`.
-bool KeyFits(uint32_t keyType, uint32_t attributeType) {
-  if (keyType == dmi::kDmiDisplayString) return attributeType == dmi::kDmiDisplayString;
-  return attributeType == dmi::kDmiCounter || attributeType == dmi::kDmiGauge ||
-         attributeType == dmi::kDmiInteger;
-}
-
 // 768: a new row with the initial values and the keys' values, in key order.
-uint32_t AddRow(Group& group, const std::vector<RequestKey>& keys) {
+// Refused when a row holds the same values in every key attribute.
+uint32_t AddRow(Group& group, const std::vector<KeyValue>& keys) {
+  if (const uint32_t status = CheckRowKeys(group, keys)) return status;
   if (group.keyIds.empty()) return dmi::kDmiRowExists;
   Row row;
   for (const Attribute& attribute : group.attributes) row.values[attribute.id] = attribute.initial;
-  for (const RequestKey& key : keys) {
-    const Attribute* attribute = FindId(group.attributes, key.attribute_id);
-    if (!attribute) return dmi::kDmiAttributeNotFound;
-    if (!KeyFits(key.type, attribute->type)) return dmi::kDmiIllegalType;
-    row.values[key.attribute_id] = key.value;
+  for (const KeyValue& key : keys) row.values[key.attribute_id] = key.value;
+  const auto before = [&](const Row& a, const Row& b) { return KeyOrderLess(group, a, b); };
+  if (std::any_of(group.rows.begin(), group.rows.end(),
+                  [&](const Row& other) { return !before(other, row) && !before(row, other); })) {
+    return dmi::kDmiRowExists;
   }
-  size_t existing = 0;
-  if (const uint32_t status = FindRow(group, keys, &existing); status != dmi::kDmiRowNotFound) {
-    return status == dmi::kDmiOk ? dmi::kDmiRowExists : status;
-  }
-  const auto before = [&](const Row& a, const Row& b) {
-    for (const uint32_t id : group.keyIds) {
-      const Attribute* attribute = FindId(group.attributes, id);
-      if (!attribute) continue;
-      const int order =
-          CompareValues(ValueOf(a, *attribute), ValueOf(b, *attribute), attribute->type);
-      if (order != 0) return order < 0;
-    }
-    return false;
-  };
   group.rows.insert(std::upper_bound(group.rows.begin(), group.rows.end(), row, before),
                     std::move(row));
   return dmi::kDmiOk;
@@ -151,13 +73,8 @@ uint32_t AddRow(Group& group, const std::vector<RequestKey>& keys) {
 
 // 769: the value, checked against the attribute, into the row the keys name.
 uint32_t SetValue(Target<Tables>& target, uint32_t type, const Value& value,
-                  const std::vector<RequestKey>& keys) {
-  if (type != target.attribute->type) return dmi::kDmiIllegalType;
-  const bool sized =
-      type == dmi::kDmiOctetString || type == dmi::kDmiDisplayString || type == dmi::kDmiDate;
-  if (sized && target.attribute->size != 0 && value.size() > target.attribute->size) {
-    return dmi::kDmiValueTooLong;
-  }
+                  const std::vector<KeyValue>& keys) {
+  if (const uint32_t status = CheckValue(*target.attribute, type, value)) return status;
   size_t index = 0;
   if (const uint32_t status = FindRow(*target.group, keys, &index)) return status;
   target.group->rows[index].values[target.attribute->id] = value;
@@ -305,7 +222,7 @@ uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, Reply
                                        &group_id, nullptr, &target)) {
         return status;
       }
-      const std::vector<RequestKey> keys =
+      const std::vector<KeyValue> keys =
           RequestKeys(request, REQUEST_FIELD(base, dmi::DmiRowRequest, keyCount),
                       REQUEST_FIELD(base, dmi::DmiRowRequest, keyListOffset));
       size_t index = 0;

@@ -131,9 +131,9 @@ uint32_t CheckRequest(const dmi::DmiCommandBlock* block) {
   }
 }
 
-std::vector<RequestKey> RequestKeys(const std::vector<uint8_t>& request, uint32_t keyCount,
-                                    uint32_t keyListOffset) {
-  std::vector<RequestKey> keys;
+std::vector<KeyValue> RequestKeys(const std::vector<uint8_t>& request, uint32_t keyCount,
+                                  uint32_t keyListOffset) {
+  std::vector<KeyValue> keys;
   for (uint32_t i = 0; i < keyCount; ++i) {
     const auto key = DmiLoad<dmi::DmiKey>(request.data(), keyListOffset + i * sizeof(dmi::DmiKey));
     keys.push_back({key.attributeId, key.type, RequestValue(request, key.valueOffset, key.type)});

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dmi/dmi_interface.h"
+#include "dmisp/store_values.h"
 #include "dmisp/table_store.h"
 
 // A field of a request struct at `base`, read without alignment.
@@ -31,17 +32,10 @@ uint32_t FixedRequestLength(uint32_t commandCode);
 // kDmiIllegalType.
 uint32_t CheckRequest(const dmi::DmiCommandBlock* block);
 
-// A key of a checked request, its value decoded as the store keeps it.
-struct RequestKey {
-  uint32_t attribute_id = 0;
-  uint32_t type = 0;
-  Value value;
-};
-
 // The keys of a checked request (`request` is its copy, `commandLength`
-// bytes).
-std::vector<RequestKey> RequestKeys(const std::vector<uint8_t>& request, uint32_t keyCount,
-                                    uint32_t keyListOffset);
+// bytes), their values decoded as the store keeps them.
+std::vector<KeyValue> RequestKeys(const std::vector<uint8_t>& request, uint32_t keyCount,
+                                  uint32_t keyListOffset);
 
 // The value at `offset` of a checked request, of a type CheckRequest let
 // through, decoded as the store keeps it: 4 or 8 bytes for numbers, the

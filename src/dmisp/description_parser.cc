@@ -10,8 +10,8 @@
 //   enum 0 "Off"
 //   row 1=1 2="Profile one"
 //
-// Words are separated by blanks or tabs. Numbers are decimal, with an
-// optional sign. Texts stand in double quotes; inside them \" \\ \t \r \n
+// Words are separated by blanks or tabs. Numbers are decimal, with one
+// optional sign ("+-5" is no number). Texts stand in double quotes; inside them \" \\ \t \r \n
 // \0 and \xHH (any byte, two hexadecimal digits) are escapes, so that
 // blanks at either end, quotes and any byte can be written.
 //
@@ -21,14 +21,17 @@
 // 5 or 8); a group without keys has exactly one row. `attribute` belongs to
 // the group above it: id (1 to 65535), name, type (1, 2, 3, 5, 6, 7, 8 or
 // 11), size (the longest value: bytes of an octet string, characters of a
-// display string, at most 4091; fixed for the numbers and 25 for a date;
-// required for types 7 and 8) and its initial value (0 or the empty text
-// when missing). `enum` names a value of the attribute above it (types 1, 3
-// and 5). `row` adds a row to the group above it: attribute id, '=', value;
-// the attributes it leaves out hold their initial values, and no two rows
-// may hold the same keys. A group without keys and without a row gets one
-// row of initial values. Ids may not repeat within their component or
-// group. A file with any fault is refused whole, with "line N: what".
+// display string, 1 to 4091; fixed for the numbers and 25 for a date) and
+// its initial value (0 or the empty text when missing). Types 7 and 8 must
+// give their size: every value set later is held to it, and a text has no
+// natural bound to fall back on, so neither a missing size nor size 0 (which
+// once meant "any length") is taken. `enum` names a value of the attribute
+// above it (types 1, 3 and 5). `row` adds a row to the group above it:
+// attribute id, '=', value; the attributes it leaves out hold their initial
+// values, and no two rows may hold the same keys. A group without keys and
+// without a row gets one row of initial values. Ids may not repeat within
+// their component or group. A file with any fault is refused whole, with
+// "line N: what".
 //
 // For a component whose language contains "unicode", display-string values
 // are kept as UTF-16LE, converted from the file's ANSI text, and their size
@@ -139,7 +142,10 @@ bool Tokenize(std::string_view line, std::vector<Token>* tokens, std::string* er
 template <typename T>
 bool ParseDecimal(const std::string& word, T* number) {
   std::string_view text = word;
-  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  if (!text.empty() && text[0] == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && text[0] == '-') return false;  // from_chars would take "+-5" as -5
+  }
   const char* end = text.data() + text.size();
   const auto result = std::from_chars(text.data(), end, *number);
   return !text.empty() && result.ec == std::errc() && result.ptr == end;
@@ -327,7 +333,10 @@ class DescriptionParser {
       a->size = wanted;
       return true;
     }
-    if (!has_size) return Fail("attribute of type " + std::to_string(a->type) + " needs a size");
+    if (!has_size || a->size == 0) {
+      return Fail("attribute of type " + std::to_string(a->type) + " needs a size from 1 to " +
+                  std::to_string(kMaxTextSize));
+    }
     if (a->size > kMaxTextSize) return Fail("size above " + std::to_string(kMaxTextSize));
     return true;
   }

@@ -68,37 +68,6 @@ int64_t NumberOf(const Value& value) {
   return 0;
 }
 
-uint32_t DecodeWireValue(uint32_t type, std::string_view wire, Value* value, size_t* consumed) {
-  if (!IsKnownType(type)) return dmi::kDmiIllegalType;
-  size_t used = 0;
-  if (const size_t fixed = FixedValueSize(type)) {
-    if (wire.size() < fixed) return dmi::kDmiMalformedBlock;
-    *value = Value(wire.substr(0, fixed));
-    used = fixed;
-  } else if (type == dmi::kDmiDate) {
-    const size_t nul = wire.find('\0');
-    if (nul == std::string_view::npos) return dmi::kDmiMalformedBlock;
-    *value = Value(wire.substr(0, nul));
-    used = nul + 1;
-  } else {
-    if (wire.size() < 4) return dmi::kDmiMalformedBlock;
-    const auto length = dmi::DmiLoad<uint32_t>(wire.data(), 0);
-    if (length > wire.size() - 4) return dmi::kDmiMalformedBlock;
-    *value = Value(wire.substr(4, length));
-    used = 4 + length;
-  }
-  if (consumed) *consumed = used;
-  return dmi::kDmiOk;
-}
-
-std::string EncodeWireValue(uint32_t type, const Value& value) {
-  if (FixedValueSize(type)) return value;
-  if (type == dmi::kDmiDate) return value + '\0';
-  std::string out(4, '\0');
-  dmi::DmiStore(out.data(), 0, static_cast<uint32_t>(value.size()));
-  return out + value;
-}
-
 uint32_t CheckValue(const Attribute& attribute, uint32_t type, const Value& value) {
   if (type != attribute.type || !IsKnownType(type)) return dmi::kDmiIllegalType;
   if (const size_t fixed = FixedValueSize(type)) {
@@ -134,20 +103,40 @@ bool KeyOrderLess(const Group& group, const Row& a, const Row& b) {
   return false;
 }
 
-uint32_t FindRow(const Group& group, const std::vector<KeyValue>& keys, size_t* row) {
+const Value& ValueOf(const Row& row, const Attribute& attribute) {
+  const auto it = row.values.find(attribute.id);
+  return it == row.values.end() ? attribute.initial : it->second;
+}
+
+bool KeyFits(uint32_t keyType, uint32_t attributeType) {
+  if (keyType == dmi::kDmiDisplayString) return attributeType == dmi::kDmiDisplayString;
+  return keyType == dmi::kDmiInteger &&
+         (attributeType == dmi::kDmiCounter || attributeType == dmi::kDmiGauge ||
+          attributeType == dmi::kDmiInteger);
+}
+
+uint32_t CheckRowKeys(const Group& group, const std::vector<KeyValue>& keys) {
   for (const KeyValue& key : keys) {
     const Attribute* attribute = FindAttribute(group, key.attribute_id);
     if (!attribute || std::find(group.keyIds.begin(), group.keyIds.end(), key.attribute_id) ==
                           group.keyIds.end()) {
       return dmi::kDmiAttributeNotFound;
     }
-    if (attribute->type != key.type) return dmi::kDmiIllegalType;
+    if (!KeyFits(key.type, attribute->type)) return dmi::kDmiIllegalType;
   }
+  return dmi::kDmiOk;
+}
+
+uint32_t FindRow(const Group& group, const std::vector<KeyValue>& keys, size_t* row) {
+  if (const uint32_t status = CheckRowKeys(group, keys)) return status;
+  if (group.keyIds.empty()) {
+    *row = 0;
+    return group.rows.empty() ? dmi::kDmiRowNotFound : dmi::kDmiOk;
+  }
+  if (keys.empty()) return dmi::kDmiRowNotFound;
   for (size_t i = 0; i < group.rows.size(); ++i) {
-    const auto& values = group.rows[i].values;
     const bool match = std::all_of(keys.begin(), keys.end(), [&](const KeyValue& key) {
-      const auto it = values.find(key.attribute_id);
-      return it != values.end() && it->second == key.value;
+      return ValueOf(group.rows[i], *FindAttribute(group, key.attribute_id)) == key.value;
     });
     if (match) {
       *row = i;

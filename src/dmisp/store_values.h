@@ -1,5 +1,5 @@
-// Values of the provider's tables: how a value travels in a command, the
-// checks a value passes before it is stored, and finding a row by its keys.
+// Values of the provider's tables: their types and stored forms, the checks
+// a value passes before it is stored, and finding a row by its keys.
 #ifndef SCHEDEXE_DMISP_STORE_VALUES_H_
 #define SCHEDEXE_DMISP_STORE_VALUES_H_
 
@@ -27,18 +27,10 @@ Value Int64Value(int64_t number);
 // A 4- or 8-byte value as a signed number (0 for any other length).
 int64_t NumberOf(const Value& value);
 
-// Reads one value of `type` in its wire form from the start of `wire` (the
-// bytes that are there; a value may end before them): 4 or 8 bytes for the
-// numbers, a 32-bit length and its bytes for 7 and 8, a NUL-terminated text
-// for 11. kDmiOk with the bytes used in *consumed; kDmiIllegalType for an
-// unknown type; kDmiMalformedBlock when the value runs past `wire`.
-uint32_t DecodeWireValue(uint32_t type, std::string_view wire, Value* value, size_t* consumed);
-// The wire form of a stored value (the inverse of DecodeWireValue).
-std::string EncodeWireValue(uint32_t type, const Value& value);
-
 // Whether `value`, sent as `type`, may be stored in `attribute`: kDmiOk,
 // kDmiIllegalType (not the attribute's type), kDmiValueTooLong (longer than
-// its size), kDmiMalformedBlock (a number of the wrong length).
+// its size, which holds for every text: one of size 0 takes only the empty
+// value), kDmiMalformedBlock (a number of the wrong length).
 uint32_t CheckValue(const Attribute& attribute, uint32_t type, const Value& value);
 
 // The attribute of `group` with that id, or null.
@@ -48,16 +40,33 @@ const Attribute* FindAttribute(const Group& group, uint32_t attribute_id);
 // attributes in the group's order, numbers by value, texts byte by byte.
 bool KeyOrderLess(const Group& group, const Row& a, const Row& b);
 
+// What a row holds for `attribute`: its value, else the initial value.
+const Value& ValueOf(const Row& row, const Attribute& attribute);
+
+// A key of a request: an attribute id, the key's type (5 or 8) and its value
+// as the store keeps it.
 struct KeyValue {
   uint32_t attribute_id = 0;
-  uint32_t type = 0;  // 5 or 8
+  uint32_t type = 0;
   Value value;
 };
 
-// The first row of `group` that holds every key (no keys: the first row).
-// kDmiOk with its index in *row; kDmiAttributeNotFound when a key names no
-// key attribute of the group; kDmiIllegalType when a key's type is not its
-// attribute's; kDmiRowNotFound when no row holds them.
+// Whether a key of `keyType` can name a key attribute of `attributeType`: a
+// display string names a display string; an integer any 32-bit number
+// (integer, counter, gauge), whose stored form is the same four bytes.
+bool KeyFits(uint32_t keyType, uint32_t attributeType);
+
+// Whether every key names a key attribute of `group`: kDmiOk;
+// kDmiAttributeNotFound for a key whose attribute is not in the group's key
+// list (so any key at all for a group without keys); kDmiIllegalType for a
+// key whose type cannot name its attribute.
+uint32_t CheckRowKeys(const Group& group, const std::vector<KeyValue>& keys);
+
+// The row that the keys name, once CheckRowKeys lets them through: the one
+// row of a group without keys (named with no keys), else the first row
+// whose values equal every key's; no keys name no row of a keyed group.
+// kDmiOk with its index in *row, the status of CheckRowKeys, or
+// kDmiRowNotFound.
 uint32_t FindRow(const Group& group, const std::vector<KeyValue>& keys, size_t* row);
 
 }  // namespace dmisp

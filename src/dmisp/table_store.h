@@ -27,7 +27,7 @@ struct Attribute {
   uint32_t id = 0;
   std::string name;
   uint32_t type = 0;                           // dmi::DmiType
-  uint32_t size = 0;                           // the longest value in bytes
+  uint32_t size = 0;                           // the longest value in bytes, for every set
   Value initial;                               // what a new row holds
   std::map<int32_t, std::string> enumeration;  // texts of enumerated values (520)
 

@@ -58,6 +58,10 @@ enum class FileStatus {
 FileStatus StatFile(const std::string& native_path, FileStamp* stamp);
 
 // Reads the whole regular file; `stamp` (if given) belongs to what was read.
+// Never waits on what the path names: a FIFO, pipe, device or folder is
+// kError at once, with the last OS error (LastOsError) 0 to tell it from an
+// open that failed. The data file, the DMI store and descriptions may be
+// named by anyone, and a read that waited would hold its thread for good.
 FileStatus ReadFileContents(const std::string& native_path, std::string* out, FileStamp* stamp);
 
 // Exclusive lock shared by every process of this system that writes the file

@@ -4,6 +4,7 @@
 #define SCHEDEXE_PLATFORM_TESTING_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,6 +66,26 @@ inline void RemoveNamedMutex(const std::string&) {}
 #else
 void RemoveNamedMutex(const std::string& name);
 #endif
+
+// Paths that name no regular file, each with what it is, made in the folder
+// `dir` where they need making: Linux a FIFO, the device /dev/null and a
+// folder; Windows a folder, the device NUL and a named pipe.
+struct SpecialFile {
+  std::string what;
+  std::string path;
+};
+std::vector<SpecialFile> MakeSpecialFiles(const std::string& dir);
+
+// Lets a reader stuck on the pipe `path` that MakeSpecialFiles made go on:
+// Linux opens the FIFO for writing and closes it again, without waiting;
+// Windows disconnects the pipe's client. Nothing for other paths.
+void ReleasePipeReaders(const std::string& path);
+
+// Runs `work` and says whether it ended within `seconds` on its own. If not,
+// the pipes of `files` are released until it ends, so that a reader stuck
+// on one goes on and the test fails instead of hanging.
+bool EndsUnaided(const std::function<void()>& work, const std::vector<SpecialFile>& files,
+                 int seconds = 10);
 
 // A process a test starts, waits for or kills.
 class ChildProcess {

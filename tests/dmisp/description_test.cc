@@ -49,6 +49,11 @@ TEST(DescriptionTest, RefusesWithTheLineAndInstallsNothing) {
       {group + "attribute 1 name \"K\" type 4\n", "line 4: type must be 1, 2, 3, 5, 6, 7, 8 or 11"},
       {group + "attribute 1 name \"K\" type 9\n", "line 4: type must be"},
       {group + "attribute 1 name \"K\" type 8\n", "line 4: attribute of type 8 needs a size"},
+      {keyed + "attribute 2 name \"T\" type 8 size 0\n",
+       "line 5: attribute of type 8 needs a size from 1 to 4091"},
+      {keyed + "attribute 2 name \"O\" type 7 size +0 value \"\"\n",
+       "line 5: attribute of type 7 needs a size"},
+      {keyed + "attribute 2 name \"N\" type 5 value +-5\n", "line 5: value +-5 does not fit"},
       {group + "attribute 1 name \"K\" type 5 size 2\n", "line 4: the size of type 5 is 4"},
       {group + "attribute 2 name \"K\" type 5\n", "line 3: key attribute 1 is not in the group"},
       {group + "attribute 1 name \"K\" type 7 size 4\n", "line 3: key attribute 1 must be of type"},
@@ -121,31 +126,30 @@ TEST(DescriptionTest, UnicodeComponentKeepsDisplayStringsAsUtf16) {
   EXPECT_EQ(FindRow(labels, {{2, dmi::kDmiCounter, Int32Value(1)}}, &row),
             dmi::kDmiAttributeNotFound);
   EXPECT_EQ(FindRow(labels, {{1, dmi::kDmiDisplayString, "b"}}, &row), dmi::kDmiRowNotFound);
+  // Only key attributes name a row, even one whose value would match.
+  const Value count = labels.rows[1].values.at(2);
+  EXPECT_EQ(FindRow(labels, {{2, dmi::kDmiInteger, count}}, &row), dmi::kDmiAttributeNotFound);
+  EXPECT_EQ(FindRow(c.groups[0], {{1, dmi::kDmiDisplayString, maker.initial}}, &row),
+            dmi::kDmiAttributeNotFound);
+  EXPECT_EQ(FindRow(c.groups[0], {}, &row), dmi::kDmiOk);
+  // An integer key names a counter or gauge key attribute (a store may hold
+  // one); a text key does not.
+  Group counted = labels;
+  counted.keyIds = {2};
+  EXPECT_EQ(FindRow(counted, {{2, dmi::kDmiInteger, count}}, &row), dmi::kDmiOk);
+  EXPECT_EQ(row, 1u);
+  EXPECT_EQ(FindRow(counted, {{2, dmi::kDmiDisplayString, count}}, &row), dmi::kDmiIllegalType);
 }
 
-TEST(DescriptionTest, WireValuesByType) {
+TEST(DescriptionTest, ValuesAreHeldToTheirAttribute) {
   const Attribute text{1, "t", dmi::kDmiDisplayString, 3, "", {}};
+  const Attribute empty{1, "t", dmi::kDmiDisplayString, 0, "", {}};
   const Attribute number{2, "n", dmi::kDmiInteger64, 8, Int64Value(0), {}};
   const Attribute date{3, "d", dmi::kDmiDate, 25, "", {}};
-  for (const auto& [type, value] :
-       std::vector<std::pair<uint32_t, Value>>{{dmi::kDmiInteger, Int32Value(-2)},
-                                               {dmi::kDmiCounter64, Int64Value(5)},
-                                               {dmi::kDmiOctetString, std::string("\0\1", 2)},
-                                               {dmi::kDmiDate, "19800101000000.000000+000"}}) {
-    const std::string wire = EncodeWireValue(type, value) + "tail";
-    Value back;
-    size_t used = 0;
-    ASSERT_EQ(DecodeWireValue(type, wire, &back, &used), dmi::kDmiOk) << type;
-    EXPECT_EQ(back, value);
-    EXPECT_EQ(used, wire.size() - 4);
-    EXPECT_EQ(DecodeWireValue(type, wire.substr(0, used - 1), &back, &used),
-              dmi::kDmiMalformedBlock)
-        << type;
-  }
-  Value v;
-  EXPECT_EQ(DecodeWireValue(4, "xxxx", &v, nullptr), dmi::kDmiIllegalType);
   EXPECT_EQ(CheckValue(text, dmi::kDmiDisplayString, "abc"), dmi::kDmiOk);
   EXPECT_EQ(CheckValue(text, dmi::kDmiDisplayString, "abcd"), dmi::kDmiValueTooLong);
+  EXPECT_EQ(CheckValue(empty, dmi::kDmiDisplayString, ""), dmi::kDmiOk);
+  EXPECT_EQ(CheckValue(empty, dmi::kDmiDisplayString, "a"), dmi::kDmiValueTooLong);
   EXPECT_EQ(CheckValue(text, dmi::kDmiOctetString, "a"), dmi::kDmiIllegalType);
   EXPECT_EQ(CheckValue(number, dmi::kDmiInteger64, Int32Value(1)), dmi::kDmiMalformedBlock);
   EXPECT_EQ(CheckValue(date, dmi::kDmiDate, std::string("1\0", 2)), dmi::kDmiMalformedBlock);

@@ -157,11 +157,15 @@ Request Row(uint32_t code, uint32_t component, uint32_t group,
       Request(code, sizeof(DmiRowRequest)).Put(40, component).Put(44, group).Keys(48, keys));
 }
 Request Set(uint32_t component, uint32_t attribute, uint32_t type, const std::string& value,
-            uint32_t row = 1) {
+            const std::vector<std::pair<uint32_t, std::string>>& keys) {
   Request r(kDmiSetAttribute, 88);
   r.Put(40, component).Put(44, 2u).Put(48, attribute).Put(52, type).Put(64, 88u);
   r.Put(68, static_cast<uint32_t>(value.size())).Append(value);
-  return std::move(r.Keys(56, {{1, U32(row)}}));
+  return std::move(r.Keys(56, keys));
+}
+Request Set(uint32_t component, uint32_t attribute, uint32_t type, const std::string& value,
+            uint32_t row = 1) {
+  return Set(component, attribute, type, value, {{1, U32(row)}});
 }
 
 // A listing's entries: `words` numbers, then a text, each entry padded.
@@ -459,6 +463,94 @@ TEST_F(ProviderTest, WalksComponentsThroughEveryCommand) {
   EXPECT_EQ(libs_.invoke(ListComponents(kDmiListComponents, 0).Finish(gone, 64)),
             kDmiUnknownHandle);
   EXPECT_EQ(libs_.indicate(gone), kDmiUnknownHandle);
+}
+
+TEST_F(ProviderTest, KeysNameOnlyKeyAttributesOfTheirType) {
+  Client a(libs_);
+  ASSERT_EQ(a.Register(), kDmiOk);
+  const uint32_t id = Install(a, kWalk);
+  // Group 2 is keyed by attribute 1 (integer); attribute 9 holds 1 in every
+  // row, and a text key of the bytes of 1 equals row 1's key value.
+  const std::string one_as_text = Text(U32(1));
+  const struct {
+    const char* what;
+    Request request;
+    uint32_t status;
+  } cases[] = {
+      {"set, key not a key attribute", Set(id, 2, kDmiCounter, U32(5), {{9, U32(1)}}),
+       kDmiAttributeNotFound},
+      {"set, one key of two not a key attribute",
+       Set(id, 2, kDmiCounter, U32(5), {{1, U32(1)}, {9, U32(1)}}), kDmiAttributeNotFound},
+      {"set, text key of an integer", Set(id, 2, kDmiCounter, U32(5), {{1, one_as_text}}),
+       kDmiIllegalType},
+      {"set, key of a group without keys",
+       Set(id, 1, kDmiDisplayString, Text("x"), {{1, Text("Corvane")}}).Put(44, 1u),
+       kDmiAttributeNotFound},
+      {"add row, key not a key attribute", Row(kDmiRowCommand, id, 2, {{1, U32(5)}, {2, U32(3)}}),
+       kDmiAttributeNotFound},
+      {"read first, key not a key attribute", Row(kDmiReadRowFirst, id, 2, {{9, U32(1)}}),
+       kDmiAttributeNotFound},
+      {"read next, text key of an integer", Row(kDmiReadRowNext, id, 2, {{1, one_as_text}}),
+       kDmiIllegalType},
+      {"read first, key of a group without keys",
+       Row(kDmiReadRowFirst, id, 1, {{1, Text("Corvane")}}), kDmiAttributeNotFound},
+      {"set by the key", Set(id, 2, kDmiCounter, U32(7), {{1, U32(3)}}), kDmiOk},
+      {"set, no keys, group without keys",
+       Set(id, 1, kDmiDisplayString, Text("x"), std::vector<std::pair<uint32_t, std::string>>())
+           .Put(44, 1u),
+       kDmiOk},
+  };
+  for (const auto& c : cases) {
+    Request r = c.request;
+    EXPECT_EQ(a.Run(r), c.status) << c.what;
+  }
+  // Nothing the refused commands named was changed or added.
+  std::vector<std::string> rows;
+  Request walk = Row(kDmiReadRowFirst, id, 2, {});
+  for (uint32_t status = a.Run(walk); status == kDmiOk; status = a.Run(walk)) {
+    const auto v = RowValues(walk.reply);
+    rows.push_back(std::to_string(At(walk.reply, 16)) + ":" + std::to_string(At(walk.reply, 32)));
+    walk = Row(kDmiReadRowNext, id, 2, {{1, v.at(1)}});
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{"1:0", "3:7"}));
+
+  // A text attribute declared with size 0 would take a value of any length.
+  EXPECT_EQ(a.Run(AddComponent(WriteFile(
+                dir_ + pt::Sep() + "zero.dmd",
+                "component \"Z\"\nlanguage \"en|US|iso8859-1\"\n"
+                "group 1 name \"G\" class \"Z|G|001\"\nattribute 1 name \"T\" type 8 size 0\n"))),
+            kDmiBadDescription);
+}
+
+TEST_F(ProviderTest, NeitherDescriptionsNorTheStoreWaitOnSpecialFiles) {
+  const std::vector<pt::SpecialFile> specials = pt::MakeSpecialFiles(dir_);
+  const std::string walk = WriteFile(dir_ + pt::Sep() + "walk.dmd", kWalk);
+  for (const pt::SpecialFile& special : specials) {
+    Client a(libs_);
+    ASSERT_EQ(a.Register(), kDmiOk);
+    uint32_t status = 0;
+    EXPECT_TRUE(pt::EndsUnaided([&] { status = a.Run(AddComponent(special.path)); }, {special}))
+        << special.what;
+    EXPECT_EQ(status, kDmiBadDescription) << special.what;
+  }
+  // A store that is one fails every command on the store with its status.
+  for (const pt::SpecialFile& special : specials) {
+    testsupport::ScopedEnv store("DMI_STORE", special.path.c_str());
+    std::vector<uint32_t> statuses;
+    EXPECT_TRUE(pt::EndsUnaided(
+        [&] {
+          Client a(libs_);
+          statuses.push_back(a.Register());
+          statuses.push_back(a.Run(ListComponents(kDmiListComponents, 0)));
+          statuses.push_back(a.Run(AddComponent(walk)));
+          statuses.push_back(a.Run(Row(kDmiReadRowFirst, 1, 2, {})));
+        },
+        {special}))
+        << special.what;
+    EXPECT_EQ(statuses,
+              (std::vector<uint32_t>{kDmiOk, kDmiStoreFailed, kDmiStoreFailed, kDmiStoreFailed}))
+        << special.what;
+  }
 }
 
 TEST_F(ProviderTest, RefusesMalformedBlocksAtOnce) {

@@ -14,6 +14,9 @@
 #include <vector>
 
 #include "kvbase/profile.h"
+#include "platform/log.h"
+#include "platform/testing.h"
+#include "support/log_capture.h"
 #include "tests/kvbase/profile_test_util.h"
 
 namespace kvbase_test {
@@ -96,6 +99,31 @@ TEST_F(ProfileReadTest, MissingOrUnreadableFilesGiveTheDefault) {
     EXPECT_EQ(TARNG_GetProfileInt("S", "K", 42, file.c_str()), 42) << file;
   }
   EXPECT_FALSE(Exists(missing)) << "reading must never create the file";
+  // Nor does a FIFO, a device or a folder hold a reader or a writer: reads
+  // give the default at once, writes fail, and the log says so once.
+  testsupport::LogCapture log;
+  for (const platform::testing::SpecialFile& special :
+       platform::testing::MakeSpecialFiles(scratch_.dir())) {
+    const char* file = special.path.c_str();
+    std::vector<std::string> texts;
+    std::vector<int> numbers;
+    int written = -1;
+    EXPECT_TRUE(platform::testing::EndsUnaided(
+        [&] {
+          for (int i = 0; i < 3; ++i) {
+            texts.push_back(Get(special.path, "S", "K", "dflt"));
+            numbers.push_back(TARNG_GetProfileInt("S", "K", 42, file));
+          }
+          written = TARNG_WriteProfileString("S", "K", "v", file);
+        },
+        {special}))
+        << special.what;
+    EXPECT_EQ(texts, std::vector<std::string>(3, "dflt")) << special.what;
+    EXPECT_EQ(numbers, std::vector<int>(3, 42)) << special.what;
+    EXPECT_EQ(written, 0) << special.what;
+    EXPECT_EQ(log.Count(platform::LogLevel::kError, {"cannot read data file " + special.path}), 1)
+        << special.what;
+  }
 }
 
 // Also what the sanitizer builds, Linux only, watch.

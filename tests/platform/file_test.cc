@@ -9,6 +9,7 @@
 #include <iterator>
 #include <thread>
 
+#include "platform/log.h"
 #include "platform/testing.h"
 #include "support/scratch_dir.h"
 
@@ -61,6 +62,30 @@ TEST_F(FileTest, PathsStampsAndReads) {
   ASSERT_EQ(StatFile(file_, &after), FileStatus::kOk);
   EXPECT_NE(before, after);
   EXPECT_EQ(pt::FileContents(file_), "xyz");
+}
+
+TEST_F(FileTest, SpecialFilesAreRefusedAtOnce) {
+  for (const pt::SpecialFile& special : pt::MakeSpecialFiles(dir_)) {
+    std::string data = "junk";
+    FileStatus read = FileStatus::kOk, stat = FileStatus::kOk;
+    uint32_t os_error = 1;
+    EXPECT_TRUE(pt::EndsUnaided(
+        [&] {
+          FileStamp stamp;
+          read = ReadFileContents(special.path, &data, &stamp);
+          os_error = LastOsError();
+          stat = StatFile(special.path, &stamp);
+          // Nor does a writer's lock wait on it.
+          std::string error;
+          FileWriteLock::Acquire(special.path, &error);
+        },
+        {special}))
+        << special.what;
+    EXPECT_EQ(read, FileStatus::kError) << special.what;
+    EXPECT_EQ(os_error, 0u) << special.what << ": not told from a failed open";
+    EXPECT_EQ(data, "") << special.what;
+    EXPECT_EQ(stat, FileStatus::kError) << special.what;
+  }
 }
 
 TEST_F(FileTest, ReplaceLeavesNothingBehind) {

@@ -121,6 +121,34 @@ bool RewriteInPlace(const std::string& path, std::string_view data, std::string*
   return ok;
 }
 
+constexpr int kNotRegular = -2;
+
+// Opens a file for reading only if it is a regular file: -1 with errno when
+// the open fails, kNotRegular (errno 0) for a FIFO, device, socket or
+// folder. The open itself must not wait (a FIFO without a writer would hold
+// it for good, a terminal or modem line until carrier), so it is made
+// non-blocking and the type is checked on what was opened, not on a name
+// that could change in between.
+int OpenRegularFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return -1;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = 0;
+    return kNotRegular;
+  }
+  // Reads of a regular file never wait anyway; the flag goes for clarity.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
 }  // namespace
 
 std::string NativePath(std::string_view windows_path) {
@@ -134,15 +162,18 @@ std::string NativePath(std::string_view windows_path) {
 FileStatus StatFile(const std::string& native_path, FileStamp* stamp) {
   struct stat st;
   if (::stat(native_path.c_str(), &st) != 0) return StatusOfErrno(errno);
-  if (!S_ISREG(st.st_mode)) return FileStatus::kError;
+  if (!S_ISREG(st.st_mode)) {
+    errno = 0;
+    return FileStatus::kError;
+  }
   if (stamp) *stamp = StampOf(st);
   return FileStatus::kOk;
 }
 
 FileStatus ReadFileContents(const std::string& native_path, std::string* out, FileStamp* stamp) {
   out->clear();
-  const int fd = ::open(native_path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return StatusOfErrno(errno);
+  const int fd = OpenRegularFile(native_path);
+  if (fd < 0) return fd == kNotRegular ? FileStatus::kError : StatusOfErrno(errno);
   struct stat first;
   if (write_locks_held == 0 && ::fstat(fd, &first) == 0 && first.st_nlink > 1) {
     // Rewritten in place by our writers: wait until the rewrite is done.
@@ -203,7 +234,7 @@ std::unique_ptr<FileWriteLock> FileWriteLock::Acquire(const std::string& native_
   }
   // Names of a hard-linked file may sit in other folders, whose writers take
   // other folder locks: the file itself serialises them.
-  int file_fd = ::open(native_path.c_str(), O_RDONLY | O_CLOEXEC);
+  int file_fd = OpenRegularFile(native_path);
   struct stat st;
   if (file_fd >= 0 && (::fstat(file_fd, &st) != 0 || st.st_nlink < 2)) {
     ::close(file_fd);

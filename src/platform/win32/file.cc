@@ -57,15 +57,16 @@ FileStatus StatusOfError(DWORD err) {
 }
 
 // Opens an existing regular file for reading, letting writers replace or
-// delete it meanwhile. A directory is an error.
+// delete it meanwhile. A folder, a device (NUL, CON, COM1) or a pipe is an
+// error with the last error 0: a read from a console or a pipe would wait
+// for input. Opening them waits for nothing (a pipe without a free instance
+// fails at once), so the type is checked on the handle: the name could
+// change between a check and the open.
 HANDLE OpenForRead(const std::string& path, FileStatus* status) {
   const DWORD attrs = GetFileAttributesA(path.c_str());
-  if (attrs == INVALID_FILE_ATTRIBUTES) {
-    *status = StatusOfError(GetLastError());
-    return INVALID_HANDLE_VALUE;
-  }
-  if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
+  if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY)) {
     *status = FileStatus::kError;
+    SetLastError(0);
     return INVALID_HANDLE_VALUE;
   }
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
@@ -74,6 +75,12 @@ HANDLE OpenForRead(const std::string& path, FileStatus* status) {
   if (h == INVALID_HANDLE_VALUE) {
     *status = StatusOfError(GetLastError());
     return h;
+  }
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    *status = FileStatus::kError;
+    SetLastError(0);
+    return INVALID_HANDLE_VALUE;
   }
   *status = FileStatus::kOk;
   return h;

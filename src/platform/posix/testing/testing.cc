@@ -107,6 +107,21 @@ void RemoveTree(const std::string& native_path) {
   nftw(native_path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
+std::vector<SpecialFile> MakeSpecialFiles(const std::string& dir) {
+  std::vector<SpecialFile> files = {
+      {"a FIFO", dir + "/fifo"}, {"a device", "/dev/null"}, {"a folder", dir + "/folder"}};
+  ::mkfifo(files[0].path.c_str(), 0600);
+  ::mkdir(files[2].path.c_str(), 0700);
+  return files;
+}
+
+void ReleasePipeReaders(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) ::close(fd);
+}
+
 bool SetRegistryString(const std::string& subkey, const std::string& value_name,
                        const std::string& data) {
   return EditRegistry([&](posix::RegistryFile* file) {

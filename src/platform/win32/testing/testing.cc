@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <map>
+#include <mutex>
 #include <vector>
 
 #include "platform/text.h"
@@ -130,6 +132,43 @@ void UnsetEnv(const std::string& name) {
 std::string ExeSuffix() { return ".exe"; }
 
 std::string Sep() { return "\\"; }
+
+namespace {
+
+// The server ends of the pipes MakeSpecialFiles made, by name, kept for the
+// life of the process: a pipe exists only while its server holds it.
+std::mutex pipe_mutex;
+std::map<std::string, HANDLE>& PipeServers() {
+  static auto* servers = new std::map<std::string, HANDLE>;
+  return *servers;
+}
+
+}  // namespace
+
+std::vector<SpecialFile> MakeSpecialFiles(const std::string& dir) {
+  static std::atomic<unsigned> counter{0};
+  std::vector<SpecialFile> files = {
+      {"a folder", dir + "\\folder"},
+      {"a device", "NUL"},
+      {"a pipe", "\\\\.\\pipe\\schedexe-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                     std::to_string(counter++)}};
+  CreateDirectoryA(files[0].path.c_str(), nullptr);
+  const HANDLE server =
+      CreateNamedPipeA(files[2].path.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
+                       PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
+  if (server != INVALID_HANDLE_VALUE) {
+    std::lock_guard<std::mutex> lock(pipe_mutex);
+    PipeServers()[files[2].path] = server;
+  }
+  return files;
+}
+
+void ReleasePipeReaders(const std::string& path) {
+  std::lock_guard<std::mutex> lock(pipe_mutex);
+  const auto it = PipeServers().find(path);
+  // A client waiting in a read fails once its server lets it go.
+  if (it != PipeServers().end()) DisconnectNamedPipe(it->second);
+}
 
 bool RunningUnderWine() {
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
