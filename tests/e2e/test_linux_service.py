@@ -114,6 +114,25 @@ class ServiceTest(Scenarios, unittest.TestCase):
         self.assertEqual((commands[:2], commands[-2:]), ([UNCHANGED, SYNCH], [UNCHANGED, SYNCH]))
         self.assertEqual(commands.count(SYNCH), 3)
 
+    def test_one_scheduler_per_agent(self):
+        # A second scheduler on the same agent waits before its initial
+        # pass, naming the first; once the first is gone, even by kill -9,
+        # it takes over.
+        a = self.a
+        first = a.start("/d")
+        a.wait_for_count(SYNCH, 1)
+        second = a.start("/d")
+        a.wait_for_log(f"warning: another scheduler (process {first.pid}) serves this agent; "
+                       "waiting until it ends")
+        self.assertEqual(a.commands().count(SYNCH), 1)
+        first.kill()
+        first.wait(timeout=30)
+        a.wait_for_log(f"notice: the other scheduler (process {first.pid}) has ended; "
+                       "this one takes over")
+        a.wait_for_count(SYNCH, 2)
+        second.send_signal(signal.SIGTERM)
+        self.assertEqual(second.wait(timeout=30), 0)
+
     def assert_no_stop_lost(self, p, reports):
         """Ended within 10 s, by exit 0 or by the signal, and no running
         report after a stop-pending one."""
