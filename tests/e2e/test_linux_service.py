@@ -14,7 +14,7 @@ import time
 import unittest
 
 from agent import (BIN, CLASS, KVCMD, MIX, PAUSE, RESUME, START, STOP, SYNCH, UNCHANGED, Agent,
-                   Scenarios, activation, deleted, fired, in_order, notify_fields, profile,
+                   Scenarios, activation, active, deleted, fired, in_order, notify_fields, profile,
                    sanitizer_reports, status_reports, tarn, unexpected_reports, wait)
 
 SIGNALS = {"stop": signal.SIGTERM, "pause": signal.SIGTSTP, "continue": signal.SIGCONT,
@@ -132,6 +132,27 @@ class ServiceTest(Scenarios, unittest.TestCase):
         a.wait_for_count(SYNCH, 2)
         second.send_signal(signal.SIGTERM)
         self.assertEqual(second.wait(timeout=30), 0)
+
+    def test_a_signal_sent_while_the_scheduler_starts(self):
+        # The event exists only after the initial pass (held up here by a
+        # DmiSetValue that hangs): a plain signal says a scheduler is
+        # starting; one told to wait signals once the pass is over.
+        a = self.a
+        a.write_data(tarn(*MIX, changed=True))
+        a.replace_program("DmiSetValue", "hanging-standin")
+        service = a.start("/d")
+        a.wait_for_count(active(2))
+        command = [os.path.join(BIN, "tarnsched-signal")]
+        run = subprocess.run(command, env=a.env(), capture_output=True, text=True, timeout=30)
+        self.assertEqual(run.returncode, 1)
+        self.assertIn(f"a scheduler (process {service.pid}) is starting", run.stderr)
+        waiting = subprocess.Popen(command + ["--wait", "60"], env=a.env(),
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        a.release_hanging_programs()
+        self.assertEqual(waiting.wait(timeout=90), 0)
+        a.wait_for_log("notice: reload of ")
+        service.send_signal(signal.SIGTERM)
+        self.assertEqual(service.wait(timeout=30), 0)
 
     def assert_no_stop_lost(self, p, reports):
         """Ended within 10 s, by exit 0 or by the signal, and no running
