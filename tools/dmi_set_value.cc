@@ -7,13 +7,30 @@
 #include <string>
 
 #include "agent_journal.h"
+#include "dmi/agent_client_directory.h"
+#include "dmi/dmi_interface.h"
 #include "dmi/dmi_setter.h"
 #include "dmi_client.h"
+#include "platform/file.h"
 #include "platform/process_info.h"
 
 namespace {
 
 constexpr int kUsageError = 2;
+
+// The provider's store when there is none yet (every class is then "not
+// found", which would send an operator looking in the wrong place); "" when
+// it exists or its place is not known.
+std::string MissingStore() {
+  std::string path = platform::GetEnvironmentVariable(dmi::kDmiStoreVariable);
+  if (path.empty()) {
+    if (!dmi::ReadAgentClientDirectory(&path)) return "";
+    path += dmi::kDmiStoreFileName;
+  }
+  path = platform::NativePath(path);
+  platform::FileStamp stamp;
+  return platform::StatFile(path, &stamp) == platform::FileStatus::kMissing ? path : "";
+}
 
 int Set(int argc, char** argv) {
   if (argc != 6) {
@@ -33,6 +50,11 @@ int Set(int argc, char** argv) {
   if (result != dmi::kSetOk) {
     while (!failure.empty() && failure.back() == '\n') failure.pop_back();
     if (!missing.empty()) failure += " (" + missing + ")";
+    if (result == dmi::kSetClassNotFound) {
+      if (const std::string store = MissingStore(); !store.empty()) {
+        failure = "no DMI store at " + store + " (dmitables install makes one)";
+      }
+    }
     std::fprintf(stderr, "DmiSetValue: %s\n", failure.c_str());
   }
   return result;

@@ -29,6 +29,12 @@ namespace dmi {
 // The field names are the interface's, not this project's naming.
 // NOLINTBEGIN(readability-identifier-naming)
 
+// Where the provider keeps the tables of an agent installation: the file
+// this environment variable names, else this file in the agent client
+// directory ("TTX Path" + "\KVClient\").
+inline constexpr char kDmiStoreVariable[] = "DMI_STORE";
+inline constexpr char kDmiStoreFileName[] = "dmi-store.dat";
+
 // "1IMD" in memory: the first field of every block.
 inline constexpr uint32_t kLevelCheck = 0x444D4931;
 

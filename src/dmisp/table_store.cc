@@ -17,10 +17,8 @@ namespace dmisp {
 
 namespace {
 
-constexpr char kStoreVariable[] = "DMI_STORE";
 constexpr char kAgentKey[] = "SOFTWARE\\Corvane\\Teltrix";
 constexpr char kAgentPathValue[] = "TTX Path";
-constexpr char kStoreInClientDirectory[] = "\\KVClient\\dmi-store.dat";
 
 // Parsed stores, so that the provider, which reads the store for nearly
 // every command, parses one version of the file once. A file's stamp alone
@@ -117,9 +115,10 @@ void Remember(const std::string& path, std::string raw, std::shared_ptr<const Ta
 }  // namespace
 
 std::string StorePath() {
-  std::string path = platform::GetEnvironmentVariable(kStoreVariable);
+  std::string path = platform::GetEnvironmentVariable(dmi::kDmiStoreVariable);
   if (!path.empty()) return path;
-  if (platform::ReadRegistryPath(kAgentKey, kAgentPathValue, kStoreInClientDirectory, &path) !=
+  const std::string suffix = std::string("\\KVClient\\") + dmi::kDmiStoreFileName;
+  if (platform::ReadRegistryPath(kAgentKey, kAgentPathValue, suffix.c_str(), &path) !=
       platform::RegistryStatus::kOk) {
     return "";
   }

@@ -242,19 +242,27 @@ class ServiceTest(Scenarios, unittest.TestCase):
 
     def test_dmisetvalue_says_in_one_line_what_failed(self):
         a = self.a
-        a.install_tables()
         table = CLASS + "Scheduler Profile Table|"
+
+        def run(*args):
+            return subprocess.run([os.path.join(a.client, "DmiSetValue"), *args], env=a.env(),
+                                  capture_output=True, text=True)
+        # Before the tables are installed, the store is named, not the class.
+        missing = run(table, "7", "x", "A1|2", "8")
+        self.assertEqual(missing.returncode, 5, missing.stderr)
+        self.assertRegex(missing.stderr, r"^DmiSetValue: no DMI store at \S*dmi-store.dat "
+                         r"\(dmitables install makes one\)\n$")
+        a.install_tables()
         for args, code, reason in [
                 (("NOPE|", "7", "x", "", "8"), 5, "Class NOPE| not found"),
                 ((table, "x7", "x", "A1|2", "8"), 6, "Invalid attribute id x7"),
                 ((table, "7", "x", "A1|2", "-3"), 7, "Unknown type -3"),
                 ((table, "7", "x" * 999, "A1|2", "8"), 8, "Set Failed, DMI error 0x")]:
-            run = subprocess.run([os.path.join(a.client, "DmiSetValue"), *args], env=a.env(),
-                                 capture_output=True, text=True)
-            self.assertEqual(run.returncode, code, run.stderr)
-            self.assertEqual(len(run.stderr.splitlines()), 1, run.stderr)
-            self.assertIn(reason, run.stderr)
-        self.assertEqual(len(a.commands()), 4)
+            result = run(*args)
+            self.assertEqual(result.returncode, code, result.stderr)
+            self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+            self.assertIn(reason, result.stderr)
+        self.assertEqual(len(a.commands()), 5)
 
     @unittest.skipUnless(faketime(), "needs libfaketime")
     def test_event_fires_and_fires_while_paused(self):
