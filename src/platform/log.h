@@ -45,6 +45,9 @@ void SetLogSink(std::shared_ptr<LogSink> sink, LogLevel most_detailed);
 // error; Windows: LogLevel and LogFile under its Parameters key, the
 // Application event log).
 void StartServiceLog(const char* service_name);
+// Where that log goes and how its level is set, as a sentence for an
+// operator.
+const char* ServiceLogPlace();
 
 // `text` as one line: control characters become blanks, and a text longer
 // than kLogTextLimit is cut (never inside a UTF-8 sequence) and ends in "...".

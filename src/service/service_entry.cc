@@ -22,6 +22,12 @@ TarnObject tarn_object;
 
 constexpr char kDispatcherFailure[] = "In StartServiceCtrlDispatcher";
 
+// For whoever started the program by hand: the two ways it runs.
+constexpr char kHandStartUsage[] =
+    "usage: schedExe      the service, started by the service manager\n"
+    "       schedExe /d   the scheduler in the foreground, until Ctrl-C or its window closes\n"
+    "Setting up, operating and the tools beside it: see the README.";
+
 // The service control manager and the real worker thread.
 class PlatformServiceEnvironment final : public ServiceEnvironment {
  public:
@@ -77,8 +83,8 @@ int ProcessEntry(void* instance, void*, char*, int) {
       // Someone started the program by hand and saw it end at once.
       std::fprintf(stderr,
                    "schedExe: not started as a service (error %u); \"schedExe /d\" runs the "
-                   "scheduler in the foreground\n",
-                   static_cast<unsigned>(error));
+                   "scheduler in the foreground\n%s\n%s\n",
+                   static_cast<unsigned>(error), kHandStartUsage, platform::ServiceLogPlace());
     }
     // After a foreground run the call is expected to fail.
     TraceMessage(kDispatcherFailure, error,

@@ -92,6 +92,11 @@ class ServiceTest(Scenarios, unittest.TestCase):
         for args in (("/d", "x"), ()):
             self.assertEqual(a.start(*args).wait(timeout=30), 0, args)
             self.assertIn(hint, a.log())
+            # A short usage follows: the two ways it runs, and where the log goes.
+            self.assertIn("       schedExe /d   the scheduler in the foreground, until Ctrl-C or"
+                          " its window closes", a.log())
+            self.assertIn("The log goes to standard error (the journal under systemd: journalctl"
+                          " -u schedexe),", a.log())
         self.assertEqual(a.commands(), [])
         # "/D" and a quoted "/d" are foreground mode, ended by either signal;
         # a reload is served there too.

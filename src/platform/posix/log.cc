@@ -61,6 +61,12 @@ class StandardErrorSink final : public LogSink {
 
 }  // namespace
 
+const char* ServiceLogPlace() {
+  return "The log goes to standard error (the journal under systemd: journalctl -u schedexe),\n"
+         "at the level SCHEDEXE_LOG_LEVEL names (error, warning, notice, info, debug;\n"
+         "default notice).";
+}
+
 void StartServiceLog(const char*) {
   LogLevel level = kDefaultLogLevel;
   const char* configured = std::getenv("SCHEDEXE_LOG_LEVEL");

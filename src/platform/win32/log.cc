@@ -83,6 +83,12 @@ class EventLogSink final : public LogSink {
 
 }  // namespace
 
+const char* ServiceLogPlace() {
+  return "The log goes to the Application event log (source schedExe), and to the file\n"
+         "that the value LogFile of the service's Parameters key names, at the level its\n"
+         "value LogLevel names (error, warning, notice, info, debug; default notice).";
+}
+
 void StartServiceLog(const char* service_name) {
   const std::string key =
       std::string("SYSTEM\\CurrentControlSet\\Services\\") + service_name + "\\Parameters";
