@@ -180,52 +180,120 @@ bool ParseStoreValue(uint32_t type, std::string_view text, Value* value) {
   }
 }
 
-std::string FormatStore(const Tables& tables, std::string_view line_end) {
-  std::string out;
-  const auto line = [&](std::string_view a, std::string_view b = {}) {
-    out.append(a).append(b).append(line_end);
-  };
-  const auto section = [&](const std::string& name) {
-    out.append(line_end);
-    line("[" + name + "]");
-  };
-  line("; The DMI tables of this agent installation, kept by the DMI provider.");
-  line("; Texts are percent-encoded (%XX), numbers decimal, octet strings hexadecimal.");
-  line("[Store]");
-  line("Generation=", std::to_string(tables.generation));
-  for (const Component& c : tables.components) {
-    const std::string cname = "Component " + std::to_string(c.id);
-    section(cname);
-    line("Name=", EncodeStoreText(c.name));
-    line("Language=", EncodeStoreText(c.language));
-    for (const Group& g : c.groups) {
-      const std::string gname = cname + " Group " + std::to_string(g.id);
-      section(gname);
-      line("Name=", EncodeStoreText(g.name));
-      line("Class=", EncodeStoreText(g.classString));
-      std::string keys;
-      for (const uint32_t k : g.keyIds) keys += (keys.empty() ? "" : " ") + std::to_string(k);
-      line("Keys=", keys);
-      for (const Attribute& a : g.attributes) {
-        section(gname + " Attribute " + std::to_string(a.id));
-        line("Name=", EncodeStoreText(a.name));
-        line("Type=", std::to_string(a.type));
-        line("Size=", std::to_string(a.size));
-        line("Initial=", FormatStoreValue(a.type, a.initial));
-        for (const auto& [number, text] : a.enumeration) {
-          line("Enum " + std::to_string(number) + "=", EncodeStoreText(text));
-        }
+namespace {
+
+void AppendComponentSections(const Component& c, std::vector<StoreSection>* sections) {
+  const auto text = [](const std::string& bytes) { return EncodeStoreText(bytes); };
+  const std::string cname = "Component " + std::to_string(c.id);
+  sections->push_back({cname, {{"Name", text(c.name)}, {"Language", text(c.language)}}});
+  for (const Group& g : c.groups) {
+    const std::string gname = cname + " Group " + std::to_string(g.id);
+    std::string keys;
+    for (const uint32_t k : g.keyIds) keys += (keys.empty() ? "" : " ") + std::to_string(k);
+    sections->push_back(
+        {gname, {{"Name", text(g.name)}, {"Class", text(g.classString)}, {"Keys", keys}}});
+    for (const Attribute& a : g.attributes) {
+      StoreSection& s = sections->emplace_back();
+      s.name = gname + " Attribute " + std::to_string(a.id);
+      s.keys = {{"Name", text(a.name)},
+                {"Type", std::to_string(a.type)},
+                {"Size", std::to_string(a.size)},
+                {"Initial", FormatStoreValue(a.type, a.initial)}};
+      for (const auto& [number, enum_text] : a.enumeration) {
+        s.keys.emplace_back("Enum " + std::to_string(number), text(enum_text));
       }
-      for (size_t r = 0; r < g.rows.size(); ++r) {
-        section(gname + " Row " + std::to_string(r + 1));
-        for (const auto& [id, value] : g.rows[r].values) {
-          const Attribute* a = FindAttribute(g, id);
-          line("A" + std::to_string(id) + "=", FormatStoreValue(a ? a->type : 0, value));
-        }
+    }
+    for (size_t r = 0; r < g.rows.size(); ++r) {
+      StoreSection& s = sections->emplace_back();
+      s.name = gname + " Row " + std::to_string(r + 1);
+      for (const auto& [id, value] : g.rows[r].values) {
+        const Attribute* a = FindAttribute(g, id);
+        s.keys.emplace_back("A" + std::to_string(id), FormatStoreValue(a ? a->type : 0, value));
       }
     }
   }
+}
+
+}  // namespace
+
+std::vector<StoreSection> StoreSections(const Tables& tables) {
+  std::vector<StoreSection> sections;
+  sections.push_back({"Store", {{"Generation", std::to_string(tables.generation)}}});
+  for (const Component& c : tables.components) AppendComponentSections(c, &sections);
+  return sections;
+}
+
+std::string FormatStore(const Tables& tables, std::string_view line_end) {
+  std::string out;
+  const auto line = [&](std::string_view text) { out.append(text).append(line_end); };
+  line("; The DMI tables of this agent installation, kept by the DMI provider.");
+  line("; Texts are percent-encoded (%XX), numbers decimal, octet strings hexadecimal.");
+  bool first = true;
+  for (const StoreSection& s : StoreSections(tables)) {
+    if (!first) out.append(line_end);
+    first = false;
+    line("[" + s.name + "]");
+    for (const auto& [key, value] : s.keys) {
+      out.append(key).append("=").append(value).append(line_end);
+    }
+  }
   return out;
+}
+
+std::vector<kvbase::ProfileChange> StoreChanges(const Tables& before, const Tables& after) {
+  using kvbase::ProfileChange;
+  std::vector<ProfileChange> removals;
+  std::vector<ProfileChange> sets;
+  std::vector<ProfileChange> additions;
+  if (before.generation != after.generation) {
+    sets.push_back(ProfileChange::SetKey("Store", "Generation", std::to_string(after.generation)));
+  }
+  // Components that compare equal have equal sections: only the others are
+  // written out and compared.
+  std::map<uint32_t, const Component*> old_components;
+  for (const Component& c : before.components) old_components[c.id] = &c;
+  std::vector<StoreSection> old_sections;
+  std::vector<StoreSection> new_sections;
+  for (const Component& c : after.components) {
+    const auto it = old_components.find(c.id);
+    const Component* old = it == old_components.end() ? nullptr : it->second;
+    if (old) old_components.erase(it);
+    if (old && *old == c) continue;
+    if (old) AppendComponentSections(*old, &old_sections);
+    AppendComponentSections(c, &new_sections);
+  }
+  for (const auto& [id, c] : old_components) AppendComponentSections(*c, &old_sections);
+
+  std::map<std::string, const StoreSection*> old_by_name;
+  for (const StoreSection& s : old_sections) old_by_name[s.name] = &s;
+  for (StoreSection& s : new_sections) {
+    const auto it = old_by_name.find(s.name);
+    if (it == old_by_name.end()) {
+      additions.push_back(ProfileChange::AddSection(s.name, std::move(s.keys)));
+      continue;
+    }
+    std::map<std::string_view, std::string_view> old_keys;
+    for (const auto& [key, value] : it->second->keys) old_keys[key] = value;
+    for (const auto& [key, value] : s.keys) {
+      const auto old = old_keys.find(key);
+      if (old == old_keys.end() || old->second != value) {
+        sets.push_back(ProfileChange::SetKey(s.name, key, value));
+      }
+      if (old != old_keys.end()) old_keys.erase(old);
+    }
+    for (const auto& [key, value] : old_keys) {
+      removals.push_back(ProfileChange::DeleteKey(s.name, std::string(key)));
+    }
+    old_by_name.erase(it);
+  }
+  for (const auto& [name, s] : old_by_name) removals.push_back(ProfileChange::DeleteSection(name));
+
+  std::vector<ProfileChange> changes = std::move(removals);
+  for (auto* part : {&sets, &additions}) {
+    changes.insert(changes.end(), std::make_move_iterator(part->begin()),
+                   std::make_move_iterator(part->end()));
+  }
+  return changes;
 }
 
 bool ParseStore(std::string_view raw, Tables* tables, std::string* error) {
