@@ -71,7 +71,7 @@ T FromBytes(const Value& value) {
 
 template <typename T>
 bool ParseNumberValue(std::string_view text, Value* value) {
-  T number;
+  T number{};
   if (!ParseNumber(text, &number)) return false;
   *value = Bytes(number);
   return true;
