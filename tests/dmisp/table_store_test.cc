@@ -281,8 +281,8 @@ TEST_F(TableStoreTest, ASetRewritesOnlyItsLineAndKeepsTheLineEnds) {
 TEST_F(TableStoreTest, AddedAndDeletedComponentsReadAsAWholeRewrite) {
   Install(CounterComponent(1));
   const std::string comment = "; kept by hand\n";
-  std::string hand = pt::FileContents(store_);
-  hand = WithLineEnds(hand, "\n").insert(hand.find("[Component 1]"), comment);
+  std::string hand = WithLineEnds(pt::FileContents(store_), "\n");
+  hand.insert(hand.find("[Component 1]"), comment);
   kvbase_test::WriteBytes(store_, hand);
   // The file, parsed afresh, holds what the change left in the tables, as a
   // store written whole would, and the hand comment stays.
