@@ -1,6 +1,7 @@
 #include "kvbase/profile_edit.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -163,12 +164,18 @@ class Editor {
       return;
     }
     std::optional<Edit> edit = EditFor(change);
-    if (edit && Overlaps(*edit)) {
+    if (edit && DependsOnEdits(change, *edit)) {
       Flush();
       edit = EditFor(change);
     }
     if (!edit) return;
     Note(change);
+    if (edit->first_line == edit->last_line) {
+      insertions_.insert(edit->first_line);
+    } else {
+      replaced_[edit->first_line] = edit->last_line;
+    }
+    if (edit->last_line == text_.lines().size() && !edit->text.empty()) appended_ = true;
     pending_.push_back(std::move(*edit));
     changed_ = true;
   }
@@ -209,30 +216,45 @@ class Editor {
         return DeleteKeyEdit(text_, c.section, c.key);
       case ProfileChange::Kind::kDeleteSection:
         return DeleteSectionEdit(text_, c.section);
-      case ProfileChange::Kind::kAddSection: {
-        const size_t end = text_.lines().size();
-        const bool after_append = std::any_of(pending_.begin(), pending_.end(), [&](const Edit& e) {
-          return e.last_line == end && !e.text.empty();
-        });
-        return AddSectionEdit(raw_, text_, c, line_end_, after_append);
-      }
+      case ProfileChange::Kind::kAddSection:
+        return AddSectionEdit(raw_, text_, c, line_end_, appended_);
     }
     return std::nullopt;
   }
 
-  // Lines that a collected edit replaces, or an insertion inside them.
-  bool Overlaps(const Edit& edit) const {
-    for (const Edit& p : pending_) {
-      if (std::max(p.first_line, edit.first_line) < std::min(p.last_line, edit.last_line)) {
-        return true;
-      }
-      const auto inside = [](const Edit& insertion, const Edit& range) {
-        return insertion.first_line == insertion.last_line &&
-               range.first_line < insertion.first_line && insertion.first_line < range.last_line;
-      };
-      if (inside(edit, p) || inside(p, edit)) return true;
+  // Where the edit goes depends on what collected edits do to the text
+  // around it: they replace its lines, or an insertion lands inside theirs;
+  // a block at the end follows lines that an edit replaces, or lines it
+  // follows are replaced after it; a new key
+  // follows the last line of its section that a deletion may remove, or
+  // lands where a block is already appended.
+  bool DependsOnEdits(const ProfileChange& c, const Edit& edit) const {
+    if (Overlaps(edit)) return true;
+    const size_t end = text_.lines().size();
+    // The blank line in front of an appended block belongs to the section
+    // before it, and goes when that section is removed.
+    if (appended_ && edit.last_line == end && edit.first_line != end) return true;
+    if (c.kind == ProfileChange::Kind::kAddSection) {
+      return !replaced_.empty() && replaced_.rbegin()->second == end;
     }
-    return false;
+    if (c.kind != ProfileChange::Kind::kSetKey || edit.first_line != edit.last_line) return false;
+    const auto it = touched_.find(FoldProfileName(c.section));
+    return (it != touched_.end() && !it->second.keys.empty()) ||
+           (appended_ && edit.first_line == end);
+  }
+
+  // Lines that a collected edit replaces, or an insertion inside them. The
+  // replaced ranges never overlap, so of those that start before a line the
+  // last one reaches furthest.
+  bool Overlaps(const Edit& edit) const {
+    const auto reach_before = [&](size_t line) -> size_t {
+      auto it = replaced_.lower_bound(line);
+      return it == replaced_.begin() ? 0 : std::prev(it)->second;
+    };
+    if (edit.first_line == edit.last_line) return reach_before(edit.first_line) > edit.first_line;
+    const auto inserted = insertions_.upper_bound(edit.first_line);
+    if (inserted != insertions_.end() && *inserted < edit.last_line) return true;
+    return reach_before(edit.last_line) > edit.first_line;
   }
 
   size_t Offset(size_t line) const {
@@ -270,6 +292,9 @@ class Editor {
     raw_ = std::move(out);
     text_ = ProfileText::Parse(raw_);
     pending_.clear();
+    replaced_.clear();
+    insertions_.clear();
+    appended_ = false;
     touched_.clear();
   }
 
@@ -277,6 +302,9 @@ class Editor {
   ProfileText text_;
   std::string line_end_;  // as ANSI text
   std::vector<Edit> pending_;
+  std::map<size_t, size_t> replaced_;       // first line -> last line of each replacing edit
+  std::set<size_t> insertions_;             // where edits insert without replacing
+  bool appended_ = false;                   // an edit ends the text with a line that is not blank
   std::map<std::string, Touched> touched_;  // by folded section name
   bool changed_ = false;
 };

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -12,9 +14,10 @@ namespace {
 
 using C = ProfileChange;
 
-std::string OneByOne(std::string text, const std::vector<C>& changes) {
+std::string OneByOne(std::string text, const std::vector<C>& changes,
+                     const std::string& line_end = "\n") {
   for (const C& c : changes) {
-    if (auto next = ApplyProfileChanges(text, {c}, "\n")) text = *next;
+    if (auto next = ApplyProfileChanges(text, {c}, line_end)) text = *next;
   }
   return text;
 }
@@ -56,6 +59,42 @@ TEST(ProfileEditTest, ChangesAtOnceEqualChangesOneByOne) {
   EXPECT_EQ(ApplyProfileChanges("", {C::AddSection("S", {{"k", "v"}})}, "\r\n"), "[S]\r\nk=v\r\n");
   EXPECT_EQ(ApplyProfileChanges(crlf, {C::SetKey("A", "k", "1"), C::DeleteSection("none")}, "\n"),
             std::nullopt);
+}
+
+TEST(ProfileEditTest, RandomChangeListsAtOnceEqualOneByOne) {
+  const char* const lines[] = {"[A]", "[B]", "[a]",   "k=1", " K = 2",
+                               "j=3", "; c", "no eq", "",    " "};
+  const char* const sections[] = {"A", "B", "C", "a"};
+  const char* const keys[] = {"k", "j", "n"};
+  std::mt19937 rng(7);
+  const auto pick = [&](const auto& from) { return from[rng() % std::size(from)]; };
+  for (int round = 0; round < 3000; ++round) {
+    const std::string eol = rng() % 2 ? "\r\n" : "\n";
+    std::string text;
+    for (int n = static_cast<int>(rng() % 10); n > 0; --n) text += pick(lines) + eol;
+    if (rng() % 3 == 0) text += pick(lines);
+    std::vector<C> changes;
+    for (int n = 1 + static_cast<int>(rng() % 6); n > 0; --n) {
+      switch (rng() % 4) {
+        case 0:
+          changes.push_back(C::SetKey(pick(sections), pick(keys), std::to_string(rng() % 2)));
+          break;
+        case 1:
+          changes.push_back(C::DeleteKey(pick(sections), pick(keys)));
+          break;
+        case 2:
+          changes.push_back(C::DeleteSection(pick(sections)));
+          break;
+        default:
+          changes.push_back(C::AddSection(pick(sections), {{pick(keys), "v"}, {pick(keys), "w"}}));
+      }
+    }
+    // (A text that loses all its lines takes the default line end.)
+    const std::string one_by_one = OneByOne(text, changes, eol);
+    ASSERT_EQ(ApplyProfileChanges(text, changes, eol).value_or(text), one_by_one)
+        << "round " << round << ", text:\n"
+        << text;
+  }
 }
 
 }  // namespace
