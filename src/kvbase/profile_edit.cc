@@ -4,6 +4,7 @@
 #include <iterator>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 #include "kvbase/profile_text.h"
 
@@ -99,24 +100,25 @@ std::optional<Edit> SetKeyEdit(std::string_view raw, const ProfileText& text,
 }
 
 std::optional<Edit> DeleteSectionEdit(const ProfileText& text, std::string_view section) {
-  const std::string folded = FoldProfileName(section);
-  for (const ProfileSection& s : text.sections()) {
-    if (s.folded != folded) continue;
-    const size_t first = s.header_line == ProfileSection::kNoHeader ? 0 : s.header_line;
-    if (first == s.end_line) return std::nullopt;
-    return Edit{first, s.end_line, std::string()};
-  }
-  return std::nullopt;
+  const ProfileSection* s = text.FindSection(FoldProfileName(section));
+  if (!s) return std::nullopt;
+  const size_t first = s->header_line == ProfileSection::kNoHeader ? 0 : s->header_line;
+  if (first == s->end_line) return std::nullopt;
+  return Edit{first, s->end_line, std::string()};
 }
 
+// The key in the first section of that name that has it.
 std::optional<Edit> DeleteKeyEdit(const ProfileText& text, std::string_view section,
                                   std::string_view key) {
   const std::string folded_section = FoldProfileName(section);
   const std::string folded_key = FoldProfileName(key);
-  for (const ProfileSection& s : text.sections()) {
-    if (s.folded != folded_section) continue;
-    for (const ProfileKey& k : s.keys) {
-      if (k.folded == folded_key) return Edit{k.line, k.line + 1, std::string()};
+  const ProfileSection* first = text.FindSection(folded_section);
+  if (!first) return std::nullopt;
+  const auto& sections = text.sections();
+  for (size_t i = static_cast<size_t>(first - sections.data()); i < sections.size(); ++i) {
+    if (sections[i].folded != folded_section) continue;
+    if (const ProfileKey* k = ProfileText::FindKey(sections[i], folded_key)) {
+      return Edit{k->line, k->line + 1, std::string()};
     }
   }
   return std::nullopt;
@@ -155,21 +157,22 @@ class Editor {
   }
 
   void Make(const ProfileChange& change) {
-    if (DependsOnPending(change)) Flush();
-    if (change.kind == ProfileChange::Kind::kAddSection &&
-        text_.FindSection(FoldProfileName(change.section))) {
-      for (const auto& [key, value] : change.keys) {
-        Make(ProfileChange::SetKey(change.section, key, value));
+    const std::string section = FoldProfileName(change.section);
+    const std::string key = IsKeyChange(change) ? FoldProfileName(change.key) : std::string();
+    if (DependsOnPending(change, section, key)) Flush();
+    if (change.kind == ProfileChange::Kind::kAddSection && text_.FindSection(section)) {
+      for (const auto& [name, value] : change.keys) {
+        Make(ProfileChange::SetKey(change.section, name, value));
       }
       return;
     }
     std::optional<Edit> edit = EditFor(change);
-    if (edit && DependsOnEdits(change, *edit)) {
+    if (edit && DependsOnEdits(change, section, *edit)) {
       Flush();
       edit = EditFor(change);
     }
     if (!edit) return;
-    Note(change);
+    Note(change, section, key);
     if (edit->first_line == edit->last_line) {
       insertions_.insert(edit->first_line);
     } else {
@@ -181,7 +184,7 @@ class Editor {
   }
 
   std::optional<std::string> Result() {
-    Flush();
+    Flush(false);
     if (!changed_) return std::nullopt;
     return raw_;
   }
@@ -192,17 +195,19 @@ class Editor {
     std::set<std::string> keys;
   };
 
-  bool DependsOnPending(const ProfileChange& c) const {
-    const auto it = touched_.find(FoldProfileName(c.section));
+  // `section` and `key` are the change's names folded.
+  bool DependsOnPending(const ProfileChange& c, const std::string& section,
+                        const std::string& key) const {
+    const auto it = touched_.find(section);
     if (it == touched_.end()) return false;
     if (!IsKeyChange(c)) return true;
-    return it->second.sections || it->second.keys.count(FoldProfileName(c.key)) != 0;
+    return it->second.sections || it->second.keys.count(key) != 0;
   }
 
-  void Note(const ProfileChange& c) {
-    Touched& t = touched_[FoldProfileName(c.section)];
-    if (IsKeyChange(c) && text_.FindSection(FoldProfileName(c.section))) {
-      t.keys.insert(FoldProfileName(c.key));
+  void Note(const ProfileChange& c, const std::string& section, const std::string& key) {
+    Touched& t = touched_[section];
+    if (IsKeyChange(c) && text_.FindSection(section)) {
+      t.keys.insert(key);
     } else {
       t.sections = true;
     }
@@ -228,7 +233,7 @@ class Editor {
   // follows are replaced after it; a new key
   // follows the last line of its section that a deletion may remove, or
   // lands where a block is already appended.
-  bool DependsOnEdits(const ProfileChange& c, const Edit& edit) const {
+  bool DependsOnEdits(const ProfileChange& c, const std::string& section, const Edit& edit) const {
     if (Overlaps(edit)) return true;
     const size_t end = text_.lines().size();
     // The blank line in front of an appended block belongs to the section
@@ -238,7 +243,7 @@ class Editor {
       return !replaced_.empty() && replaced_.rbegin()->second == end;
     }
     if (c.kind != ProfileChange::Kind::kSetKey || edit.first_line != edit.last_line) return false;
-    const auto it = touched_.find(FoldProfileName(c.section));
+    const auto it = touched_.find(section);
     return (it != touched_.end() && !it->second.keys.empty()) ||
            (appended_ && edit.first_line == end);
   }
@@ -263,7 +268,8 @@ class Editor {
     return lines.empty() ? text_.body_start() : lines.back().end;
   }
 
-  void Flush() {
+  // `read_again` false: no change follows, and the text is not read again.
+  void Flush(bool read_again = true) {
     if (pending_.empty()) return;
     // Insertions before a line come before the edit that replaces it, and
     // insertions at one place stay in the order of their changes.
@@ -290,7 +296,7 @@ class Editor {
       out.insert(0, line_end_);
     }
     raw_ = std::move(out);
-    text_ = ProfileText::Parse(raw_);
+    if (read_again) text_ = ProfileText::Parse(raw_);
     pending_.clear();
     replaced_.clear();
     insertions_.clear();
@@ -302,10 +308,10 @@ class Editor {
   ProfileText text_;
   std::string line_end_;  // as ANSI text
   std::vector<Edit> pending_;
-  std::map<size_t, size_t> replaced_;       // first line -> last line of each replacing edit
-  std::set<size_t> insertions_;             // where edits insert without replacing
-  bool appended_ = false;                   // an edit ends the text with a line that is not blank
-  std::map<std::string, Touched> touched_;  // by folded section name
+  std::map<size_t, size_t> replaced_;  // first line -> last line of each replacing edit
+  std::set<size_t> insertions_;        // where edits insert without replacing
+  bool appended_ = false;              // an edit ends the text with a line that is not blank
+  std::unordered_map<std::string, Touched> touched_;  // by folded section name
   bool changed_ = false;
 };
 

@@ -322,6 +322,16 @@ TEST_F(TableStoreTest, AddedAndDeletedComponentsReadAsAWholeRewrite) {
     g.attributes[0].enumeration.erase(1);
     g.attributes[0].name = "renamed";
   });
+  check("groups and attributes", [](Tables& t) {
+    Component& c = t.components.at(1);
+    c.groups.erase(c.groups.begin());
+    Group& g = c.groups.at(0);
+    g.attributes[1].type = dmi::kDmiCounter64;  // every row's A2 reads otherwise
+    g.attributes.erase(g.attributes.begin() + 2);
+    g.attributes.push_back({9, "new", dmi::kDmiDisplayString, 10, "n", {}});
+    c.groups.push_back(g);
+    c.groups.back().id = 5;
+  });
   check("delete the first", [](Tables& t) {
     t.components.erase(t.components.begin());
     ++t.generation;
