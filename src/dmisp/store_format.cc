@@ -184,6 +184,17 @@ bool ParseStoreValue(uint32_t type, std::string_view text, Value* value) {
 
 namespace {
 
+// One section of the file and its keys with their values, in the order the
+// file has them.
+struct StoreSection {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> keys;
+};
+
+StoreSection GenerationSection(const Tables& tables) {
+  return {"Store", {{"Generation", std::to_string(tables.generation)}}};
+}
+
 std::string ComponentName(const Component& c) { return "Component " + std::to_string(c.id); }
 
 std::string GroupName(const Component& c, const Group& g) {
@@ -243,8 +254,7 @@ class StoreDiff {
  public:
   void Diff(const Tables& before, const Tables& after) {
     if (before.generation != after.generation) {
-      sets_.push_back(
-          kvbase::ProfileChange::SetKey("Store", "Generation", std::to_string(after.generation)));
+      Section(GenerationSection(before), GenerationSection(after));
     }
     Matched(
         before.components, after.components,
@@ -346,14 +356,16 @@ class StoreDiff {
   std::vector<kvbase::ProfileChange> additions_;
 };
 
-}  // namespace
-
+// The sections of a store that holds `tables`: [Store], then every component
+// with its groups, each followed by its attributes and rows.
 std::vector<StoreSection> StoreSections(const Tables& tables) {
   std::vector<StoreSection> sections;
-  sections.push_back({"Store", {{"Generation", std::to_string(tables.generation)}}});
+  sections.push_back(GenerationSection(tables));
   for (const Component& c : tables.components) AppendComponentSections(c, &sections);
   return sections;
 }
+
+}  // namespace
 
 std::string FormatStore(const Tables& tables, std::string_view line_end) {
   std::string out;

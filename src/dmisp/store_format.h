@@ -21,7 +21,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "dmisp/table_store.h"
@@ -39,24 +38,15 @@ bool DecodeStoreText(std::string_view text, std::string* bytes);
 std::string FormatStoreValue(uint32_t type, const Value& value);
 bool ParseStoreValue(uint32_t type, std::string_view text, Value* value);
 
-// One section of the file and its keys with their values, in the order the
-// file has them.
-struct StoreSection {
-  std::string name;
-  std::vector<std::pair<std::string, std::string>> keys;
-};
-
-// The sections of a store that holds `tables`: [Store], then every component
-// with its groups, each followed by its attributes and rows.
-std::vector<StoreSection> StoreSections(const Tables& tables);
-
 // The whole file, with `line_end` after every line.
 std::string FormatStore(const Tables& tables, std::string_view line_end);
 
 // The changes that turn a store holding `before` into one holding `after`:
-// only sections and keys whose text differs, so that a store a person added
-// to keeps every line the tables do not own.
+// only the sections and keys whose text differs (written by the same code as
+// FormatStore's), so that a store a person added to keeps every line the
+// tables do not own.
 std::vector<kvbase::ProfileChange> StoreChanges(const Tables& before, const Tables& after);
+
 // False with the reason when the text is not a store this code wrote.
 bool ParseStore(std::string_view raw, Tables* tables, std::string* error);
 
