@@ -16,9 +16,11 @@ namespace kvbase {
 
 struct ProfileChange {
   enum class Kind {
-    kSetKey,         // the first such key of the first such section; a new one
-                     // goes after the section's last line, a new section at the end
-    kDeleteKey,      // the first such key (or line without '=') of the section
+    kSetKey,         // the first such key of the first such section; a new key
+                     // goes after the section's last line that is not blank,
+                     // a new section at the end of the file
+    kDeleteKey,      // the key (or line without '=') in the first section of
+                     // that name that has it
     kDeleteSection,  // the first section of that name, header and lines
     kAddSection,     // a new section with its keys, one block at the end of
                      // the file; into a section that exists, keys are set
