@@ -1,7 +1,9 @@
 #include "dmisp/store_format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <utility>
 #include <vector>
@@ -71,7 +73,7 @@ T FromBytes(const Value& value) {
 
 template <typename T>
 bool ParseNumberValue(std::string_view text, Value* value) {
-  T number;
+  T number{};
   if (!ParseNumber(text, &number)) return false;
   *value = Bytes(number);
   return true;
@@ -180,52 +182,212 @@ bool ParseStoreValue(uint32_t type, std::string_view text, Value* value) {
   }
 }
 
+namespace {
+
+// One section of the file and its keys with their values, in the order the
+// file has them.
+struct StoreSection {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> keys;
+};
+
+StoreSection GenerationSection(const Tables& tables) {
+  return {"Store", {{"Generation", std::to_string(tables.generation)}}};
+}
+
+std::string ComponentName(const Component& c) { return "Component " + std::to_string(c.id); }
+
+std::string GroupName(const Component& c, const Group& g) {
+  return ComponentName(c) + " Group " + std::to_string(g.id);
+}
+
+StoreSection ComponentSection(const Component& c) {
+  return {ComponentName(c),
+          {{"Name", EncodeStoreText(c.name)}, {"Language", EncodeStoreText(c.language)}}};
+}
+
+StoreSection GroupSection(const Component& c, const Group& g) {
+  std::string keys;
+  for (const uint32_t k : g.keyIds) keys += (keys.empty() ? "" : " ") + std::to_string(k);
+  return {GroupName(c, g),
+          {{"Name", EncodeStoreText(g.name)},
+           {"Class", EncodeStoreText(g.classString)},
+           {"Keys", keys}}};
+}
+
+StoreSection AttributeSection(const Component& c, const Group& g, const Attribute& a) {
+  StoreSection s{GroupName(c, g) + " Attribute " + std::to_string(a.id),
+                 {{"Name", EncodeStoreText(a.name)},
+                  {"Type", std::to_string(a.type)},
+                  {"Size", std::to_string(a.size)},
+                  {"Initial", FormatStoreValue(a.type, a.initial)}}};
+  for (const auto& [number, text] : a.enumeration) {
+    s.keys.emplace_back("Enum " + std::to_string(number), EncodeStoreText(text));
+  }
+  return s;
+}
+
+// Row r, numbered from 0; the file numbers rows from 1.
+StoreSection RowSection(const Component& c, const Group& g, size_t r) {
+  StoreSection s{GroupName(c, g) + " Row " + std::to_string(r + 1), {}};
+  for (const auto& [id, value] : g.rows[r].values) {
+    const Attribute* a = FindAttribute(g, id);
+    s.keys.emplace_back("A" + std::to_string(id), FormatStoreValue(a ? a->type : 0, value));
+  }
+  return s;
+}
+
+void AppendGroupSections(const Component& c, const Group& g, std::vector<StoreSection>* sections) {
+  sections->push_back(GroupSection(c, g));
+  for (const Attribute& a : g.attributes) sections->push_back(AttributeSection(c, g, a));
+  for (size_t r = 0; r < g.rows.size(); ++r) sections->push_back(RowSection(c, g, r));
+}
+
+void AppendComponentSections(const Component& c, std::vector<StoreSection>* sections) {
+  sections->push_back(ComponentSection(c));
+  for (const Group& g : c.groups) AppendGroupSections(c, g, sections);
+}
+
+// The changes between two stores, found part by part: only the parts that
+// compare unequal are written out and compared key by key.
+class StoreDiff {
+ public:
+  void Diff(const Tables& before, const Tables& after) {
+    if (before.generation != after.generation) {
+      Section(GenerationSection(before), GenerationSection(after));
+    }
+    Matched(
+        before.components, after.components,
+        [&](const Component& old, const Component& now) { Components(old, now); },
+        [&](const Component& c, std::vector<StoreSection>* out) {
+          AppendComponentSections(c, out);
+        });
+  }
+
+  std::vector<kvbase::ProfileChange> Changes() {
+    std::vector<kvbase::ProfileChange> changes = std::move(removals_);
+    for (auto* part : {&sets_, &additions_}) {
+      changes.insert(changes.end(), std::make_move_iterator(part->begin()),
+                     std::make_move_iterator(part->end()));
+    }
+    return changes;
+  }
+
+ private:
+  // Parts of two lists matched by id: the unequal pairs go to `compare`,
+  // the rest are removed or added whole.
+  template <typename Part, typename Compare, typename Write>
+  void Matched(const std::vector<Part>& before, const std::vector<Part>& after,
+               const Compare& compare, const Write& write) {
+    std::map<uint32_t, const Part*> old_parts;
+    for (const Part& p : before) old_parts[p.id] = &p;
+    std::vector<StoreSection> sections;
+    for (const Part& p : after) {
+      const auto it = old_parts.find(p.id);
+      if (it == old_parts.end()) {
+        write(p, &sections);
+        continue;
+      }
+      if (!(*it->second == p)) compare(*it->second, p);
+      old_parts.erase(it);
+    }
+    for (StoreSection& s : sections) {
+      additions_.push_back(kvbase::ProfileChange::AddSection(std::move(s.name), std::move(s.keys)));
+    }
+    sections.clear();
+    for (const auto& [id, p] : old_parts) write(*p, &sections);
+    for (StoreSection& s : sections) {
+      removals_.push_back(kvbase::ProfileChange::DeleteSection(std::move(s.name)));
+    }
+  }
+
+  void Components(const Component& old, const Component& now) {
+    Section(ComponentSection(old), ComponentSection(now));
+    Matched(
+        old.groups, now.groups, [&](const Group& o, const Group& n) { Groups(now, o, n); },
+        [&](const Group& g, std::vector<StoreSection>* out) { AppendGroupSections(now, g, out); });
+  }
+
+  void Groups(const Component& c, const Group& old, const Group& now) {
+    Section(GroupSection(c, old), GroupSection(c, now));
+    Matched(
+        old.attributes, now.attributes,
+        [&](const Attribute& o, const Attribute& n) {
+          Section(AttributeSection(c, old, o), AttributeSection(c, now, n));
+        },
+        [&](const Attribute& a, std::vector<StoreSection>* out) {
+          out->push_back(AttributeSection(c, now, a));
+        });
+    // A row's text depends on the types of the attributes as well.
+    const bool same_attributes = old.attributes == now.attributes;
+    const size_t common = std::min(old.rows.size(), now.rows.size());
+    for (size_t r = 0; r < common; ++r) {
+      if (!same_attributes || !(old.rows[r] == now.rows[r])) {
+        Section(RowSection(c, old, r), RowSection(c, now, r));
+      }
+    }
+    for (size_t r = common; r < now.rows.size(); ++r) {
+      StoreSection s = RowSection(c, now, r);
+      additions_.push_back(kvbase::ProfileChange::AddSection(std::move(s.name), std::move(s.keys)));
+    }
+    for (size_t r = common; r < old.rows.size(); ++r) {
+      removals_.push_back(kvbase::ProfileChange::DeleteSection(RowSection(c, old, r).name));
+    }
+  }
+
+  // One section in both: its keys that are gone, changed or new.
+  void Section(const StoreSection& old, const StoreSection& now) {
+    std::map<std::string_view, std::string_view> old_keys;
+    for (const auto& [key, value] : old.keys) old_keys[key] = value;
+    for (const auto& [key, value] : now.keys) {
+      const auto it = old_keys.find(key);
+      if (it == old_keys.end() || it->second != value) {
+        sets_.push_back(kvbase::ProfileChange::SetKey(now.name, key, value));
+      }
+      if (it != old_keys.end()) old_keys.erase(it);
+    }
+    for (const auto& [key, value] : old_keys) {
+      removals_.push_back(kvbase::ProfileChange::DeleteKey(now.name, std::string(key)));
+    }
+  }
+
+  std::vector<kvbase::ProfileChange> removals_;
+  std::vector<kvbase::ProfileChange> sets_;
+  std::vector<kvbase::ProfileChange> additions_;
+};
+
+// The sections of a store that holds `tables`: [Store], then every component
+// with its groups, each followed by its attributes and rows.
+std::vector<StoreSection> StoreSections(const Tables& tables) {
+  std::vector<StoreSection> sections;
+  sections.push_back(GenerationSection(tables));
+  for (const Component& c : tables.components) AppendComponentSections(c, &sections);
+  return sections;
+}
+
+}  // namespace
+
 std::string FormatStore(const Tables& tables, std::string_view line_end) {
   std::string out;
-  const auto line = [&](std::string_view a, std::string_view b = {}) {
-    out.append(a).append(b).append(line_end);
-  };
-  const auto section = [&](const std::string& name) {
-    out.append(line_end);
-    line("[" + name + "]");
-  };
+  const auto line = [&](std::string_view text) { out.append(text).append(line_end); };
   line("; The DMI tables of this agent installation, kept by the DMI provider.");
   line("; Texts are percent-encoded (%XX), numbers decimal, octet strings hexadecimal.");
-  line("[Store]");
-  line("Generation=", std::to_string(tables.generation));
-  for (const Component& c : tables.components) {
-    const std::string cname = "Component " + std::to_string(c.id);
-    section(cname);
-    line("Name=", EncodeStoreText(c.name));
-    line("Language=", EncodeStoreText(c.language));
-    for (const Group& g : c.groups) {
-      const std::string gname = cname + " Group " + std::to_string(g.id);
-      section(gname);
-      line("Name=", EncodeStoreText(g.name));
-      line("Class=", EncodeStoreText(g.classString));
-      std::string keys;
-      for (const uint32_t k : g.keyIds) keys += (keys.empty() ? "" : " ") + std::to_string(k);
-      line("Keys=", keys);
-      for (const Attribute& a : g.attributes) {
-        section(gname + " Attribute " + std::to_string(a.id));
-        line("Name=", EncodeStoreText(a.name));
-        line("Type=", std::to_string(a.type));
-        line("Size=", std::to_string(a.size));
-        line("Initial=", FormatStoreValue(a.type, a.initial));
-        for (const auto& [number, text] : a.enumeration) {
-          line("Enum " + std::to_string(number) + "=", EncodeStoreText(text));
-        }
-      }
-      for (size_t r = 0; r < g.rows.size(); ++r) {
-        section(gname + " Row " + std::to_string(r + 1));
-        for (const auto& [id, value] : g.rows[r].values) {
-          const Attribute* a = FindAttribute(g, id);
-          line("A" + std::to_string(id) + "=", FormatStoreValue(a ? a->type : 0, value));
-        }
-      }
+  bool first = true;
+  for (const StoreSection& s : StoreSections(tables)) {
+    if (!first) out.append(line_end);
+    first = false;
+    line("[" + s.name + "]");
+    for (const auto& [key, value] : s.keys) {
+      out.append(key).append("=").append(value).append(line_end);
     }
   }
   return out;
+}
+
+std::vector<kvbase::ProfileChange> StoreChanges(const Tables& before, const Tables& after) {
+  StoreDiff diff;
+  diff.Diff(before, after);
+  return diff.Changes();
 }
 
 bool ParseStore(std::string_view raw, Tables* tables, std::string* error) {

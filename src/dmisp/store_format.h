@@ -21,8 +21,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dmisp/table_store.h"
+#include "kvbase/profile_edit.h"
 
 namespace dmisp {
 
@@ -38,6 +40,13 @@ bool ParseStoreValue(uint32_t type, std::string_view text, Value* value);
 
 // The whole file, with `line_end` after every line.
 std::string FormatStore(const Tables& tables, std::string_view line_end);
+
+// The changes that turn a store holding `before` into one holding `after`:
+// only the sections and keys whose text differs (written by the same code as
+// FormatStore's), so that a store a person added to keeps every line the
+// tables do not own.
+std::vector<kvbase::ProfileChange> StoreChanges(const Tables& before, const Tables& after);
+
 // False with the reason when the text is not a store this code wrote.
 bool ParseStore(std::string_view raw, Tables* tables, std::string* error);
 

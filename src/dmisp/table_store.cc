@@ -2,12 +2,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "dmi/dmi_interface.h"
 #include "dmisp/store_format.h"
 #include "kvbase/file_update.h"
+#include "kvbase/profile_edit.h"
 #include "platform/file.h"
 #include "platform/mutex.h"
 #include "platform/process_info.h"
@@ -188,14 +190,27 @@ uint32_t UpdateStore(const std::string& path, const std::function<uint32_t(Table
         Tables tables = *before;
         status = change(tables);
         if (status != dmi::kDmiOk) return false;
-        *replacement = FormatStore(tables, platform::NativeLineEnd());
+        if (current.empty()) {
+          *replacement = FormatStore(tables, platform::NativeLineEnd());
+        } else {
+          // Only the lines that say something else now are rewritten: what a
+          // person added stays, and the file keeps its line ends whichever
+          // system wrote it.
+          std::optional<std::string> edited = kvbase::ApplyProfileChanges(
+              current, StoreChanges(*before, tables), platform::NativeLineEnd());
+          if (edited) {
+            *replacement = std::move(*edited);
+          } else {
+            *replacement = current;
+          }
+        }
         if (may_write && !may_write()) {
           status = dmi::kDmiCancelled;
           return false;
         }
         written = std::make_shared<const Tables>(std::move(tables));
         written_raw = *replacement;
-        return true;
+        return !exists || *replacement != current;
       },
       error);
   if (!done || unreadable) return dmi::kDmiStoreFailed;

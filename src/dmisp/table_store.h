@@ -87,12 +87,15 @@ bool ReadStore(const std::string& path, Tables* tables, std::string* error);
 std::shared_ptr<const Tables> ReadStoreShared(const std::string& path, std::string* error);
 
 // Reads the store under the writers' lock, applies `change`, and when it
-// returns 0 (dmi::kDmiOk) replaces the file with the changed tables. Returns
-// the change's status, or dmi::kDmiStoreFailed (reason in *error) when the
-// store cannot be read or written. `may_write`, when given, is asked under
-// the lock after the change succeeded and just before the file is replaced
-// (the provider's cancel checks there that the command was not taken back):
-// when it says no, nothing is written and the result is dmi::kDmiCancelled.
+// returns 0 (dmi::kDmiOk) rewrites the lines of the file that the change
+// makes say something else; every other line (a person's comments and keys)
+// and the file's line ends stay. A missing or empty store is written whole.
+// `may_write`, when given, is called under the lock once `change` returned 0,
+// just before the file is replaced: the provider's cancel checks here that
+// the command was not taken back, and when it returns false nothing is
+// written and the result is dmi::kDmiCancelled. Returns the change's status,
+// or dmi::kDmiStoreFailed (reason in *error) when the store cannot be read or
+// written.
 uint32_t UpdateStore(const std::string& path, const std::function<uint32_t(Tables&)>& change,
                      std::string* error, const std::function<bool()>& may_write = nullptr);
 

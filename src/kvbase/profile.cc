@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "kvbase/profile_edit.h"
 #include "kvbase/profile_text.h"
 #include "platform/file.h"
 #include "platform/log.h"
@@ -340,122 +341,6 @@ uint32_t ParseInteger(const char* s) {
   return minus ? 0u - total : total;
 }
 
-// ---------------------------------------------------------------------------
-// Writing: the new file is the old one with at most one line changed,
-// inserted or removed, or one section's lines removed.
-
-struct Edit {
-  size_t first_line;  // lines [first_line, last_line) are replaced
-  size_t last_line;
-  std::string text;  // raw bytes put in their place
-};
-
-std::string Apply(std::string_view raw, const ProfileText& text, const Edit& edit) {
-  const auto& lines = text.lines();
-  const size_t from = edit.first_line < lines.size()
-                          ? lines[edit.first_line].begin
-                          : (lines.empty() ? text.body_start() : lines.back().end);
-  const size_t to = edit.last_line < lines.size()
-                        ? lines[edit.last_line].begin
-                        : (lines.empty() ? text.body_start() : lines.back().end);
-  std::string out;
-  out.reserve(raw.size() + edit.text.size());
-  out.append(raw.substr(0, from));
-  out.append(edit.text);
-  out.append(raw.substr(to));
-  return out;
-}
-
-// The raw line end of `line`, or the file's own one when it has none.
-std::string RawLineEnd(std::string_view raw, const ProfileText& text, size_t line,
-                       const std::string& file_line_end) {
-  const ProfileLine& l = text.lines()[line];
-  if (l.end > l.content_end) return std::string(raw.substr(l.content_end, l.end - l.content_end));
-  return text.Encode(file_line_end);
-}
-
-bool IsBlankLine(std::string_view raw, const ProfileText& text, size_t line) {
-  return TrimProfileSpace(text.DecodeLine(raw, line)).empty();
-}
-
-// The edit that sets the key; nullopt when the file already says so.
-std::optional<Edit> SetKeyEdit(std::string_view raw, const ProfileText& text,
-                               std::string_view section, std::string_view key,
-                               std::string_view value, const std::string& line_end) {
-  const ProfileSection* s = text.FindSection(FoldProfileName(section));
-  if (s) {
-    if (const ProfileKey* k = ProfileText::FindKey(*s, FoldProfileName(key))) {
-      if (k->has_value && k->value == value) return std::nullopt;
-      // Keep the key as the file spells it, and the blanks around '='.
-      const std::string old = text.DecodeLine(raw, k->line);
-      std::string line;
-      const size_t eq = old.find('=');
-      if (eq == std::string::npos) {
-        size_t end = old.size();
-        while (end > 0 && IsProfileSpace(static_cast<unsigned char>(old[end - 1]))) --end;
-        line = old.substr(0, end);
-        line += '=';
-      } else {
-        size_t v = eq + 1;
-        while (v < old.size() && IsProfileSpace(static_cast<unsigned char>(old[v]))) ++v;
-        line = old.substr(0, v == old.size() ? eq + 1 : v);
-      }
-      line += value;
-      return Edit{k->line, k->line + 1,
-                  text.Encode(line) + RawLineEnd(raw, text, k->line, line_end)};
-    }
-    // A new key goes after the section's last non-blank line.
-    size_t after = s->header_line;  // kNoHeader: the top of the file
-    const size_t first = s->header_line == ProfileSection::kNoHeader ? 0 : s->header_line + 1;
-    for (size_t i = s->end_line; i > first; --i) {
-      if (!IsBlankLine(raw, text, i - 1)) {
-        after = i - 1;
-        break;
-      }
-    }
-    std::string insert = text.Encode(std::string(key) + "=" + std::string(value) + line_end);
-    if (after == ProfileSection::kNoHeader) return Edit{0, 0, insert};
-    const ProfileLine& l = text.lines()[after];
-    if (l.end == l.content_end) {
-      // The last line of the file has no line end yet: give it one.
-      return Edit{
-          after, after + 1,
-          std::string(raw.substr(l.begin, l.end - l.begin)) + text.Encode(line_end) + insert};
-    }
-    return Edit{after + 1, after + 1, insert};
-  }
-  // A new section goes at the end of the file.
-  std::string add;
-  const auto& lines = text.lines();
-  if (!lines.empty() && lines.back().end == lines.back().content_end) add += line_end;
-  add += "[" + std::string(section) + "]" + line_end;
-  add += std::string(key) + "=" + std::string(value) + line_end;
-  return Edit{lines.size(), lines.size(), text.Encode(add)};
-}
-
-std::optional<Edit> DeleteSectionEdit(const ProfileText& text, const char* section) {
-  const std::string folded = FoldProfileName(section);
-  for (const ProfileSection& s : text.sections()) {
-    if (s.folded != folded) continue;
-    const size_t first = s.header_line == ProfileSection::kNoHeader ? 0 : s.header_line;
-    if (first == s.end_line) return std::nullopt;
-    return Edit{first, s.end_line, std::string()};
-  }
-  return std::nullopt;
-}
-
-std::optional<Edit> DeleteKeyEdit(const ProfileText& text, const char* section, const char* key) {
-  const std::string folded_section = FoldProfileName(section);
-  const std::string folded_key = FoldProfileName(key);
-  for (const ProfileSection& s : text.sections()) {
-    if (s.folded != folded_section) continue;
-    for (const ProfileKey& k : s.keys) {
-      if (k.folded == folded_key) return Edit{k.line, k.line + 1, std::string()};
-    }
-  }
-  return std::nullopt;
-}
-
 }  // namespace
 
 bool WriteProfileString(const char* section, const char* key, const char* value, const char* file,
@@ -483,35 +368,24 @@ bool WriteProfileString(const char* section, const char* key, const char* value,
     *error = "cannot read " + path + " (not a regular file, or no access)";
     return false;
   }
-  const ProfileText text = ProfileText::Parse(raw);
-  std::string line_end = text.LineEnd(raw);
-  if (line_end.empty()) line_end = std::string(platform::NativeLineEnd());
-
-  std::optional<Edit> edit;
+  ProfileChange change;
   if (!key) {
-    edit = DeleteSectionEdit(text, section);
+    change = ProfileChange::DeleteSection(section);
   } else if (!value) {
-    edit = DeleteKeyEdit(text, section, key);
+    change = ProfileChange::DeleteKey(section, key);
   } else {
     // Like Windows, the value loses its leading blanks.
     size_t skip = 0;
     while (value[skip] && IsProfileSpace(static_cast<unsigned char>(value[skip]))) ++skip;
-    edit = SetKeyEdit(raw, text, TrimProfileSpace(section), TrimProfileSpace(key), value + skip,
-                      line_end);
+    change = ProfileChange::SetKey(std::string(TrimProfileSpace(section)),
+                                   std::string(TrimProfileSpace(key)), value + skip);
   }
-  if (!edit) return true;  // nothing to change: no file is created either
-  std::string updated = Apply(raw, text, *edit);
-  // The first bytes of a file choose how every line of it decodes. An ANSI
-  // file whose new first line (the old second one, or an inserted key)
-  // begins with the bytes of a byte order mark would turn into UTF-8 or
-  // UTF-16 and garble every key we did not touch: a blank line in front
-  // keeps it ANSI, and readers skip blank lines.
-  if (text.encoding() == TextEncoding::kAnsi && EncodingOf(updated) != TextEncoding::kAnsi) {
-    updated.insert(0, line_end);
-  }
+  const std::optional<std::string> updated =
+      ApplyProfileChanges(raw, {change}, platform::NativeLineEnd());
+  if (!updated) return true;  // nothing to change: no file is created either
   ForgetCached(named);
   ForgetCached(path);
-  if (!platform::ReplaceFileContents(path, updated, error)) return false;
+  if (!platform::ReplaceFileContents(path, *updated, error)) return false;
   ForgetCached(named);
   ForgetCached(path);
   return true;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -219,6 +220,150 @@ TEST_F(TableStoreTest, GenerationRefusalsAndFailures) {
                UpdateStore(
                    scratch_.Path("no-folder") + pt::Sep() + "s.dat",
                    [](Tables&) { return uint32_t{dmi::kDmiOk}; }, &error) == dmi::kDmiOk);
+}
+
+// `text` with every line ending in `line_end`.
+std::string WithLineEnds(std::string text, const std::string& line_end) {
+  std::string out;
+  for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
+  for (const char c : text) {
+    if (c == '\n') {
+      out += line_end;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// `text` with `what` put in after the first `after`.
+std::string Inserted(std::string text, const std::string& after, const std::string& what) {
+  const size_t at = text.find(after);
+  EXPECT_NE(at, std::string::npos) << after;
+  return text.insert(at + after.size(), what);
+}
+
+TEST_F(TableStoreTest, ASetRewritesOnlyItsLineAndKeepsTheLineEnds) {
+  Install(CounterComponent(2));
+  const std::string written = pt::FileContents(store_);
+  for (const std::string eol : {"\r\n", "\n"}) {
+    // What a person added: a comment, a line without '=', blank lines and a
+    // key the tables do not know, in sections the provider owns.
+    std::string hand = WithLineEnds(written, eol);
+    hand = Inserted(hand, "[Store]" + eol, "; kept by hand" + eol + "just words" + eol + eol);
+    hand = Inserted(hand, "[Component 1]" + eol, "Note=x" + eol);
+    hand = Inserted(hand, "[Component 1 Group 1 Row 2]" + eol, eol + "  ; about row 2" + eol);
+    kvbase_test::WriteBytes(store_, hand);
+    std::string error;
+    ASSERT_EQ(UpdateStore(
+                  store_, [](Tables& t) { return Bump(t, 1); }, &error),
+              dmi::kDmiOk)
+        << error;
+    // Row 1 and row 2 (both numbered from 0 in Bump) count the set.
+    std::string expected = hand;
+    for (const char* row : {"Row 1]", "Row 2]"}) {
+      for (const char* a : {"A2=0", "A3=0"}) {
+        const size_t at = expected.find(a, expected.find(row));
+        ASSERT_NE(at, std::string::npos);
+        expected[at + 3] = '1';
+      }
+    }
+    EXPECT_EQ(pt::FileContents(store_), expected) << "line end " << (eol == "\n" ? "LF" : "CRLF");
+    Tables t;
+    ASSERT_TRUE(ReadStore(store_, &t, &error)) << error;
+    EXPECT_EQ(Count(t, 0), 1);
+    EXPECT_EQ(Count(t, 1), 1);
+    EXPECT_EQ(t, FromFile());
+    kvbase_test::WriteBytes(store_, written);
+  }
+}
+
+TEST_F(TableStoreTest, AddedAndDeletedComponentsReadAsAWholeRewrite) {
+  Install(CounterComponent(1));
+  const std::string comment = "; kept by hand\n";
+  std::string hand = WithLineEnds(pt::FileContents(store_), "\n");
+  hand.insert(hand.find("[Component 1]"), comment);
+  kvbase_test::WriteBytes(store_, hand);
+  // The file, parsed afresh, holds what the change left in the tables, as a
+  // store written whole would, and the hand comment stays.
+  const auto check = [&](const char* what, const std::function<void(Tables&)>& change) {
+    Tables after;
+    std::string error;
+    ASSERT_EQ(UpdateStore(
+                  store_,
+                  [&](Tables& t) {
+                    change(t);
+                    after = t;
+                    return uint32_t{dmi::kDmiOk};
+                  },
+                  &error),
+              dmi::kDmiOk)
+        << what << ": " << error;
+    Tables whole;
+    ASSERT_TRUE(ParseStore(FormatStore(after, "\n"), &whole, &error)) << error;
+    EXPECT_EQ(FromFile(), whole) << what;
+    const std::string text = pt::FileContents(store_);
+    EXPECT_EQ(text.find('\r'), std::string::npos) << what;
+    EXPECT_NE(text.find(comment), std::string::npos) << what;
+  };
+  Component big = CounterComponent(40);
+  big.id = 7;
+  big.groups.push_back(big.groups[0]);
+  big.groups[1].id = 2;
+  big.groups[1].attributes[0].enumeration = {{1, "one"}, {2, "two"}};
+  check("add", [&](Tables& t) {
+    t.components.push_back(big);
+    ++t.generation;
+  });
+  EXPECT_EQ(pt::FileContents(store_).rfind(hand.substr(0, hand.find("Generation=")), 0), 0u);
+  check("delete rows and an enumeration", [](Tables& t) {
+    Group& g = t.components.at(1).groups.at(1);
+    g.rows.erase(g.rows.begin(), g.rows.begin() + 3);
+    g.attributes[0].enumeration.erase(1);
+    g.attributes[0].name = "renamed";
+  });
+  check("groups and attributes", [](Tables& t) {
+    Component& c = t.components.at(1);
+    c.groups.erase(c.groups.begin());
+    Group& g = c.groups.at(0);
+    g.attributes[1].type = dmi::kDmiCounter64;  // every row's A2 reads otherwise
+    g.attributes.erase(g.attributes.begin() + 2);
+    g.attributes.push_back({9, "new", dmi::kDmiDisplayString, 10, "n", {}});
+    c.groups.push_back(g);
+    c.groups.back().id = 5;
+  });
+  check("delete the first", [](Tables& t) {
+    t.components.erase(t.components.begin());
+    ++t.generation;
+  });
+  check("add it back", [](Tables& t) {
+    t.components.insert(t.components.begin(), CounterComponent(3));
+    ++t.generation;
+  });
+}
+
+TEST_F(TableStoreTest, MayWriteRefusalWritesNothing) {
+  Install(CounterComponent(1));
+  const std::string before = pt::FileContents(store_);
+  std::string error;
+  std::vector<std::string> calls;
+  const auto bump = [&](Tables& t) {
+    calls.emplace_back("change");
+    return Bump(t, 1);
+  };
+  EXPECT_EQ(UpdateStore(store_, bump, &error,
+                        [&] {
+                          calls.emplace_back("may write");
+                          return false;
+                        }),
+            dmi::kDmiCancelled);
+  EXPECT_EQ(pt::FileContents(store_), before);
+  Tables t;
+  ASSERT_TRUE(ReadStore(store_, &t, &error)) << error;
+  EXPECT_EQ(Count(t, 0), 0);
+  EXPECT_EQ(calls, (std::vector<std::string>{"change", "may write"}));
+  EXPECT_EQ(UpdateStore(store_, bump, &error, [] { return true; }), dmi::kDmiOk);
+  EXPECT_EQ(Count(FromFile(), 0), 1);
 }
 
 TEST_F(TableStoreTest, StorePathFromEnvironmentOrAgentDirectory) {
