@@ -407,6 +407,9 @@ bool ParseStore(std::string_view raw, Tables* tables, std::string* error) {
   };
   for (const kvbase::ProfileSection& s : text.sections()) {
     if (s.header_line == kvbase::ProfileSection::kNoHeader) continue;
+    // Read as the profile functions read it, and as changes are written
+    // into it: a repeated section or key counts in its first place only.
+    if (text.FindSection(s.folded) != &s) continue;
     where = "line " + std::to_string(s.header_line + 1) + " [" + s.name + "]";
     const std::vector<std::string_view> w = Words(s.folded);
     uint32_t ids[3] = {0, 0, 0};
@@ -416,12 +419,14 @@ bool ParseStore(std::string_view raw, Tables* tables, std::string* error) {
     const bool is_component = !w.empty() && w[0] == "component" && w.size() % 2 == 0;
     if (w.size() == 1 && w[0] == "store") {
       for (const kvbase::ProfileKey& k : s.keys) {
+        if (kvbase::ProfileText::FindKey(s, k.folded) != &k) continue;
         if (k.has_value && k.folded == "generation" && !number(k, &result.generation)) return false;
       }
     } else if (is_component && w.size() == 2) {
       ComponentParts& c = components[ids[0]];
       c.seen = true;
       for (const kvbase::ProfileKey& k : s.keys) {
+        if (kvbase::ProfileText::FindKey(s, k.folded) != &k) continue;
         if (!k.has_value) continue;
         if (k.folded == "name" && !decode(k, &c.component.name)) return false;
         if (k.folded == "language" && !decode(k, &c.component.language)) return false;
@@ -430,6 +435,7 @@ bool ParseStore(std::string_view raw, Tables* tables, std::string* error) {
       GroupParts& g = components[ids[0]].groups[ids[1]];
       g.seen = true;
       for (const kvbase::ProfileKey& k : s.keys) {
+        if (kvbase::ProfileText::FindKey(s, k.folded) != &k) continue;
         if (!k.has_value) continue;
         if (k.folded == "name" && !decode(k, &g.group.name)) return false;
         if (k.folded == "class" && !decode(k, &g.group.classString)) return false;
@@ -446,6 +452,7 @@ bool ParseStore(std::string_view raw, Tables* tables, std::string* error) {
       a.id = ids[2];
       std::string initial;
       for (const kvbase::ProfileKey& k : s.keys) {
+        if (kvbase::ProfileText::FindKey(s, k.folded) != &k) continue;
         if (!k.has_value) continue;
         if (k.folded == "name" && !decode(k, &a.name)) return false;
         if (k.folded == "type" && !number(k, &a.type)) return false;
@@ -466,6 +473,7 @@ bool ParseStore(std::string_view raw, Tables* tables, std::string* error) {
       auto& row = components[ids[0]].groups[ids[1]].rows[ids[2]];
       if (!row.empty()) return fail("duplicate row");
       for (const kvbase::ProfileKey& k : s.keys) {
+        if (kvbase::ProfileText::FindKey(s, k.folded) != &k) continue;
         uint32_t id = 0;
         if (!k.has_value || k.folded.size() < 2 || k.folded[0] != 'a') continue;
         if (!ParseNumber(std::string_view(k.folded).substr(1), &id)) return fail("bad " + k.name);

@@ -253,6 +253,9 @@ TEST_F(TableStoreTest, ASetRewritesOnlyItsLineAndKeepsTheLineEnds) {
     hand = Inserted(hand, "[Store]" + eol, "; kept by hand" + eol + "just words" + eol + eol);
     hand = Inserted(hand, "[Component 1]" + eol, "Note=x" + eol);
     hand = Inserted(hand, "[Component 1 Group 1 Row 2]" + eol, eol + "  ; about row 2" + eol);
+    // A key repeated by hand counts where it first stands, as the edit
+    // finds it.
+    hand.insert(hand.find("[Component 1 Group 1 Row 2]"), "A2=7" + eol);
     kvbase_test::WriteBytes(store_, hand);
     std::string error;
     ASSERT_EQ(UpdateStore(
