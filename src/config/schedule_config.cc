@@ -8,6 +8,7 @@
 #include "config/profile_access.h"
 #include "dmi/command_runner.h"
 #include "dmi/dmi_commands.h"
+#include "platform/file.h"
 #include "platform/log.h"
 #include "platform/text.h"
 
@@ -129,8 +130,11 @@ void ScheduleConfig::LoadProfiles() {
     skip_notes_.push_back("slot " + std::to_string(slot) + " (" +
                           ProfileSection(std::to_string(slot)) + "): " + why);
   };
-  // Without the category every slot reads as empty: one note says why.
-  if (noting && categoryKey.empty()) {
+  // Without the category every slot reads as empty: one note says why. A
+  // data file that cannot be read at all is said once by the read itself.
+  platform::FileStamp stamp;
+  if (noting && categoryKey.empty() && !dataFile.empty() &&
+      platform::StatFile(platform::NativePath(dataFile), &stamp) == platform::FileStatus::kOk) {
     skip_notes_.push_back(std::string("the data file names no category \"") + kUserAlarmsCategory +
                           "\" under [" + kCategoriesSection + "]; no profile is scheduled");
   }

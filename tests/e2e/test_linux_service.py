@@ -382,11 +382,12 @@ class ServiceTest(Scenarios, unittest.TestCase):
 
     def test_log_says_what_is_wrong_at_start_up(self):
         a = self.a
-        # No registry file at all: the key cannot be opened, no data file.
+        # No registry file at all: it is named, no data file.
         self.service_env = dict(SCHEDEXE_REGISTRY=os.path.join(a.root, "none.reg"))
         self.start_service()
         self.wait_reports(len(START))
-        a.wait_for_log("error: registry: cannot open the key", "DatsPath")
+        a.wait_for_log("error: registry: the registry file " + os.path.join(a.root, "none.reg") +
+                       " is missing, so ", "DatsPath")
         a.wait_for_log("notice: data file: (none)")
         self.stop()
         # No DatsPath, then a garbled data file; DmiSetValue is missing. Under
@@ -416,6 +417,8 @@ class ServiceTest(Scenarios, unittest.TestCase):
         self.reload()
         a.wait_for_log("<3>data file " + a.data_file + " does not exist")
         self.stop()
+        # Said once, without the follow-on of a file that reads as empty.
+        self.assertEqual(sum("names no category" in line for line in a.log()), 1, a.log())
         self.assertTrue(all(line[:3] in ("<3>", "<4>", "<5>") for line in a.log()), a.log())
 
     def test_log_says_what_is_wrong_while_serving(self):
