@@ -365,8 +365,7 @@ std::vector<dmi::DmiIndication> IndicationsBetween(const ComponentView& before,
 }
 
 uint32_t ExecuteCommand(const std::string& store_path, const std::vector<uint8_t>& request,
-                        Reply* reply, ComponentView* view,
-                        const std::function<bool()>& may_write) {
+                        Reply* reply, ComponentView* view, const std::function<bool()>& may_write) {
   *view = ComponentView();
   if (store_path.empty()) return dmi::kDmiStoreFailed;
   std::string error;

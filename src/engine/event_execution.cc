@@ -49,7 +49,8 @@ void SchedulerHost::RunFiredEvent(const schedule::ScheduleEvent& event) {
   const int64_t start_ms = clock.NowMs();
   const bool started = dmi::RunAgentCommand(text, &line, &outcome) != 0;
   char ran[40];
-  std::snprintf(ran, sizeof ran, ", ran %.3f s", static_cast<double>(clock.NowMs() - start_ms) / 1000);
+  std::snprintf(ran, sizeof ran, ", ran %.3f s",
+                static_cast<double>(clock.NowMs() - start_ms) / 1000);
   platform::LogParts(platform::LogLevel::kNotice, "fired slot ", event.GetTask(), " \"", name,
                      "\": ", line.empty() ? text : line,
                      started ? " " + dmi::OutcomeText(outcome) + ran : " not started");

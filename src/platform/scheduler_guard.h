@@ -22,8 +22,8 @@ class SchedulerGuard {
   // when another process holds it, with that process's id in *holder (0
   // when it cannot be told), or when the guard cannot be made (reason in
   // *error, *holder 0).
-  static std::unique_ptr<SchedulerGuard> TryAcquire(const std::string& data_file,
-                                                    uint32_t* holder, std::string* error);
+  static std::unique_ptr<SchedulerGuard> TryAcquire(const std::string& data_file, uint32_t* holder,
+                                                    std::string* error);
   // Waits without time limit until the guard is free and takes it. Null
   // only when the OS refuses (reason in *error).
   static std::unique_ptr<SchedulerGuard> Acquire(const std::string& data_file, std::string* error);

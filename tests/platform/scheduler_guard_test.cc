@@ -40,8 +40,9 @@ TEST(SchedulerGuardTest, RefusedWhileAnotherProcessHoldsItAndHandedOnWhenItDies)
   std::unique_ptr<pt::ChildProcess> child;
   {
     testsupport::ScopedEnv env(kChildVar, data_file.c_str());
-    child = pt::ChildProcess::Start(ExecutableDirectory() + pt::Sep() + "unit_tests" + pt::ExeSuffix(),
-                                    {"--gtest_filter=SchedulerGuardChildProcess.Holds"});
+    child =
+        pt::ChildProcess::Start(ExecutableDirectory() + pt::Sep() + "unit_tests" + pt::ExeSuffix(),
+                                {"--gtest_filter=SchedulerGuardChildProcess.Holds"});
   }
   ASSERT_NE(child, nullptr);
   for (int i = 0; i < 600 && pt::FileContents(held).empty(); ++i) {

@@ -68,7 +68,8 @@ class PosixEnv final : public Env {
   std::string RegistryProblem() override {
     posix::RegistryFile file;
     std::string error;
-    return posix::LoadRegistryFile(posix::RegistryFilePath(), &file, &error) ? std::string() : error;
+    return posix::LoadRegistryFile(posix::RegistryFilePath(), &file, &error) ? std::string()
+                                                                             : error;
   }
 
   bool StartProcess(const char* command_line, uint32_t creation_flags, bool wait) override {

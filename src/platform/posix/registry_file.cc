@@ -379,8 +379,8 @@ bool RegistryFile::Parse(std::string_view bytes, std::string* error) {
     nodes_.clear();
     children_.clear();
     constexpr size_t kShown = 60;
-    *error = "line " + std::to_string(first_line) + " (" + why + "): " +
-             std::string(line.substr(0, kShown)) + (line.size() > kShown ? "..." : "");
+    *error = "line " + std::to_string(first_line) + " (" + why +
+             "): " + std::string(line.substr(0, kShown)) + (line.size() > kShown ? "..." : "");
     return false;
   };
   while (pos <= text.size()) {

@@ -7,8 +7,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/file.h"
 #include "platform/posix/named_event.h"
