@@ -69,6 +69,17 @@ class PackageTest(unittest.TestCase):
         run = subprocess.run(["systemd-analyze", "verify", checked], capture_output=True,
                              text=True)
         self.assertEqual((run.returncode, run.stderr), (0, ""))
+        # With the shipped drop-in applied the unit is still valid and well
+        # confined: an exposure below 4 of 10.
+        hardening = (self.root / "usr/share/schedexe/hardening.conf").read_text()
+        checked.write_text(checked.read_text() + hardening)
+        run = subprocess.run(["systemd-analyze", "verify", checked], capture_output=True,
+                             text=True)
+        self.assertEqual((run.returncode, run.stderr), (0, ""))
+        run = subprocess.run(["systemd-analyze", "security", "--offline=true", checked],
+                             capture_output=True, text=True)
+        exposure = float(re.search(r"Overall exposure level for \S+: ([\d.]+)", run.stdout)[1])
+        self.assertLess(exposure, 4.0, run.stdout)
 
     def test_dmi_programs_work_from_the_installed_client_folder(self):
         agent = self.root / "opt/agent"
