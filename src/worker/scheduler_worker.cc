@@ -117,8 +117,10 @@ void StartEngine(Worker* worker) {
   platform::PausePoint();
   worker->queue = new engine::EventQueue;
   worker->host = new engine::SchedulerHost(worker->queue);
-  // For schedexe-timers; the service runs the same without it.
+  // For schedexe-timers; the service runs the same without it. Until the
+  // initial pass has run, a slot missing from the queue is not queued yet.
   worker->host->StartPublishing(engine::QueuePublicationName());
+  worker->host->SetPassing(true);
 }
 
 void StartServing(Worker* worker, const char* eventName) {
