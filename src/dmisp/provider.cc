@@ -36,7 +36,9 @@ uint32_t Provider::Invoke(dmi::DmiCommandBlock* block) {
   item.handle = block->handle;
   item.transaction_id = block->transactionId;
   const auto* bytes = reinterpret_cast<const uint8_t*>(block);
-  item.request.assign(bytes, bytes + block->commandLength);
+  // A cancel is the block of a command that may be confirming right now: it
+  // needs only the handle and the transaction, never a copy of the rest.
+  if (code != dmi::kDmiCancel) item.request.assign(bytes, bytes + block->commandLength);
 
   if (code == dmi::kDmiRegister) {
     item.confirm = REQUEST_FIELD(bytes, dmi::DmiRegisterRequest, confirm);
