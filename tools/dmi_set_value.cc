@@ -23,14 +23,16 @@ int Set(int argc, char** argv) {
         stderr);
     return kUsageError;
   }
+  // A half install still sets what it can: without WDMI2API.DLL no language
+  // is known and texts go narrow; without dmiapi32.dll registration fails.
+  // What is missing only explains a failure.
+  std::string missing;
+  LoadDmiProvider(&missing);
   std::string failure;
-  if (!LoadDmiProvider(&failure)) {
-    std::fprintf(stderr, "DmiSetValue: %s\n", failure.c_str());
-    return dmi::kSetRegistrationFailed;
-  }
   const int result = dmi::SetDmiAttribute(argv[1], argv[2], argv[3], argv[4], argv[5], &failure);
   if (result != dmi::kSetOk) {
     while (!failure.empty() && failure.back() == '\n') failure.pop_back();
+    if (!missing.empty()) failure += " (" + missing + ")";
     std::fprintf(stderr, "DmiSetValue: %s\n", failure.c_str());
   }
   return result;

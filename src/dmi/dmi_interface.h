@@ -80,7 +80,7 @@ enum DmiStatus : uint32_t {
   kDmiStoreFailed = 4109,      // the table store could not be read or written
   kDmiRowExists = 4110,        // 768: a row with these keys is already there
   kDmiNoComponentId = 4111,    // 1026: every id from 1 to 4095 is taken
-  kDmiNothingToCancel = 4112,  // 258: no outstanding command has that handle and transaction
+  kDmiNothingToCancel = 4112,  // 258 refused: nothing to take back (see DmiInvoke below)
   // Not the provider's: the access library's answer for every command after
   // one whose cancel was never confirmed (the provider stopped answering).
   kDmiProviderLost = 4113,
@@ -326,6 +326,19 @@ constexpr size_t DmiPadded(size_t length) { return (length + 3) & ~static_cast<s
 //   provider's thread and is confirmed exactly once, except that a command
 //   whose cancel (258) has been accepted never confirms; the cancel does.
 //   1026 and 1027 are executed before DmiInvoke returns, then confirmed.
+// A cancel is the outstanding block itself with its code changed to 258.
+//   It is accepted, and confirmed with kDmiCancelled, while the command has
+//   made no effect yet: still queued, or running but not past its commit
+//   (for a change of the store, the check made under the store's lock just
+//   before the file is replaced, so a command waiting for another writer of
+//   the store is taken back however long it waits; for a registration or an
+//   unregistration, before the handle is made or ended; for a read, before
+//   its reply is written). The command then changes nothing and writes
+//   nothing into its block or confirm buffer. A cancel that comes after the
+//   commit, or names nothing outstanding, is refused with
+//   kDmiNothingToCancel and never confirms; the command confirms as usual.
+//   The cancel's confirm comes on a thread of the provider that a stuck
+//   command does not hold up.
 // DmiIndicate: delivers now, on the provider's thread, every indication due
 //   to `handle` (a change of the store made by any process since the handle
 //   last heard of one). The provider also does this before it confirms each

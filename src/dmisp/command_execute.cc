@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <type_traits>
@@ -181,8 +182,7 @@ std::string NameEntry(std::initializer_list<uint32_t> head, const std::string& n
 }
 
 // The read-only commands, answered from the tables as read.
-uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, uint8_t* confirm,
-                uint32_t length) {
+uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, Reply* reply) {
   const uint8_t* base = request.data();
   const uint32_t code = REQUEST_FIELD(base, DmiCommandBlock, commandCode);
   Target<const Tables> target;
@@ -195,7 +195,7 @@ uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, uint8
       }
       return WriteReply(
           NameEntry({}, target.component->name, IsUnicodeLanguage(target.component->language)),
-          confirm, length);
+          reply);
     }
     case dmi::kDmiListComponents:
     case dmi::kDmiListComponentsNext: {
@@ -228,7 +228,7 @@ uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, uint8
               NameEntry({component.id}, component.name, IsUnicodeLanguage(component.language)));
         }
       }
-      return WriteListing(entries, confirm, length);
+      return WriteListing(entries, reply);
     }
     case dmi::kDmiGetGroup: {
       const uint32_t group_id = REQUEST_FIELD(base, dmi::DmiGroupRequest, groupId);
@@ -242,7 +242,7 @@ uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, uint8
       return WriteReply(Words({static_cast<uint32_t>(target.group->classString.size()),
                                static_cast<uint32_t>(name.size())}) +
                             target.group->classString + name,
-                        confirm, length);
+                        reply);
     }
     case dmi::kDmiListGroups:
     case dmi::kDmiListGroupsNext: {
@@ -259,7 +259,7 @@ uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, uint8
         entries.push_back(NameEntry({group.id, static_cast<uint32_t>(group.keyIds.size())},
                                     group.name, IsUnicodeLanguage(target.component->language)));
       }
-      return WriteListing(entries, confirm, length);
+      return WriteListing(entries, reply);
     }
     case dmi::kDmiGetEnumText: {
       const uint32_t group_id = REQUEST_FIELD(base, dmi::DmiEnumTextRequest, groupId);
@@ -273,7 +273,7 @@ uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, uint8
           target.attribute->enumeration.find(REQUEST_FIELD(base, dmi::DmiEnumTextRequest, value));
       if (it == target.attribute->enumeration.end()) return dmi::kDmiNoEnumeration;
       return WriteReply(NameEntry({}, it->second, IsUnicodeLanguage(target.component->language)),
-                        confirm, length);
+                        reply);
     }
     case dmi::kDmiListAttributes:
     case dmi::kDmiListAttributesNext: {
@@ -296,7 +296,7 @@ uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, uint8
         entries.push_back(NameEntry({attribute.id, attribute.type, attribute.size, key_index},
                                     attribute.name, IsUnicodeLanguage(target.component->language)));
       }
-      return WriteListing(entries, confirm, length);
+      return WriteListing(entries, reply);
     }
     case dmi::kDmiReadRowFirst:
     case dmi::kDmiReadRowNext: {
@@ -318,7 +318,7 @@ uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, uint8
           return dmi::kDmiRowNotFound;
         }
       }
-      return WriteReply(RowReply(*target.group, target.group->rows[index]), confirm, length);
+      return WriteReply(RowReply(*target.group, target.group->rows[index]), reply);
     }
     default:
       return dmi::kDmiUnknownCommand;
@@ -328,7 +328,7 @@ uint32_t Answer(const Tables& tables, const std::vector<uint8_t>& request, uint8
 // The commands that change the tables. They change nothing unless they
 // succeed, so that a failure leaves the tables as read.
 uint32_t Change(Tables& tables, const std::vector<uint8_t>& request, const Component* added,
-                uint8_t* confirm, uint32_t length) {
+                Reply* reply) {
   const uint8_t* base = request.data();
   Target<Tables> target;
   switch (REQUEST_FIELD(base, DmiCommandBlock, commandCode)) {
@@ -370,7 +370,7 @@ uint32_t Change(Tables& tables, const std::vector<uint8_t>& request, const Compo
                                    [id](const Component& c) { return c.id > id; });
       tables.components.insert(at, std::move(component));
       ++tables.generation;
-      return WriteReply(Words({id}), confirm, length);
+      return WriteReply(Words({id}), reply);
     }
     case dmi::kDmiDeleteComponent: {
       const uint32_t id = REQUEST_FIELD(base, dmi::DmiComponentRequest, componentId);
@@ -448,7 +448,8 @@ std::vector<dmi::DmiIndication> IndicationsBetween(const ComponentView& before,
 }
 
 uint32_t ExecuteCommand(const std::string& store_path, const std::vector<uint8_t>& request,
-                        uint8_t* confirm, uint32_t confirmLength, ComponentView* view) {
+                        Reply* reply, ComponentView* view,
+                        const std::function<bool()>& may_write) {
   *view = ComponentView();
   if (store_path.empty()) return dmi::kDmiStoreFailed;
   std::string error;
@@ -459,22 +460,22 @@ uint32_t ExecuteCommand(const std::string& store_path, const std::vector<uint8_t
     const std::shared_ptr<const Tables> tables = ReadStoreShared(store_path, &error);
     if (!tables) return dmi::kDmiStoreFailed;
     *view = ViewOf(*tables);
-    return Answer(*tables, request, confirm, confirmLength);
+    return Answer(*tables, request, reply);
   }
   Component added;
   if (code == dmi::kDmiAddComponent) {
     // The reply must have room before anything is installed.
-    if (confirmLength < sizeof(dmi::DmiAddComponentReply)) return dmi::kDmiBufferTooSmall;
+    if (reply->capacity < sizeof(dmi::DmiAddComponentReply)) return dmi::kDmiBufferTooSmall;
     if (const uint32_t status = ReadDescription(request, &added)) return status;
   }
   return UpdateStore(
       store_path,
       [&](Tables& tables) {
-        const uint32_t status = Change(tables, request, &added, confirm, confirmLength);
+        const uint32_t status = Change(tables, request, &added, reply);
         *view = ViewOf(tables);
         return status;
       },
-      &error);
+      &error, may_write);
 }
 
 uint32_t ListLanguagesOf(const std::string& store_path, uint32_t componentId, uint8_t* list,
@@ -484,9 +485,11 @@ uint32_t ListLanguagesOf(const std::string& store_path, uint32_t componentId, ui
   if (!tables) return dmi::kDmiStoreFailed;
   const Component* component = FindId(tables->components, componentId);
   if (!component) return dmi::kDmiComponentNotFound;
-  return WriteListing(
-      {Words({static_cast<uint32_t>(component->language.size())}) + component->language}, list,
-      listLength);
+  Reply reply{listLength, {}};
+  const uint32_t status = WriteListing(
+      {Words({static_cast<uint32_t>(component->language.size())}) + component->language}, &reply);
+  reply.CopyTo(list);
+  return status;
 }
 
 }  // namespace dmisp

@@ -6,11 +6,13 @@
 #define SCHEDEXE_DMISP_COMMAND_EXECUTE_H_
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "dmi/dmi_interface.h"
+#include "dmisp/command_reply.h"
 #include "dmisp/table_store.h"
 
 namespace dmisp {
@@ -34,12 +36,15 @@ std::vector<dmi::DmiIndication> IndicationsBetween(const ComponentView& before,
                                                    const ComponentView& after, uint32_t handle);
 
 // Executes `request`, the copy of a block that CheckRequest accepted, whose
-// code is neither 256, 257 nor 258. Writes the reply into `confirm`
-// (`confirmLength` bytes) and returns the command's status. *view receives
-// the store as the command left it (not known when the store could not be
-// read).
+// code is neither 256, 257 nor 258. Builds the reply in *reply (its capacity
+// the block's confirmLength) and returns the command's status. *view
+// receives the store as the command left it (not known when the store could
+// not be read). A command that changes the store asks `may_write` (when
+// given) under the store's lock, just before the file is replaced; when it
+// says no, nothing is written and the status is kDmiCancelled.
 uint32_t ExecuteCommand(const std::string& store_path, const std::vector<uint8_t>& request,
-                        uint8_t* confirm, uint32_t confirmLength, ComponentView* view);
+                        Reply* reply, ComponentView* view,
+                        const std::function<bool()>& may_write = nullptr);
 
 // DmiListLanguages: the component's language strings as a DmiListReply of
 // (32-bit length, ANSI bytes) entries.

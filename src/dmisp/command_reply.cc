@@ -1,6 +1,5 @@
 #include "dmisp/command_reply.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "dmi/dmi_interface.h"
@@ -22,31 +21,34 @@ std::string Words(std::initializer_list<uint32_t> words) {
   return bytes;
 }
 
-uint32_t WriteListing(const std::vector<std::string>& entries, uint8_t* buffer, uint32_t length,
-                      size_t* written) {
+void Reply::CopyTo(uint8_t* buffer) const {
+  if (!bytes.empty()) std::memcpy(buffer, bytes.data(), bytes.size());
+}
+
+uint32_t WriteListing(const std::vector<std::string>& entries, Reply* reply, size_t* written) {
   size_t used = sizeof(dmi::DmiListReply);
   size_t count = 0;
   for (const std::string& entry : entries) {
-    if (used + dmi::DmiPadded(entry.size()) > length) break;
+    if (used + dmi::DmiPadded(entry.size()) > reply->capacity) break;
     ++count;
     used += dmi::DmiPadded(entry.size());
   }
   if (written) *written = count;
-  if (used > length || (count == 0 && !entries.empty())) return dmi::kDmiBufferTooSmall;
-  size_t at = sizeof(dmi::DmiListReply);
+  if (used > reply->capacity || (count == 0 && !entries.empty())) return dmi::kDmiBufferTooSmall;
+  std::string& out = reply->bytes;
+  out.assign(sizeof(dmi::DmiListReply), '\0');
+  out.reserve(used);
+  dmi::DmiStore(out.data(), 0, static_cast<uint32_t>(count));
   for (size_t i = 0; i < count; ++i) {
-    const std::string& entry = entries[i];
-    std::copy(entry.begin(), entry.end(), buffer + at);
-    std::fill(buffer + at + entry.size(), buffer + at + dmi::DmiPadded(entry.size()), 0);
-    at += dmi::DmiPadded(entry.size());
+    out += entries[i];
+    out.resize(dmi::DmiPadded(out.size()), '\0');
   }
-  dmi::DmiStore(buffer, 0, static_cast<uint32_t>(count));
   return count == entries.size() ? dmi::kDmiOk : dmi::kDmiMoreData;
 }
 
-uint32_t WriteReply(std::string_view bytes, uint8_t* buffer, uint32_t length) {
-  if (bytes.size() > length) return dmi::kDmiBufferTooSmall;
-  std::memcpy(buffer, bytes.data(), bytes.size());
+uint32_t WriteReply(std::string_view bytes, Reply* reply) {
+  if (bytes.size() > reply->capacity) return dmi::kDmiBufferTooSmall;
+  reply->bytes.assign(bytes);
   return dmi::kDmiOk;
 }
 

@@ -19,16 +19,27 @@ std::string WireText(std::string_view ansi, bool unicode);
 // The bytes of 32-bit numbers in machine order, for building entries.
 std::string Words(std::initializer_list<uint32_t> words);
 
-// A DmiListReply of `entries` (each padded to 4 bytes) into the buffer, as
-// many as fit: kDmiOk when all did, kDmiMoreData when some did and more
-// follow, kDmiBufferTooSmall when not even the count and the first entry
-// fit (the buffer is then left as it was). *written: how many entries went.
-uint32_t WriteListing(const std::vector<std::string>& entries, uint8_t* buffer, uint32_t length,
+// A reply on its way to a confirm buffer of `capacity` bytes. It is built
+// here and reaches the sender's buffer only once the command is done, so a
+// command that a cancel took back never writes into memory its sender has
+// let go of, and nothing is allocated for room the reply does not use.
+struct Reply {
+  uint32_t capacity = 0;
+  std::string bytes;  // from the buffer's first byte on; never above capacity
+
+  // Copies the bytes into the sender's buffer (the rest stays as it was).
+  void CopyTo(uint8_t* buffer) const;
+};
+
+// A DmiListReply of `entries` (each padded to 4 bytes), as many as fit:
+// kDmiOk when all did, kDmiMoreData when some did and more follow,
+// kDmiBufferTooSmall when not even the count and the first entry fit (the
+// reply then stays empty). *written: how many entries went.
+uint32_t WriteListing(const std::vector<std::string>& entries, Reply* reply,
                       size_t* written = nullptr);
 
-// One reply of `bytes` into the buffer: kDmiOk, or kDmiBufferTooSmall with
-// nothing written.
-uint32_t WriteReply(std::string_view bytes, uint8_t* buffer, uint32_t length);
+// One reply of `bytes`: kDmiOk, or kDmiBufferTooSmall with nothing written.
+uint32_t WriteReply(std::string_view bytes, Reply* reply);
 
 }  // namespace dmisp
 

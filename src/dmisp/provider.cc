@@ -45,26 +45,30 @@ uint32_t Provider::Invoke(dmi::DmiCommandBlock* block) {
   }
   if (code == dmi::kDmiCancel) {
     platform::MutexLock lock(mutex_);
-    // Only a command still waiting can be taken back; one that runs now
-    // will confirm, and the cancel then says there was nothing to cancel.
     const auto queued = std::find_if(queue_.begin(), queue_.end(), [&](const Item& q) {
       return q.work == Work::kExecute && q.handle == item.handle &&
              q.transaction_id == item.transaction_id;
     });
-    const auto app = applications_.find(item.handle);
-    if (app != applications_.end()) {
-      item.confirm = app->second.confirm;
-    } else if (item.handle == 0 && queued != queue_.end()) {
+    const bool running = current_.active && current_.handle == item.handle &&
+                         current_.transaction_id == item.transaction_id;
+    dmi::DmiConfirmFunc confirm = nullptr;
+    if (queued != queue_.end()) {
       // A registration still queued has no handle yet: its own callback.
-      item.confirm = queued->confirm;
+      confirm = queued->confirm;
+      queue_.erase(queued);
+    } else if (running) {
+      // Past its commit the command's effect is made and it confirms: the
+      // cancel is refused rather than claim what did not happen.
+      Phase expected = Phase::kPending;
+      if (!phase_.compare_exchange_strong(expected, Phase::kCancelled)) {
+        return dmi::kDmiNothingToCancel;
+      }
+      confirm = current_.confirm;
     } else {
-      return dmi::kDmiUnknownHandle;
+      return applications_.count(item.handle) != 0 ? dmi::kDmiNothingToCancel
+                                                   : dmi::kDmiUnknownHandle;
     }
-    item.status = queued != queue_.end() ? dmi::kDmiCancelled : dmi::kDmiNothingToCancel;
-    if (queued != queue_.end()) queue_.erase(queued);
-    item.work = Work::kConfirm;
-    item.request.clear();
-    Enqueue(std::move(item));
+    ConfirmCancel(block, confirm);
     return dmi::kDmiOk;
   }
 
@@ -81,8 +85,9 @@ uint32_t Provider::Invoke(dmi::DmiCommandBlock* block) {
     }
   }
   // Component additions and deletions are done when DmiInvoke returns.
-  item.status = ExecuteCommand(store_path, item.request, block->confirmBuffer, block->confirmLength,
-                               &item.view);
+  Reply reply{block->confirmLength, {}};
+  item.status = ExecuteCommand(store_path, item.request, &reply, &item.view);
+  reply.CopyTo(block->confirmBuffer);
   block->status = item.status;
   item.status_written = true;
   item.work = Work::kConfirm;
@@ -155,6 +160,10 @@ void Provider::Serve() {
         item = std::move(queue_.front());
         queue_.pop_front();
         have = true;
+        if (item.work == Work::kExecute) {
+          current_ = Current{true, item.handle, item.transaction_id, item.confirm};
+          phase_.store(Phase::kPending);
+        }
       }
     }
     if (have) {
@@ -168,10 +177,23 @@ void Provider::Serve() {
 void Provider::Process(Item& item) {
   ComponentView view;
   uint32_t status = item.status;
+  Reply reply{item.request.empty()
+                  ? 0
+                  : REQUEST_FIELD(item.request.data(), dmi::DmiCommandBlock, confirmLength),
+              {}};
   switch (item.work) {
-    case Work::kExecute:
-      status = Execute(item, &view);
+    case Work::kExecute: {
+      status = Execute(item, &view, &reply);
+      const bool committed = Commit();
+      {
+        platform::MutexLock lock(mutex_);
+        current_.active = false;
+      }
+      // Taken back: the cancel confirmed it, and its sender may have let
+      // go of the block.
+      if (!committed) return;
       break;
+    }
     case Work::kConfirm:
       view = std::move(item.view);
       break;
@@ -183,17 +205,39 @@ void Provider::Process(Item& item) {
   if (!view.known) view = ReadView(StorePathOf(item.handle));
   SendIndications(item.handle, view);
   if (item.work == Work::kIndicate) return;
-  if (!item.status_written) item.block->status = status;
+  if (!item.status_written) {
+    reply.CopyTo(item.block->confirmBuffer);
+    item.block->status = status;
+  }
   item.confirm(item.block);
 }
 
-uint32_t Provider::Execute(Item& item, ComponentView* view) {
+bool Provider::Commit() {
+  Phase expected = Phase::kPending;
+  return phase_.compare_exchange_strong(expected, Phase::kCommitted) ||
+         expected == Phase::kCommitted;
+}
+
+void Provider::ConfirmCancel(dmi::DmiCommandBlock* block, dmi::DmiConfirmFunc confirm) {
+  const auto answer = [block, confirm] {
+    block->status = dmi::kDmiCancelled;
+    confirm(block);
+  };
+  if (platform::StartDetachedThread(answer)) return;
+  // No thread to be had: the serving thread answers once it is free.
+  Item item;
+  item.work = Work::kConfirm;
+  item.block = block;
+  item.confirm = confirm;
+  item.status = dmi::kDmiCancelled;
+  Enqueue(std::move(item));
+}
+
+uint32_t Provider::Execute(Item& item, ComponentView* view, Reply* reply) {
   const uint8_t* base = item.request.data();
   const uint32_t code = REQUEST_FIELD(base, dmi::DmiCommandBlock, commandCode);
-  uint8_t* confirm = REQUEST_FIELD(base, dmi::DmiCommandBlock, confirmBuffer);
-  const uint32_t confirm_length = REQUEST_FIELD(base, dmi::DmiCommandBlock, confirmLength);
   if (code == dmi::kDmiRegister) {
-    if (confirm_length < sizeof(dmi::DmiRegisterReply)) return dmi::kDmiBufferTooSmall;
+    if (reply->capacity < sizeof(dmi::DmiRegisterReply)) return dmi::kDmiBufferTooSmall;
     Application app;
     app.confirm = item.confirm;
     app.indication = REQUEST_FIELD(base, dmi::DmiRegisterRequest, indication);
@@ -203,13 +247,14 @@ uint32_t Provider::Execute(Item& item, ComponentView* view) {
     app.seen = ReadView(app.store_path);
     *view = app.seen;
     uint32_t handle = 0;
+    if (!Commit()) return dmi::kDmiCancelled;
     {
       platform::MutexLock lock(mutex_);
       handle = next_handle_++;
       applications_[handle] = std::move(app);
     }
     item.handle = handle;
-    return WriteReply(Words({handle}), confirm, confirm_length);
+    return WriteReply(Words({handle}), reply);
   }
   std::string store_path;
   {
@@ -218,12 +263,13 @@ uint32_t Provider::Execute(Item& item, ComponentView* view) {
     // Unregistered after the command was accepted.
     if (app == applications_.end()) return dmi::kDmiUnknownHandle;
     if (code == dmi::kDmiUnregister) {
+      if (!Commit()) return dmi::kDmiCancelled;
       applications_.erase(app);
       return dmi::kDmiOk;
     }
     store_path = app->second.store_path;
   }
-  return ExecuteCommand(store_path, item.request, confirm, confirm_length, view);
+  return ExecuteCommand(store_path, item.request, reply, view, [this] { return Commit(); });
 }
 
 void Provider::SendIndications(uint32_t handle, const ComponentView& now) {

@@ -11,6 +11,7 @@
 #ifndef SCHEDEXE_DMISP_PROVIDER_H_
 #define SCHEDEXE_DMISP_PROVIDER_H_
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -19,6 +20,7 @@
 
 #include "dmi/dmi_interface.h"
 #include "dmisp/command_execute.h"
+#include "dmisp/command_reply.h"
 #include "platform/event.h"
 #include "platform/mutex.h"
 
@@ -33,7 +35,13 @@ class Provider {
   // DmiInvoke: checks the block, then queues a copy of it (1026 and 1027
   // are executed first, on the caller's thread). Returns kDmiOk for an
   // accepted command, which is confirmed exactly once unless a cancel takes
-  // it out of the queue; else the status that refuses it.
+  // it back; else the status that refuses it. A cancel (258) takes back a
+  // command that is queued, or running but not yet past the point where it
+  // makes its effect (the store write, a registration, its reply), and is
+  // then confirmed with kDmiCancelled on a thread of its own, so that a
+  // command stuck on the store's lock cannot hold the cancel's answer back.
+  // A cancel that comes later is refused with kDmiNothingToCancel, and the
+  // command confirms as usual.
   uint32_t Invoke(dmi::DmiCommandBlock* block) EXCLUDES(mutex_);
   // DmiIndicate: queues a look at the store for `handle`'s indications.
   uint32_t Indicate(uint32_t handle) EXCLUDES(mutex_);
@@ -65,6 +73,15 @@ class Provider {
     bool status_written = false;  // by DmiInvoke, which the caller may be reading now
     ComponentView view;           // kConfirm: the store as the command left it
   };
+  // Where the running command stands, for a cancel.
+  enum class Phase { kPending, kCancelled, kCommitted };
+  // The command the thread executes now, as a cancel names it.
+  struct Current {
+    bool active = false;
+    uint32_t handle = 0;
+    uint32_t transaction_id = 0;
+    dmi::DmiConfirmFunc confirm = nullptr;
+  };
   struct Application {
     dmi::DmiConfirmFunc confirm = nullptr;
     dmi::DmiIndicationFunc indication = nullptr;
@@ -78,8 +95,15 @@ class Provider {
   // The thread: takes items until nothing is queued and nobody is registered.
   void Serve() EXCLUDES(mutex_);
   void Process(Item& item) EXCLUDES(mutex_);
-  // Executes a queued command; registration and unregistration are here.
-  uint32_t Execute(Item& item, ComponentView* view) EXCLUDES(mutex_);
+  // Executes a queued command into *reply; registration and unregistration
+  // are here. Every effect waits for Commit.
+  uint32_t Execute(Item& item, ComponentView* view, Reply* reply) EXCLUDES(mutex_);
+  // The running command passes the point after which no cancel takes it
+  // back. False when a cancel took it back first: it must then have no
+  // effect, write nothing into its block and never confirm.
+  bool Commit();
+  // Confirms a cancel that took a command back, on a thread of its own.
+  void ConfirmCancel(dmi::DmiCommandBlock* block, dmi::DmiConfirmFunc confirm) REQUIRES(mutex_);
   // Sends `handle` the indications that take it from what it saw to `now`.
   void SendIndications(uint32_t handle, const ComponentView& now) EXCLUDES(mutex_);
   std::string StorePathOf(uint32_t handle) EXCLUDES(mutex_);
@@ -91,6 +115,10 @@ class Provider {
   std::map<uint32_t, Application> applications_ GUARDED_BY(mutex_);
   std::map<uint32_t, std::string> listeners_ GUARDED_BY(mutex_);  // DmiRegister handles
   uint32_t next_handle_ GUARDED_BY(mutex_) = 1;
+  Current current_ GUARDED_BY(mutex_);
+  // The running command's phase. Changed only by compare-and-swap: the
+  // thread commits, a cancel (under mutex_) cancels; exactly one wins.
+  std::atomic<Phase> phase_{Phase::kCommitted};
   bool running_ GUARDED_BY(mutex_) = false;
 };
 

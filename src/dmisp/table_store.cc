@@ -165,7 +165,7 @@ bool ReadStore(const std::string& path, Tables* tables, std::string* error) {
 }
 
 uint32_t UpdateStore(const std::string& path, const std::function<uint32_t(Tables&)>& change,
-                     std::string* error) {
+                     std::string* error, const std::function<bool()>& may_write) {
   std::string ignored;
   if (!error) error = &ignored;
   if (path.empty()) {
@@ -190,6 +190,10 @@ uint32_t UpdateStore(const std::string& path, const std::function<uint32_t(Table
         status = change(tables);
         if (status != dmi::kDmiOk) return false;
         *replacement = FormatStore(tables, platform::NativeLineEnd());
+        if (may_write && !may_write()) {
+          status = dmi::kDmiCancelled;
+          return false;
+        }
         written = std::make_shared<const Tables>(std::move(tables));
         written_raw = *replacement;
         return true;

@@ -89,9 +89,12 @@ std::shared_ptr<const Tables> ReadStoreShared(const std::string& path, std::stri
 // Reads the store under the writers' lock, applies `change`, and when it
 // returns 0 (dmi::kDmiOk) replaces the file with the changed tables. Returns
 // the change's status, or dmi::kDmiStoreFailed (reason in *error) when the
-// store cannot be read or written.
+// store cannot be read or written. `may_write`, when given, is asked under
+// the lock after the change succeeded and just before the file is replaced
+// (the provider's cancel checks there that the command was not taken back):
+// when it says no, nothing is written and the result is dmi::kDmiCancelled.
 uint32_t UpdateStore(const std::string& path, const std::function<uint32_t(Tables&)>& change,
-                     std::string* error);
+                     std::string* error, const std::function<bool()>& may_write = nullptr);
 
 // Parses a component description file's text into *component (id 0: the
 // store gives it one). False, with "line N: what is wrong" in *error and

@@ -5,16 +5,26 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "dmi/dmi_commands.h"
 #include "dmi/dmi_library.h"
 #include "dmi/dmi_setter.h"
+#include "dmisp/table_store.h"
+#include "platform/file.h"
 #include "platform/process_info.h"
 #include "platform/testing.h"
+#include "support/manual_clock.h"
 #include "support/scoped_globals.h"
 #include "support/scratch_dir.h"
 #include "support/source_path.h"
@@ -25,6 +35,54 @@ namespace {
 constexpr char kAgentClass[] = "CORVANEX|Events, Alarms & Responses Creation|";
 constexpr char kProfileTable[] =
     "CORVANEX|Events, Alarms & Responses Creation||CORVANEX|Scheduler Profile Table|";
+constexpr char kTriggers[] = "CORVANEX|Remote Execution Triggers|";
+
+// The provider's DmiInvoke, with a look at each command on its way in.
+DmiInvokeFunc real_invoke = nullptr;
+std::function<void(const DmiCommandBlock*)> on_invoke;
+uint32_t TappedInvoke(DmiCommandBlock* block) {
+  if (on_invoke) on_invoke(block);
+  return real_invoke(block);
+}
+
+// Another writer of the store: holds its writers' lock on a thread of its
+// own (a Windows lock is let go only by the thread that took it).
+class StoreWriter {
+ public:
+  explicit StoreWriter(const std::string& store)
+      : thread_([this, store] {
+          auto lock = platform::FileWriteLock::Acquire(platform::WriteTarget(store), nullptr);
+          taken_.set_value(lock != nullptr);
+          let_go_.get_future().wait();
+        }) {
+    EXPECT_TRUE(taken_.get_future().get());
+  }
+  ~StoreWriter() { LetGo(); }
+  void LetGo() {
+    if (!thread_.joinable()) return;
+    let_go_.set_value();
+    thread_.join();
+  }
+
+ private:
+  std::promise<bool> taken_;
+  std::promise<void> let_go_;
+  std::thread thread_;
+};
+
+// The trigger text as the store file holds it now.
+std::string StoredTrigger(const std::string& store) {
+  dmisp::Tables tables;
+  if (!dmisp::ReadStore(store, &tables, nullptr)) return "(unreadable)";
+  for (const dmisp::Component& component : tables.components) {
+    for (const dmisp::Group& group : component.groups) {
+      if (group.classString.rfind(kTriggers, 0) != 0 || group.rows.empty()) continue;
+      const auto value = group.rows[0].values.find(16);
+      return value == group.rows[0].values.end() ? "" : value->second;
+    }
+  }
+  return "(no row)";
+}
 
 class DmiManagementTest : public ::testing::Test {
  protected:
@@ -210,11 +268,122 @@ TEST_F(DmiManagementTest, EveryCommandLineOfTheServiceLandsInItsRowAndAttribute)
   }
 }
 
-int RunProgram(const char* program, const std::vector<std::string>& args) {
+// A set held up behind another writer of the store until the setter gives
+// up on it (30 s without a confirm): its cancel takes it back, so a caller
+// told that the set failed never finds the value in the store, however long
+// the other writer holds on. Only a write made before the cancel arrives
+// stands; the setter reports the failure all the same (the one window it
+// cannot close).
+TEST_F(DmiManagementTest, ASetThatTimesOutIsTakenBackUnlessItsWriteCameFirst) {
+  Install("data/agent-tables.dmd");
+  slUnregister(handle_);
+  handle_ = 0;
+  const std::string store = scratch_.Path("store.dat");
+  struct Outcome {
+    int result;
+    int64_t virtual_ms;
+    std::string stored;
+  };
+  const auto run = [&](bool write_before_cancel) {
+    testsupport::UtcManualTime time{1'000'000'000};
+    testing::ResetDmiSetterForTesting();
+    testing::ResetDmiLibraryForTesting();
+    LoadDmiLibrary(kInvokeLibraryName);
+    EXPECT_EQ(ResolveDmiEntryPoints(DmiLibrary().invokeLibrary), 1);
+    real_invoke = reinterpret_cast<DmiInvokeFunc>(DmiLibrary().DmiInvoke);
+    DmiLibrary().DmiInvoke = reinterpret_cast<void*>(&TappedInvoke);
+    StoreWriter writer(store);
+    std::atomic<bool> set_sent{false};
+    on_invoke = [&](const DmiCommandBlock* block) {
+      if (block->commandCode == kDmiSetAttribute) set_sent = true;
+      if (block->commandCode != kDmiCancel || !write_before_cancel) return;
+      writer.LetGo();
+      for (int i = 0; i < 3000 && StoredTrigger(store) != "late"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    };
+    std::atomic<int> result{-1};
+    std::thread setter([&] { result = SetDmiAttribute(kTriggers, "16", "late", "", "8"); });
+    for (int i = 0; i < 3000 && !set_sent; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(set_sent && time.clock.AwaitTimedWaiters(1));
+    time.clock.AdvanceToNextDeadline();
+    if (!write_before_cancel) {
+      // The cancel is answered at once; the unregistration behind it waits
+      // in the queue until the other writer lets go, ten seconds later.
+      EXPECT_TRUE(time.clock.AwaitTimedWaiters(1));
+      time.clock.AdvanceSeconds(10);
+      writer.LetGo();
+    }
+    setter.join();
+    on_invoke = nullptr;
+    const Outcome outcome{result, time.clock.NowMs(), StoredTrigger(store)};
+    testing::ResetDmiSetterForTesting();
+    testing::ResetDmiLibraryForTesting();
+    return outcome;
+  };
+  const Outcome taken_back = run(false);
+  EXPECT_EQ(taken_back.result, kSetFailed);
+  EXPECT_EQ(taken_back.virtual_ms, 40000);
+  // The provider's thread has gone past the set: the unregistration queued
+  // behind it was confirmed.
+  EXPECT_EQ(taken_back.stored, "");
+  const Outcome written = run(true);
+  EXPECT_EQ(written.result, kSetFailed);
+  EXPECT_EQ(written.virtual_ms, 30000);
+  EXPECT_EQ(written.stored, "late");
+}
+
+int RunProgram(const char* program, const std::vector<std::string>& args,
+               const std::string& dir = platform::ExecutableDirectory()) {
   namespace pt = platform::testing;
-  const auto child = pt::ChildProcess::Start(
-      platform::ExecutableDirectory() + pt::Sep() + program + pt::ExeSuffix(), args);
+  const auto child = pt::ChildProcess::Start(dir + pt::Sep() + program + pt::ExeSuffix(), args);
   return child ? child->Wait() : -100;
+}
+
+// Half an install still sets. Without the registration library no language
+// is known: a component of ANSI texts is set as ever, a unicode one's texts
+// go out narrow, so a text key names no row. Without dmiapi32.dll nothing
+// can be invoked and registration fails at once. In-process and as the
+// program, from a folder that holds only one of the two libraries.
+TEST_F(DmiManagementTest, AHalfInstallStillSetsWhatItCan) {
+  Install("data/agent-tables.dmd");
+  Install("tests/dmisp/unicode-component.dmd");
+  slUnregister(handle_);
+  handle_ = 0;
+  const auto load = [](const char* invoke_library, const char* registration_library) {
+    testing::ResetDmiSetterForTesting();
+    testing::ResetDmiLibraryForTesting(registration_library);
+    return ResolveDmiEntryPoints(LoadDmiLibrary(invoke_library));
+  };
+  ASSERT_EQ(load(kInvokeLibraryName, "dmitest_absent.dll"), 1);
+  EXPECT_EQ(DmiLibrary().DmiRegister, nullptr);
+  EXPECT_EQ(SetDmiAttribute(kProfileTable, "7", "Active", "A1|3", "8"), kSetOk);
+  EXPECT_EQ(SetDmiAttribute("TEST|Labels|", "2", "5", "A1|a", "1"), kSetFailed);
+  ASSERT_EQ(load(kInvokeLibraryName, kRegistrationLibraryName), 1);
+  EXPECT_EQ(SetDmiAttribute("TEST|Labels|", "2", "5", "A1|a", "1"), kSetOk);
+  ASSERT_EQ(load("dmitest_absent.dll", kRegistrationLibraryName), 1);
+  EXPECT_EQ(DmiLibrary().DmiInvoke, nullptr);
+  EXPECT_EQ(SetDmiAttribute(kProfileTable, "7", "Active", "A1|3", "8"), kSetRegistrationFailed);
+  load(kInvokeLibraryName, kRegistrationLibraryName);
+
+  namespace fs = std::filesystem;
+  const std::string suffix = platform::testing::ExeSuffix();
+  for (const char* library : {kInvokeLibraryName, kRegistrationLibraryName}) {
+    const std::string dir = scratch_.Path(std::string("only-") + library);
+    fs::create_directory(dir);
+    for (const std::string& name : {"DmiSetValue" + suffix, std::string(library)}) {
+      fs::copy_file(fs::path(platform::ExecutableDirectory()) / name, fs::path(dir) / name);
+    }
+    const bool invoke = library == std::string(kInvokeLibraryName);
+    EXPECT_EQ(RunProgram("DmiSetValue", {kProfileTable, "7", "Active", "A1|4", "8"}, dir),
+              invoke ? kSetOk : kSetRegistrationFailed)
+        << library;
+    EXPECT_EQ(RunProgram("DmiSetValue", {"TEST|Labels|", "2", "7", "A1|a", "1"}, dir),
+              invoke ? kSetFailed : kSetRegistrationFailed)
+        << library;
+  }
 }
 
 // The programs as the service and an operator run them: dmitables installs

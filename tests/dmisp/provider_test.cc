@@ -67,14 +67,14 @@ struct Wire {
   std::map<const DmiCommandBlock*, int> confirms;
   std::map<const DmiCommandBlock*, std::thread::id> confirm_threads;
   std::vector<std::string> log;
-  std::function<void()> on_confirm;  // runs on the provider's thread
+  std::function<void(const DmiCommandBlock*)> on_confirm;  // runs on the provider's thread
 };
 Wire& W() {
   static Wire wire;
   return wire;
 }
 void OnConfirm(DmiCommandBlock* block) {
-  if (W().on_confirm) W().on_confirm();
+  if (W().on_confirm) W().on_confirm(block);
   std::lock_guard<std::mutex> lock(W().mutex);
   ++W().confirms[block];
   W().confirm_threads[block] = std::this_thread::get_id();
@@ -531,27 +531,30 @@ TEST_F(ProviderTest, CancelTakesBackAQueuedCommandWhichNeverConfirms) {
   // command waits in the queue.
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
-  W().on_confirm = [released] { released.wait(); };
   Request first = ListComponents(kDmiListComponents, 0), second = first;
   Request stray(kDmiCancel, 40);
+  W().on_confirm = [released, held = first.block()](const DmiCommandBlock* block) {
+    if (block == held) released.wait();
+  };
   ASSERT_EQ(a.Invoke(first), kDmiOk);
   ASSERT_EQ(a.Invoke(second), kDmiOk);
   // The cancel is the timed-out block itself with its code changed.
   second.Put(4, static_cast<uint32_t>(kDmiCancel));
   EXPECT_EQ(libs_.invoke(second.block()), kDmiOk);
-  EXPECT_EQ(a.Invoke(stray), kDmiOk);
+  // A cancel that names nothing outstanding is refused and never confirms.
+  EXPECT_EQ(a.Invoke(stray), kDmiNothingToCancel);
+  // The cancel is answered while the thread is still held.
+  Client::WaitConfirm(second.block());
+  EXPECT_EQ(second.block()->status, kDmiCancelled);
   release.set_value();
   Client::WaitConfirm(first.block());
-  Client::WaitConfirm(second.block());
-  Client::WaitConfirm(stray.block());
-  EXPECT_EQ(second.block()->status, kDmiCancelled);
-  EXPECT_EQ(stray.block()->status, kDmiNothingToCancel);
   EXPECT_EQ(second.reply[0], 0xEE) << "the cancelled listing was executed";
   // Commands run in order: once a later one is confirmed, the cancelled
   // one would have been too.
   EXPECT_EQ(a.Run(ListComponents(kDmiListComponents, 0)), kDmiOk);
   W().on_confirm = nullptr;
   EXPECT_EQ(W().confirms[second.block()], 1);
+  EXPECT_EQ(W().confirms.count(stray.block()), 0u);
 }
 
 // The child processes' bodies: this binary started again with a filter. In
