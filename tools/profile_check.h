@@ -18,6 +18,10 @@ struct ProfileProblem {
 // The problems of the file, slot by slot; none for a clean file.
 std::vector<ProfileProblem> CheckProfileFile(const std::string& file);
 
+// Why `text` would not read back as written in the role `what` ("section",
+// "key" or "value"), or "" when it would: the writers of the file refuse it.
+std::string Unreadable(const std::string& text, const std::string& what);
+
 // "[SECTION] KEY: TEXT"
 std::string FormatProblem(const ProfileProblem& problem);
 

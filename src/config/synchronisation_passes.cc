@@ -132,6 +132,8 @@ bool InitialPassQueues(int32_t state) {
   return action != Action::kNone && action != Action::kDelete;
 }
 
+bool ReloadPassActsOn(int32_t state) { return ActionFor(state, true) != Action::kNone; }
+
 void InitialPass(ScheduleConfig& snapshot) { SynchroniseProfiles(snapshot, false); }
 
 void ReloadPass(ScheduleConfig& snapshot) {

@@ -458,6 +458,37 @@ std::optional<Edit> DeleteKeyEdit(const ProfileText& text, const char* section, 
 
 }  // namespace
 
+bool EditProfileText(std::string* raw, const char* section, const char* key, const char* value) {
+  const ProfileText text = ProfileText::Parse(*raw);
+  std::string line_end = text.LineEnd(*raw);
+  if (line_end.empty()) line_end = std::string(platform::NativeLineEnd());
+
+  std::optional<Edit> edit;
+  if (!key) {
+    edit = DeleteSectionEdit(text, section);
+  } else if (!value) {
+    edit = DeleteKeyEdit(text, section, key);
+  } else {
+    // Like Windows, the value loses its leading blanks.
+    size_t skip = 0;
+    while (value[skip] && IsProfileSpace(static_cast<unsigned char>(value[skip]))) ++skip;
+    edit = SetKeyEdit(*raw, text, TrimProfileSpace(section), TrimProfileSpace(key), value + skip,
+                      line_end);
+  }
+  if (!edit) return false;
+  std::string updated = Apply(*raw, text, *edit);
+  // The first bytes of a file choose how every line of it decodes. An ANSI
+  // file whose new first line (the old second one, or an inserted key)
+  // begins with the bytes of a byte order mark would turn into UTF-8 or
+  // UTF-16 and garble every key we did not touch: a blank line in front
+  // keeps it ANSI, and readers skip blank lines.
+  if (text.encoding() == TextEncoding::kAnsi && EncodingOf(updated) != TextEncoding::kAnsi) {
+    updated.insert(0, line_end);
+  }
+  *raw = std::move(updated);
+  return true;
+}
+
 bool WriteProfileString(const char* section, const char* key, const char* value, const char* file,
                         std::string* error) {
   std::string ignored;
@@ -483,35 +514,11 @@ bool WriteProfileString(const char* section, const char* key, const char* value,
     *error = "cannot read " + path + " (not a regular file, or no access)";
     return false;
   }
-  const ProfileText text = ProfileText::Parse(raw);
-  std::string line_end = text.LineEnd(raw);
-  if (line_end.empty()) line_end = std::string(platform::NativeLineEnd());
-
-  std::optional<Edit> edit;
-  if (!key) {
-    edit = DeleteSectionEdit(text, section);
-  } else if (!value) {
-    edit = DeleteKeyEdit(text, section, key);
-  } else {
-    // Like Windows, the value loses its leading blanks.
-    size_t skip = 0;
-    while (value[skip] && IsProfileSpace(static_cast<unsigned char>(value[skip]))) ++skip;
-    edit = SetKeyEdit(raw, text, TrimProfileSpace(section), TrimProfileSpace(key), value + skip,
-                      line_end);
-  }
-  if (!edit) return true;  // nothing to change: no file is created either
-  std::string updated = Apply(raw, text, *edit);
-  // The first bytes of a file choose how every line of it decodes. An ANSI
-  // file whose new first line (the old second one, or an inserted key)
-  // begins with the bytes of a byte order mark would turn into UTF-8 or
-  // UTF-16 and garble every key we did not touch: a blank line in front
-  // keeps it ANSI, and readers skip blank lines.
-  if (text.encoding() == TextEncoding::kAnsi && EncodingOf(updated) != TextEncoding::kAnsi) {
-    updated.insert(0, line_end);
-  }
+  // Nothing to change: no file is created either.
+  if (!EditProfileText(&raw, section, key, value)) return true;
   ForgetCached(named);
   ForgetCached(path);
-  if (!platform::ReplaceFileContents(path, updated, error)) return false;
+  if (!platform::ReplaceFileContents(path, raw, error)) return false;
   ForgetCached(named);
   ForgetCached(path);
   return true;

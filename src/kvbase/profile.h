@@ -24,6 +24,12 @@ namespace kvbase {
 bool WriteProfileString(const char* section, const char* key, const char* value, const char* file,
                         std::string* error);
 
+// The file contents `raw` as WriteProfileString would leave them (a null
+// key deletes the section, a null value the key; `section` is not null),
+// for a writer that changes several keys in one UpdateFileLocked. False,
+// and `raw` as it was, when the write would change nothing.
+bool EditProfileText(std::string* raw, const char* section, const char* key, const char* value);
+
 // Turns the cache of parsed files off (every read parses the file afresh)
 // or back on. Tests and benchmarks only.
 void SetCacheEnabledForTesting(bool enabled);
