@@ -52,6 +52,7 @@ struct Row {
 struct View {
   bool live = false;
   bool passing = false;  // the live service is in a synchronisation pass
+  uint32_t passes = 0;   // passes the live service has begun
   uint32_t pid = 0;
   TimeValue published = 0;
   TimeValue now = 0;
@@ -215,9 +216,9 @@ std::optional<TimeValue> Next(const Row& row) {
 void PrintJson(const View& v, const Options& o) {
   std::printf(
       "{\"live\": %s, \"publisher_pid\": %u, \"published\": %s, \"passing\": %s, "
-      "\"now\": %s,\n",
+      "\"passes\": %u, \"now\": %s,\n",
       v.live ? "true" : "false", v.pid, v.live ? Instant(v.published).c_str() : "null",
-      v.passing ? "true" : "false", Instant(v.now).c_str());
+      v.passing ? "true" : "false", v.passes, Instant(v.now).c_str());
   std::printf(" \"data_file\": %s, \"timers\": [", Quoted(v.data_file).c_str());
   const char* separator = "\n";
   for (const Row& r : v.rows) {
@@ -316,6 +317,7 @@ int main(int argc, char** argv) {
     view.published = live.published;
     view.data_file = live.data_file;
     view.passing = live.passing;
+    view.passes = live.passes;
   } else if (status != platform::SnapshotStatus::kAbsent) {
     std::fprintf(stderr, "schedexe-timers: the published queue cannot be read; not shown\n");
   }

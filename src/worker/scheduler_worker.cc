@@ -102,9 +102,11 @@ void StartServing(Worker* worker, const char* eventName) {
       platform::LogLevel::kNotice, "data file: ",
       worker->data_file.empty() ? "(none)" : platform::NativePath(worker->data_file));
   {
+    worker->host->BeginPass();
     config::ScheduleConfig snapshot(worker->host);
     config::InitialPass(snapshot);
   }
+  worker->host->EndPass();
   platform::PausePoint();
   // Made only now, so the first request it can carry is served after the
   // initial pass; one made earlier by another program keeps its signal.
@@ -146,9 +148,11 @@ void ServeOneReload(Worker* worker) {
   if (platform::PausePoint()) worker->reload_event->Wait(0);
   platform::ReportReloading(true);
   {
+    worker->host->BeginPass();
     config::ScheduleConfig snapshot(worker->host);
     config::ReloadPass(snapshot);
   }
+  worker->host->EndPass();
   platform::ReportReloading(false);
 }
 
