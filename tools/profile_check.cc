@@ -147,6 +147,16 @@ std::vector<ProfileProblem> CheckProfileFile(const std::string& file) {
   return out;
 }
 
+std::string WhyNotQueued(const schedule::ScheduleEvent& e, bool visited, int32_t count) {
+  if (!visited) return "beyond the list's count of " + std::to_string(count);
+  if (e.GetFrequency() == schedule::Irregular) return "irregular events never run";
+  if (!config::InitialPassQueues(e.GetState())) {
+    return e.GetState() == schedule::kStateDelete ? "deleted" : "no state to queue it";
+  }
+  if (schedule::UpcomingFirings(e, 1).empty()) return "its one time has passed";
+  return "";
+}
+
 // Why `text` would not read back as written in the role `what` ("section",
 // "key" or "value"), or "" when it would. The reader splits lines at CR and
 // LF, trims blanks at both ends, splits a key line at its first '=', takes a

@@ -1,11 +1,12 @@
 // The agent editor's half of the data-file protocol on machines without the
-// agent's editor: adds, changes and deletes scheduler profiles, each one
-// transaction through the running service's own reload, and settles what a
-// firing or a restart left. The rules are in profile_editor.h; this program
+// agent's editor: lists the slots, adds, changes and deletes scheduler
+// profiles, each one transaction through the running service's own reload,
+// and settles what a firing or a restart left. The rules are in profile_editor.h; this program
 // serialises editors, waits for the service and says what happened.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <set>
@@ -14,13 +15,16 @@
 
 #include "config/data_file_path.h"
 #include "config/schedule_config.h"
+#include "config/synchronisation_passes.h"
 #include "engine/queue_publication.h"
+#include "json_text.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/named_event.h"
 #include "platform/named_mutex.h"
 #include "platform/registry_path.h"
 #include "platform/shared_snapshot.h"
+#include "profile_check.h"
 #include "profile_editor.h"
 #include "worker/scheduler_worker.h"
 
@@ -43,6 +47,7 @@ constexpr char kUsage[] =
     "                                Hour, Minute)\n"
     "  delete NAME\n"
     "  settle [--wait-for-start]\n"
+    "  list [--json]\n"
     "  --help\n"
     "\n"
     "Changes the scheduler profiles of the data file the way the agent's editor\n"
@@ -52,7 +57,8 @@ constexpr char kUsage[] =
     "it, then \"Active\" for what the pass queued, \"Unused\" for a slot it\n"
     "released, \"Changed=False\" and both counts recounted. settle finishes what\n"
     "a firing, a restart or an interrupted edit left; --wait-for-start first\n"
-    "waits for a starting service to finish its initial pass.\n"
+    "waits for a starting service to finish its initial pass. list shows every\n"
+    "slot, its profile and what the service does with it now.\n"
     "\n"
     "Exit status: 0 done; 1 the data file cannot be read or written; 2 a usage\n"
     "error or a refused edit (the file is unchanged); 3 the service did not\n"
@@ -211,6 +217,127 @@ class Editor {
   std::set<std::string> queued_;
 };
 
+// One slot as `list` shows it.
+struct Slot {
+  int slot = 0;
+  std::string entry;
+  bool in_use = false;
+  std::string name;
+  config::ScheduleConfig::ProfileValues values{};
+  std::string when;  // the values its frequency takes
+  bool queued = false;
+  std::optional<platform::TimeValue> next;
+  std::string service;  // what the service does with it now
+};
+
+std::string Local(platform::TimeValue t) {
+  std::tm tm{};
+  char text[64];
+  if (!platform::SystemClock().LocalTime(t, &tm) ||
+      std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm) == 0) {
+    return std::to_string(t);
+  }
+  return text;
+}
+
+std::string When(const config::ScheduleConfig::ProfileValues& v) {
+  const schedule::ValuesTaken t =
+      schedule::ValuesTakenBy(config::ScheduleConfig::ProfileFrequencyCode(v.frequency));
+  std::string when;
+  auto put = [&](bool taken, const char* key, const std::string& value) {
+    if (taken) when += (when.empty() ? "" : " ") + std::string(key) + "=" + value;
+  };
+  put(t.year, config::kYearKey, std::to_string(v.year));
+  put(t.month, config::kMonthKey, v.month);
+  put(t.day_of_month, config::kDayOfMonthKey, std::to_string(v.day_of_month));
+  put(t.day_of_week, config::kDayOfWeekKey, v.day_of_week);
+  put(t.hour, config::kHourKey, std::to_string(v.hour));
+  put(t.minute, config::kMinuteKey, std::to_string(v.minute));
+  return when;
+}
+
+std::vector<Slot> Slots(const config::ScheduleConfig& snapshot, const Service& s) {
+  const auto& events = snapshot.GetEvents();
+  const size_t visited = config::VisitedEvents(snapshot);
+  std::vector<Slot> slots;
+  for (int n = 1; n <= config::kSlotCount; ++n) {
+    Slot row;
+    row.slot = n;
+    const std::string task = std::to_string(n);
+    row.entry = snapshot.ListEntry(n);
+    row.in_use = snapshot.SlotInUse(n);
+    row.name = snapshot.ProfileName(task);
+    row.values = snapshot.ReadProfileValues(n);
+    row.when = When(row.values);
+    size_t index = 0;
+    while (index < events.size() && events[index]->GetTask() != task) ++index;
+    if (!row.in_use) {
+      row.service = "free slot";
+    } else if (index == events.size()) {
+      row.service = "its profile names no frequency: no event";
+    } else {
+      for (const engine::PublishedEvent& p : s.queue.queue) {
+        if (s.live && p.task == task) row.next = p.due;
+      }
+      row.queued = row.next.has_value();
+      const schedule::ScheduleEvent& e = *events[index];
+      row.service =
+          row.queued ? "queued" : tools::WhyNotQueued(e, index < visited, snapshot.GetCat2Count());
+      if (row.service.empty() && !s.live) {
+        row.service = "the service is not running; a start queues it";
+        const auto firings = schedule::UpcomingFirings(e, 1);
+        if (!firings.empty()) row.next = firings[0];
+      } else if (row.service.empty()) {
+        row.service = s.queue.passing ? "not queued yet: the service's pass is under way"
+                                      : "not in the service's queue: settle queues it";
+      }
+    }
+    slots.push_back(std::move(row));
+  }
+  return slots;
+}
+
+int List(const std::string& file, bool json) {
+  std::string contents;
+  if (platform::ReadFileContents(platform::NativePath(file), &contents, nullptr) !=
+      platform::FileStatus::kOk) {
+    return Say(kFileFailed, "cannot read " + platform::NativePath(file));
+  }
+  const Service s = ReadService();
+  config::ScheduleConfig snapshot(nullptr, file);
+  const std::vector<Slot> slots = Slots(snapshot, s);
+  if (json) {
+    using tools::JsonText;
+    std::printf("{\"live\": %s, \"passes\": %u, \"data_file\": %s, \"slots\": [",
+                s.live ? "true" : "false", s.queue.passes, JsonText(file).c_str());
+    const char* separator = "\n";
+    for (const Slot& r : slots) {
+      const auto& v = r.values;
+      std::printf(
+          "%s  {\"slot\": %d, \"entry\": %s, \"in_use\": %s, \"name\": %s, "
+          "\"frequency\": %s, \"year\": %d, \"month\": %s, \"day_of_month\": %d, "
+          "\"day_of_week\": %s, \"hour\": %d, \"minute\": %d, \"state\": %s, "
+          "\"queued\": %s, \"next\": %s, \"service\": %s}",
+          separator, r.slot, JsonText(r.entry).c_str(), r.in_use ? "true" : "false",
+          JsonText(r.name).c_str(), JsonText(v.frequency).c_str(), v.year,
+          JsonText(v.month).c_str(), v.day_of_month, JsonText(v.day_of_week).c_str(), v.hour,
+          v.minute, JsonText(v.state).c_str(), r.queued ? "true" : "false",
+          r.next ? std::to_string(*r.next).c_str() : "null", JsonText(r.service).c_str());
+      separator = ",\n";
+    }
+    std::printf("\n]}\n");
+    return 0;
+  }
+  std::printf("%-4s %-20s %-20s %-9s %-44s %-7s %-16s %s\n", "SLOT", "ENTRY", "NAME", "FREQUENCY",
+              "WHEN", "STATE", "NEXT", "SERVICE");
+  for (const Slot& r : slots) {
+    std::printf("%-4d %-20s %-20s %-9s %-44s %-7s %-16s %s\n", r.slot, r.entry.c_str(),
+                r.name.c_str(), r.values.frequency.c_str(), r.when.c_str(), r.values.state.c_str(),
+                r.next ? Local(*r.next).c_str() : "-", r.service.c_str());
+  }
+  return 0;
+}
+
 // Editors of one agent, one at a time: the second waits for the first's
 // whole transaction.
 std::unique_ptr<platform::NamedMutex> LockEditors(int64_t deadline_ms) {
@@ -289,7 +416,11 @@ int main(int argc, char** argv) {
   }
   EditRequest request;
   bool wait_for_start = false;
-  if (command == "settle") {
+  bool json = false;
+  if (command == "list") {
+    json = args.size() == 1 && args[0] == "--json";
+    if (args.size() != static_cast<size_t>(json)) return Usage("list takes only --json");
+  } else if (command == "settle") {
     wait_for_start = args.size() == 1 && args[0] == "--wait-for-start";
     if (args.size() != static_cast<size_t>(wait_for_start)) {
       return Usage("settle takes only --wait-for-start");
@@ -306,6 +437,7 @@ int main(int argc, char** argv) {
                                  config::kDataFileSuffix, &file) != platform::RegistryStatus::kOk) {
     return Say(kFileFailed, "the data file's location cannot be read from the registry");
   }
+  if (command == "list") return List(file, json);
   Editor editor(file, timeout_s);
   const auto lock = LockEditors(NowMs() + int64_t{timeout_s} * 1000);
   if (!lock) return Say(kServiceLate, "another schedexe-profile kept its transaction too long");

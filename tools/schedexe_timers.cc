@@ -17,9 +17,11 @@
 #include "config/schedule_config.h"
 #include "config/synchronisation_passes.h"
 #include "engine/queue_publication.h"
+#include "json_text.h"
 #include "platform/clock.h"
 #include "platform/registry_path.h"
 #include "platform/shared_snapshot.h"
+#include "profile_check.h"
 
 namespace {
 
@@ -108,17 +110,6 @@ std::string Span(int64_t seconds) {
   return text;
 }
 
-// Why a start would not queue the event; "" when it would.
-std::string WhyNot(const schedule::ScheduleEvent& e, bool visited, int32_t count) {
-  if (!visited) return "beyond the list's count of " + std::to_string(count);
-  if (e.GetFrequency() == schedule::Irregular) return "irregular events never run";
-  if (!config::InitialPassQueues(e.GetState())) {
-    return e.GetState() == schedule::kStateDelete ? "deleted" : "no state to queue it";
-  }
-  if (schedule::UpcomingFirings(e, 1).empty()) return "its one time has passed";
-  return "";
-}
-
 // Slots as the data file describes them, with what a start would queue.
 // Reads only: the snapshot's constructor writes nothing.
 void AddSlots(View* view, bool live, int firings) {
@@ -142,7 +133,7 @@ void AddSlots(View* view, bool live, int firings) {
       row.frequency = e.GetFrequency();
       row.state = e.GetState();
       const bool visits = static_cast<size_t>(it - events.begin()) < visited;
-      row.why_not = WhyNot(e, visits, snapshot.GetCat2Count());
+      row.why_not = tools::WhyNotQueued(e, visits, snapshot.GetCat2Count());
       if (live && row.why_not.empty()) {
         // The published queue, laid over this, shows it if it is queued.
         row.why_not = view->passing ? "not queued yet: the service's pass is under way"
@@ -185,27 +176,9 @@ void ApplyLive(View* view, const engine::QueueSnapshot& live, int firings) {
   }
 }
 
-std::string Quoted(const std::string& text) {
-  std::string out = "\"";
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof(escape), "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
 std::string Instant(std::optional<TimeValue> t) {
   if (!t) return "null";
-  return "{\"epoch\": " + std::to_string(*t) + ", \"local\": " + Quoted(Local(*t)) + "}";
+  return "{\"epoch\": " + std::to_string(*t) + ", \"local\": " + tools::JsonText(Local(*t)) + "}";
 }
 
 std::optional<TimeValue> Next(const Row& row) {
@@ -219,7 +192,7 @@ void PrintJson(const View& v, const Options& o) {
       "\"passes\": %u, \"now\": %s,\n",
       v.live ? "true" : "false", v.pid, v.live ? Instant(v.published).c_str() : "null",
       v.passing ? "true" : "false", v.passes, Instant(v.now).c_str());
-  std::printf(" \"data_file\": %s, \"timers\": [", Quoted(v.data_file).c_str());
+  std::printf(" \"data_file\": %s, \"timers\": [", tools::JsonText(v.data_file).c_str());
   const char* separator = "\n";
   for (const Row& r : v.rows) {
     const auto next = Next(r);
@@ -228,10 +201,11 @@ void PrintJson(const View& v, const Options& o) {
         "%s  {\"slot\": %s, \"name\": %s, \"frequency\": %s, \"state\": %s, "
         "\"queued\": %s, \"next\": %s, \"left_seconds\": %s, \"last\": %s, "
         "\"why_not\": %s",
-        separator, Quoted(r.task).c_str(), Quoted(r.name).c_str(),
-        Quoted(FrequencyName(r.frequency)).c_str(), Quoted(StateName(r.state)).c_str(),
-        r.queued ? "true" : "false", Instant(next).c_str(), left.c_str(), Instant(r.last).c_str(),
-        r.queued ? "null" : Quoted(r.why_not).c_str());
+        separator, tools::JsonText(r.task).c_str(), tools::JsonText(r.name).c_str(),
+        tools::JsonText(FrequencyName(r.frequency)).c_str(),
+        tools::JsonText(StateName(r.state)).c_str(), r.queued ? "true" : "false",
+        Instant(next).c_str(), left.c_str(), Instant(r.last).c_str(),
+        r.queued ? "null" : tools::JsonText(r.why_not).c_str());
     if (o.next > 0) {
       std::printf(", \"firings\": [");
       for (size_t i = 0; i < r.firings.size(); ++i) {
