@@ -9,6 +9,7 @@
 #include "config/cat2_event.h"
 #include "config/profile_access.h"
 #include "config/synchronisation_passes.h"
+#include "dmi/dmi_commands.h"
 #include "kvbase/file_update.h"
 #include "kvbase/profile.h"
 #include "platform/clock.h"
@@ -86,10 +87,20 @@ std::optional<Refusal> CheckText(const char* field, const std::string& text) {
   return std::nullopt;
 }
 
+// A text a DmiSetValue command line carries in double quotes as it is.
+bool SendableText(const std::string& text) {
+  return text.find('"') == std::string::npos && (text.empty() || text.back() != '\\');
+}
+
 std::optional<Refusal> CheckName(const std::string& name) {
   if (name.empty()) return Refusal{config::kNameKey, "empty: a profile needs a name"};
   if (ScheduleConfig::IsFreeSlotEntry(name)) {
     return Refusal{config::kNameKey, Quoted(name) + " marks a slot free in the list"};
+  }
+  if (!SendableText(name)) {
+    return Refusal{config::kNameKey,
+                   "holds a double quote or ends in a backslash: the DMI tables get their names "
+                   "in quotes on a DmiSetValue command line"};
   }
   return CheckText(config::kNameKey, name);
 }
@@ -367,7 +378,8 @@ std::map<int, Handled> HandledByPass(ScheduleConfig& snapshot) {
 }
 
 std::vector<KeyWrite> SecondHalfWrites(const ScheduleConfig& now,
-                                       const std::map<int, Handled>& handled) {
+                                       const std::map<int, Handled>& handled,
+                                       std::set<int>* touched) {
   std::vector<KeyWrite> writes;
   std::set<int> freed, finished;
   for (const auto& [slot, h] : handled) {
@@ -394,7 +406,50 @@ std::vector<KeyWrite> SecondHalfWrites(const ScheduleConfig& now,
     left |= !freed.count(slot) && !finished.count(slot) && LeftForPass(now, *e);
   }
   if (!left) writes.push_back({config::kUserAlarmList, config::kChangedKey, "False"});
+  if (touched) {
+    touched->insert(freed.begin(), freed.end());
+    touched->insert(finished.begin(), finished.end());
+  }
   return writes;
+}
+
+std::vector<std::string> MirrorCommands(const ScheduleConfig& now, const std::set<int>& slots) {
+  std::vector<std::string> commands;
+  auto send = [&](std::string command, const std::string& value) {
+    if (SendableText(value)) commands.push_back(std::move(command));
+  };
+  const std::string& file = now.GetDataFile();
+  for (int slot : slots) {
+    const std::string task = std::to_string(slot);
+    const std::string name = now.SlotInUse(slot) ? now.ProfileName(task) : now.ListEntry(slot);
+    send(dmi::ProfileTableTextCommand(slot, dmi::kProfileNameAttribute, name), name);
+    if (now.SlotInUse(slot)) {
+      const ScheduleConfig::ProfileValues v = now.ReadProfileValues(slot);
+      const int32_t frequency = ScheduleConfig::ProfileFrequencyCode(v.frequency);
+      const schedule::ValuesTaken taken = schedule::ValuesTakenBy(frequency);
+      const std::string day = taken.day_of_week    ? v.day_of_week
+                              : taken.day_of_month ? std::to_string(v.day_of_month)
+                                                   : "0";
+      const std::pair<int, std::string> fields[] = {
+          {dmi::kProfileFrequencyAttribute, v.frequency},
+          {dmi::kProfileHourAttribute, std::to_string(v.hour)},
+          {dmi::kProfileMinuteAttribute, std::to_string(v.minute)},
+          {dmi::kProfileDayAttribute, day}};
+      for (const auto& [attribute, value] : fields) {
+        send(dmi::ProfileTableTextCommand(slot, attribute, value), value);
+      }
+    }
+    const std::string profile_entry =
+        config::ReadProfileText(file, config::kProfilesSection, kProfileEntryPrefix + task);
+    send(dmi::ProfileListEntryCommand(slot, profile_entry), profile_entry);
+    send(dmi::Cat2ListEntryCommand(slot, now.ListEntry(slot)), now.ListEntry(slot));
+    send(dmi::Cat2NameCommand(slot, name), name);
+  }
+  commands.push_back(dmi::Cat2ListCountCommand(
+      config::ReadProfileInt(file, config::kUserAlarmList, config::kCat2CountKey)));
+  commands.push_back(dmi::ProfileCountCommand(
+      config::ReadProfileInt(file, config::kProfilesSection, config::kProfileCountKey)));
+  return commands;
 }
 
 bool UpdateProfileFile(const std::string& file, const UpdatePlan& plan, std::string* error) {
@@ -461,11 +516,12 @@ bool WriteFirstHalf(const std::string& file, const EditRequest* request,
 }
 
 bool WriteSecondHalf(const std::string& file, const std::map<int, Handled>& handled,
-                     std::string* error) {
+                     std::set<int>* touched, std::string* error) {
   return UpdateProfileFile(
       file,
       [&](ScheduleConfig& now, std::vector<KeyWrite>* writes) {
-        *writes = SecondHalfWrites(now, handled);
+        if (touched) touched->clear();
+        *writes = SecondHalfWrites(now, handled, touched);
         return true;
       },
       error);

@@ -103,9 +103,21 @@ std::map<int, Handled> HandledByPass(config::ScheduleConfig& snapshot);
 // reads that word; a release frees the list entry and the "Profile " entry
 // only where the entry is still the one the pass released; the counts are
 // recounted; "Changed" becomes "False" unless something is left for the
-// next pass.
+// next pass. The slots it finishes or frees go into *touched when given.
 std::vector<KeyWrite> SecondHalfWrites(const config::ScheduleConfig& now,
-                                       const std::map<int, Handled>& handled);
+                                       const std::map<int, Handled>& handled,
+                                       std::set<int>* touched = nullptr);
+
+// The DmiSetValue command texts that mirror `slots` as the file holds them
+// now, and both counts, as the agent's editor sends them: the profile's
+// Name, Frequency, Hour, Minute and Day (the day of the month for Monthly and
+// Yearly, the day name for Weekly, "0" otherwise) in its Scheduler Profile
+// Table row, its Scheduler Profiles and EventCat2 List entries and its Event
+// Cat2 Table name; a free slot's names and entries as the file has them.
+// The state rows are the service's. A text that cannot travel in quotes is
+// not sent.
+std::vector<std::string> MirrorCommands(const config::ScheduleConfig& now,
+                                        const std::set<int>& slots);
 
 // One locked update of `file` (a data-file path as the service names it):
 // `plan` works out the writes from a snapshot of the file, and they are
@@ -126,7 +138,7 @@ bool WriteFirstHalf(const std::string& file, const EditRequest* request,
                     std::string* error);
 // The second half, after a pass that handled `handled`, in one locked update.
 bool WriteSecondHalf(const std::string& file, const std::map<int, Handled>& handled,
-                     std::string* error);
+                     std::set<int>* touched, std::string* error);
 
 }  // namespace tools
 

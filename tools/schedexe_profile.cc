@@ -16,6 +16,7 @@
 #include "config/data_file_path.h"
 #include "config/schedule_config.h"
 #include "config/synchronisation_passes.h"
+#include "dmi/command_runner.h"
 #include "engine/queue_publication.h"
 #include "json_text.h"
 #include "platform/clock.h"
@@ -152,7 +153,8 @@ class Editor {
   // Nothing for a pass: only the counts and the change mark.
   int Tidy() {
     std::string error;
-    if (!tools::WriteSecondHalf(file_, {}, &error)) return Say(kFileFailed, error);
+    if (!tools::WriteSecondHalf(file_, {}, nullptr, &error)) return Say(kFileFailed, error);
+    Mirror({});
     return 0;
   }
 
@@ -208,8 +210,20 @@ class Editor {
                                    std::to_string(target) + ") in time: " + Seen(seen) +
                                    "; the edit is in the data file and settle finishes it");
     }
-    if (!tools::WriteSecondHalf(file_, handled, &error)) return Say(kFileFailed, error);
+    std::set<int> touched;
+    if (!tools::WriteSecondHalf(file_, handled, &touched, &error)) {
+      return Say(kFileFailed, error);
+    }
+    Mirror(touched);
     return 0;
+  }
+
+  // What the transaction wrote, into the DMI tables, one DmiSetValue each.
+  void Mirror(const std::set<int>& slots) {
+    config::ScheduleConfig now(nullptr, file_);
+    for (const std::string& command : tools::MirrorCommands(now, slots)) {
+      dmi::RunAgentCommand(command);
+    }
   }
 
   std::string file_;

@@ -10,6 +10,7 @@
 
 #include "config/profile_access.h"
 #include "config/synchronisation_passes.h"
+#include "dmi/dmi_commands.h"
 #include "support/engine_fixture.h"
 
 namespace tools {
@@ -74,7 +75,7 @@ class ProfileEditorTest : public testsupport::EngineTest {
   }
   void Finish() {
     std::string error;
-    EXPECT_TRUE(WriteSecondHalf(data_.data_file(), handled_, &error)) << error;
+    EXPECT_TRUE(WriteSecondHalf(data_.data_file(), handled_, &touched_, &error)) << error;
   }
   // A whole transaction, with the service's pass between the halves.
   void Transaction(const EditRequest& request, const std::set<std::string>* queued = nullptr) {
@@ -89,6 +90,7 @@ class ProfileEditorTest : public testsupport::EngineTest {
   }
 
   std::map<int, Handled> handled_;
+  std::set<int> touched_;
 };
 
 TEST_F(ProfileEditorTest, AddTakesTheLowestFreeSlotWithAFreshRecord) {
@@ -121,6 +123,18 @@ TEST_F(ProfileEditorTest, AddTakesTheLowestFreeSlotWithAFreshRecord) {
       << text;
   // What the slot's earlier profile left is gone.
   EXPECT_EQ(text.find("Old"), std::string::npos);
+  // The DMI side of what the editor wrote; the state rows are the service's.
+  EXPECT_EQ(touched_, (std::set<int>{4}));
+  EXPECT_EQ(MirrorCommands(ScheduleConfig(nullptr, data_.data_file()), touched_),
+            (std::vector<std::string>{
+                dmi::ProfileTableTextCommand(4, dmi::kProfileNameAttribute, "Beta"),
+                dmi::ProfileTableTextCommand(4, dmi::kProfileFrequencyAttribute, "Daily"),
+                dmi::ProfileTableTextCommand(4, dmi::kProfileHourAttribute, "9"),
+                dmi::ProfileTableTextCommand(4, dmi::kProfileMinuteAttribute, "30"),
+                dmi::ProfileTableTextCommand(4, dmi::kProfileDayAttribute, "0"),
+                dmi::ProfileListEntryCommand(4, "Beta"), dmi::Cat2ListEntryCommand(4, "Beta"),
+                dmi::Cat2NameCommand(4, "Beta"), dmi::Cat2ListCountCommand(4),
+                dmi::ProfileCountCommand(4)}));
 }
 
 TEST_F(ProfileEditorTest, RefusalsNameTheFieldAndLeaveTheFileAlone) {
@@ -139,6 +153,7 @@ TEST_F(ProfileEditorTest, RefusalsNameTheFieldAndLeaveTheFileAlone) {
       {file, {EditKind::kAdd, "ALPHA", daily}, "Name"},
       {file, {EditKind::kAdd, " Gamma", daily}, "Name"},
       {file, {EditKind::kAdd, "unused", daily}, "Name"},
+      {file, {EditKind::kAdd, "say \"hi\"", daily}, "Name"},
       {file, {EditKind::kAdd, std::string(80, 'n'), daily}, "Name"},
       {List(12, full), add(daily), "EventCat2 List"},
       {file, add({{"Frequency", "Fortnightly"}}), "Frequency"},
@@ -200,6 +215,7 @@ TEST_F(ProfileEditorTest, EachStateBecomesWhatThePassMadeOfIt) {
   // The service decrements the counts on its release; the editor frees the
   // entries and recounts.
   Transaction({EditKind::kDelete, "Alpha", {}});
+  EXPECT_EQ(touched_, (std::set<int>{1}));
   EXPECT_EQ(Queued(), (std::set<std::string>{"2"}));
   EXPECT_EQ(Read("EventCat2 List", "Cat2:1"), "Unused");
   EXPECT_EQ(Read("Scheduler Profiles", "Profile 1"), "Unused");
