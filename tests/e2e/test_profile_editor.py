@@ -105,8 +105,11 @@ class ProfileEditorTest(unittest.TestCase):
         a = self.a
         self.start()
         when = time.gmtime(self.now() // 60 * 60 + 120)
-        took = [self.profile("add", "Hourly", "--frequency", "Hourly", "--minute", "15"),
-                self.profile("add", "Daily", "--frequency", "Daily", "--hour", "7",
+        # Due far from now, so that no firing moves them during the test.
+        minute = int(self.now() // 60 + 30) % 60
+        hour = int(self.now() // 3600 + 12) % 24
+        took = [self.profile("add", "Hourly", "--frequency", "Hourly", "--minute", str(minute)),
+                self.profile("add", "Daily", "--frequency", "Daily", "--hour", str(hour),
                              "--minute", "30"),
                 self.profile("add", "Once", "--frequency", "One Time", "--year",
                              str(when.tm_year), "--month", time.strftime("%B", when),
