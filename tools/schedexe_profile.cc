@@ -136,6 +136,17 @@ class Editor {
     return true;
   }
 
+  // The editor writes only while no pass runs, so no pass reads half of it.
+  bool WaitForNoPass(Service* s) {
+    return WaitUntil([&] {
+      *s = ReadService();
+      return !s->live || !s->queue.passing;
+    });
+  }
+  static int Late(const Service& s) {
+    return Say(kServiceLate, "a pass of the service did not end in time: " + Seen(s));
+  }
+
   // The tasks the running service holds; null while unknown.
   const std::set<std::string>* Queued(const Service& s) {
     queued_.clear();
@@ -152,6 +163,8 @@ class Editor {
 
   // Nothing for a pass: only the counts and the change mark.
   int Tidy() {
+    Service s;
+    if (!WaitForNoPass(&s)) return Late(s);
     std::string error;
     if (!tools::WriteSecondHalf(file_, {}, nullptr, &error)) return Say(kFileFailed, error);
     Mirror({});
@@ -159,14 +172,8 @@ class Editor {
   }
 
   int Transaction(const EditRequest* request) {
-    // The editor writes only while no pass runs, so no pass reads half of it.
     Service s;
-    if (!WaitUntil([&] {
-          s = ReadService();
-          return !s.live || !s.queue.passing;
-        })) {
-      return Say(kServiceLate, "a pass of the service did not end in time: " + Seen(s));
-    }
+    if (!WaitForNoPass(&s)) return Late(s);
     std::optional<tools::Refusal> refusal;
     std::string error;
     if (!tools::WriteFirstHalf(file_, request, Queued(s), &refusal, &error)) {
