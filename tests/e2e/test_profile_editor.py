@@ -1,6 +1,7 @@
 """schedexe-profile against a running service: schedules added, a one-time
 event fired and settled, reloads with the change mark forced, restarts, an
-editor killed between its two writes, and a freed slot taken again. After
+editor killed between its two writes, restarts between a second firing and
+the next settle, and a freed slot taken again. After
 each step the counts, the service's queue and the DMI tables say what the
 data file says."""
 
@@ -51,9 +52,22 @@ class ProfileEditorTest(unittest.TestCase):
     def now(self):
         return time.time() + self.shift
 
-    def start(self):
+    def start(self, settle=True):
         self.service = self.a.start("/d", **self.env)
-        self.profile("settle", "--wait-for-start")
+        if settle:
+            self.profile("settle", "--wait-for-start")
+        else:
+            # The start's own first pass, with no editor after it. (A start
+            # that hangs shows its log and the agent programs still running.)
+            try:
+                self.a.wait_for(lambda: self.passes() >= 1 and not self.passing(),
+                                what="the start")
+            except AssertionError:
+                running = subprocess.run(["ps", "-eo", "pid,etime,args"], capture_output=True,
+                                         text=True).stdout.splitlines()
+                print("\n".join(self.a.log()[-15:] +
+                                [p for p in running if "DmiSetValue" in p or "schedExe" in p]))
+                raise
 
     def stop(self):
         self.service.send_signal(signal.SIGTERM)
@@ -69,11 +83,17 @@ class ProfileEditorTest(unittest.TestCase):
         self.assertEqual(run.returncode, code, f"{args}: {run.stderr}")
         return time.monotonic() - started
 
+    def view(self):
+        return json.loads(self.run_tool("schedexe-timers", "--json").stdout)
+
     def passes(self):
-        return json.loads(self.run_tool("schedexe-timers", "--json").stdout)["passes"]
+        return self.view()["passes"]
+
+    def passing(self):
+        return self.view()["passing"]
 
     def queue(self):
-        view = json.loads(self.run_tool("schedexe-timers", "--json").stdout)
+        view = self.view()
         return {(t["slot"], t["name"], t["next"]["epoch"]) for t in view["timers"] if t["queued"]}
 
     def check(self):
@@ -101,20 +121,24 @@ class ProfileEditorTest(unittest.TestCase):
         return data
 
     @unittest.skipUnless(faketime(), "needs libfaketime")
+    def add_one_time(self, name):
+        """A One Time profile due at the start of the minute after next."""
+        when = time.gmtime(self.now() // 60 * 60 + 120)
+        return self.profile("add", name, "--frequency", "One Time", "--year", str(when.tm_year),
+                            "--month", time.strftime("%B", when), "--day-of-month",
+                            str(when.tm_mday), "--hour", str(when.tm_hour), "--minute",
+                            str(when.tm_min))
+
     def test_schedules_survive_firings_reloads_restarts_and_an_interrupted_edit(self):
         a = self.a
         self.start()
-        when = time.gmtime(self.now() // 60 * 60 + 120)
-        # Due far from now, so that no firing moves them during the test.
+        # Due far from now, so no firing moves them during the test.
         minute = int(self.now() // 60 + 30) % 60
         hour = int(self.now() // 3600 + 12) % 24
         took = [self.profile("add", "Hourly", "--frequency", "Hourly", "--minute", str(minute)),
                 self.profile("add", "Daily", "--frequency", "Daily", "--hour", str(hour),
                              "--minute", "30"),
-                self.profile("add", "Once", "--frequency", "One Time", "--year",
-                             str(when.tm_year), "--month", time.strftime("%B", when),
-                             "--day-of-month", str(when.tm_mday), "--hour", str(when.tm_hour),
-                             "--minute", str(when.tm_min))]
+                self.add_one_time("Once")]
         print(f"\nadd, end to end: {', '.join(f'{t:.2f} s' for t in took)}")
         self.check()
 
@@ -156,6 +180,28 @@ class ProfileEditorTest(unittest.TestCase):
         os.kill(self.service.pid, signal.SIGCONT)
         a.signal_reload()
         self.profile("settle")
+        self.check()
+
+        # A second one-time firing, in slot 1, then three restarts before the
+        # next settle: each start's first pass releases the fired slot again
+        # and lowers the counts, until the walk reaches nothing at all; settle
+        # recounts and queues again what fell out.
+        self.profile("delete", "Hourly")
+        self.add_one_time("Twice")
+        self.check()
+        queue = {entry for entry in self.queue() if entry[0] != "1"}
+        a.wait_for(lambda: activation(1) in a.commands(), timeout=150, what="the second firing")
+        a.wait_for(lambda: parse(a.read_data())["scheduler profile 1"]["state"] == "Delete",
+                   what="the second deletion")
+        for _ in range(3):
+            self.stop()
+            self.start(settle=False)
+        self.assertEqual(parse(a.read_data())["eventcat2 list"]["number of cat2 events"], "0")
+        self.assertEqual(self.queue(), set())
+        self.profile("settle")
+        self.assertEqual(self.queue(), queue)
+        self.check()
+        self.profile("add", "Hourly", "--frequency", "Hourly", "--minute", str(minute))
         self.check()
 
         # The daily one goes; a new one takes its slot.
