@@ -39,6 +39,7 @@ constexpr int kFileFailed = 1;
 constexpr int kServiceLate = 3;
 constexpr int kDefaultTimeoutSeconds = 120;
 constexpr uint32_t kPollMs = 50;
+constexpr int64_t kSignalAgainMs = 3000;
 
 constexpr char kUsage[] =
     "usage: schedexe-profile [--timeout SECONDS] COMMAND\n"
@@ -205,18 +206,35 @@ class Editor {
     }
     std::fprintf(stderr, "schedexe-profile: waiting for the service's reload (at most %lld s)\n",
                  static_cast<long long>((deadline_ms_ - NowMs() + 999) / 1000));
-    Service seen;
+    // A signal given while a restarting service makes its event anew can be
+    // lost with the old object. While the service stays idle, no pass begun
+    // since, it is given again: the event holds one signal at most, so one
+    // still pending is not doubled.
+    Service seen = after;
+    int64_t idle_since_ms = NowMs();
     if (!WaitUntil([&] {
-          seen = ReadService();
+          const Service now = ReadService();
+          if (now.live != seen.live || now.pid != seen.pid ||
+              now.queue.passes != seen.queue.passes || now.queue.passing != seen.queue.passing) {
+            idle_since_ms = NowMs();
+          }
+          seen = now;
           if (!seen.live) return false;
           // A service started since the edit reads it in its first pass.
           const uint32_t wanted = seen.pid == pid ? target : 1;
-          return engine::EndedPasses(seen.queue) >= wanted;
+          if (engine::EndedPasses(seen.queue) >= wanted) return true;
+          if (!seen.queue.passing && NowMs() - idle_since_ms >= kSignalAgainMs) {
+            if (auto again = platform::NamedEvent::Open(worker::kReloadEventName)) again->Set();
+            idle_since_ms = NowMs();
+          }
+          return false;
         })) {
       return Say(kServiceLate, "the service did not finish the pass that reads the edit (pass " +
                                    std::to_string(target) + ") in time: " + Seen(seen) +
                                    "; the edit is in the data file and settle finishes it");
     }
+    // A pass begun since (another program's signal) must not read half of it.
+    if (!WaitForNoPass(&seen)) return Late(seen);
     std::set<int> touched;
     if (!tools::WriteSecondHalf(file_, handled, &touched, &error)) {
       return Say(kFileFailed, error);

@@ -5,6 +5,7 @@ the next settle, and a freed slot taken again. After
 each step the counts, the service's queue and the DMI tables say what the
 data file says."""
 
+import contextlib
 import json
 import os
 import signal
@@ -12,7 +13,7 @@ import subprocess
 import time
 import unittest
 
-from agent import BIN, Agent, activation
+from agent import BIN, Agent, activation, queue_object
 from test_linux_service import faketime
 
 FREE = ("unused", "!unused!")
@@ -48,6 +49,9 @@ class ProfileEditorTest(unittest.TestCase):
 
     def tearDown(self):
         self.a.close()
+        # The editors' lock of this agent, named as its queue is.
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink("/dev/shm/" + queue_object(self.a.registry).replace(".queue.", ".editor."))
 
     def now(self):
         return time.time() + self.shift
