@@ -4,8 +4,11 @@
 #ifndef SCHEDEXE_TOOLS_PROFILE_CHECK_H_
 #define SCHEDEXE_TOOLS_PROFILE_CHECK_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "schedule/schedule_event.h"
 
 namespace tools {
 
@@ -17,6 +20,15 @@ struct ProfileProblem {
 
 // The problems of the file, slot by slot; none for a clean file.
 std::vector<ProfileProblem> CheckProfileFile(const std::string& file);
+
+// Why a start would not queue the event, "" when it would: beyond the
+// passes' walk (`visited` false, `count` the list's count), irregular, a
+// state the initial pass does not queue, or a one-time event that passed.
+std::string WhyNotQueued(const schedule::ScheduleEvent& e, bool visited, int32_t count);
+
+// Why `text` would not read back as written in the role `what` ("section",
+// "key" or "value"), or "" when it would: the writers of the file refuse it.
+std::string Unreadable(const std::string& text, const std::string& what);
 
 // "[SECTION] KEY: TEXT"
 std::string FormatProblem(const ProfileProblem& problem);

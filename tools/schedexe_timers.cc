@@ -17,9 +17,11 @@
 #include "config/schedule_config.h"
 #include "config/synchronisation_passes.h"
 #include "engine/queue_publication.h"
+#include "json_text.h"
 #include "platform/clock.h"
 #include "platform/registry_path.h"
 #include "platform/shared_snapshot.h"
+#include "profile_check.h"
 
 namespace {
 
@@ -52,6 +54,7 @@ struct Row {
 struct View {
   bool live = false;
   bool passing = false;  // the live service is in a synchronisation pass
+  uint32_t passes = 0;   // passes the live service has begun
   uint32_t pid = 0;
   TimeValue published = 0;
   TimeValue now = 0;
@@ -107,17 +110,6 @@ std::string Span(int64_t seconds) {
   return text;
 }
 
-// Why a start would not queue the event; "" when it would.
-std::string WhyNot(const schedule::ScheduleEvent& e, bool visited, int32_t count) {
-  if (!visited) return "beyond the list's count of " + std::to_string(count);
-  if (e.GetFrequency() == schedule::Irregular) return "irregular events never run";
-  if (!config::InitialPassQueues(e.GetState())) {
-    return e.GetState() == schedule::kStateDelete ? "deleted" : "no state to queue it";
-  }
-  if (schedule::UpcomingFirings(e, 1).empty()) return "its one time has passed";
-  return "";
-}
-
 // Slots as the data file describes them, with what a start would queue.
 // Reads only: the snapshot's constructor writes nothing.
 void AddSlots(View* view, bool live, int firings) {
@@ -141,7 +133,7 @@ void AddSlots(View* view, bool live, int firings) {
       row.frequency = e.GetFrequency();
       row.state = e.GetState();
       const bool visits = static_cast<size_t>(it - events.begin()) < visited;
-      row.why_not = WhyNot(e, visits, snapshot.GetCat2Count());
+      row.why_not = tools::WhyNotQueued(e, visits, snapshot.GetCat2Count());
       if (live && row.why_not.empty()) {
         // The published queue, laid over this, shows it if it is queued.
         row.why_not = view->passing ? "not queued yet: the service's pass is under way"
@@ -184,27 +176,9 @@ void ApplyLive(View* view, const engine::QueueSnapshot& live, int firings) {
   }
 }
 
-std::string Quoted(const std::string& text) {
-  std::string out = "\"";
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof(escape), "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
 std::string Instant(std::optional<TimeValue> t) {
   if (!t) return "null";
-  return "{\"epoch\": " + std::to_string(*t) + ", \"local\": " + Quoted(Local(*t)) + "}";
+  return "{\"epoch\": " + std::to_string(*t) + ", \"local\": " + tools::JsonText(Local(*t)) + "}";
 }
 
 std::optional<TimeValue> Next(const Row& row) {
@@ -215,10 +189,10 @@ std::optional<TimeValue> Next(const Row& row) {
 void PrintJson(const View& v, const Options& o) {
   std::printf(
       "{\"live\": %s, \"publisher_pid\": %u, \"published\": %s, \"passing\": %s, "
-      "\"now\": %s,\n",
+      "\"passes\": %u, \"now\": %s,\n",
       v.live ? "true" : "false", v.pid, v.live ? Instant(v.published).c_str() : "null",
-      v.passing ? "true" : "false", Instant(v.now).c_str());
-  std::printf(" \"data_file\": %s, \"timers\": [", Quoted(v.data_file).c_str());
+      v.passing ? "true" : "false", v.passes, Instant(v.now).c_str());
+  std::printf(" \"data_file\": %s, \"timers\": [", tools::JsonText(v.data_file).c_str());
   const char* separator = "\n";
   for (const Row& r : v.rows) {
     const auto next = Next(r);
@@ -227,10 +201,11 @@ void PrintJson(const View& v, const Options& o) {
         "%s  {\"slot\": %s, \"name\": %s, \"frequency\": %s, \"state\": %s, "
         "\"queued\": %s, \"next\": %s, \"left_seconds\": %s, \"last\": %s, "
         "\"why_not\": %s",
-        separator, Quoted(r.task).c_str(), Quoted(r.name).c_str(),
-        Quoted(FrequencyName(r.frequency)).c_str(), Quoted(StateName(r.state)).c_str(),
-        r.queued ? "true" : "false", Instant(next).c_str(), left.c_str(), Instant(r.last).c_str(),
-        r.queued ? "null" : Quoted(r.why_not).c_str());
+        separator, tools::JsonText(r.task).c_str(), tools::JsonText(r.name).c_str(),
+        tools::JsonText(FrequencyName(r.frequency)).c_str(),
+        tools::JsonText(StateName(r.state)).c_str(), r.queued ? "true" : "false",
+        Instant(next).c_str(), left.c_str(), Instant(r.last).c_str(),
+        r.queued ? "null" : tools::JsonText(r.why_not).c_str());
     if (o.next > 0) {
       std::printf(", \"firings\": [");
       for (size_t i = 0; i < r.firings.size(); ++i) {
@@ -316,6 +291,7 @@ int main(int argc, char** argv) {
     view.published = live.published;
     view.data_file = live.data_file;
     view.passing = live.passing;
+    view.passes = live.passes;
   } else if (status != platform::SnapshotStatus::kAbsent) {
     std::fprintf(stderr, "schedexe-timers: the published queue cannot be read; not shown\n");
   }

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "kvbase/profile.h"
-#include "kvbase/profile_text.h"
 #include "platform/file.h"
 #include "profile_check.h"
 
@@ -96,32 +95,10 @@ int Get(std::vector<std::string> args) {
   return 0;
 }
 
-// Why `text` would not read back as written in the role `what` ("section",
-// "key" or "value"), or "" when it would. The reader splits lines at CR and
-// LF, trims blanks at both ends, splits a key line at its first '=', takes a
-// line that starts with '[' for a header and one with ';' for a comment, and
-// drops one pair of matching outer quotes from a value.
-std::string Unreadable(const std::string& text, const std::string& what) {
-  if (text.find_first_of("\r\n") != std::string::npos) return what + " holds a line break";
-  if (!text.empty() && (kvbase::IsProfileSpace(static_cast<unsigned char>(text.front())) ||
-                        kvbase::IsProfileSpace(static_cast<unsigned char>(text.back())))) {
-    return what + " starts or ends with a blank";
-  }
-  if (what == "key") {
-    if (text.find('=') != std::string::npos) return "key holds '='";
-    if (!text.empty() && (text[0] == '[' || text[0] == ';')) return "key starts with '[' or ';'";
-  }
-  if (what == "value" && text.size() > 1 && (text[0] == '"' || text[0] == '\'') &&
-      text.back() == text[0]) {
-    return "value is in matching quotes, which the reader drops";
-  }
-  return "";
-}
-
 // Usage error naming the first argument that would damage the file.
 int Refuse(const std::vector<std::pair<std::string, std::string>>& parts) {
   for (const auto& [text, what] : parts) {
-    const std::string why = Unreadable(text, what);
+    const std::string why = tools::Unreadable(text, what);
     if (!why.empty()) return Usage(why.c_str());
   }
   return 0;

@@ -8,11 +8,6 @@
 namespace config {
 
 namespace {
-constexpr char kDescriptionKey[] = "Description";
-constexpr char kEventModeKey[] = "Event Mode";
-constexpr char kUserChangeableKey[] = "User Changable";
-constexpr char kResponseCountKey[] = "Number of Responses";
-
 std::string SectionOf(int32_t n) { return kCat2SectionPrefix + std::to_string(n); }
 }  // namespace
 

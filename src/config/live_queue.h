@@ -22,8 +22,6 @@ class LiveQueue {
   virtual void WakeScheduler() = 0;
   // Where later file writes of the engine go.
   virtual void SetDataFile(std::string path) = 0;
-  // Whether a synchronisation pass is under way, for those who watch.
-  virtual void SetPassing(bool passing) = 0;
 
  protected:
   ~LiveQueue() = default;

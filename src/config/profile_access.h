@@ -30,12 +30,28 @@ inline constexpr char kCat2SectionPrefix[] = "Event Cat2:";
 inline constexpr char kUnusedWord[] = "Unused";
 inline constexpr char kUnusedMarkedWord[] = "!Unused!";
 inline constexpr char kTrueWord[] = "True";
-// Keys of a scheduler profile and of a user event record, and the state word
-// a deleted profile carries.
+// Keys of a scheduler profile and of a user event record, and the state
+// words.
 inline constexpr char kNameKey[] = "Name";
+inline constexpr char kFrequencyKey[] = "Frequency";
+inline constexpr char kYearKey[] = "Year";
+inline constexpr char kMonthKey[] = "Month";
+inline constexpr char kDayOfMonthKey[] = "DayOfMonth";
+inline constexpr char kDayOfWeekKey[] = "DayOfWeek";
+inline constexpr char kHourKey[] = "Hour";
+inline constexpr char kMinuteKey[] = "Minute";
 inline constexpr char kStateKey[] = "State";
+inline constexpr char kAddWord[] = "Add";
+inline constexpr char kActiveWord[] = "Active";
 inline constexpr char kDeleteWord[] = "Delete";
+inline constexpr char kUpdateWord[] = "Update";
 inline constexpr char kEventStatusKey[] = "Event Status";
+inline constexpr char kDescriptionKey[] = "Description";
+inline constexpr char kEventModeKey[] = "Event Mode";
+inline constexpr char kUserChangeableKey[] = "User Changable";
+inline constexpr char kResponseCountKey[] = "Number of Responses";
+// The "Scheduler Profiles" entry of slot n: "Profile " n.
+inline constexpr char kProfileEntryPrefix[] = "Profile ";
 
 // The value of the key, or "" when missing; cut to size-1 characters.
 std::string ReadProfileText(const std::string& file, const std::string& section,

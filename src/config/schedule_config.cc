@@ -29,10 +29,10 @@ struct Word {
   const char* text;
   int32_t code;
 };
-constexpr Word kStateWords[] = {{"Add", schedule::kStateAdd},
-                                {"Active", schedule::kStateActive},
+constexpr Word kStateWords[] = {{kAddWord, schedule::kStateAdd},
+                                {kActiveWord, schedule::kStateActive},
                                 {kDeleteWord, schedule::kStateDelete},
-                                {"Update", schedule::kStateUpdate}};
+                                {kUpdateWord, schedule::kStateUpdate}};
 
 // 1 to N, or 0 for a name that matches none.
 template <size_t N>
@@ -102,19 +102,27 @@ ScheduleConfig::ProfileValues ScheduleConfig::ReadProfileValues(int slot) const 
   const std::string section = ProfileSection(std::to_string(slot));
   // In this order, as the profile is read.
   ProfileValues v;
-  v.frequency = ReadProfileText(dataFile, section, "Frequency");
-  v.year = ReadProfileInt(dataFile, section, "Year");
-  v.month = ReadProfileText(dataFile, section, "Month");
-  v.day_of_month = ReadProfileInt(dataFile, section, "DayOfMonth");
-  v.day_of_week = ReadProfileText(dataFile, section, "DayOfWeek");
-  v.hour = ReadProfileInt(dataFile, section, "Hour");
-  v.minute = ReadProfileInt(dataFile, section, "Minute");
+  v.frequency = ReadProfileText(dataFile, section, kFrequencyKey);
+  v.year = ReadProfileInt(dataFile, section, kYearKey);
+  v.month = ReadProfileText(dataFile, section, kMonthKey);
+  v.day_of_month = ReadProfileInt(dataFile, section, kDayOfMonthKey);
+  v.day_of_week = ReadProfileText(dataFile, section, kDayOfWeekKey);
+  v.hour = ReadProfileInt(dataFile, section, kHourKey);
+  v.minute = ReadProfileInt(dataFile, section, kMinuteKey);
   v.state = ReadProfileText(dataFile, section, kStateKey);
   return v;
 }
 
 int32_t ScheduleConfig::ProfileFrequencyCode(const std::string& word) {
   return schedule::FrequencyFromWord(word, kProfileFrequencyWords);
+}
+
+std::string ScheduleConfig::ProfileFrequencyWord(int32_t code) {
+  return code >= 0 && code < schedule::kFrequencyCount ? kProfileFrequencyWords[code] : "";
+}
+
+std::string ScheduleConfig::MonthName(int32_t month) {
+  return month >= 1 && month <= 12 ? kMonthNames[month - 1] : "";
 }
 
 int32_t ScheduleConfig::ProfileStateCode(const std::string& word) {
@@ -145,7 +153,7 @@ void ScheduleConfig::LoadProfiles() {
       // Only a profile that asks to be scheduled is worth a word.
       const std::string frequency =
           noting_slots
-              ? ReadProfileText(dataFile, ProfileSection(std::to_string(slot)), "Frequency")
+              ? ReadProfileText(dataFile, ProfileSection(std::to_string(slot)), kFrequencyKey)
               : "";
       if (!frequency.empty()) {
         note(slot, std::string("skipped: its entry in [")

@@ -53,6 +53,10 @@ class ScheduleConfig {
   // A "Frequency" word's code, NotSet for none; a "State" word's code,
   // kStateNone for none.
   static int32_t ProfileFrequencyCode(const std::string& word);
+  // The word the file spells a frequency code (0 to 6) with, and a month
+  // (1 to 12) by its name; "" for any other number.
+  static std::string ProfileFrequencyWord(int32_t code);
+  static std::string MonthName(int32_t month);
   static int32_t ProfileStateCode(const std::string& word);
   // The list entry "Cat2:" slot, as read.
   std::string ListEntry(int slot) const;
@@ -71,7 +75,7 @@ class ScheduleConfig {
 
   // The Cat2 list and scheduler-profile table upkeep of the slots, defined
   // in table_upkeep.cc.
-  int32_t FindCat2Number(const std::string& name);
+  int32_t FindCat2Number(const std::string& name) const;
   // The "Name" of a slot's scheduler profile: the key to its list entry.
   std::string ProfileName(const std::string& task) const;
   void MarkCat2Fired(const schedule::ScheduleEvent& event);

@@ -72,7 +72,6 @@ void SynchroniseProfiles(ScheduleConfig& snapshot, bool reload) {
   const auto& events = snapshot.GetEvents();
   const size_t visits = VisitedEvents(snapshot);
   LogSkippedSlots(snapshot, visits);
-  host->SetPassing(true);
   int queued = 0, updated = 0, deleted = 0;
   for (size_t i = 0; i < visits; ++i) {
     // A paused worker stops between events.
@@ -110,7 +109,6 @@ void SynchroniseProfiles(ScheduleConfig& snapshot, bool reload) {
   }
   snapshot.ResetChanged();
   dmi::RunAgentCommand(dmi::kSynchCommand);
-  host->SetPassing(false);
   platform::LogParts(platform::LogLevel::kNotice, reload ? "reload" : "initial pass", " of ",
                      FileName(snapshot), ": ", std::to_string(queued), " queued, ",
                      std::to_string(updated), " updated, ", std::to_string(deleted), " deleted");
@@ -131,6 +129,8 @@ bool InitialPassQueues(int32_t state) {
   const Action action = ActionFor(state, false);
   return action != Action::kNone && action != Action::kDelete;
 }
+
+bool ReloadPassActsOn(int32_t state) { return ActionFor(state, true) != Action::kNone; }
 
 void InitialPass(ScheduleConfig& snapshot) { SynchroniseProfiles(snapshot, false); }
 

@@ -29,6 +29,9 @@ void ReloadPass(ScheduleConfig& snapshot);
 // pass hands a visited event of state `state` to the queue.
 size_t VisitedEvents(const ScheduleConfig& snapshot);
 bool InitialPassQueues(int32_t state);
+// Whether a reload pass that handles changes acts on a visited event of
+// state `state` (the editor waits for such a pass and finishes after it).
+bool ReloadPassActsOn(int32_t state);
 
 }  // namespace config
 

@@ -9,7 +9,7 @@
 
 namespace config {
 
-int32_t ScheduleConfig::FindCat2Number(const std::string& name) {
+int32_t ScheduleConfig::FindCat2Number(const std::string& name) const {
   for (int n = 1; n <= kSlotCount; ++n) {
     if (platform::EqualsIgnoreCase(
             ReadProfileText(dataFile, kUserAlarmList, kCat2EntryPrefix + std::to_string(n)),

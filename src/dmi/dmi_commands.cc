@@ -20,6 +20,13 @@ std::string Cat2Table(int attribute, const std::string& value_and_key, int row) 
          Keyed("", row);
 }
 
+// Group, attribute and quoted value of the editor's rows, then the key.
+std::string TextRow(const char* group, int attribute, const std::string& value, int row) {
+  const std::string text = std::string(kAgentTablesText) + group + "|\" " +
+                           std::to_string(attribute) + " \"" + value + "\" \"A1|";
+  return Keyed(text.c_str(), row);
+}
+
 }  // namespace
 
 std::string ProfileActiveCommand(int profile) { return Keyed(kProfileActiveText, profile + 1); }
@@ -43,6 +50,19 @@ std::string Cat2ResponseCountCommand(int slot, int response_count) {
 }
 std::string Cat2ResponseUnusedCommand(int slot, int response) {
   return Cat2Table(6 + response, kResponseUnusedText, slot + 1);
+}
+
+std::string ProfileTableTextCommand(int profile, int attribute, const std::string& value) {
+  return TextRow(kProfileTableGroup, attribute, value, profile + 1);
+}
+std::string ProfileListEntryCommand(int slot, const std::string& value) {
+  return TextRow(kProfileListGroup, 2, value, slot + 6);
+}
+std::string Cat2ListEntryCommand(int slot, const std::string& value) {
+  return TextRow(kCat2ListGroup, 2, value, slot + 12);
+}
+std::string Cat2NameCommand(int slot, const std::string& value) {
+  return TextRow(kCat2TableGroup, kCat2NameAttribute, value, slot + 1);
 }
 
 }  // namespace dmi

@@ -52,6 +52,24 @@ inline constexpr char kCat2TableText[] =
     "Event Cat2 Table|\"";
 inline constexpr char kResponseUnusedText[] = " \"Unused\" \"A1|";
 
+// The editor of the data file mirrors what it wrote into the agent's
+// tables through these: the program and the component part of the class
+// path, then a group name, "|\"", attribute, quoted value, key list, type.
+inline constexpr char kAgentTablesText[] =
+    "DmiSetValue \"CORVANEX|Events, Alarms & Responses Creation||CORVANEX|";
+inline constexpr char kProfileTableGroup[] = "Scheduler Profile Table";
+inline constexpr char kProfileListGroup[] = "Scheduler Profiles";
+inline constexpr char kCat2ListGroup[] = "EventCat2 List";
+inline constexpr char kCat2TableGroup[] = "Event Cat2 Table";
+// Text attributes of a Scheduler Profile Table row, and the name of an Event
+// Cat2 Table row.
+inline constexpr int kProfileNameAttribute = 2;
+inline constexpr int kProfileFrequencyAttribute = 3;
+inline constexpr int kProfileHourAttribute = 4;
+inline constexpr int kProfileMinuteAttribute = 5;
+inline constexpr int kProfileDayAttribute = 6;
+inline constexpr int kCat2NameAttribute = 2;
+
 // Sent whole: asks the agent to synchronise.
 inline constexpr char kSynchCommand[] =
     "DmiSetValue \"CORVANEX|Remote Execution Triggers|\" 16 \"synch\" \"\" 8";
@@ -87,6 +105,16 @@ std::string GeneralFiredCommand();
 // response k (1 to 12, attribute 6+k) made "Unused".
 std::string Cat2ResponseCountCommand(int slot, int response_count);
 std::string Cat2ResponseUnusedCommand(int slot, int response);
+
+// The editor's rows. `value` travels in double quotes, so it holds none and
+// does not end in a backslash. A text attribute of profile p's row (p+1) of
+// the Scheduler Profile Table; slot n's entry of the Scheduler Profiles list
+// (row n+6) and of the EventCat2 List (row n+12); the name of Cat2 event n
+// (Event Cat2 Table row n+1).
+std::string ProfileTableTextCommand(int profile, int attribute, const std::string& value);
+std::string ProfileListEntryCommand(int slot, const std::string& value);
+std::string Cat2ListEntryCommand(int slot, const std::string& value);
+std::string Cat2NameCommand(int slot, const std::string& value);
 
 }  // namespace dmi
 

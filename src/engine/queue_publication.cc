@@ -28,7 +28,8 @@ std::vector<std::string_view> Split(std::string_view line) {
   }
 }
 
-bool Number(std::string_view text, int32_t* value) {
+template <typename Int>
+bool Number(std::string_view text, Int* value) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
   return error == std::errc() && end == text.data() + text.size() && !text.empty();
 }
@@ -56,6 +57,7 @@ std::string FormatQueueSnapshot(const QueueSnapshot& s) {
   for (const auto& [task, when] : s.last_fired) {
     text += "last\t" + Field(task) + "\t" + std::to_string(when) + "\n";
   }
+  text += "passes\t" + std::to_string(s.passes) + "\n";
   if (s.passing) text += "passing\n";
   return text;
 }
@@ -79,6 +81,8 @@ bool ParseQueueSnapshot(std::string_view text, QueueSnapshot* s) {
       s->queue.push_back(std::move(e));
     } else if (f[0] == "last" && f.size() == 3) {
       if (!Number(f[2], &s->last_fired[std::string(f[1])])) return false;
+    } else if (f[0] == "passes" && f.size() == 2) {
+      if (!Number(f[1], &s->passes)) return false;
     } else if (f[0] == "passing" && f.size() == 1) {
       s->passing = true;
     } else {
@@ -87,6 +91,8 @@ bool ParseQueueSnapshot(std::string_view text, QueueSnapshot* s) {
   }
   return true;
 }
+
+uint32_t EndedPasses(const QueueSnapshot& s) { return s.passes - (s.passing && s.passes > 0); }
 
 std::string QueuePublicationName() { return platform::InstanceObjectName(kQueuePublicationBase); }
 

@@ -6,7 +6,8 @@
 //   datafile <path>
 //   event <task> <frequency> <state> <due time value>   (queue order)
 //   last <task> <time value it fired>
-//   passing                     (while a synchronisation pass is under way)
+//   passes <count>              (synchronisation passes begun so far)
+//   passing                     (while the last of them is under way)
 #ifndef SCHEDEXE_ENGINE_QUEUE_PUBLICATION_H_
 #define SCHEDEXE_ENGINE_QUEUE_PUBLICATION_H_
 
@@ -38,7 +39,14 @@ struct QueueSnapshot {
   std::map<std::string, platform::TimeValue> last_fired;
   // Until a pass ends, the queue may still lack what it will queue.
   bool passing = false;
+  // Passes begun since the service started, each counted before it reads
+  // the data file: a pass numbered above the count seen after a write reads
+  // that write. Ended passes are `passes` less one while `passing`.
+  uint32_t passes = 0;
 };
+
+// The passes of `snapshot` that have ended.
+uint32_t EndedPasses(const QueueSnapshot& snapshot);
 
 // The snapshot of `queue` at `now`.
 QueueSnapshot SnapshotOf(const std::vector<EventRef>& queue,

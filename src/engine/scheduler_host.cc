@@ -138,9 +138,16 @@ void SchedulerHost::NoteFired(const schedule::ScheduleEvent& event) {
   PublishLocked();
 }
 
-void SchedulerHost::SetPassing(bool passing) {
+void SchedulerHost::BeginPass() {
   platform::MutexLock lock(mutex_);
-  passing_ = passing;
+  passing_ = true;
+  ++passes_;
+  PublishLocked();
+}
+
+void SchedulerHost::EndPass() {
+  platform::MutexLock lock(mutex_);
+  passing_ = false;
   PublishLocked();
 }
 
@@ -151,6 +158,7 @@ void SchedulerHost::PublishLocked() {
   QueueSnapshot snapshot =
       SnapshotOf(queue->events(), last_fired_, dataFile, platform::SystemClock().Now());
   snapshot.passing = passing_;
+  snapshot.passes = passes_;
   std::string text = FormatQueueSnapshot(snapshot);
   if (text.size() > platform::kSnapshotCapacity) {
     // Whole lines only: a reader still finds the head of the queue.

@@ -49,7 +49,11 @@ class SchedulerHost : public config::LiveQueue {
   size_t QueueLength() EXCLUDES(mutex_);
   void WakeScheduler() override;
   void SetDataFile(std::string path) override;
-  void SetPassing(bool passing) override EXCLUDES(mutex_);
+  // A synchronisation pass begins (before its snapshot reads the data file)
+  // and ends, for those who watch the publication: the editor waits for a
+  // pass begun after its write to end.
+  void BeginPass() EXCLUDES(mutex_);
+  void EndPass() EXCLUDES(mutex_);
   std::string GetDataFile() EXCLUDES(mutex_);
 
   // The schedule text form's plain access to the queue: appends that ignore
@@ -89,6 +93,7 @@ class SchedulerHost : public config::LiveQueue {
   std::unique_ptr<platform::SnapshotPublisher> publisher_ GUARDED_BY(mutex_);
   std::map<std::string, platform::TimeValue> last_fired_ GUARDED_BY(mutex_);
   bool passing_ GUARDED_BY(mutex_) = false;
+  uint32_t passes_ GUARDED_BY(mutex_) = 0;
   std::unique_ptr<Scheduler> scheduler_;
 };
 

@@ -117,10 +117,8 @@ void StartEngine(Worker* worker) {
   platform::PausePoint();
   worker->queue = new engine::EventQueue;
   worker->host = new engine::SchedulerHost(worker->queue);
-  // For schedexe-timers; the service runs the same without it. Until the
-  // initial pass has run, a slot missing from the queue is not queued yet.
+  // For schedexe-timers; the service runs the same without it.
   worker->host->StartPublishing(engine::QueuePublicationName());
-  worker->host->SetPassing(true);
 }
 
 void StartServing(Worker* worker, const char* eventName) {
@@ -132,9 +130,11 @@ void StartServing(Worker* worker, const char* eventName) {
   worker->guard = TakeSchedulerGuard(worker->data_file, worker->host);
   platform::PausePoint();
   {
+    worker->host->BeginPass();
     config::ScheduleConfig snapshot(worker->host);
     config::InitialPass(snapshot);
   }
+  worker->host->EndPass();
   platform::PausePoint();
   // Made only now, so the first request it can carry is served after the
   // initial pass; one made earlier by another program keeps its signal.
@@ -176,9 +176,11 @@ void ServeOneReload(Worker* worker) {
   if (platform::PausePoint()) worker->reload_event->Wait(0);
   platform::ReportReloading(true);
   {
+    worker->host->BeginPass();
     config::ScheduleConfig snapshot(worker->host);
     config::ReloadPass(snapshot);
   }
+  worker->host->EndPass();
   platform::ReportReloading(false);
 }
 

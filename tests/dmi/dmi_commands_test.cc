@@ -38,6 +38,11 @@ TEST(DmiCommandsTest, EveryCommandTextMatchesTheAgentsFormat) {
       {Cat2ResponseCountCommand(12, 0), table + "6 0 \"A1|13\" 8"},
       {Cat2ResponseUnusedCommand(3, 1), table + "7 \"Unused\" \"A1|4\" 8"},
       {Cat2ResponseUnusedCommand(3, 12), table + "18 \"Unused\" \"A1|4\" 8"},
+      // The editor's rows.
+      {ProfileTableTextCommand(3, kProfileDayAttribute, "Friday"), sp + "6 \"Friday\" \"A1|4\" 8"},
+      {ProfileListEntryCommand(3, "Daily run"), sps + "2 \"Daily run\" \"A1|9\" 8"},
+      {Cat2ListEntryCommand(1, "x"), list + "2 \"x\" \"A1|13\" 8"},
+      {Cat2NameCommand(12, "y"), table + "2 \"y\" \"A1|13\" 8"},
   };
   for (const auto& [actual, expected] : cases) EXPECT_EQ(actual, expected);
 }

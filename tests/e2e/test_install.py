@@ -57,7 +57,8 @@ class PackageTest(unittest.TestCase):
             self.assertNotIn(script, control)
         unit = (self.root / "usr/lib/systemd/system/schedexe.service").read_text()
         for line in ("ExecStart=/usr/bin/schedExe", "WorkingDirectory=/opt/agent/KVClient",
-                     "Type=notify", "Restart=on-failure"):
+                     "Type=notify", "Restart=on-failure",
+                     "ExecStartPost=-/usr/bin/schedexe-profile --timeout 60 settle --wait-for-start"):
             self.assertIn(line + "\n", unit)
 
     @unittest.skipUnless(shutil.which("systemd-analyze"), "needs systemd-analyze")
@@ -65,7 +66,8 @@ class PackageTest(unittest.TestCase):
         unit = (self.root / "usr/lib/systemd/system/schedexe.service").read_text()
         # The program as unpacked here: verify checks that it can be run.
         checked = pathlib.Path(self.scratch, "schedexe.service")
-        checked.write_text(unit.replace("ExecStart=/", f"ExecStart={self.root}/"))
+        checked.write_text(unit.replace("ExecStart=/", f"ExecStart={self.root}/")
+                           .replace("ExecStartPost=-/", f"ExecStartPost=-{self.root}/"))
         run = subprocess.run(["systemd-analyze", "verify", checked], capture_output=True,
                              text=True)
         self.assertEqual((run.returncode, run.stderr), (0, ""))

@@ -101,10 +101,12 @@ TEST_F(QueuePublicationTest, FollowsEveryChangeAndAgreesWithTheFirings) {
 
 TEST(QueueSnapshotTextTest, RoundTripsAndRefusesWhatIsNoSnapshot) {
   const QueueSnapshot s{
-      100, "C:\\agent\tdata", {{"1", 2, 1, 5000}, {"x y", 4, 2, -1}}, {{"1", 4000}}, true};
+      100, "C:\\agent\tdata", {{"1", 2, 1, 5000}, {"x y", 4, 2, -1}}, {{"1", 4000}}, true, 7};
   QueueSnapshot back;
   ASSERT_TRUE(ParseQueueSnapshot(FormatQueueSnapshot(s), &back));
   EXPECT_TRUE(back.passing);
+  EXPECT_EQ(back.passes, 7u);
+  EXPECT_EQ(EndedPasses(back), 6u);
   EXPECT_EQ(back.published, 100);
   EXPECT_EQ(back.data_file, "C:\\agent data") << "a tab would split the line";
   ASSERT_EQ(back.queue.size(), 2u);
@@ -115,7 +117,7 @@ TEST(QueueSnapshotTextTest, RoundTripsAndRefusesWhatIsNoSnapshot) {
   EXPECT_EQ(back.last_fired, s.last_fired);
   for (const char* bad :
        {"published\tx\n", "event\t1\t2\t3\n", "event\t1\t2\t3\t4\t5\n", "bogus\n", "published\t1",
-        "passing\t1\n", "last\t1\t\n", "last\t1\t99999999999\n"}) {
+        "passing\t1\n", "passes\t-1\n", "passes\n", "last\t1\t\n", "last\t1\t99999999999\n"}) {
     EXPECT_FALSE(ParseQueueSnapshot(bad, &back)) << bad;
   }
 }

@@ -22,7 +22,6 @@ struct Queue final : config::LiveQueue {
   void RemoveEvent(const std::string& task, bool) override { tasks.erase(task); }
   void WakeScheduler() override {}
   void SetDataFile(std::string) override {}
-  void SetPassing(bool) override {}
   std::set<std::string> tasks;
 };
 

@@ -100,7 +100,8 @@ constexpr char kCleanFile[] =
     "[Scheduler Profile 1]\nName=Alpha\nFrequency=one time\nYear=2030\nMonth=April\n"
     "DayOfMonth=10\nHour=9\nMinute=30\nState=Add\n"
     "[Scheduler Profile 2]\nName=Beta\nFrequency=Weekly\nDayOfWeek=tuesday\nHour=8\n"
-    "Minute=0\nMonth=Nonsense\nDayOfMonth=99\nState=Active\n";
+    "Minute=0\nMonth=Nonsense\nDayOfMonth=99\nState=Active\n"
+    "[Scheduler Profiles]\nNumber of Profiles=2\n";
 
 TEST(TarnprofileTest, CheckReportsWhatTheServicePassesOver) {
   ScratchDir scratch("tarnprofile-check");
@@ -110,6 +111,12 @@ TEST(TarnprofileTest, CheckReportsWhatTheServicePassesOver) {
   EXPECT_EQ(RunTool({"check", file}), 0);
   const std::string p1 = "Scheduler Profile 1", p2 = "Scheduler Profile 2", list = "EventCat2 List";
   const std::string late = ": rolls over, first due ";
+  const std::string recount = " while 2 list entries are in use (schedexe-profile recounts it)";
+  const std::string above = " is above 12: the service never reads it";
+  // Slot 1's Add is the one edit pending in the clean file.
+  const std::string unpending = "[" + list +
+                                "] Changed: \"True\" with no edit pending: every reload runs a "
+                                "full pass (schedexe-profile settle resets it)";
   struct Case {
     std::string section, key, value;
     std::vector<std::string> lines;
@@ -118,12 +125,13 @@ TEST(TarnprofileTest, CheckReportsWhatTheServicePassesOver) {
       {p1,
        "Frequency",
        "Fortnightly",
-       {"[" + p1 + "] Frequency: \"Fortnightly\" names no frequency: the slot yields no event"}},
+       {"[" + p1 + "] Frequency: \"Fortnightly\" names no frequency: the slot yields no event",
+        unpending}},
       {p2, "Frequency", "", {"[" + p2 + "] Frequency: missing: the slot yields no event"}},
       {p1,
        "State",
        "Removed",
-       {"[" + p1 + "] State: \"Removed\" names no state: the passes leave it alone"}},
+       {"[" + p1 + "] State: \"Removed\" names no state: the passes leave it alone", unpending}},
       {p2,
        "DayOfWeek",
        "Tues",
@@ -159,9 +167,43 @@ TEST(TarnprofileTest, CheckReportsWhatTheServicePassesOver) {
       {list,
        "Number of Cat2 Events",
        "1",
+       {"[" + list + "] Number of Cat2 Events: 1" + recount,
+        "[" + list +
+            "] Number of Cat2 Events: 1 leaves out slot 2, in use: the passes never "
+            "handle its profile"}},
+      {list,
+       "Number of Cat2 Events",
+       "13",
+       {"[" + list + "] Number of Cat2 Events: 13 is above 12, the slots there are"}},
+      {"Scheduler Profiles",
+       "Number of Profiles",
+       "3",
+       {"[Scheduler Profiles] Number of Profiles: 3" + recount}},
+      {list, "Cat2:13", "x", {"[" + list + "] Cat2:13: slot 13" + above}},
+      {"Scheduler Profile 14", "Name", "x", {"[Scheduler Profile 14] : slot 14" + above}},
+      {p2,
+       "State",
+       "delete",
+       {"[" + p2 +
+        "] State: \"Delete\" while Cat2:2 is still in use: the next pass that handles changes "
+        "releases the slot again and lowers the counts (schedexe-profile settle finishes the "
+        "deletion)"}},
+      {list,
+       "Cat2:2",
+       "",
        {"[" + list +
-        "] Number of Cat2 Events: 1 leaves out slot 2, in use: the passes never "
-        "handle its profile"}},
+            "] Cat2:2: missing or empty while Scheduler Profile 2 yields an event: the slot "
+            "counts as in use, and no user event has the name its firing looks for",
+        "[" + p2 +
+            "] Name: \"Beta\" is not in the Cat2 list \"EventCat2 List\": firing and "
+            "deletion do not find its user event"}},
+      {p1,
+       "Year",
+       "2020",
+       {"[" + p1 +
+        "] Frequency: a One Time event in the past: the service drops it unrun and marks it "
+        "\"Delete\""}},
+      {p1, "State", "Active", {unpending}},
       {p2,
        "Name",
        "Gamma",
@@ -199,7 +241,7 @@ TEST(TarnprofileTest, CheckReportsWhatTheServicePassesOver) {
   // Without the category every slot counts as in use, read from " List".
   WriteBytes(file, "[TARN Event Categories]\nNumber of Categories=1\nEventCat1=System\n");
   const auto problems = tools::CheckProfileFile(file);
-  ASSERT_EQ(problems.size(), 1u + 12 * 2);  // no frequency, no state
+  ASSERT_EQ(problems.size(), 1u + 12 * 2 + 2);  // no frequency, no state; both counts
   EXPECT_EQ(tools::FormatProblem(problems[0]),
             "[TARN Event Categories] EventCat: no category is named \"User Alarms\": the list is "
             "read from the section \" List\"");
@@ -219,7 +261,8 @@ TEST(TarnprofileTest, CheckReportsWhatTheServicePassesOver) {
 
 // Every tool: --help exits 0, a usage error 2.
 TEST(ToolsTest, HelpAndUsageErrors) {
-  for (const char* tool : {"tarnprofile", "tarnsched-signal", "dmitables", "schedexe-control"}) {
+  for (const char* tool :
+       {"tarnprofile", "tarnsched-signal", "dmitables", "schedexe-control", "schedexe-profile"}) {
     EXPECT_EQ(RunProgram(tool, {"--help"}), 0) << tool;
     EXPECT_EQ(RunProgram(tool, {"--no-such-option"}), 2) << tool;
   }

@@ -17,6 +17,8 @@
 #include "dmi/agent_client_directory.h"
 #include "dmi/dmi_commands.h"
 #include "dmi/dmi_library.h"
+#include "engine/queue_publication.h"
+#include "platform/shared_snapshot.h"
 #include "platform/testing.h"
 #include "support/engine_fixture.h"
 #include "support/scratch_dir.h"
@@ -57,6 +59,7 @@ class SchedulerWorkerTest : public testsupport::AgentTest {
           WorkerPauseGate().Pause();
         }
       }
+      if (value == config::kDataDirectoryValue && record_passes_) passes_seen_.push_back(Passes());
       if (value == config::kDataDirectoryValue && signal_in_snapshot_.exchange(false)) {
         for (int i = 0; i < 3; ++i) signaller_->Set();
       }
@@ -89,6 +92,20 @@ class SchedulerWorkerTest : public testsupport::AgentTest {
     return time_->Run([this] { ServeOneReload(&worker_); });
   }
 
+  // The passes the published queue counts: begun, and " passing" while the
+  // last of them is under way.
+  std::string Passes() {
+    std::string bytes;
+    uint32_t pid = 0;
+    engine::QueueSnapshot s;
+    if (platform::ReadSnapshot(engine::QueuePublicationName(), &bytes, &pid) !=
+            platform::SnapshotStatus::kOk ||
+        !engine::ParseQueueSnapshot(bytes, &s)) {
+      return "unreadable";
+    }
+    return std::to_string(s.passes) + (s.passing ? " passing" : "");
+  }
+
   int64_t Count(const std::string& command) {
     const auto all = data_.Commands();
     return std::count(all.begin(), all.end(), command);
@@ -103,6 +120,8 @@ class SchedulerWorkerTest : public testsupport::AgentTest {
   std::vector<bool> event_seen_;  // written by the worker step only
   std::atomic<bool> pause_at_command_{false};
   std::atomic<bool> signal_in_snapshot_{false};
+  std::atomic<bool> record_passes_{false};
+  std::vector<std::string> passes_seen_;  // written by the worker step only
 };
 
 TEST_F(SchedulerWorkerTest, StartUpPassesThenCreatesTheEventThenStartsKvcmd) {
@@ -194,6 +213,7 @@ TEST_F(SchedulerWorkerTest, SignalsWhileBusyLeadToExactlyOneMoreReload) {
   signaller_ = platform::NamedEvent::Create(event_name_.c_str());
   ASSERT_NE(signaller_, nullptr);
   ASSERT_TRUE(signaller_->Set());
+  record_passes_ = true;
   StartUp();
   const int64_t synchs = Count(dmi::kSynchCommand);
   ASSERT_TRUE(ReloadOnce());
@@ -212,6 +232,14 @@ TEST_F(SchedulerWorkerTest, SignalsWhileBusyLeadToExactlyOneMoreReload) {
   ASSERT_TRUE(ReloadOnce());
   EXPECT_EQ(Count(dmi::kSynchCommand), synchs + 3);
   EXPECT_FALSE(signaller_->Wait(0));
+  // Every pass is counted before its snapshot reads the data file, so a
+  // pass numbered above the count seen after a write reads that write.
+  record_passes_ = false;
+  // (The host reads the path before it publishes, the start-up before its
+  // pass.)
+  EXPECT_EQ(passes_seen_, (std::vector<std::string>{"unreadable", "0", "1 passing", "2 passing",
+                                                    "3 passing", "4 passing"}));
+  EXPECT_EQ(Passes(), "4");
 }
 
 TEST_F(SchedulerWorkerTest, APausedWorkerHoldsBetweenCommandsWhileEventsFire) {
