@@ -486,9 +486,9 @@ bool UpdateProfileFile(const std::string& file, const UpdatePlan& plan, std::str
           }
           std::vector<kvbase::ProfileChange> changes;
           for (const KeyWrite& w : writes) {
-            changes.push_back(w.key.empty() ? kvbase::ProfileChange::DeleteSection(w.section)
-                                            : kvbase::ProfileChange::SetKey(w.section, w.key,
-                                                                            w.value));
+            changes.push_back(w.key.empty()
+                                  ? kvbase::ProfileChange::DeleteSection(w.section)
+                                  : kvbase::ProfileChange::SetKey(w.section, w.key, w.value));
           }
           std::optional<std::string> edited =
               kvbase::ApplyProfileChanges(current, changes, platform::NativeLineEnd());

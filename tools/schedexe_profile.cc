@@ -17,6 +17,7 @@
 #include "config/schedule_config.h"
 #include "config/synchronisation_passes.h"
 #include "dmi/command_runner.h"
+#include "engine/event_execution.h"
 #include "engine/queue_publication.h"
 #include "json_text.h"
 #include "platform/clock.h"
@@ -269,16 +270,6 @@ struct Slot {
   std::string service;  // what the service does with it now
 };
 
-std::string Local(platform::TimeValue t) {
-  std::tm tm{};
-  char text[64];
-  if (!platform::SystemClock().LocalTime(t, &tm) ||
-      std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm) == 0) {
-    return std::to_string(t);
-  }
-  return text;
-}
-
 std::string When(const config::ScheduleConfig::ProfileValues& v) {
   const schedule::ValuesTaken t =
       schedule::ValuesTakenBy(config::ScheduleConfig::ProfileFrequencyCode(v.frequency));
@@ -367,12 +358,12 @@ int List(const std::string& file, bool json) {
     std::printf("\n]}\n");
     return 0;
   }
-  std::printf("%-4s %-20s %-20s %-9s %-44s %-7s %-16s %s\n", "SLOT", "ENTRY", "NAME", "FREQUENCY",
+  std::printf("%-4s %-20s %-20s %-9s %-44s %-7s %-19s %s\n", "SLOT", "ENTRY", "NAME", "FREQUENCY",
               "WHEN", "STATE", "NEXT", "SERVICE");
   for (const Slot& r : slots) {
-    std::printf("%-4d %-20s %-20s %-9s %-44s %-7s %-16s %s\n", r.slot, r.entry.c_str(),
+    std::printf("%-4d %-20s %-20s %-9s %-44s %-7s %-19s %s\n", r.slot, r.entry.c_str(),
                 r.name.c_str(), r.values.frequency.c_str(), r.when.c_str(), r.values.state.c_str(),
-                r.next ? Local(*r.next).c_str() : "-", r.service.c_str());
+                r.next ? engine::LocalTimeText(*r.next).c_str() : "-", r.service.c_str());
   }
   return 0;
 }

@@ -51,8 +51,8 @@ std::string NobodyHolds(const char* name) {
   uint32_t pid = 0;
   if (platform::ReadSnapshot(engine::QueuePublicationName(), &bytes, &pid) ==
       platform::SnapshotStatus::kOk) {
-    return "a scheduler (process " + std::to_string(pid) +
-           ") is starting: it makes the event \"" + name +
+    return "a scheduler (process " + std::to_string(pid) + ") is starting: it makes the event \"" +
+           name +
            "\" once its initial pass is over; nothing was signalled (--wait SECONDS waits for "
            "it)";
   }
