@@ -124,7 +124,6 @@ class ProfileEditorTest(unittest.TestCase):
             self.assertEqual(state[n + 1], "Active" if n in in_use else "Unused", n)
         return data
 
-    @unittest.skipUnless(faketime(), "needs libfaketime")
     def add_one_time(self, name):
         """A One Time profile due at the start of the minute after next."""
         when = time.gmtime(self.now() // 60 * 60 + 120)
@@ -133,6 +132,8 @@ class ProfileEditorTest(unittest.TestCase):
                             str(when.tm_mday), "--hour", str(when.tm_hour), "--minute",
                             str(when.tm_min))
 
+    @unittest.skipUnless(faketime(), "needs libfaketime (which cannot be preloaded under"
+                         " AddressSanitizer)")
     def test_schedules_survive_firings_reloads_restarts_and_an_interrupted_edit(self):
         a = self.a
         self.start()
