@@ -5,10 +5,12 @@
 #define SCHEDEXE_ENGINE_SCHEDULER_H_
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 
 #include "engine/event_queue.h"
 #include "engine/thread_group.h"
+#include "platform/clock_step.h"
 #include "platform/event.h"
 #include "platform/mutex.h"
 
@@ -26,6 +28,13 @@ class Scheduler {
   // is one), then sets pendingFlag and signals. That second of waiting is
   // what makes the dispatcher find events due right after a firing overdue.
   void Wake();
+
+  // Watches the wall clock from now on: a set back wakes the dispatcher,
+  // whose timer, a relative wait, would otherwise fire early by the new
+  // clock. A set forward leaves the armed timer alone, so its event still
+  // starts (late by the wall clock) rather than being found overdue and
+  // moved on unrun.
+  void WatchClockSteps();
 
   // On the timer thread whose time is up: starts the event's execution,
   // hands the event to the dispatcher and wakes it.
@@ -71,6 +80,7 @@ class Scheduler {
   EventRef lastFired GUARDED_BY(mutex_);
   std::shared_ptr<EventTimer> currentTimer GUARDED_BY(mutex_);
   ThreadGroup threads_;
+  std::unique_ptr<platform::ClockStepWatch> step_watch_;  // first to go
 };
 
 }  // namespace engine

@@ -24,6 +24,7 @@ SchedulerHost::SchedulerHost(EventQueue* q)
       scheduler_(std::make_unique<Scheduler>(q, this)) {
   Scheduler* s = scheduler_.get();
   s->threads().Start([s] { DispatcherThread(s); });
+  s->WatchClockSteps();
 }
 
 SchedulerHost::~SchedulerHost() {

@@ -22,6 +22,7 @@ using TimeValue = int32_t;
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
 class Clock;
+class ClockStepWatch;
 
 // One thread blocked in a wait of a virtual clock. Guarded by the mutex of
 // the ClockWaiter it waits on.
@@ -80,6 +81,11 @@ class Clock {
   virtual bool IsVirtual() const { return false; }
 
   void Sleep(uint32_t ms);
+
+  // The watches a virtual clock tells of the steps of its wall time; the
+  // machine's clock has the OS tell them (clock_step.h).
+  virtual void AddStepWatch(ClockStepWatch*) {}
+  virtual void RemoveStepWatch(ClockStepWatch*) {}
 
   // Local calendar of a time value; false when the C library cannot convert it.
   bool LocalTime(TimeValue t, std::tm* out) const;

@@ -44,6 +44,11 @@ std::string Sep();
 // few details tests must allow for); always false on Linux.
 bool RunningUnderWine();
 
+// Sends the notice a set of the clock gives, without setting it: Windows
+// broadcasts WM_TIMECHANGE to the top-level windows. False where the notice
+// comes only with a real set (Linux).
+bool AnnounceClockSet();
+
 // True when the named event exists and every user may open and signal it
 // (Windows: its security descriptor has a present, null DACL; Linux: its
 // shared memory has mode 0666).

@@ -154,6 +154,34 @@ TEST_F(SchedulerHostTest, ANewHeadCancelsTheTimerAndASecondDueEventIsNotStarted)
                 kStart + 20 * 60 + schedule::kDaySpan, kStart + 20 * 60 + schedule::kDaySpan}));
 }
 
+TEST_F(SchedulerHostTest, ASetBackOfTheWallClockReArmsASetForwardKeepsTheArmedWait) {
+  const platform::TimeValue due = kStart + 40 * 60;  // 11:00
+  Add(Daily("1", 11, 0));
+  // Back an hour: 11:00 of the new clock is 1 h 40 min away, not 40 min.
+  ASSERT_TRUE(time_->Run([this] { clock_.StepWallSeconds(-3600); }));
+  ASSERT_TRUE(time_->RunFor((due - clock_.Now() - 1) * 1000LL));
+  EXPECT_TRUE(data_.Activations().empty());
+  ASSERT_TRUE(time_->RunFor(5000));  // and tomorrow's 11:00 is armed
+  EXPECT_EQ(data_.Activations().size(), 1u);
+  // Forward an hour: tomorrow's 11:00 comes an hour sooner by the wall, but
+  // the armed wait runs out an hour late rather than the event going unrun.
+  ASSERT_TRUE(time_->Run([this] { clock_.StepWallSeconds(3600); }));
+  ASSERT_TRUE(time_->RunFor((due + schedule::kDaySpan - clock_.Now() + 1) * 1000LL));
+  EXPECT_EQ(data_.Activations().size(), 1u);
+  ASSERT_TRUE(time_->RunFor(3600 * 1000 + 5000));
+  EXPECT_EQ(data_.Activations().size(), 2u);
+  // Back an hour at the instant the timer runs out: whichever comes first,
+  // the event starts once and moves on a day.
+  const int64_t deadline = clock_.EarliestDeadline();
+  ASSERT_TRUE(time_->Run([this, deadline] {
+    clock_.AdvanceMs(deadline - clock_.NowMs());
+    clock_.StepWallSeconds(-3600);
+  }));
+  ASSERT_TRUE(time_->RunFor(2 * 3600 * 1000));
+  EXPECT_EQ(data_.Activations().size(), 3u);
+  EXPECT_EQ(DueTimes(), std::vector<platform::TimeValue>{due + 3 * schedule::kDaySpan});
+}
+
 TEST_F(SchedulerHostTest, RemovedOrIrregularEventsNeverFire) {
   // A firing that lands after a reload took its event out does not bring
   // the event back, and the emptied queue, once the dispatcher is woken,

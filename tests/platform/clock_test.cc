@@ -6,10 +6,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
+#include "platform/clock_step.h"
 #include "platform/event.h"
+#include "platform/testing.h"
 #include "support/manual_clock.h"
 
 namespace platform {
@@ -115,6 +118,27 @@ TEST(ClockTest, MakeTimeKeepsToTheTimeValueRange) {
   EXPECT_EQ((std::vector<int>{back.tm_year, back.tm_mon, back.tm_mday, back.tm_hour}),
             (std::vector<int>{2027 - 1900, 5, 15, 12}));
   EXPECT_FALSE(clock.LocalTime(-1, &back));
+}
+
+TEST(ClockTest, TheSystemsNoticeOfASetReachesAClockStepWatch) {
+  Event told(true, false);
+  std::atomic<int64_t> step{INT64_MIN};
+  {
+    ClockStepWatch watch(SystemClock(), [&](int64_t ms) {
+      step = ms;
+      told.Set();
+    });
+    EXPECT_EQ(watch.problem(), "");
+    // Windows: the broadcast a set makes, with the clock left as it is.
+    // Linux has no notice without a real set, which no test makes: the watch
+    // must at least come up and go down without one.
+    if (testing::AnnounceClockSet()) {
+      ASSERT_TRUE(told.Wait(10'000));
+      EXPECT_LT(std::abs(step.load()), 1000);
+    } else {
+      EXPECT_FALSE(told.Wait(100));
+    }
+  }
 }
 
 }  // namespace

@@ -2,12 +2,30 @@
 
 #include <chrono>
 
+#include "platform/clock_step.h"
+
 namespace testsupport {
 
 ManualClock::ManualClock(platform::TimeValue start) : start_(start) {}
 
 platform::TimeValue ManualClock::Now() {
-  return static_cast<platform::TimeValue>(start_ + now_ms_.load() / 1000);
+  return static_cast<platform::TimeValue>(start_ + wall_step_s_.load() + now_ms_.load() / 1000);
+}
+
+void ManualClock::StepWallSeconds(int64_t s) {
+  wall_step_s_ += s;
+  std::lock_guard<std::mutex> g(step_mutex_);
+  for (platform::ClockStepWatch* watch : step_watches_) watch->Stepped(s * 1000);
+}
+
+void ManualClock::AddStepWatch(platform::ClockStepWatch* watch) {
+  std::lock_guard<std::mutex> g(step_mutex_);
+  step_watches_.insert(watch);
+}
+
+void ManualClock::RemoveStepWatch(platform::ClockStepWatch* watch) {
+  std::lock_guard<std::mutex> g(step_mutex_);
+  step_watches_.erase(watch);
 }
 
 void ManualClock::Register(platform::ClockWaiter* w) {

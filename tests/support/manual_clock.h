@@ -25,6 +25,11 @@ class ManualClock final : public platform::Clock {
 
   void AdvanceMs(int64_t ms);
   void AdvanceSeconds(int64_t s) { AdvanceMs(s * 1000); }
+  // Sets the wall clock `s` seconds forward (negative: back) without moving
+  // monotonic time, and tells the step watches on this thread.
+  void StepWallSeconds(int64_t s);
+  void AddStepWatch(platform::ClockStepWatch* watch) override;
+  void RemoveStepWatch(platform::ClockStepWatch* watch) override;
   // Moves time to the earliest deadline of any blocked timed wait (if any lies
   // ahead). Returns false when nobody waits with a deadline.
   bool AdvanceToNextDeadline();
@@ -52,6 +57,9 @@ class ManualClock final : public platform::Clock {
 
   const platform::TimeValue start_;
   std::atomic<int64_t> now_ms_{0};
+  std::atomic<int64_t> wall_step_s_{0};
+  std::mutex step_mutex_;  // held while a watch is told, so it outlives the call
+  std::set<platform::ClockStepWatch*> step_watches_;
   std::mutex registry_mutex_;  // guards waiters_
   std::mutex wait_mutex_;      // guards deadlines_ and blocked_; taken inside a waiter's mutex
   std::condition_variable waits_changed_;

@@ -148,6 +148,8 @@ std::string Sep() { return "/"; }
 
 bool RunningUnderWine() { return false; }
 
+bool AnnounceClockSet() { return false; }
+
 // The Linux counterpart: the event's shared memory is open to every user.
 bool NamedEventHasNullDacl(const std::string& name) {
   const std::string object = posix::NamedEventObject(name);

@@ -175,6 +175,12 @@ bool RunningUnderWine() {
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+bool AnnounceClockSet() {
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutA(HWND_BROADCAST, WM_TIMECHANGE, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                             &result) != 0;
+}
+
 namespace {
 
 // True when `object` (closed here) has a present, null DACL.
