@@ -59,6 +59,7 @@ struct View {
   TimeValue published = 0;
   TimeValue now = 0;
   std::string data_file;
+  std::vector<std::string> faults;  // that last in the live service
   std::vector<Row> rows;
 };
 
@@ -192,7 +193,11 @@ void PrintJson(const View& v, const Options& o) {
       "\"passes\": %u, \"now\": %s,\n",
       v.live ? "true" : "false", v.pid, v.live ? Instant(v.published).c_str() : "null",
       v.passing ? "true" : "false", v.passes, Instant(v.now).c_str());
-  std::printf(" \"data_file\": %s, \"timers\": [", tools::JsonText(v.data_file).c_str());
+  std::printf(" \"data_file\": %s, \"faults\": [", tools::JsonText(v.data_file).c_str());
+  for (size_t i = 0; i < v.faults.size(); ++i) {
+    std::printf("%s%s", i ? ", " : "", tools::JsonText(v.faults[i]).c_str());
+  }
+  std::printf("], \"timers\": [");
   const char* separator = "\n";
   for (const Row& r : v.rows) {
     const auto next = Next(r);
@@ -226,6 +231,7 @@ void PrintTable(const View& v, const Options& o) {
   } else {
     std::printf("schedExe is not running: what a start now would queue.\n");
   }
+  for (const std::string& fault : v.faults) std::printf("FAULT: %s\n", fault.c_str());
   std::printf("%-24s %-14s %-24s %-4s %-20s %-9s %-6s %s\n", "NEXT", "LEFT", "LAST", "SLOT", "NAME",
               "FREQUENCY", "STATE", "WHY NOT QUEUED");
   int queued = 0;
@@ -292,6 +298,7 @@ int main(int argc, char** argv) {
     view.data_file = live.data_file;
     view.passing = live.passing;
     view.passes = live.passes;
+    view.faults = live.faults;
   } else if (status != platform::SnapshotStatus::kAbsent) {
     std::fprintf(stderr, "schedexe-timers: the published queue cannot be read; not shown\n");
   }

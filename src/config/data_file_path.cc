@@ -1,9 +1,9 @@
 #include "config/data_file_path.h"
 
+#include "platform/faults.h"
 #include "platform/log.h"
 #include "platform/registry_path.h"
 #include "platform/retry_pause.h"
-#include "platform/service_dispatcher.h"
 
 namespace config {
 
@@ -13,7 +13,7 @@ std::string ReadDataFilePath() {
   bool told = false;
   while (platform::ReadRegistryPath(kDataDirectoryKey, kDataDirectoryValue, kDataFileSuffix,
                                     &path) == platform::RegistryStatus::kUnreadable) {
-    platform::SetServiceStatusText(std::string("waiting for the registry value ") +
+    platform::ShowActivity(std::string("waiting for the registry value ") +
                                    kDataDirectoryValue);
     if (!told) {
       platform::Log(platform::LogLevel::kError,

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kvbase/profile.h"
+#include "platform/faults.h"
 #include "platform/file.h"
 #include "platform/log.h"
 #include "platform/text.h"
@@ -36,12 +37,15 @@ void WriteProfileText(const std::string& file, const std::string& section, const
                       const std::string& value) {
   ++profile_calls;
   std::string error;
-  if (!kvbase::WriteProfileString(section.c_str(), key.c_str(), value.c_str(), file.c_str(),
-                                  &error)) {
-    platform::LogParts(platform::LogLevel::kError, "cannot write data file ",
-                       platform::NativePath(file), " [", section, "] ", key, "=", value, ": ",
-                       error);
+  if (kvbase::WriteProfileString(section.c_str(), key.c_str(), value.c_str(), file.c_str(),
+                                 &error)) {
+    platform::ClearFault(platform::Fault::kDataFileWrite);
+    return;
   }
+  platform::SetFault(platform::Fault::kDataFileWrite,
+                     "cannot write data file " + platform::NativePath(file) + ": " + error);
+  platform::LogParts(platform::LogLevel::kError, "cannot write data file ",
+                     platform::NativePath(file), " [", section, "] ", key, "=", value, ": ", error);
 }
 
 std::set<int> ListedKeyNumbers(const std::string& file, const std::string& section,

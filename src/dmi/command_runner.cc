@@ -4,6 +4,7 @@
 
 #include "dmi/agent_client_directory.h"
 #include "dmi/dmi_commands.h"
+#include "platform/faults.h"
 #include "platform/log.h"
 #include "platform/registry_path.h"
 #include "platform/thread.h"
@@ -31,13 +32,22 @@ int RunCommandAndWait(const std::string& commandLine, platform::ProcessOutcome* 
   platform::LogParts(LogLevel::kDebug, "starting ", commandLine);
   if (!platform::SystemEnv().StartProcessWithOutcome(
           commandLine.c_str(), platform::kNormalPriorityClass, true, outcome)) {
-    platform::LogParts(LogLevel::kError, "cannot start ", commandLine, ": ",
-                       outcome->error ? platform::OsErrorText(outcome->error) : "unknown reason");
+    const std::string reason =
+        outcome->error ? platform::OsErrorText(outcome->error) : "unknown reason";
+    if (StartsDmiSetValue(commandLine)) {
+      platform::SetFault(platform::Fault::kDmiCommand, "cannot start DmiSetValue: " + reason);
+    }
+    platform::LogParts(LogLevel::kError, "cannot start ", commandLine, ": ", reason);
     return 0;
   }
-  if (outcome->exit_code_known && outcome->exit_code != 0 && StartsDmiSetValue(commandLine)) {
+  if (!StartsDmiSetValue(commandLine)) return 1;
+  if (outcome->exit_code_known && outcome->exit_code != 0) {
+    platform::SetFault(platform::Fault::kDmiCommand,
+                       "DmiSetValue ended with " + OutcomeText(*outcome));
     platform::LogParts(LogLevel::kWarning, commandLine, " ended with exit code ",
                        std::to_string(outcome->exit_code));
+  } else {
+    platform::ClearFault(platform::Fault::kDmiCommand);
   }
   return 1;
 }

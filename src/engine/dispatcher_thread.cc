@@ -7,6 +7,7 @@
 #include "engine/event_execution.h"
 #include "engine/event_timer.h"
 #include "engine/scheduler_host.h"
+#include "platform/faults.h"
 #include "platform/log.h"
 #include "platform/service_dispatcher.h"
 
@@ -52,7 +53,7 @@ void SchedulerHost::ArmTimer() {
     }
   }
   // Every change of the queue wakes the dispatcher, which comes here.
-  platform::SetServiceStatusText(ActivityWords(
+  platform::ShowActivity(ActivityWords(
       queued, head,
       head ? config::ReadProfileText(GetDataFile(), config::kProfileSectionPrefix + head->GetTask(),
                                      config::kNameKey)

@@ -39,7 +39,10 @@ bool Number(std::string_view text, Int* value) {
 QueueSnapshot SnapshotOf(const std::vector<EventRef>& queue,
                          const std::map<std::string, platform::TimeValue>& last_fired,
                          const std::string& data_file, platform::TimeValue now) {
-  QueueSnapshot snapshot{now, data_file, {}, last_fired};
+  QueueSnapshot snapshot;
+  snapshot.published = now;
+  snapshot.data_file = data_file;
+  snapshot.last_fired = last_fired;
   snapshot.queue.reserve(queue.size());
   for (const EventRef& e : queue) {
     snapshot.queue.push_back({e->GetTask(), e->GetFrequency(), e->GetState(), e->GetNextTime()});
@@ -50,6 +53,7 @@ QueueSnapshot SnapshotOf(const std::vector<EventRef>& queue,
 std::string FormatQueueSnapshot(const QueueSnapshot& s) {
   std::string text =
       "published\t" + std::to_string(s.published) + "\ndatafile\t" + Field(s.data_file) + "\n";
+  for (const std::string& fault : s.faults) text += "fault\t" + Field(fault) + "\n";
   for (const PublishedEvent& e : s.queue) {
     text += "event\t" + Field(e.task) + "\t" + std::to_string(e.frequency) + "\t" +
             std::to_string(e.state) + "\t" + std::to_string(e.due) + "\n";
@@ -73,6 +77,8 @@ bool ParseQueueSnapshot(std::string_view text, QueueSnapshot* s) {
       if (!Number(f[1], &s->published)) return false;
     } else if (f[0] == "datafile" && f.size() == 2) {
       s->data_file = std::string(f[1]);
+    } else if (f[0] == "fault" && f.size() == 2) {
+      s->faults.emplace_back(f[1]);
     } else if (f[0] == "event" && f.size() == 5) {
       PublishedEvent e{std::string(f[1])};
       if (!Number(f[2], &e.frequency) || !Number(f[3], &e.state) || !Number(f[4], &e.due)) {

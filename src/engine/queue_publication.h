@@ -4,6 +4,8 @@
 // tag and tab-separated fields, numbers in decimal.
 //   published <time value>
 //   datafile <path>
+//   fault <words>               (each fault that lasts; before the queue, so
+//                                a publication cut to size keeps them)
 //   event <task> <frequency> <state> <due time value>   (queue order)
 //   last <task> <time value it fired>
 //   passes <count>              (synchronisation passes begun so far)
@@ -43,6 +45,8 @@ struct QueueSnapshot {
   // the data file: a pass numbered above the count seen after a write reads
   // that write. Ended passes are `passes` less one while `passing`.
   uint32_t passes = 0;
+  // The faults that last (platform/faults.h).
+  std::vector<std::string> faults;
 };
 
 // The passes of `snapshot` that have ended.

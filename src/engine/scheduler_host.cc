@@ -9,6 +9,7 @@
 #include "dmi/command_runner.h"
 #include "engine/dispatcher_thread.h"
 #include "engine/queue_publication.h"
+#include "platform/faults.h"
 #include "schedule/task_number.h"
 
 namespace engine {
@@ -28,6 +29,7 @@ SchedulerHost::SchedulerHost(EventQueue* q)
 }
 
 SchedulerHost::~SchedulerHost() {
+  if (publishing_) platform::SetFaultListener(nullptr);
   if (Shutdown(kDestructionWaitMs)) return;
   std::fprintf(stderr, "SchedulerHost destroyed while engine threads still run\n");
   std::abort();
@@ -129,6 +131,13 @@ bool SchedulerHost::StartPublishing(const std::string& name) {
   platform::MutexLock lock(mutex_);
   publisher_ = std::move(publisher);
   PublishLocked();
+  // A fault that comes or goes is published at once, not with the next
+  // change of the queue. Faults are never met with the queue's lock held.
+  publishing_ = true;
+  platform::SetFaultListener([this] {
+    platform::MutexLock relock(mutex_);
+    PublishLocked();
+  });
   return publisher_ != nullptr;
 }
 
@@ -160,6 +169,7 @@ void SchedulerHost::PublishLocked() {
       SnapshotOf(queue->events(), last_fired_, dataFile, platform::SystemClock().Now());
   snapshot.passing = passing_;
   snapshot.passes = passes_;
+  snapshot.faults = platform::CurrentFaults();
   std::string text = FormatQueueSnapshot(snapshot);
   if (text.size() > platform::kSnapshotCapacity) {
     // Whole lines only: a reader still finds the head of the queue.

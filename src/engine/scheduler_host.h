@@ -94,6 +94,7 @@ class SchedulerHost : public config::LiveQueue {
   std::map<std::string, platform::TimeValue> last_fired_ GUARDED_BY(mutex_);
   bool passing_ GUARDED_BY(mutex_) = false;
   uint32_t passes_ GUARDED_BY(mutex_) = 0;
+  bool publishing_ = false;  // the fault listener is ours: set once, by StartPublishing
   std::unique_ptr<Scheduler> scheduler_;
 };
 

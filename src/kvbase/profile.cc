@@ -12,6 +12,7 @@
 
 #include "kvbase/profile_edit.h"
 #include "kvbase/profile_text.h"
+#include "platform/faults.h"
 #include "platform/file.h"
 #include "platform/log.h"
 
@@ -90,15 +91,20 @@ void NoteRead(const char* file, Opened opened, uint32_t reason) {
   }
   using platform::LogLevel;
   const std::string path = platform::NativePath(file);
+  std::string problem;
   if (!*file) {
-    platform::Log(LogLevel::kError, "no data file: the registry names none");
+    problem = "no data file: the registry names none";
   } else if (opened == Opened::kNoFile) {
-    platform::LogParts(LogLevel::kError, "data file ", path, " does not exist; it reads as empty");
+    problem = "data file " + path + " does not exist; it reads as empty";
   } else if (opened == Opened::kFailed) {
-    platform::LogParts(LogLevel::kError, "cannot read data file ", path, ": ",
-                       reason ? platform::OsErrorText(reason) : "not a readable file");
-  } else {
+    problem = "cannot read data file " + path + ": " +
+              (reason ? platform::OsErrorText(reason) : "not a readable file");
+  }
+  platform::SetFault(platform::Fault::kDataFileRead, problem);
+  if (problem.empty()) {
     platform::LogParts(LogLevel::kNotice, "data file ", path, " reads again");
+  } else {
+    platform::Log(LogLevel::kError, problem);
   }
 }
 

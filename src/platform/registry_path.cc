@@ -4,44 +4,47 @@
 #include <map>
 #include <mutex>
 
+#include "platform/faults.h"
 #include "platform/log.h"
 
 namespace platform {
 
 namespace {
 
+std::string ProblemText(const std::string& name, RegistryStatus status) {
+  if (status == RegistryStatus::kUnreadable) {
+    return "registry: cannot read " + name + " (missing, not a string, or longer than " +
+           std::to_string(kPathBufferSize - 1) + " characters with its suffix)";
+  }
+  const std::string problem = SystemEnv().RegistryProblem();
+  if (problem.empty()) return "registry: cannot open the key of " + name;
+  return "registry: " + problem + ", so " + name + " cannot be read";
+}
+
 // Says once when a value becomes unreadable and once when it reads again,
-// however often it is asked for meanwhile.
-void LogChange(const char* subkey, const char* value_name, RegistryStatus status) {
+// however often it is asked for meanwhile; the registry's fault lasts while
+// any value it was asked for does not read.
+void NoteStatus(const char* subkey, const char* value_name, RegistryStatus status) {
   static auto* mutex = new std::mutex;
-  static auto* last = new std::map<std::string, RegistryStatus>;
+  static auto* last = new std::map<std::string, std::string>;  // name -> problem
   const std::string name =
       std::string("HKEY_LOCAL_MACHINE\\") + subkey + " value \"" + value_name + "\"";
+  const std::string problem = status == RegistryStatus::kOk ? "" : ProblemText(name, status);
+  std::string fault;
   {
     std::lock_guard<std::mutex> lock(*mutex);
-    auto [it, added] = last->emplace(name, status);
-    if (added && status == RegistryStatus::kOk) return;
-    if (!added && it->second == status) return;
-    it->second = status;
-  }
-  switch (status) {
-    case RegistryStatus::kOk:
-      LogParts(LogLevel::kNotice, "registry: ", name, " reads again");
-      break;
-    case RegistryStatus::kNoKey: {
-      const std::string problem = SystemEnv().RegistryProblem();
-      if (problem.empty()) {
-        LogParts(LogLevel::kError, "registry: cannot open the key of ", name);
-      } else {
-        LogParts(LogLevel::kError, "registry: ", problem, ", so ", name, " cannot be read");
-      }
-      break;
+    auto [it, added] = last->emplace(name, problem);
+    if (added ? problem.empty() : it->second == problem) return;
+    it->second = problem;
+    for (const auto& [unused, text] : *last) {
+      if (fault.empty()) fault = text;
     }
-    case RegistryStatus::kUnreadable:
-      LogParts(LogLevel::kError, "registry: cannot read ", name,
-               " (missing, not a string, or longer than ", std::to_string(kPathBufferSize - 1),
-               " characters with its suffix)");
-      break;
+  }
+  SetFault(Fault::kRegistry, fault);
+  if (problem.empty()) {
+    LogParts(LogLevel::kNotice, "registry: ", name, " reads again");
+  } else {
+    Log(LogLevel::kError, problem);
   }
 }
 
@@ -56,7 +59,7 @@ RegistryStatus ReadRegistryPath(const char* subkey, const char* value_name, cons
       std::strlen(buffer) + std::strlen(suffix) >= kPathBufferSize) {
     status = RegistryStatus::kUnreadable;
   }
-  if (LogEnabled(LogLevel::kError)) LogChange(subkey, value_name, status);
+  NoteStatus(subkey, value_name, status);
   if (status != RegistryStatus::kOk) return status;
   out->assign(buffer);
   out->append(suffix);

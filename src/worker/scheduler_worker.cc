@@ -12,6 +12,7 @@
 #include "engine/queue_publication.h"
 #include "platform/clock.h"
 #include "platform/env.h"
+#include "platform/faults.h"
 #include "platform/file.h"
 #include "platform/log.h"
 #include "platform/retry_pause.h"
@@ -89,7 +90,7 @@ std::unique_ptr<platform::SchedulerGuard> TakeSchedulerGuard(const std::string& 
         holder != 0 ? "process " + std::to_string(holder) : std::string("another process");
     platform::LogParts(platform::LogLevel::kWarning, "another scheduler (", other,
                        ") serves this agent; waiting until it ends");
-    platform::SetServiceStatusText("waiting: another scheduler (" + other + ") serves this agent");
+    platform::ShowActivity("waiting: another scheduler (" + other + ") serves this agent");
     if (auto guard = platform::SchedulerGuard::Acquire(data_file, &error)) {
       platform::LogParts(platform::LogLevel::kNotice, "the other scheduler (", other,
                          ") has ended; this one takes over");

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "config/profile_access.h"
+#include "dmi/command_runner.h"
+#include "platform/faults.h"
 #include "platform/shared_snapshot.h"
 #include "support/engine_fixture.h"
 #include "support/scratch_dir.h"
@@ -99,9 +102,43 @@ TEST_F(QueuePublicationTest, FollowsEveryChangeAndAgreesWithTheFirings) {
   EXPECT_EQ(platform::SnapshotPublisher::Create(name_), nullptr);
 }
 
+TEST_F(QueuePublicationTest, AFaultIsPublishedWhileItLastsAndGoesWhenItsOperationWorksAgain) {
+  for (auto kind : {platform::Fault::kRegistry, platform::Fault::kDataFileRead,
+                    platform::Fault::kDataFileWrite, platform::Fault::kDmiCommand}) {
+    platform::ClearFault(kind);  // what earlier tests of this process left
+  }
+  ASSERT_TRUE(host_->StartPublishing(name_));
+  const auto faults = [this] {
+    std::string bytes, all;
+    uint32_t pid = 0;
+    QueueSnapshot s;
+    if (platform::ReadSnapshot(name_, &bytes, &pid) != platform::SnapshotStatus::kOk ||
+        !ParseQueueSnapshot(bytes, &s)) {
+      return std::string("unreadable");
+    }
+    for (const std::string& f : s.faults) all += f + "|";
+    return all;
+  };
+  // Published at once, with no change of the queue.
+  config::WriteProfileText(data_.data_file() + "-gone\\tarn.dat", "Scheduler Profile 1", "State",
+                           "Active");
+  env_.start_result = false;
+  dmi::SetProfileRowDeleted(2);
+  const std::string both = faults();
+  EXPECT_EQ(both.find("cannot write data file "), 0u) << both;
+  EXPECT_NE(both.find("-gone"), std::string::npos) << both;
+  EXPECT_NE(both.find("|cannot start DmiSetValue: "), std::string::npos) << both;
+  env_.start_result = true;
+  dmi::SetProfileRowDeleted(2);
+  EXPECT_EQ(faults().find("DmiSetValue"), std::string::npos);
+  config::WriteProfileText(data_.data_file(), "Scheduler Profile 1", "State", "Active");
+  EXPECT_EQ(faults(), "");
+}
+
 TEST(QueueSnapshotTextTest, RoundTripsAndRefusesWhatIsNoSnapshot) {
-  const QueueSnapshot s{
-      100, "C:\\agent\tdata", {{"1", 2, 1, 5000}, {"x y", 4, 2, -1}}, {{"1", 4000}}, true, 7};
+  QueueSnapshot s{
+      100, "C:\\agent\tdata", {{"1", 2, 1, 5000}, {"x y", 4, 2, -1}}, {{"1", 4000}}, true, 7, {}};
+  s.faults = {"a\tb", "c"};
   QueueSnapshot back;
   ASSERT_TRUE(ParseQueueSnapshot(FormatQueueSnapshot(s), &back));
   EXPECT_TRUE(back.passing);
@@ -115,9 +152,10 @@ TEST(QueueSnapshotTextTest, RoundTripsAndRefusesWhatIsNoSnapshot) {
   EXPECT_EQ(back.queue[1].state, 2);
   EXPECT_EQ(back.queue[1].due, -1);
   EXPECT_EQ(back.last_fired, s.last_fired);
-  for (const char* bad :
-       {"published\tx\n", "event\t1\t2\t3\n", "event\t1\t2\t3\t4\t5\n", "bogus\n", "published\t1",
-        "passing\t1\n", "passes\t-1\n", "passes\n", "last\t1\t\n", "last\t1\t99999999999\n"}) {
+  EXPECT_EQ(back.faults, (std::vector<std::string>{"a b", "c"}));
+  for (const char* bad : {"published\tx\n", "event\t1\t2\t3\n", "event\t1\t2\t3\t4\t5\n", "bogus\n",
+                          "published\t1", "passing\t1\n", "passes\t-1\n", "passes\n", "last\t1\t\n",
+                          "last\t1\t99999999999\n", "fault\n"}) {
     EXPECT_FALSE(ParseQueueSnapshot(bad, &back)) << bad;
   }
 }

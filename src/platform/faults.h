@@ -1,0 +1,33 @@
+// Faults that last: each kind is set when an operation meets it and cleared
+// when that operation works again. While any lasts, the service's status
+// words and the queue's publication name it beside what the scheduler does,
+// so an operator sees it without reading the log.
+#ifndef SCHEDEXE_PLATFORM_FAULTS_H_
+#define SCHEDEXE_PLATFORM_FAULTS_H_
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+enum class Fault : int { kRegistry, kDataFileRead, kDataFileWrite, kDmiCommand };
+
+// Sets the fault of `kind` to `words` ("" clears it). On a change, shows the
+// status again and calls the listener, on this thread, holding no lock.
+void SetFault(Fault kind, const std::string& words);
+inline void ClearFault(Fault kind) { SetFault(kind, ""); }
+// The words of the faults that last, in the order of their kinds.
+std::vector<std::string> CurrentFaults();
+
+// Shows `activity` as the service's status words (SetServiceStatusText),
+// followed by the faults that last.
+void ShowActivity(const std::string& activity);
+
+// Called after every change of the faults (the queue's publisher). Set once,
+// before the threads that meet faults start.
+void SetFaultListener(std::function<void()> listener);
+
+}  // namespace platform
+
+#endif  // SCHEDEXE_PLATFORM_FAULTS_H_
