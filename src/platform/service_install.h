@@ -55,12 +55,20 @@ struct FolderValue {
   std::string folder;  // "" leaves the value alone
 };
 
+// A value of the service's own Parameters key.
+struct ParameterValue {
+  const char* value_name;
+  std::string data;  // "" leaves the value alone
+};
+
 struct InstallRequest {
   const char* service_name = "";
   const char* display_name = "";
   std::string binary;  // the service program, as given (made absolute here)
   std::vector<FolderValue> values;
   bool replace = false;  // write values that exist already
+  // SetAgentValues only.
+  std::vector<ParameterValue> parameters;
 };
 
 // What the steps said: `out` for what was done, `err` for the one line of the
@@ -76,6 +84,12 @@ struct InstallReport {
 // step that fails takes the service and the event source away again.
 // Returns 0 or the Win32 error of the step that failed.
 uint32_t InstallService(ServiceSetup& setup, const InstallRequest& request, InstallReport* report);
+
+// What an installer package cannot write itself once the service exists:
+// the named folder values that are absent (all of them with `replace`) and
+// the given Parameters values of the service, which are always written.
+// Refuses before changing anything when a named folder is missing.
+uint32_t SetAgentValues(ServiceSetup& setup, const InstallRequest& request, InstallReport* report);
 
 // Removes the service and its event source; the agent's values stay. A part
 // already gone is reported, not an error.

@@ -164,6 +164,29 @@ TEST(ServiceInstallTest, UninstallLeavesTheValuesAndToleratesWhatIsGone) {
 #endif
 }
 
+// An installer package's step after its own service install: no service or
+// event source of its own, absent folder values only, Parameters as given.
+TEST(ServiceInstallTest, AgentValuesKeepTheAgentsAndWriteTheGivenParameters) {
+  const std::string parameters = "SYSTEM\\CurrentControlSet\\Services\\schedExe\\Parameters|";
+  FakeSetup setup;
+  setup.values["SOFTWARE\\Agent|TTX Path"] = "C:\\Old";
+  InstallRequest request = Request("C:\\Agent", "D:\\Data\\");
+  request.parameters = {{"LogFile", "D:\\Data\\s.log"}, {"LogLevel", ""}};
+  InstallReport report;
+  ASSERT_EQ(SetAgentValues(setup, request, &report), 0u) << report.err;
+  EXPECT_EQ(setup.changes,
+            (std::vector<std::string>{"write DatsPath=D:\\Data", "write LogFile=D:\\Data\\s.log"}));
+  EXPECT_EQ(setup.values["SOFTWARE\\Agent|TTX Path"], "C:\\Old");
+  EXPECT_EQ(setup.values[parameters + "LogFile"], "D:\\Data\\s.log");
+  EXPECT_FALSE(setup.service || setup.source);
+
+  // A missing folder refuses before the Parameters are written.
+  setup.changes.clear();
+  setup.folders.clear();
+  EXPECT_EQ(SetAgentValues(setup, request, &report), kErrorPathNotFound);
+  EXPECT_EQ(setup.changes, std::vector<std::string>());
+}
+
 TEST(ServiceInstallTest, BinaryPathIsQuotedOrRefused) {
   EXPECT_EQ(QuotedBinaryPath(kProgram), std::string("\"") + kProgram + "\"");
   EXPECT_EQ(QuotedBinaryPath(""), "");
