@@ -16,6 +16,7 @@ const char kInstallUsage[] =
     "       schedexe-control uninstall\n"
     "       schedexe-control set-agent-values [--ttx-path DIR] [--data-path DIR]\n"
     "                                [--log-file FILE] [--log-level LEVEL]\n"
+    "                                [--service-program PATH]\n"
     "install creates the service schedExe (own process, automatic start) running\n"
     "PATH (default: schedExe.exe beside this program), registers it as event\n"
     "source, and sets \"TTX Path\" (--ttx-path) and \"DatsPath\" (--data-path) where\n"
@@ -24,7 +25,8 @@ const char kInstallUsage[] =
     "uninstall removes the service and its event source; the agent's values stay.\n"
     "set-agent-values is the installer package's step: it sets \"TTX Path\" and\n"
     "\"DatsPath\" where they are not set yet, and LogFile and LogLevel of the\n"
-    "service's Parameters; an empty value is left alone.\n"
+    "service's Parameters, and makes the service's command line PATH in quotes;\n"
+    "an empty value is left alone.\n"
     "Exit: 0 done, 1 a step failed, 2 wrong arguments or not Windows.\n";
 
 namespace {
@@ -53,18 +55,19 @@ int SetAgentValuesCommand(int argc, char** argv) {
   std::string data_path;
   std::string log_file;
   std::string log_level;
+  platform::InstallRequest request;
   for (int i = 2; i < argc; ++i) {
     const std::string option = argv[i];
-    std::string* target = option == "--ttx-path"    ? &ttx_path
-                          : option == "--data-path" ? &data_path
-                          : option == "--log-file"  ? &log_file
-                          : option == "--log-level" ? &log_level
-                                                    : nullptr;
+    std::string* target = option == "--ttx-path"          ? &ttx_path
+                          : option == "--data-path"       ? &data_path
+                          : option == "--log-file"        ? &log_file
+                          : option == "--log-level"       ? &log_level
+                          : option == "--service-program" ? &request.binary
+                                                          : nullptr;
     if (target == nullptr) return UsageError(("unknown option " + option).c_str());
     if (i + 1 == argc) return UsageError((option + " needs a value").c_str());
     *target = argv[++i];
   }
-  platform::InstallRequest request;
   request.service_name = kServiceName;
   request.values = {{dmi::kAgentKey, dmi::kAgentPathValue, ttx_path},
                     {config::kDataDirectoryKey, config::kDataDirectoryValue, data_path}};

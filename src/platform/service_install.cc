@@ -104,8 +104,20 @@ uint32_t InstallService(ServiceSetup& setup, const InstallRequest& request, Inst
 }
 
 uint32_t SetAgentValues(ServiceSetup& setup, const InstallRequest& request, InstallReport* report) {
+  const std::string binary_path = QuotedBinaryPath(setup.FullPath(request.binary));
+  if (!request.binary.empty() && binary_path.empty()) {
+    return Fail(report, "program path " + Quoted(request.binary) + " cannot be quoted",
+                kErrorInvalidParameter);
+  }
   std::vector<FolderValue> to_write;
   if (const uint32_t error = CheckFolderValues(setup, request, &to_write, report)) return error;
+  if (!binary_path.empty()) {
+    if (const uint32_t error = setup.SetServiceBinaryPath(request.service_name, binary_path)) {
+      return Fail(report, "setting the program of service " + std::string(request.service_name),
+                  error);
+    }
+    report->out += "service " + std::string(request.service_name) + " runs " + binary_path + "\n";
+  }
   const std::string parameters_key =
       std::string("SYSTEM\\CurrentControlSet\\Services\\") + request.service_name + "\\Parameters";
   for (const ParameterValue& parameter : request.parameters) {
