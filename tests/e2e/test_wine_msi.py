@@ -15,8 +15,7 @@ import unittest
 BIN = os.environ.get("SCHEDEXE_BIN", "")
 VERSION = os.environ.get("SCHEDEXE_VERSION", "")
 PREFIX = os.environ.get("WINEPREFIX", "")
-HERE = os.path.dirname(os.path.abspath(__file__))
-SOURCE = os.path.normpath(os.path.join(HERE, "../.."))
+SOURCE = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "../.."))
 WINE_RUN = os.path.join(SOURCE, "tests/wine/wine_run.sh")
 DRIVE = os.path.join(PREFIX, "drive_c")
 TTX = "C:\\Agent Folder"  # a blank, as in "Program Files"
@@ -45,8 +44,8 @@ def digest(path):
 def build_package(version, out_dir, bin_dir=BIN):
     output = os.path.join(out_dir, f"schedexe-{version}.msi")
     return output, subprocess.run(
-        [os.environ.get("CMAKE_COMMAND", "cmake"), f"-DVERSION={version}", f"-DOUTPUT={output}", f"-DBIN_DIR={bin_dir}",
-         f"-DDATA_DIR={SOURCE}/data", f"-DSTAGE_DIR={out_dir}/stage-{version}",
+        [os.environ.get("CMAKE_COMMAND", "cmake"), f"-DVERSION={version}", f"-DOUTPUT={output}",
+         f"-DBIN_DIR={bin_dir}", f"-DDATA_DIR={SOURCE}/data", f"-DSTAGE_DIR={out_dir}/{version}",
          f"-DSTRIP={os.environ.get('SCHEDEXE_STRIP', '')}",
          "-P", f"{SOURCE}/packaging/windows/build_msi.cmake"],
         capture_output=True, text=True, timeout=300)
@@ -97,16 +96,16 @@ class MsiTest(unittest.TestCase):
             out = wine(PROGRAMS + "schedexe-timers.exe").stdout
             match = re.search(r"running \(process (\d+)\)", out)
             if match and "3 queued" in out and "during a synchronisation pass" not in out:
-                return match.group(1), out
+                return match.group(1)
             time.sleep(0.5)
         self.fail(f"no queue published: {out}")
 
     def test_install_upgrade_repair_and_removal(self):
         raised = re.sub(r"\d+$", lambda m: str(int(m.group()) + 1), VERSION)
-        first, built = build_package(VERSION, self.tmp.name)
-        self.assertEqual(built.returncode, 0, built.stderr)
-        second, built = build_package(raised, self.tmp.name)
-        self.assertEqual(built.returncode, 0, built.stderr)
+        packages = [build_package(version, self.tmp.name) for version in (VERSION, raised)]
+        for _, built in packages:
+            self.assertEqual(built.returncode, 0, built.stderr)
+        (first, _), (second, _) = packages
         empty = os.path.join(self.tmp.name, "empty")
         os.mkdir(empty)
         _, built = build_package(VERSION, self.tmp.name, empty)
@@ -125,9 +124,7 @@ class MsiTest(unittest.TestCase):
             self.assertFalse(os.path.exists(host(path)), path)
 
         os.makedirs(host(TTX))
-        with open(f"{SOURCE}/data/tarn.dat", "rb") as src, open(host("C:\\AgentData\\tarn.dat"),
-                                                                "wb") as dst:
-            dst.write(src.read())
+        shutil.copy(f"{SOURCE}/data/tarn.dat", host("C:\\AgentData\\tarn.dat"))
         self.msiexec("install", "/i", first, f"TTXPATH={TTX}", "DATSPATH=C:\\AgentData",
                      "LOGFILE=C:\\AgentData\\schedExe.log", "LOGLEVEL=info")
         self.assertEqual(self.service_state(), "4")
@@ -137,8 +134,7 @@ class MsiTest(unittest.TestCase):
         self.assertIn("TypesSupported", self.reg(SOURCE_KEY))
         for name in ("dmiapi32.dll", "WDMI2API.DLL"):
             self.assertTrue(os.path.exists(host(PROGRAMS + name)), name)
-        process, queue = self.service_process()
-        print(queue, flush=True)
+        process = self.service_process()
         # The initial pass marked the data file's three profiles active.
         rows = wine(CLIENT + "dmitables.exe", "rows", PROFILE_TABLE).stdout
         self.assertEqual(len(re.findall(r"^[234] .* Active$", rows, re.M)), 3, rows)
@@ -148,7 +144,7 @@ class MsiTest(unittest.TestCase):
         # new process, the same Parameters, store and data file.
         self.msiexec("upgrade", "/i", second)
         self.assertEqual(self.service_state(), "4")
-        self.assertNotEqual(self.service_process()[0], process)
+        self.assertNotEqual(self.service_process(), process)
         parameters = self.reg(SERVICE_KEY + "\\Parameters")
         self.assertRegex(parameters, r"LogFile\s+REG_SZ\s+C:\\AgentData\\schedExe.log")
         self.assertRegex(parameters, r"LogLevel\s+REG_SZ\s+info")
