@@ -102,17 +102,19 @@ class MsiTest(unittest.TestCase):
 
     def test_install_upgrade_repair_and_removal(self):
         raised = re.sub(r"\d+$", lambda m: str(int(m.group()) + 1), VERSION)
-        packages = [build_package(version, self.tmp.name) for version in (VERSION, raised)]
+        # The last one is a rebuild, with a product code of its own.
+        packages = [build_package(v, os.path.join(self.tmp.name, str(i)))
+                    for i, v in enumerate((VERSION, raised, raised))]
         for _, built in packages:
             self.assertEqual(built.returncode, 0, built.stderr)
-        (first, _), (second, _) = packages
+        first, second, rebuilt = (package for package, _ in packages)
         empty = os.path.join(self.tmp.name, "empty")
         os.mkdir(empty)
         _, built = build_package(VERSION, self.tmp.name, empty)
         self.assertNotEqual(built.returncode, 0)
         self.assertIn(f"{empty}/schedExe.exe", built.stderr)
         print(f"package: {os.path.getsize(first)} bytes", flush=True)
-        first, second = ("Z:" + p.replace("/", "\\") for p in (first, second))
+        first, second, rebuilt = ("Z:" + p.replace("/", "\\") for p in (first, second, rebuilt))
 
         # A missing agent folder refuses the install before anything changes.
         os.makedirs(host("C:\\AgentData"))
@@ -149,16 +151,19 @@ class MsiTest(unittest.TestCase):
         self.assertRegex(parameters, r"LogFile\s+REG_SZ\s+C:\\AgentData\\schedExe.log")
         self.assertRegex(parameters, r"LogLevel\s+REG_SZ\s+info")
         self.assertEqual({p: digest(p) for p in kept}, kept)
-        products = self.reg("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", "/s")
-        self.assertEqual(re.findall(r"DisplayVersion\s+REG_SZ\s+(\S+)", products or ""), [raised])
 
         os.remove(host(PROGRAMS + "tarnprofile.exe"))
         self.msiexec("repair", "/i", second, "REINSTALL=ALL", "REINSTALLMODE=vomus")
         self.assertTrue(os.path.exists(host(PROGRAMS + "tarnprofile.exe")))
+        # The same package again, and a rebuild of its version, which
+        # replaces it: one product, its service running.
         self.msiexec("same-again", "/i", second)
+        self.msiexec("rebuilt", "/i", rebuilt)
         self.assertEqual(self.service_state(), "4")
+        products = self.reg("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", "/s")
+        self.assertEqual(re.findall(r"DisplayVersion\s+REG_SZ\s+(\S+)", products or ""), [raised])
 
-        self.msiexec("uninstall", "/x", second)
+        self.msiexec("uninstall", "/x", rebuilt)
         self.assertIsNone(self.reg(SERVICE_KEY))
         self.assertIsNone(self.reg(SOURCE_KEY))
         self.assertFalse(os.path.exists(host(PROGRAMS)))
