@@ -125,7 +125,9 @@ class MsiTest(unittest.TestCase):
         for path in ("C:\\Missing", PROGRAMS):
             self.assertFalse(os.path.exists(host(path)), path)
 
-        os.makedirs(host(TTX))
+        # The agent keeps a journal beside DmiSetValue, which the passes fill.
+        os.makedirs(host(CLIENT))
+        open(host(CLIENT + "agent-journal.log"), "w").close()
         shutil.copy(f"{SOURCE}/data/tarn.dat", host("C:\\AgentData\\tarn.dat"))
         self.msiexec("install", "/i", first, f"TTXPATH={TTX}", "DATSPATH=C:\\AgentData",
                      "LOGFILE=C:\\AgentData\\schedExe.log", "LOGLEVEL=info")
@@ -167,7 +169,9 @@ class MsiTest(unittest.TestCase):
         self.assertIsNone(self.reg(SERVICE_KEY))
         self.assertIsNone(self.reg(SOURCE_KEY))
         self.assertFalse(os.path.exists(host(PROGRAMS)))
-        self.assertEqual(sorted(os.listdir(host(CLIENT))), ["dmi-store.dat"])
+        self.assertEqual(sorted(os.listdir(host(CLIENT))), ["agent-journal.log", "dmi-store.dat"])
+        with open(host(CLIENT + "agent-journal.log")) as journal:
+            self.assertIn("DmiSetValue", journal.read())
         self.assertEqual(digest("C:\\AgentData\\tarn.dat"), kept["C:\\AgentData\\tarn.dat"])
         agent = self.reg(AGENT_KEY, "/s")
         self.assertRegex(agent, r"TTX Path\s+REG_SZ\s+C:\\Agent Folder")
