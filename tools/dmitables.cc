@@ -198,8 +198,12 @@ int main(int argc, char** argv) {
   }
   // An installer runs this on every install and upgrade: a store that
   // exists holds the values of the tables, which must survive.
-  const bool if_absent = command && std::strcmp(command->name, "install") == 0 && argc == 4 &&
+  const bool if_absent = command && std::strcmp(command->name, "install") == 0 && argc >= 3 &&
                          std::strcmp(argv[2], "--if-absent") == 0;
+  if (if_absent && argc != 4) {
+    std::fputs(kUsage, stderr);
+    return kUsageError;
+  }
   if (if_absent) {
     const std::string store = StoreFile();
     platform::FileStamp stamp;
