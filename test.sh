@@ -8,7 +8,7 @@ cd "$(dirname "$0")"
 
 packages=(cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
           g++-mingw-w64-x86-64-posix wine64 xvfb faketime tzdata python3 dpkg-dev file systemd
-          llvm)
+          llvm wixl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -8,10 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "dmi/agent_client_directory.h"
+#include "dmi/dmi_interface.h"
 #include "dmi/dmi_library.h"
 #include "dmi/dmi_management.h"
 #include "dmi/dmi_setter.h"
 #include "dmi_client.h"
+#include "platform/file.h"
+#include "platform/process_info.h"
 
 namespace {
 
@@ -25,6 +29,8 @@ constexpr char kUsage[] =
     "  groups COMPONENT-CLASS     the groups of the components of a class\n"
     "  rows CLASS-PATH            the rows of one group, a column per attribute\n"
     "  install FILE               installs a component description file; prints its id\n"
+    "  install --if-absent FILE   the same where no store exists yet; an existing store\n"
+    "                             stays as it is (an installer's step)\n"
     "  remove COMPONENT-CLASS     deletes every component of a class\n"
     "  set CLASS-PATH ATTRIBUTE-ID VALUE KEY-LIST TYPE\n"
     "                             sets one attribute, as DmiSetValue does\n"
@@ -146,6 +152,15 @@ int Install(uint32_t handle, const std::string& file) {
   return 0;
 }
 
+// The store file as the provider finds it, "" when the agent names no
+// folder. Only whether it exists is looked at: its tables are the provider's.
+std::string StoreFile() {
+  std::string path = platform::GetEnvironmentVariable(dmi::kDmiStoreVariable);
+  if (!path.empty()) return path;
+  if (!dmi::ReadAgentClientDirectory(&path)) return "";
+  return path + dmi::kDmiStoreFileName;
+}
+
 int Remove(uint32_t handle, const std::string& componentClass) {
   int deleted = 0;
   const uint32_t status = dmi::DeleteComponents(handle, componentClass, &deleted);
@@ -180,6 +195,25 @@ int main(int argc, char** argv) {
   const Command* command = nullptr;
   for (const Command& c : kCommands) {
     if (argc >= 2 && std::strcmp(argv[1], c.name) == 0) command = &c;
+  }
+  // An installer runs this on every install and upgrade: a store that
+  // exists holds the values of the tables, which must survive.
+  const bool if_absent = command && std::strcmp(command->name, "install") == 0 && argc >= 3 &&
+                         std::strcmp(argv[2], "--if-absent") == 0;
+  if (if_absent && argc != 4) {
+    std::fputs(kUsage, stderr);
+    return kUsageError;
+  }
+  if (if_absent) {
+    const std::string store = StoreFile();
+    platform::FileStamp stamp;
+    if (!store.empty() &&
+        platform::StatFile(platform::NativePath(store), &stamp) != platform::FileStatus::kMissing) {
+      std::printf("store %s exists: left as it is\n", store.c_str());
+      return 0;
+    }
+    argv[2] = argv[3];
+    argc = 3;
   }
   if (!command || argc - 2 != command->arguments) {
     std::fputs(kUsage, stderr);

@@ -14,12 +14,19 @@ const char kInstallUsage[] =
     "       schedexe-control install [--ttx-path DIR] [--data-path DIR] [--replace]\n"
     "                                [--binary PATH]\n"
     "       schedexe-control uninstall\n"
+    "       schedexe-control set-agent-values [--ttx-path DIR] [--data-path DIR]\n"
+    "                                [--log-file FILE] [--log-level LEVEL]\n"
+    "                                [--service-program PATH]\n"
     "install creates the service schedExe (own process, automatic start) running\n"
     "PATH (default: schedExe.exe beside this program), registers it as event\n"
     "source, and sets \"TTX Path\" (--ttx-path) and \"DatsPath\" (--data-path) where\n"
     "they are not set yet, or always with --replace. It refuses, changing nothing,\n"
     "when the service exists already (error 1073) or a folder is missing.\n"
     "uninstall removes the service and its event source; the agent's values stay.\n"
+    "set-agent-values is the installer package's step: it sets \"TTX Path\" and\n"
+    "\"DatsPath\" where they are not set yet, and LogFile and LogLevel of the\n"
+    "service's Parameters, and makes the service's command line PATH in quotes;\n"
+    "an empty value is left alone.\n"
     "Exit: 0 done, 1 a step failed, 2 wrong arguments or not Windows.\n";
 
 namespace {
@@ -42,6 +49,34 @@ int Finish(uint32_t error, const platform::InstallReport& report) {
   return error == 0 ? 0 : 1;
 }
 
+// An installer passes its properties as they are, empty ones too.
+int SetAgentValuesCommand(int argc, char** argv) {
+  std::string ttx_path;
+  std::string data_path;
+  std::string log_file;
+  std::string log_level;
+  platform::InstallRequest request;
+  for (int i = 2; i < argc; ++i) {
+    const std::string option = argv[i];
+    std::string* target = option == "--ttx-path"          ? &ttx_path
+                          : option == "--data-path"       ? &data_path
+                          : option == "--log-file"        ? &log_file
+                          : option == "--log-level"       ? &log_level
+                          : option == "--service-program" ? &request.binary
+                                                          : nullptr;
+    if (target == nullptr) return UsageError(("unknown option " + option).c_str());
+    if (i + 1 == argc) return UsageError((option + " needs a value").c_str());
+    *target = argv[++i];
+  }
+  request.service_name = kServiceName;
+  request.values = {{dmi::kAgentKey, dmi::kAgentPathValue, ttx_path},
+                    {config::kDataDirectoryKey, config::kDataDirectoryValue, data_path}};
+  request.parameters = {{"LogFile", log_file}, {"LogLevel", log_level}};
+  platform::InstallReport report;
+  return Finish(platform::SetAgentValues(platform::DefaultServiceSetup(), request, &report),
+                report);
+}
+
 }  // namespace
 
 int RunInstallCommand(int argc, char** argv) {
@@ -51,6 +86,7 @@ int RunInstallCommand(int argc, char** argv) {
     return Finish(
         platform::UninstallService(platform::DefaultServiceSetup(), kServiceName, &report), report);
   }
+  if (std::strcmp(argv[1], "set-agent-values") == 0) return SetAgentValuesCommand(argc, argv);
   if (std::strcmp(argv[1], "install") != 0) return -1;
 
   platform::InstallRequest request;

@@ -23,6 +23,31 @@ std::string WithoutTrailingSeparator(std::string folder) {
   return folder;
 }
 
+// The named values that are to be written; a missing folder or an unreadable
+// value refuses.
+uint32_t CheckFolderValues(ServiceSetup& setup, const InstallRequest& request,
+                           std::vector<FolderValue>* to_write, InstallReport* report) {
+  for (const FolderValue& value : request.values) {
+    if (value.folder.empty()) continue;
+    const std::string folder = WithoutTrailingSeparator(setup.FullPath(value.folder));
+    const std::string label = Quoted(value.value_name);
+    if (folder.empty() || !setup.DirectoryExists(folder)) {
+      return Fail(report, "folder " + value.folder + " for " + label + " does not exist",
+                  kErrorPathNotFound);
+    }
+    bool exists = false;
+    if (const uint32_t error = setup.ValueExists(value.subkey, value.value_name, &exists)) {
+      return Fail(report, "reading " + label + " of HKLM\\" + value.subkey, error);
+    }
+    if (exists && !request.replace) {
+      report->out += label + " kept: it is set already (--replace overwrites it)\n";
+    } else {
+      to_write->push_back({value.subkey, value.value_name, folder});
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::string QuotedBinaryPath(const std::string& program) {
@@ -52,24 +77,7 @@ uint32_t InstallService(ServiceSetup& setup, const InstallRequest& request, Inst
   // Every folder and value is looked at before anything is created, so a
   // refusal leaves the machine as it was.
   std::vector<FolderValue> to_write;
-  for (const FolderValue& value : request.values) {
-    if (value.folder.empty()) continue;
-    const std::string folder = WithoutTrailingSeparator(setup.FullPath(value.folder));
-    const std::string label = Quoted(value.value_name);
-    if (folder.empty() || !setup.DirectoryExists(folder)) {
-      return Fail(report, "folder " + value.folder + " for " + label + " does not exist",
-                  kErrorPathNotFound);
-    }
-    bool exists = false;
-    if (const uint32_t error = setup.ValueExists(value.subkey, value.value_name, &exists)) {
-      return Fail(report, "reading " + label + " of HKLM\\" + value.subkey, error);
-    }
-    if (exists && !request.replace) {
-      report->out += label + " kept: it is set already (--replace overwrites it)\n";
-    } else {
-      to_write.push_back({value.subkey, value.value_name, folder});
-    }
-  }
+  if (const uint32_t error = CheckFolderValues(setup, request, &to_write, report)) return error;
 
   if (const uint32_t error =
           setup.CreateAutoStartService(request.service_name, request.display_name, binary_path)) {
@@ -88,6 +96,38 @@ uint32_t InstallService(ServiceSetup& setup, const InstallRequest& request, Inst
       return Fail(report,
                   "writing " + Quoted(value.value_name) + " of HKLM\\" + value.subkey +
                       " (service and event source removed again)",
+                  error);
+    }
+    report->out += Quoted(value.value_name) + " set to " + value.folder + "\n";
+  }
+  return 0;
+}
+
+uint32_t SetAgentValues(ServiceSetup& setup, const InstallRequest& request, InstallReport* report) {
+  const std::string binary_path = QuotedBinaryPath(setup.FullPath(request.binary));
+  if (!request.binary.empty() && binary_path.empty()) {
+    return Fail(report, "program path " + Quoted(request.binary) + " cannot be quoted",
+                kErrorInvalidParameter);
+  }
+  std::vector<FolderValue> to_write;
+  if (const uint32_t error = CheckFolderValues(setup, request, &to_write, report)) return error;
+  if (!binary_path.empty()) {
+    if (const uint32_t error = setup.SetServiceBinaryPath(request.service_name, binary_path)) {
+      return Fail(report, "setting the program of service " + std::string(request.service_name),
+                  error);
+    }
+    report->out += "service " + std::string(request.service_name) + " runs " + binary_path + "\n";
+  }
+  const std::string parameters_key =
+      std::string("SYSTEM\\CurrentControlSet\\Services\\") + request.service_name + "\\Parameters";
+  for (const ParameterValue& parameter : request.parameters) {
+    if (!parameter.data.empty()) {
+      to_write.push_back({parameters_key.c_str(), parameter.value_name, parameter.data});
+    }
+  }
+  for (const FolderValue& value : to_write) {
+    if (const uint32_t error = setup.WriteString(value.subkey, value.value_name, value.folder)) {
+      return Fail(report, "writing " + Quoted(value.value_name) + " of HKLM\\" + value.subkey,
                   error);
     }
     report->out += Quoted(value.value_name) + " set to " + value.folder + "\n";

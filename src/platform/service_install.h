@@ -33,6 +33,8 @@ class ServiceSetup {
   virtual uint32_t CreateAutoStartService(const char* name, const char* display_name,
                                           const std::string& binary_path) = 0;
   virtual uint32_t DeleteServiceNamed(const char* name) = 0;
+  // Replaces the command line of the existing service `name`.
+  virtual uint32_t SetServiceBinaryPath(const char* name, const std::string& binary_path) = 0;
   // The Application log's source `name`, with its messages in `message_file`
   // and every event type (error, warning, information).
   virtual uint32_t CreateEventSource(const char* name, const std::string& message_file) = 0;
@@ -55,12 +57,20 @@ struct FolderValue {
   std::string folder;  // "" leaves the value alone
 };
 
+// A value of the service's own Parameters key.
+struct ParameterValue {
+  const char* value_name;
+  std::string data;  // "" leaves the value alone
+};
+
 struct InstallRequest {
   const char* service_name = "";
   const char* display_name = "";
   std::string binary;  // the service program, as given (made absolute here)
   std::vector<FolderValue> values;
   bool replace = false;  // write values that exist already
+  // SetAgentValues only.
+  std::vector<ParameterValue> parameters;
 };
 
 // What the steps said: `out` for what was done, `err` for the one line of the
@@ -76,6 +86,14 @@ struct InstallReport {
 // step that fails takes the service and the event source away again.
 // Returns 0 or the Win32 error of the step that failed.
 uint32_t InstallService(ServiceSetup& setup, const InstallRequest& request, InstallReport* report);
+
+// What an installer package cannot write itself once the service exists:
+// the named folder values that are absent (all of them with `replace`), the
+// given Parameters values of the service, which are always written, and,
+// when `binary` is given, the service's command line as that program's
+// quoted path (Windows Installer's own may be unquoted). Refuses before
+// changing anything when a named folder is missing.
+uint32_t SetAgentValues(ServiceSetup& setup, const InstallRequest& request, InstallReport* report);
 
 // Removes the service and its event source; the agent's values stay. A part
 // already gone is reported, not an error.

@@ -43,6 +43,10 @@ class FakeSetup final : public ServiceSetup {
     if (!service) return kErrorServiceDoesNotExist;
     return Change("delete service", "", &service, false);
   }
+  uint32_t SetServiceBinaryPath(const char* name, const std::string& binary_path) override {
+    bool unused = false;
+    return Change("program", std::string(name) + " " + binary_path, &unused, true);
+  }
   uint32_t CreateEventSource(const char*, const std::string& file) override {
     return Change("source", file, &source, true);
   }
@@ -162,6 +166,35 @@ TEST(ServiceInstallTest, UninstallLeavesTheValuesAndToleratesWhatIsGone) {
   // Linux refuses at the first step.
   EXPECT_EQ(UninstallService(DefaultServiceSetup(), "schedExe", &report), kErrorCallNotImplemented);
 #endif
+}
+
+// An installer package's step after its own service install: no service or
+// event source of its own, the program quoted, absent folder values only,
+// Parameters as given.
+TEST(ServiceInstallTest, AgentValuesKeepTheAgentsAndWriteTheGivenParameters) {
+  const std::string parameters = "SYSTEM\\CurrentControlSet\\Services\\schedExe\\Parameters|";
+  FakeSetup setup;
+  setup.values["SOFTWARE\\Agent|TTX Path"] = "C:\\Old";
+  InstallRequest request = Request("C:\\Agent", "D:\\Data\\");
+  request.parameters = {{"LogFile", "D:\\Data\\s.log"}, {"LogLevel", ""}};
+  InstallReport report;
+  ASSERT_EQ(SetAgentValues(setup, request, &report), 0u) << report.err;
+  EXPECT_EQ(setup.changes,
+            (std::vector<std::string>{std::string("program schedExe \"") + kProgram + "\"",
+                                      "write DatsPath=D:\\Data", "write LogFile=D:\\Data\\s.log"}));
+  EXPECT_EQ(setup.values["SOFTWARE\\Agent|TTX Path"], "C:\\Old");
+  EXPECT_EQ(setup.values[parameters + "LogFile"], "D:\\Data\\s.log");
+  EXPECT_FALSE(setup.service || setup.source);
+
+  // A missing folder or a program that cannot be quoted refuses before any
+  // change.
+  setup.changes.clear();
+  setup.folders.clear();
+  EXPECT_EQ(SetAgentValues(setup, request, &report), kErrorPathNotFound);
+  request.values.clear();
+  request.binary = "C:\\a\"b.exe";
+  EXPECT_EQ(SetAgentValues(setup, request, &report), kErrorInvalidParameter);
+  EXPECT_EQ(setup.changes, std::vector<std::string>());
 }
 
 TEST(ServiceInstallTest, BinaryPathIsQuotedOrRefused) {

@@ -20,6 +20,9 @@ class PosixServiceSetup final : public ServiceSetup {
     return kErrorCallNotImplemented;
   }
   uint32_t DeleteServiceNamed(const char*) override { return kErrorCallNotImplemented; }
+  uint32_t SetServiceBinaryPath(const char*, const std::string&) override {
+    return kErrorCallNotImplemented;
+  }
   uint32_t CreateEventSource(const char*, const std::string&) override {
     return kErrorCallNotImplemented;
   }

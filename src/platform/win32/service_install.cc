@@ -94,6 +94,25 @@ class Win32ServiceSetup final : public ServiceSetup {
     return error;
   }
 
+  uint32_t SetServiceBinaryPath(const char* name, const std::string& binary_path) override {
+    const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr) return GetLastError();
+    uint32_t error = 0;
+    const SC_HANDLE service = OpenServiceA(manager, name, SERVICE_CHANGE_CONFIG);
+    if (service == nullptr) {
+      error = GetLastError();
+    } else {
+      if (!ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                binary_path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                nullptr)) {
+        error = GetLastError();
+      }
+      CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return error;
+  }
+
   uint32_t CreateEventSource(const char* name, const std::string& message_file) override {
     const std::string path = std::string(kEventLogKey) + name;
     HKEY key;
