@@ -114,7 +114,14 @@ void StartEngine(Worker* worker) {
   platform::SetThreadPauseGate(&WorkerPauseGate());
   // The scheduler's own DMI updates do not need these libraries: whatever
   // the outcome, start-up goes on.
-  dmi::ResolveDmiEntryPoints(dmi::LoadDmiLibrary(dmi::kInvokeLibraryName));
+  if (dmi::ResolveDmiEntryPoints(dmi::LoadDmiLibrary(dmi::kInvokeLibraryName))) {
+    platform::LogParts(platform::LogLevel::kInfo, "DMI provider libraries loaded");
+  } else {
+    platform::LogParts(platform::LogLevel::kNotice, "the DMI provider libraries (",
+                       dmi::kInvokeLibraryName,
+                       " and its registration library) are not all beside the program or "
+                       "on the library path; start-up goes on");
+  }
   platform::PausePoint();
   worker->queue = new engine::EventQueue;
   worker->host = new engine::SchedulerHost(worker->queue);
