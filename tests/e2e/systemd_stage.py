@@ -142,16 +142,20 @@ class Container:
             check(time.monotonic() < deadline, f"the container's systemd is {state!r}")
             time.sleep(0.2)
 
-    def sh(self, script, check=True, timeout=120, echo=True, cwd="/", tail=None):
+    def sh(self, script, check=True, timeout=120, echo=True, cwd="/", tail=None, title=None):
         env = ["env", "-i", "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
                "HOME=/root", "LANG=C.UTF-8", "TERM=dumb", "SYSTEMD_PAGER=", "SYSTEMD_COLORS=0",
                "DEBIAN_FRONTEND=noninteractive"]
         run = subprocess.run(["nsenter", "--target", str(self.leader), "--all", *env, "bash",
                               "-c", f"cd {cwd} && {script}"], stdin=subprocess.DEVNULL,
-                             capture_output=True, text=True, timeout=timeout)
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                             timeout=timeout)
         if echo:
-            print(f"$ {script}")
-            for line in (run.stdout + run.stderr).splitlines()[-(tail or 0):]:
+            print(f"$ {title or script}")
+            # Without the progress of make and dpkg.
+            shown = [line for line in run.stdout.splitlines()
+                     if not re.match(r"\[ *\d+%\] Built target|\(Reading database \.\.\. \d", line)]
+            for line in shown[-(tail or 0):]:
                 print(f"  {line}")
         if check and run.returncode != 0:
             raise Failure(f"exit {run.returncode}: {script}")
@@ -296,6 +300,8 @@ class Stage:
     def firing(self, name):
         """A One Time profile for the next minute, added as an operator would:
         it fires, the stand-in journals its command line, the log tells it."""
+        journaled = len(self.box.sh(f"cat {AGENT_JOURNAL} 2>/dev/null || true",
+                                    echo=False).stdout.splitlines())
         now = time.time()
         due = time.localtime(now + 60 + (8 if now % 60 > 52 else 0))
         self.box.sh(f"schedexe-profile add '{name}' --frequency 'One Time' --year {due.tm_year} "
@@ -308,10 +314,11 @@ class Stage:
         self.wait(f"the firing of '{name}'", lambda: fired.search(self.journal()), left + 30)
         line = fired.search(self.journal())
         command = line[1].split("wactivate", 1)[1]
-        agent = self.box.sh(f"cat {AGENT_JOURNAL}", echo=False).stdout
-        check("wactivate" + command in agent, f"the stand-in journaled no 'wactivate{command}'")
+        agent = self.box.sh(f"cat {AGENT_JOURNAL}", echo=False).stdout.splitlines()[journaled:]
+        check(any(line.endswith("wactivate" + command) for line in agent),
+              f"the stand-in journaled no 'wactivate{command}'")
         self.box.sh(f"journalctl -q --no-pager -o cat -u schedexe --since=@{self.round_start} "
-                    f"| grep -F '\"{name}\"'; grep -F 'wactivate{command}' {AGENT_JOURNAL}")
+                    f"| grep -F '\"{name}\"'; tail -n {len(agent)} {AGENT_JOURNAL}")
         # The fired one-time profile's slot is left at "Delete" for the next
         # pass; a stop before that lands would have the next start find it
         # overdue again.
@@ -342,9 +349,11 @@ class Stage:
         install, once, hardening = readme_blocks()
         print("-- the README's install steps, as written, in the source folder")
         started = time.monotonic()
-        self.box.sh(readme_script(install), cwd=SOURCE, timeout=600, tail=8)
+        self.box.sh(readme_script(install), cwd=SOURCE, timeout=600, tail=30,
+                    title="(the README's install block, package route)")
         self.round_start = int(time.time())
-        out = self.box.sh(readme_script(once), cwd=SOURCE, timeout=300).stdout
+        out = self.box.sh(readme_script(once), cwd=SOURCE, timeout=300,
+                          title="(the README's once-only block)").stdout
         check(re.search(r"Status: \"RUNNING: .*next '", out),
               "the README's status step shows no next event")
         print(f"   (install steps took {time.monotonic() - started:.0f} s)")
@@ -352,7 +361,7 @@ class Stage:
         plain = self.security()
         print("-- the README's hardening drop-in")
         self.round_start = int(time.time())
-        self.box.sh(readme_script(hardening), cwd=SOURCE)
+        self.box.sh(readme_script(hardening), cwd=SOURCE, title="(the README's drop-in block)")
         hardened = self.security()
         check(hardened < 4.0, f"exposure {hardened} with the drop-in, not below 4.0")
         self.round("hardened unit")
