@@ -150,12 +150,12 @@ void ScheduleConfig::LoadProfiles() {
   for (int slot = 1; slot <= kSlotCount; ++slot) {
     const std::string entry = ListEntry(slot);
     if (IsFreeSlotEntry(entry)) {
-      // Only a profile that asks to be scheduled is worth a word.
-      const std::string frequency =
-          noting_slots
-              ? ReadProfileText(dataFile, ProfileSection(std::to_string(slot)), kFrequencyKey)
-              : "";
-      if (!frequency.empty()) {
+      // Only a profile that asks to be scheduled is worth a word: not one
+      // left at "Delete" by the release that freed its slot.
+      const std::string section = ProfileSection(std::to_string(slot));
+      if (noting_slots && !ReadProfileText(dataFile, section, kFrequencyKey).empty() &&
+          !platform::EqualsIgnoreCase(ReadProfileText(dataFile, section, kStateKey),
+                                      kDeleteWord)) {
         note(slot, std::string("skipped: its entry in [")
                        .append(ListSection())
                        .append("] reads \"")

@@ -52,14 +52,10 @@ void SchedulerHost::ArmTimer() {
       s.ClearPending();
     }
   }
-  // Every change of the queue wakes the dispatcher, which comes here.
-  platform::ShowActivity(ActivityWords(
-      queued, head,
-      head ? config::ReadProfileText(GetDataFile(), config::kProfileSectionPrefix + head->GetTask(),
-                                     config::kNameKey)
-           : ""));
   std::shared_ptr<EventTimer> current = s.CurrentTimer();
   if (!head) {
+    // Every change of the queue wakes the dispatcher, which comes here.
+    platform::ShowActivity(ActivityWords(0, head, ""));
     // Nothing left to fire: an event a reload removed must not fire later.
     if (current) current->Cancel();
     s.AwaitWake();
@@ -71,16 +67,23 @@ void SchedulerHost::ArmTimer() {
   }
   const int32_t secs = schedule::SecondsUntil(*head);
   if (secs <= 0) {
-    platform::LogParts(platform::LogLevel::kWarning, "slot ", head->GetTask(), " was due at ",
-                       LocalTimeText(head->GetNextTime()),
-                       head->GetFrequency() == schedule::OneTime
-                           ? ": one-time event overdue, deleted unrun"
-                           : ": overdue, moved on without being started");
+    // A recurring event whose time of today passed before a start is moved
+    // on as a matter of course; a one-time event lost is worth a warning.
+    const bool once = head->GetFrequency() == schedule::OneTime;
+    platform::LogParts(once ? platform::LogLevel::kWarning : platform::LogLevel::kNotice, "slot ",
+                       head->GetTask(), " was due at ", LocalTimeText(head->GetNextTime()),
+                       once ? ": one-time event overdue, deleted unrun"
+                            : ": overdue, moved on without being started");
     // Due already: handled as fired, without being started.
     s.SetLastFired(head);
     s.Wake();
     return;
   }
+  // Said once the head is known to lie ahead: an overdue one moves on first.
+  platform::ShowActivity(ActivityWords(
+      queued, head,
+      config::ReadProfileText(GetDataFile(), config::kProfileSectionPrefix + head->GetTask(),
+                              config::kNameKey)));
   auto timer = std::make_shared<EventTimer>(&s, secs, head);
   s.SetCurrentTimer(timer);
   // A timer that cannot start leaves the head for the next Wake to re-arm.
