@@ -37,7 +37,7 @@ cmake --build --preset mingw
 echo "== native tests"
 ctest --preset native -j2
 echo "== tests under Wine"
-ctest --preset mingw
+ctest --preset mingw -j2
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer build and tests"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
@@ -45,4 +45,4 @@ ctest --preset asan -j2
 echo "== fuzz targets: seed corpus and a fixed run each"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
-ctest --preset fuzz
+ctest --preset fuzz -j2

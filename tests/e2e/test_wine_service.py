@@ -33,14 +33,17 @@ def trace_size():
 
 def reports_since(offset):
     """(state, checkpoint, wait hint, controls, Win32 exit code) of every
-    status report traced after `offset`."""
+    status report of an own-process service traced after `offset`."""
     with open(SERVICE_TRACE, "rb") as f:
         f.seek(offset)
         lines = f.read().decode(errors="replace").splitlines()
     reports = []
     for match in filter(None, map(TRACED_REPORT.search, lines)):
-        _, state, controls, win32, _, checkpoint, hint = (int(v, 0) for v in match.groups())
-        reports.append((state, checkpoint, hint, controls, win32))
+        kind, state, controls, win32, _, checkpoint, hint = (int(v, 0) for v in match.groups())
+        # Ours runs in its own process; Wine's own services, which it starts
+        # on demand (a window made in a service starts some), share one.
+        if kind == 0x10:
+            reports.append((state, checkpoint, hint, controls, win32))
     return reports
 
 
