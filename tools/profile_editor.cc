@@ -17,6 +17,7 @@
 #include "kvbase/profile_edit.h"
 #include "platform/clock.h"
 #include "platform/file.h"
+#include "platform/log.h"
 #include "platform/text.h"
 #include "profile_check.h"
 #include "schedule/schedule_event.h"
@@ -455,17 +456,21 @@ std::vector<std::string> MirrorCommands(const ScheduleConfig& now, const std::se
   return commands;
 }
 
+std::string ReadFailureText(const std::string& native, platform::FileStatus status) {
+  const uint32_t code = platform::LastOsError();
+  if (status == platform::FileStatus::kMissing) return native + ": no such file";
+  // No OS error: the path names no regular file (a folder, a pipe, a device).
+  return "cannot read " + native + ": " +
+         (code ? platform::OsErrorText(code) : "not a regular file");
+}
+
 bool UpdateProfileFile(const std::string& file, const UpdatePlan& plan, std::string* error) {
   const std::string native = platform::NativePath(file);
   for (int attempt = 0; attempt < kMostAttempts; ++attempt) {
     std::string before, after;
     const platform::FileStatus status = platform::ReadFileContents(native, &before, nullptr);
-    if (status == platform::FileStatus::kMissing) {
-      *error = native + ": no such file";
-      return false;
-    }
     if (status != platform::FileStatus::kOk) {
-      *error = "cannot read " + native + " (not a regular file, or no access)";
+      *error = ReadFailureText(native, status);
       return false;
     }
     ScheduleConfig snapshot(nullptr, file);

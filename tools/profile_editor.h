@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "config/schedule_config.h"
+#include "platform/file.h"
 
 namespace tools {
 
@@ -118,6 +119,10 @@ std::vector<KeyWrite> SecondHalfWrites(const config::ScheduleConfig& now,
 // not sent.
 std::vector<std::string> MirrorCommands(const config::ScheduleConfig& now,
                                         const std::set<int>& slots);
+
+// Why a read of `native` gave `status` (not kOk), with the OS's reason: call
+// straight after the read, before anything else can change the last error.
+std::string ReadFailureText(const std::string& native, platform::FileStatus status);
 
 // One locked update of `file` (a data-file path as the service names it):
 // `plan` works out the writes from a snapshot of the file, and they are

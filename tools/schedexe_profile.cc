@@ -329,9 +329,10 @@ std::vector<Slot> Slots(const config::ScheduleConfig& snapshot, const Service& s
 
 int List(const std::string& file, bool json) {
   std::string contents;
-  if (platform::ReadFileContents(platform::NativePath(file), &contents, nullptr) !=
-      platform::FileStatus::kOk) {
-    return Say(kFileFailed, "cannot read " + platform::NativePath(file));
+  const std::string native = platform::NativePath(file);
+  const platform::FileStatus status = platform::ReadFileContents(native, &contents, nullptr);
+  if (status != platform::FileStatus::kOk) {
+    return Say(kFileFailed, tools::ReadFailureText(native, status));
   }
   const Service s = ReadService();
   config::ScheduleConfig snapshot(nullptr, file);

@@ -202,6 +202,16 @@ TEST_F(ProfileEditorTest, RefusalsNameTheFieldAndLeaveTheFileAlone) {
     EXPECT_FALSE(refusal->rule.empty());
     EXPECT_EQ(data_.Read(), c.file) << c.field;
   }
+  // A path that names no file, or a folder, fails with the reason.
+  const std::string folder = data_.data_file().substr(0, data_.data_file().rfind('\\'));
+  for (const std::string& path : {data_.data_file() + ".none", folder}) {
+    std::string error;
+    EXPECT_FALSE(UpdateProfileFile(
+        path, [](ScheduleConfig&, std::vector<KeyWrite>*) { return true; }, &error));
+    EXPECT_NE(error.find(path == folder ? ": not a regular file" : ": no such file"),
+              std::string::npos)
+        << error;
+  }
 }
 
 TEST_F(ProfileEditorTest, EachStateBecomesWhatThePassMadeOfIt) {
