@@ -490,6 +490,7 @@ bool UpdateProfileFile(const std::string& file, const UpdatePlan& plan, std::str
             return false;
           }
           std::vector<kvbase::ProfileChange> changes;
+          changes.reserve(writes.size());
           for (const KeyWrite& w : writes) {
             changes.push_back(w.key.empty()
                                   ? kvbase::ProfileChange::DeleteSection(w.section)
