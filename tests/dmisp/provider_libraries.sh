@@ -8,7 +8,7 @@ set -uo pipefail
 export LC_ALL=C
 bin=$1 objdump=${2:-}
 if [ -n "$objdump" ]; then
-  allowed='KERNEL32\.dll|msvcrt\.dll|dmiprov\.dll'
+  allowed='KERNEL32\.dll|ADVAPI32\.dll|msvcrt\.dll|dmiprov\.dll'
 else
   allowed='libc\.so\.6|ld-linux-x86-64\.so\.2|dmiprov\.dll'
 fi
@@ -19,7 +19,7 @@ check() {  # file, then the names it exports
   shift
   if [ -n "$objdump" ]; then
     needs=$("$objdump" -p "$file" | sed -n 's/^\s*DLL Name: //p')
-    exports=$("$objdump" -p "$file" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/.*\] //p')
+    exports=$("$objdump" -p "$file" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^\s\+\[.*\] //p')
   else
     needs=$(readelf -d "$file" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
     exports=$(readelf --dyn-syms -W "$file" |
