@@ -27,11 +27,11 @@ check() {  # file, then the names it exports
   fi
   local extra
   extra=$(grep -Evx "$allowed" <<<"$needs")
-  [ -z "$extra" ] || { echo "$name needs:" $extra; bad=1; }
+  [ -z "$extra" ] || { echo "$name needs: $(xargs <<<"$extra")"; bad=1; }
   # One provider in the process: the two libraries hold none of their own.
   [ "$name" = dmiprov.dll ] || grep -qx 'dmiprov\.dll' <<<"$needs" ||
     { echo "$name does not load dmiprov.dll"; bad=1; }
-  [ "$(sort <<<"$exports" | xargs)" = "$*" ] || { echo "$name exports:" $exports; bad=1; }
+  [ "$(sort <<<"$exports" | xargs)" = "$*" ] || { echo "$name exports: $(xargs <<<"$exports")"; bad=1; }
 }
 check dmiapi32.dll DmiIndicate DmiInvoke
 check WDMI2API.DLL DmiListLanguages DmiRegister DmiUnregister
