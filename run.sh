@@ -27,7 +27,7 @@ bin=$root/build/native/bin
 demo=$root/build/demo
 rm -rf "$demo"
 mkdir -p "$demo/KVClient" "$demo/Dats"
-for p in DmiSetValue dmitables dmiapi32.dll WDMI2API.DLL wactivate kvcmd; do
+for p in DmiSetValue dmitables dmiapi32.dll WDMI2API.DLL dmiprov.dll wactivate kvcmd; do
   cp "$bin/$p" "$demo/KVClient/"
 done
 cp "$bin/kvcmd" "$demo/kvcmd"

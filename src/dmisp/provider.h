@@ -2,8 +2,9 @@
 // applications, the queue of accepted commands and the thread that executes
 // them, confirms them and tells applications of changes to the components.
 //
-// Each library that links this code has a provider of its own. It is made on
-// the first call into the library, so loading a library starts no thread and
+// dmiprov.dll links this code and holds the one provider of the process,
+// whichever of dmiapi32.dll and WDMI2API.DLL is called. It is made on the
+// first call into either library, so loading a library starts no thread and
 // opens no file. The thread starts with the first registration and ends once
 // no application is registered and nothing is queued; a library unloaded
 // while an application is still registered would pull the code from under
@@ -28,8 +29,8 @@ namespace dmisp {
 
 class Provider {
  public:
-  // The provider of this library, made on the first call; never destroyed,
-  // since its thread may outlive every caller.
+  // The one provider, made on the first call; never destroyed, since its
+  // thread may outlive every caller.
   static Provider& Instance();
 
   // DmiInvoke: checks the block, then queues a copy of it (1026 and 1027

@@ -346,7 +346,8 @@ int RunProgram(const char* program, const std::vector<std::string>& args,
 // is known: a component of ANSI texts is set as ever, a unicode one's texts
 // go out narrow, so a text key names no row. Without dmiapi32.dll nothing
 // can be invoked and registration fails at once. In-process and as the
-// program, from a folder that holds only one of the two libraries.
+// program, from a folder that holds only one of the two libraries and the
+// provider they share.
 TEST_F(DmiManagementTest, AHalfInstallStillSetsWhatItCan) {
   Install("data/agent-tables.dmd");
   Install("tests/dmisp/unicode-component.dmd");
@@ -373,7 +374,8 @@ TEST_F(DmiManagementTest, AHalfInstallStillSetsWhatItCan) {
   for (const char* library : {kInvokeLibraryName, kRegistrationLibraryName}) {
     const std::string dir = scratch_.Path(std::string("only-") + library);
     fs::create_directory(dir);
-    for (const std::string& name : {"DmiSetValue" + suffix, std::string(library)}) {
+    for (const std::string& name :
+         {"DmiSetValue" + suffix, std::string(library), std::string("dmiprov.dll")}) {
       fs::copy_file(fs::path(platform::ExecutableDirectory()) / name, fs::path(dir) / name);
     }
     const bool invoke = library == std::string(kInvokeLibraryName);

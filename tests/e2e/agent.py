@@ -22,7 +22,7 @@ DESCRIPTION = os.path.join(os.path.dirname(os.path.abspath(__file__)),
                            "../../data/agent-tables.dmd")
 # What the client folder needs to set attributes and read them back.
 DMI_PROGRAMS = ("DmiSetValue", "dmitables")
-DMI_LIBRARIES = ("dmiapi32.dll", "WDMI2API.DLL")
+DMI_LIBRARIES = ("dmiapi32.dll", "WDMI2API.DLL", "dmiprov.dll")
 
 
 def keyed(group, attribute, value, row):

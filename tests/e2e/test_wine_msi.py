@@ -136,7 +136,7 @@ class MsiTest(unittest.TestCase):
         print(f"image path: {image}", flush=True)
         self.assertEqual(image, f'"{PROGRAMS}schedExe.exe"')
         self.assertIn("TypesSupported", self.reg(SOURCE_KEY))
-        for name in ("dmiapi32.dll", "WDMI2API.DLL"):
+        for name in ("dmiapi32.dll", "WDMI2API.DLL", "dmiprov.dll"):
             self.assertTrue(os.path.exists(host(PROGRAMS + name)), name)
         process = self.service_process()
         # The initial pass marked the data file's three profiles active.

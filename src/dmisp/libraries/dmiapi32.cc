@@ -2,17 +2,13 @@
 #include <type_traits>
 
 #include "dmi/dmi_interface.h"
-#include "dmisp/provider.h"
+#include "dmisp/libraries/dmiprov.h"
 
 extern "C" {
 
-DMISP_EXPORT uint32_t DmiInvoke(dmi::DmiCommandBlock* block) {
-  return dmisp::Provider::Instance().Invoke(block);
-}
+DMISP_EXPORT uint32_t DmiInvoke(dmi::DmiCommandBlock* block) { return DmiProviderInvoke(block); }
 
-DMISP_EXPORT uint32_t DmiIndicate(uint32_t handle) {
-  return dmisp::Provider::Instance().Indicate(handle);
-}
+DMISP_EXPORT uint32_t DmiIndicate(uint32_t handle) { return DmiProviderIndicate(handle); }
 
 }  // extern "C"
 

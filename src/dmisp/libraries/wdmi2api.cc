@@ -2,21 +2,17 @@
 #include <type_traits>
 
 #include "dmi/dmi_interface.h"
-#include "dmisp/provider.h"
+#include "dmisp/libraries/dmiprov.h"
 
 extern "C" {
 
-DMISP_EXPORT uint32_t DmiRegister(uint32_t* handle) {
-  return dmisp::Provider::Instance().Register(handle);
-}
+DMISP_EXPORT uint32_t DmiRegister(uint32_t* handle) { return DmiProviderRegister(handle); }
 
-DMISP_EXPORT uint32_t DmiUnregister(uint32_t handle) {
-  return dmisp::Provider::Instance().Unregister(handle);
-}
+DMISP_EXPORT uint32_t DmiUnregister(uint32_t handle) { return DmiProviderUnregister(handle); }
 
 DMISP_EXPORT uint32_t DmiListLanguages(uint32_t handle, uint32_t componentId, uint8_t* list,
                                        uint32_t listLength) {
-  return dmisp::Provider::Instance().ListLanguages(handle, componentId, list, listLength);
+  return DmiProviderListLanguages(handle, componentId, list, listLength);
 }
 
 }  // extern "C"
