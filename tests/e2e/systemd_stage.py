@@ -245,6 +245,9 @@ class Stage:
         check("Changed=False" in data and "State=Add" not in data,
               "the data file is not settled after the start")
         print("  settle after start: exited 0, data file at Changed=False")
+        # The provider, through the links beside the installed program.
+        check("DMI provider libraries (" not in self.journal(),
+              "the service did not load the DMI provider libraries")
 
     def reload(self):
         pid = self.unit("MainPID")["MainPID"]
