@@ -31,15 +31,17 @@ class QueuePublicationTest : public testsupport::EngineTest {
         "[Scheduler Profile 3]\nName=C\n");
   }
 
-  // The published queue as "task@due" in queue order, and the last firings.
-  std::string Published(std::string* last = nullptr) {
+  bool Read(QueueSnapshot* s) {
     std::string bytes;
     uint32_t pid = 0;
+    return platform::ReadSnapshot(name_, &bytes, &pid) == platform::SnapshotStatus::kOk &&
+           ParseQueueSnapshot(bytes, s);
+  }
+
+  // The published queue as "task@due" in queue order, and the last firings.
+  std::string Published(std::string* last = nullptr) {
     QueueSnapshot s;
-    if (platform::ReadSnapshot(name_, &bytes, &pid) != platform::SnapshotStatus::kOk ||
-        !ParseQueueSnapshot(bytes, &s)) {
-      return "unreadable";
-    }
+    if (!Read(&s)) return "unreadable";
     std::string text;
     for (const PublishedEvent& e : s.queue) {
       text += e.task + "@" + std::to_string(e.due - kStart) + " ";
@@ -109,13 +111,8 @@ TEST_F(QueuePublicationTest, AFaultIsPublishedWhileItLastsAndGoesWhenItsOperatio
   }
   ASSERT_TRUE(host_->StartPublishing(name_));
   const auto faults = [this] {
-    std::string bytes, all;
-    uint32_t pid = 0;
     QueueSnapshot s;
-    if (platform::ReadSnapshot(name_, &bytes, &pid) != platform::SnapshotStatus::kOk ||
-        !ParseQueueSnapshot(bytes, &s)) {
-      return std::string("unreadable");
-    }
+    std::string all = Read(&s) ? "" : "unreadable";
     for (const std::string& f : s.faults) all += f + "|";
     return all;
   };

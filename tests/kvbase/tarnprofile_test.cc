@@ -118,79 +118,63 @@ TEST(TarnprofileTest, CheckReportsWhatTheServicePassesOver) {
                                 "] Changed: \"True\" with no edit pending: every reload runs a "
                                 "full pass (schedexe-profile settle resets it)";
   struct Case {
-    std::string section, key, value;
+    std::string section, setting;  // key=value
     std::vector<std::string> lines;
   };
   const std::vector<Case> cases = {
       {p1,
-       "Frequency",
-       "Fortnightly",
+       "Frequency=Fortnightly",
        {"[" + p1 + "] Frequency: \"Fortnightly\" names no frequency: the slot yields no event",
         unpending}},
-      {p2, "Frequency", "", {"[" + p2 + "] Frequency: missing: the slot yields no event"}},
+      {p2, "Frequency=", {"[" + p2 + "] Frequency: missing: the slot yields no event"}},
       {p1,
-       "State",
-       "Removed",
+       "State=Removed",
        {"[" + p1 + "] State: \"Removed\" names no state: the passes leave it alone", unpending}},
-      {p2,
-       "DayOfWeek",
-       "Tues",
-       {"[" + p2 + "] DayOfWeek: \"Tues\" names no weekday: read as Sunday"}},
-      {p1, "Month", "Sept", {"[" + p1 + "] Month: \"Sept\" names no month: read as January"}},
+      {p2, "DayOfWeek=Tues", {"[" + p2 + "] DayOfWeek: \"Tues\" names no weekday: read as Sunday"}},
+      {p1, "Month=Sept", {"[" + p1 + "] Month: \"Sept\" names no month: read as January"}},
       {p1,
-       "Minute",
-       "75",
+       "Minute=75",
        {"[" + p1 + "] Minute: 75 is out of range 0 to 59" + late + "2030-04-10 10:15"}},
       {p1,
-       "Hour",
-       "24",
+       "Hour=24",
        {"[" + p1 + "] Hour: 24 is out of range 0 to 23" + late + "2030-04-11 00:30"}},
       {p2,
-       "Hour",
-       "-1",
+       "Hour=-1",
        {"[" + p2 + "] Hour: -1 is out of range 0 to 23: taken as the current hour when the " +
         "service sets the event up; set up now, first due "}},
       {p1,
-       "DayOfMonth",
-       "31",
+       "DayOfMonth=31",
        {"[" + p1 + "] DayOfMonth: 31 is out of range 1 to 30" + late + "2030-05-01 09:30"}},
       {p1,
-       "DayOfMonth",
-       "0",
+       "DayOfMonth=0",
        {"[" + p1 + "] DayOfMonth: 0 is out of range 1 to 30" + late + "2030-03-31 09:30"}},
       {p1,
-       "Year",
-       "1960",
+       "Year=1960",
        {"[" + p1 +
         "] Year: 1960 is out of range 1970 to 2038: the due time cannot be represented: "
         "the event counts as passed and never runs"}},
       {list,
-       "Number of Cat2 Events",
-       "1",
+       "Number of Cat2 Events=1",
        {"[" + list + "] Number of Cat2 Events: 1" + recount,
         "[" + list +
             "] Number of Cat2 Events: 1 leaves out slot 2, in use: the passes never "
             "handle its profile"}},
       {list,
-       "Number of Cat2 Events",
-       "13",
+       "Number of Cat2 Events=13",
        {"[" + list + "] Number of Cat2 Events: 13 is above 12, the slots there are"}},
       {"Scheduler Profiles",
-       "Number of Profiles",
-       "3",
+       "Number of Profiles=3",
        {"[Scheduler Profiles] Number of Profiles: 3" + recount}},
-      {list, "Cat2:13", "x", {"[" + list + "] Cat2:13: slot 13" + above}},
-      {"Scheduler Profile 14", "Name", "x", {"[Scheduler Profile 14] : slot 14" + above}},
+      {list, "Cat2:13=x", {"[" + list + "] Cat2:13: slot 13" + above}},
+      {"Scheduler Profile 14", "Name=x", {"[Scheduler Profile 14] : slot 14" + above}},
       {p2,
-       "State",
-       "delete",
+       "State=delete",
        {"[" + p2 +
         "] State: \"Delete\" while Cat2:2 is still in use: the next pass that handles changes "
         "releases the slot again and lowers the counts (schedexe-profile settle finishes the "
         "deletion)"}},
       {list,
-       "Cat2:2",
-       "",
+       "Cat2:2=",
        {"[" + list +
             "] Cat2:2: missing or empty while Scheduler Profile 2 yields an event: the slot "
             "counts as in use, and no user event has the name its firing looks for",
@@ -198,45 +182,42 @@ TEST(TarnprofileTest, CheckReportsWhatTheServicePassesOver) {
             "] Name: \"Beta\" is not in the Cat2 list \"EventCat2 List\": firing and "
             "deletion do not find its user event"}},
       {p1,
-       "Year",
-       "2020",
+       "Year=2020",
        {"[" + p1 +
         "] Frequency: a One Time event in the past: the service drops it unrun and marks it "
         "\"Delete\""}},
-      {p1, "State", "Active", {unpending}},
+      {p1, "State=Active", {unpending}},
       {p2,
-       "Name",
-       "Gamma",
+       "Name=Gamma",
        {"[" + p2 +
         "] Name: \"Gamma\" is not in the Cat2 list \"EventCat2 List\": firing and "
         "deletion do not find its user event"}},
-      {p2, "Name", "ALPHA", {"[" + p2 + "] Name: \"ALPHA\" repeats Scheduler Profile 1"}},
+      {p2, "Name=ALPHA", {"[" + p2 + "] Name: \"ALPHA\" repeats Scheduler Profile 1"}},
       {list,
-       "Cat2:2",
-       "alpha",
+       "Cat2:2=alpha",
        {"[" + list + "] Cat2:2: \"alpha\" repeats Cat2:1: a lookup by name finds slot 1 only",
         "[" + p2 +
             "] Name: \"Beta\" is not in the Cat2 list \"EventCat2 List\": firing and "
             "deletion do not find its user event"}},
       {list,
-       "Changed",
-       "False",
+       "Changed=False",
        {"[" + list +
         "] Changed: not \"True\" while Scheduler Profile 1 says Add: a reload leaves "
         "it alone"}},
   };
   for (const Case& c : cases) {
     WriteBytes(file, kCleanFile);
-    ASSERT_NE(
-        TARNG_WriteProfileString(c.section.c_str(), c.key.c_str(), c.value.c_str(), file.c_str()),
-        0);
+    const size_t eq = c.setting.find('=');
+    const std::string key = c.setting.substr(0, eq), value = c.setting.substr(eq + 1);
+    ASSERT_NE(TARNG_WriteProfileString(c.section.c_str(), key.c_str(), value.c_str(), file.c_str()),
+              0);
     std::vector<std::string> lines;
     for (const auto& problem : tools::CheckProfileFile(file)) {
       lines.push_back(tools::FormatProblem(problem));
     }
     // The current hour's roll-over depends on today: its head must match.
-    if (c.value == "-1" && lines.size() == 1) lines[0].resize(c.lines[0].size());
-    EXPECT_EQ(lines, c.lines) << c.section << " " << c.key << "=" << c.value;
+    if (value == "-1" && lines.size() == 1) lines[0].resize(c.lines[0].size());
+    EXPECT_EQ(lines, c.lines) << c.section << " " << c.setting;
   }
   // Without the category every slot counts as in use, read from " List".
   WriteBytes(file, "[TARN Event Categories]\nNumber of Categories=1\nEventCat1=System\n");
