@@ -21,9 +21,9 @@ namespace {
 bool ArmFarAhead(int timer) {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  itimerspec spec{};
-  spec.it_value.tv_sec = now.tv_sec + 100LL * 365 * 24 * 3600;
-  return timerfd_settime(timer, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) == 0;
+  itimerspec far{};
+  far.it_value.tv_sec = now.tv_sec + 100LL * 365 * 24 * 3600;
+  return timerfd_settime(timer, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &far, nullptr) == 0;
 }
 
 class TimerfdSource final : public ClockSetSource {
