@@ -4,8 +4,6 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/service_dispatcher.h"
-
 namespace platform {
 namespace {
 
@@ -14,6 +12,7 @@ struct Board {
   std::array<std::string, 4> faults;  // by kind
   std::string activity;
   std::function<void()> listener;
+  void (*sink)(const std::string&) = nullptr;
 };
 
 Board& TheBoard() {
@@ -22,12 +21,13 @@ Board& TheBoard() {
 }
 
 // With the board's lock held.
-std::string StatusWords(const Board& board) {
+void ShowStatus(const Board& board) {
+  if (!board.sink) return;
   std::string words = board.activity;
   for (const std::string& fault : board.faults) {
     if (!fault.empty()) words += " [fault: " + fault + "]";
   }
-  return words;
+  board.sink(words);
 }
 
 }  // namespace
@@ -40,7 +40,7 @@ void SetFault(Fault kind, const std::string& words) {
     std::string& slot = board.faults.at(static_cast<size_t>(kind));
     if (slot == words) return;
     slot = words;
-    SetServiceStatusText(StatusWords(board));
+    ShowStatus(board);
     listener = board.listener;
   }
   if (listener) listener();
@@ -60,7 +60,13 @@ void ShowActivity(const std::string& activity) {
   Board& board = TheBoard();
   std::lock_guard<std::mutex> lock(board.mutex);
   board.activity = activity;
-  SetServiceStatusText(StatusWords(board));
+  ShowStatus(board);
+}
+
+void SetStatusSink(void (*sink)(const std::string& words)) {
+  Board& board = TheBoard();
+  std::lock_guard<std::mutex> lock(board.mutex);
+  board.sink = sink;
 }
 
 void SetFaultListener(std::function<void()> listener) {

@@ -20,9 +20,14 @@ inline void ClearFault(Fault kind) { SetFault(kind, ""); }
 // The words of the faults that last, in the order of their kinds.
 std::vector<std::string> CurrentFaults();
 
-// Shows `activity` as the service's status words (SetServiceStatusText),
-// followed by the faults that last.
+// Shows `activity` as the service's status words, followed by the faults
+// that last.
 void ShowActivity(const std::string& activity);
+
+// Where the status words go: the service sets SetServiceStatusText before it
+// starts; other programs (and the DMI provider, which shares this code) have
+// none.
+void SetStatusSink(void (*sink)(const std::string& words));
 
 // Called after every change of the faults (the queue's publisher). Set once,
 // before the threads that meet faults start.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "kvbase/tarn_object.h"
+#include "platform/faults.h"
 #include "platform/hidden_window.h"
 #include "platform/log.h"
 #include "platform/program_entry.h"
@@ -60,6 +61,7 @@ uintptr_t RunHiddenWindow(void* instance) {
 int ProcessEntry(void* instance, void*, char*, int) {
   platform::StartServiceLog(kServiceName);
   platform::PrepareProcessSignals(worker::kReloadEventName);
+  platform::SetStatusSink(&platform::SetServiceStatusText);
   static PlatformServiceEnvironment environment;
   SetServiceEnvironment(&environment);
 
