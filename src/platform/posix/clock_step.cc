@@ -51,7 +51,7 @@ class TimerfdSource final : public ClockSetSource {
       if (fds[1].revents != 0) return;
       uint64_t expirations = 0;
       const ssize_t got = ::read(timer_, &expirations, sizeof expirations);
-      if (got < 0 && errno == EAGAIN) continue;
+      if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
       if (got >= 0 || errno != ECANCELED || !ArmFarAhead(timer_)) {
         // A timer a century ahead ran out (the clock was set past it, or
         // something fakes time), or cannot be armed again.
