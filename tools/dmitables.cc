@@ -76,9 +76,9 @@ int Components(uint32_t handle) {
   }
   Table table = {{"id", "name", "language"}};
   for (const dmi::ComponentInfo& component : components) {
-    const std::string language = component.id < dmi::kLanguageTableSize
-                                     ? dmi::DmiLibrary().languageTable[component.id]
-                                     : std::string();
+    const auto& languages = dmi::DmiLibrary().languageTable;
+    const auto entry = languages.find(static_cast<int>(component.id));
+    const std::string language = entry != languages.end() ? entry->second : std::string();
     table.push_back({std::to_string(component.id), component.name, language});
   }
   PrintTable(table, "component");

@@ -37,7 +37,7 @@ DmiLibraryState& DmiLibrary() { return State(); }
 platform::LibraryHandle LoadDmiLibrary(const char* name) {
   DmiLibraryState& s = State();
   if (s.initialised) return s.invokeLibrary;
-  for (std::string& language : s.languageTable) language.clear();
+  s.languageTable.clear();
   s.invokeLibrary = platform::LoadDynamicLibrary(name);
   s.registrationLibrary = platform::LoadDynamicLibrary(RegistrationName().c_str());
   // Made only where still missing, so a call after a failure creates only
@@ -72,8 +72,9 @@ int ResolveDmiEntryPoints(platform::LibraryHandle module) {
 
 int IsUnicodeLanguage(int componentId) {
   if (componentId < 0 || componentId >= kLanguageTableSize) return 0;
-  const std::string& language = State().languageTable[componentId];
-  return language.find("unicode") != std::string::npos ? 1 : 0;
+  const auto& table = State().languageTable;
+  const auto entry = table.find(componentId);
+  return entry != table.end() && entry->second.find("unicode") != std::string::npos ? 1 : 0;
 }
 
 namespace testing {

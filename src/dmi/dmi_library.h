@@ -5,7 +5,7 @@
 #ifndef SCHEDEXE_DMI_DMI_LIBRARY_H_
 #define SCHEDEXE_DMI_DMI_LIBRARY_H_
 
-#include <array>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,8 +36,9 @@ struct DmiLibraryState {
   // Auto-reset, signalled by the confirm callback when a command completes.
   // Its waits run on the system clock, virtual under test.
   std::unique_ptr<platform::Event> confirmEvent;
-  // The language string of each component, "" while unknown.
-  std::array<std::string, kLanguageTableSize> languageTable;
+  // The language string of each component seen (a process sees one or
+  // two); a component without an entry reads "".
+  std::map<int, std::string> languageTable;
   // Entry points, null until found. DmiInvoke and DmiIndicate come from
   // invokeLibrary, the other three from registrationLibrary.
   void* DmiInvoke = nullptr;
