@@ -13,8 +13,7 @@ std::string ReadDataFilePath() {
   bool told = false;
   while (platform::ReadRegistryPath(kDataDirectoryKey, kDataDirectoryValue, kDataFileSuffix,
                                     &path) == platform::RegistryStatus::kUnreadable) {
-    platform::ShowActivity(std::string("waiting for the registry value ") +
-                                   kDataDirectoryValue);
+    platform::ShowActivity(std::string("waiting for the registry value ") + kDataDirectoryValue);
     if (!told) {
       platform::Log(platform::LogLevel::kError,
                     "the data file's folder cannot be read from the registry; retrying");

@@ -154,8 +154,7 @@ void ScheduleConfig::LoadProfiles() {
       // left at "Delete" by the release that freed its slot.
       const std::string section = ProfileSection(std::to_string(slot));
       if (noting_slots && !ReadProfileText(dataFile, section, kFrequencyKey).empty() &&
-          !platform::EqualsIgnoreCase(ReadProfileText(dataFile, section, kStateKey),
-                                      kDeleteWord)) {
+          !platform::EqualsIgnoreCase(ReadProfileText(dataFile, section, kStateKey), kDeleteWord)) {
         note(slot, std::string("skipped: its entry in [")
                        .append(ListSection())
                        .append("] reads \"")
