@@ -391,11 +391,20 @@ std::vector<kvbase::ProfileChange> StoreChanges(const Tables& before, const Tabl
 }
 
 bool ParseStore(std::string_view raw, Tables* tables, std::string* error) {
-  const kvbase::ProfileText text = kvbase::ProfileText::Parse(raw);
+  return ParseStoreText(kvbase::ProfileText::Parse(raw), tables, error);
+}
+
+bool ParseStoreText(const kvbase::ProfileText& text, Tables* tables, std::string* error) {
   Tables result;
   std::map<uint32_t, ComponentParts> components;
+  // Where a failure is: the section being read, else `where`. Said only
+  // on failure: a store has hundreds of sections.
+  const kvbase::ProfileSection* section = nullptr;
   std::string where;
   const auto fail = [&](const std::string& what) {
+    if (section) {
+      where = "line " + std::to_string(section->header_line + 1) + " [" + section->name + "]";
+    }
     *error = where + ": " + what;
     return false;
   };
@@ -410,7 +419,7 @@ bool ParseStore(std::string_view raw, Tables* tables, std::string* error) {
     // Read as the profile functions read it, and as changes are written
     // into it: a repeated section or key counts in its first place only.
     if (text.FindSection(s.folded) != &s) continue;
-    where = "line " + std::to_string(s.header_line + 1) + " [" + s.name + "]";
+    section = &s;
     const std::vector<std::string_view> w = Words(s.folded);
     uint32_t ids[3] = {0, 0, 0};
     for (size_t i = 1; i < w.size() && i < 6; i += 2) {
@@ -483,6 +492,7 @@ bool ParseStore(std::string_view raw, Tables* tables, std::string* error) {
       return fail("unknown section");
     }
   }
+  section = nullptr;
   for (auto& [cid, c] : components) {
     where = "component " + std::to_string(cid);
     if (!c.seen) return fail("no [Component " + std::to_string(cid) + "] section");

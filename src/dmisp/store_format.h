@@ -25,6 +25,7 @@
 
 #include "dmisp/table_store.h"
 #include "kvbase/profile_edit.h"
+#include "kvbase/profile_text.h"
 
 namespace dmisp {
 
@@ -49,6 +50,8 @@ std::vector<kvbase::ProfileChange> StoreChanges(const Tables& before, const Tabl
 
 // False with the reason when the text is not a store this code wrote.
 bool ParseStore(std::string_view raw, Tables* tables, std::string* error);
+// The same from the text already parsed.
+bool ParseStoreText(const kvbase::ProfileText& text, Tables* tables, std::string* error);
 
 }  // namespace dmisp
 

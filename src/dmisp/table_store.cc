@@ -10,6 +10,7 @@
 #include "dmisp/store_format.h"
 #include "kvbase/file_update.h"
 #include "kvbase/profile_edit.h"
+#include "kvbase/profile_text.h"
 #include "platform/file.h"
 #include "platform/mutex.h"
 #include "platform/process_info.h"
@@ -36,6 +37,9 @@ struct CacheEntry {
   uint64_t last_use = 0;
   std::shared_ptr<const std::string> raw;
   std::shared_ptr<const Tables> tables;
+  // The parse the tables came from, which an update edits (null when they
+  // were written here).
+  std::shared_ptr<const kvbase::ProfileText> text;
 };
 
 platform::Mutex cache_mutex;
@@ -71,10 +75,11 @@ CacheEntry* EntryFor(const std::string& path) REQUIRES(cache_mutex) {
 
 // The tables of these bytes: the cached ones when the bytes are the cached
 // bytes, else parsed and remembered. `stamp` (null: not known) belongs to
-// the bytes.
+// the bytes. `text`, when given, gets their parse when it is kept.
 std::shared_ptr<const Tables> Parsed(const std::string& path, std::string raw,
                                      const platform::FileStamp* stamp, int64_t read_at,
-                                     std::string* error) {
+                                     std::string* error,
+                                     std::shared_ptr<const kvbase::ProfileText>* text = nullptr) {
   {
     platform::MutexLock lock(cache_mutex);
     CacheEntry* e = FindEntry(path);
@@ -85,11 +90,13 @@ std::shared_ptr<const Tables> Parsed(const std::string& path, std::string raw,
         e->settled = platform::StampIsSettled(path, *stamp, read_at);
       }
       e->last_use = ++use_counter;
+      if (text) *text = e->text;
       return e->tables;
     }
   }
+  auto parsed = std::make_shared<const kvbase::ProfileText>(kvbase::ProfileText::Parse(raw));
   auto tables = std::make_shared<Tables>();
-  if (!ParseStore(raw, tables.get(), error)) {
+  if (!ParseStoreText(*parsed, tables.get(), error)) {
     *error = "store " + path + ", " + *error;
     return nullptr;
   }
@@ -97,6 +104,8 @@ std::shared_ptr<const Tables> Parsed(const std::string& path, std::string raw,
   CacheEntry* e = EntryFor(path);
   e->raw = std::make_shared<const std::string>(std::move(raw));
   e->tables = tables;
+  e->text = parsed;
+  if (text) *text = std::move(parsed);
   e->has_stamp = stamp != nullptr;
   if (stamp) e->stamp = *stamp;
   e->settled = stamp && platform::StampIsSettled(path, *stamp, read_at);
@@ -109,6 +118,7 @@ void Remember(const std::string& path, std::string raw, std::shared_ptr<const Ta
   CacheEntry* e = EntryFor(path);
   e->raw = std::make_shared<const std::string>(std::move(raw));
   e->tables = std::move(tables);
+  e->text = nullptr;
   e->has_stamp = false;
   e->settled = false;
   e->last_use = ++use_counter;
@@ -181,8 +191,9 @@ uint32_t UpdateStore(const std::string& path, const std::function<uint32_t(Table
   const bool done = kvbase::UpdateFileLocked(
       native,
       [&](const std::string& current, bool exists, std::string* replacement) {
+        std::shared_ptr<const kvbase::ProfileText> text;
         std::shared_ptr<const Tables> before =
-            exists ? Parsed(native, current, nullptr, 0, error) : EmptyTables();
+            exists ? Parsed(native, current, nullptr, 0, error, &text) : EmptyTables();
         if (!before) {
           unreadable = true;
           return false;
@@ -197,7 +208,7 @@ uint32_t UpdateStore(const std::string& path, const std::function<uint32_t(Table
           // person added stays, and the file keeps its line ends whichever
           // system wrote it.
           std::optional<std::string> edited = kvbase::ApplyProfileChanges(
-              current, StoreChanges(*before, tables), platform::NativeLineEnd());
+              current, StoreChanges(*before, tables), platform::NativeLineEnd(), text.get());
           if (edited) {
             *replacement = std::move(*edited);
           } else {

@@ -151,8 +151,14 @@ Edit AddSectionEdit(std::string_view raw, const ProfileText& text, const Profile
 // makes the collected edits and reads the text again.
 class Editor {
  public:
-  Editor(std::string_view raw, std::string_view default_line_end)
-      : raw_(raw), text_(ProfileText::Parse(raw_)), line_end_(text_.LineEnd(raw_)) {
+  Editor(std::string_view raw, std::string_view default_line_end, const ProfileText* parsed)
+      : raw_(raw) {
+    if (!parsed) {
+      own_text_ = ProfileText::Parse(raw_);
+      parsed = &own_text_;
+    }
+    text_ = parsed;
+    line_end_ = text_->LineEnd(raw_);
     if (line_end_.empty()) line_end_ = std::string(default_line_end);
   }
 
@@ -160,7 +166,7 @@ class Editor {
     const std::string section = FoldProfileName(change.section);
     const std::string key = IsKeyChange(change) ? FoldProfileName(change.key) : std::string();
     if (DependsOnPending(change, section, key)) Flush();
-    if (change.kind == ProfileChange::Kind::kAddSection && text_.FindSection(section)) {
+    if (change.kind == ProfileChange::Kind::kAddSection && text_->FindSection(section)) {
       for (const auto& [name, value] : change.keys) {
         Make(ProfileChange::SetKey(change.section, name, value));
       }
@@ -178,7 +184,7 @@ class Editor {
     } else {
       replaced_[edit->first_line] = edit->last_line;
     }
-    if (edit->last_line == text_.lines().size() && !edit->text.empty()) appended_ = true;
+    if (edit->last_line == text_->lines().size() && !edit->text.empty()) appended_ = true;
     pending_.push_back(std::move(*edit));
     changed_ = true;
   }
@@ -206,7 +212,7 @@ class Editor {
 
   void Note(const ProfileChange& c, const std::string& section, const std::string& key) {
     Touched& t = touched_[section];
-    if (IsKeyChange(c) && text_.FindSection(section)) {
+    if (IsKeyChange(c) && text_->FindSection(section)) {
       t.keys.insert(key);
     } else {
       t.sections = true;
@@ -216,13 +222,13 @@ class Editor {
   std::optional<Edit> EditFor(const ProfileChange& c) const {
     switch (c.kind) {
       case ProfileChange::Kind::kSetKey:
-        return SetKeyEdit(raw_, text_, c.section, c.key, c.value, line_end_);
+        return SetKeyEdit(raw_, *text_, c.section, c.key, c.value, line_end_);
       case ProfileChange::Kind::kDeleteKey:
-        return DeleteKeyEdit(text_, c.section, c.key);
+        return DeleteKeyEdit(*text_, c.section, c.key);
       case ProfileChange::Kind::kDeleteSection:
-        return DeleteSectionEdit(text_, c.section);
+        return DeleteSectionEdit(*text_, c.section);
       case ProfileChange::Kind::kAddSection:
-        return AddSectionEdit(raw_, text_, c, line_end_, appended_);
+        return AddSectionEdit(raw_, *text_, c, line_end_, appended_);
     }
     return std::nullopt;
   }
@@ -235,7 +241,7 @@ class Editor {
   // lands where a block is already appended.
   bool DependsOnEdits(const ProfileChange& c, const std::string& section, const Edit& edit) const {
     if (Overlaps(edit)) return true;
-    const size_t end = text_.lines().size();
+    const size_t end = text_->lines().size();
     // The blank line in front of an appended block belongs to the section
     // before it, and goes when that section is removed.
     if (appended_ && edit.last_line == end && edit.first_line != end) return true;
@@ -263,9 +269,9 @@ class Editor {
   }
 
   size_t Offset(size_t line) const {
-    const auto& lines = text_.lines();
+    const auto& lines = text_->lines();
     if (line < lines.size()) return lines[line].begin;
-    return lines.empty() ? text_.body_start() : lines.back().end;
+    return lines.empty() ? text_->body_start() : lines.back().end;
   }
 
   // `read_again` false: no change follows, and the text is not read again.
@@ -292,11 +298,14 @@ class Editor {
     // key) begins with the bytes of a byte order mark would turn into UTF-8
     // or UTF-16 and garble every key we did not touch: a blank line in
     // front keeps it ANSI, and readers skip blank lines.
-    if (text_.encoding() == TextEncoding::kAnsi && EncodingOf(out) != TextEncoding::kAnsi) {
+    if (text_->encoding() == TextEncoding::kAnsi && EncodingOf(out) != TextEncoding::kAnsi) {
       out.insert(0, line_end_);
     }
     raw_ = std::move(out);
-    if (read_again) text_ = ProfileText::Parse(raw_);
+    if (read_again) {
+      own_text_ = ProfileText::Parse(raw_);
+      text_ = &own_text_;
+    }
     pending_.clear();
     replaced_.clear();
     insertions_.clear();
@@ -305,8 +314,9 @@ class Editor {
   }
 
   std::string raw_;
-  ProfileText text_;
-  std::string line_end_;  // as ANSI text
+  ProfileText own_text_;     // the text as parsed here, when it was
+  const ProfileText* text_;  // the parse of raw_: own_text_ or the caller's
+  std::string line_end_;     // as ANSI text
   std::vector<Edit> pending_;
   std::map<size_t, size_t> replaced_;  // first line -> last line of each replacing edit
   std::set<size_t> insertions_;        // where edits insert without replacing
@@ -352,8 +362,9 @@ ProfileChange ProfileChange::AddSection(std::string section,
 
 std::optional<std::string> ApplyProfileChanges(std::string_view raw,
                                                const std::vector<ProfileChange>& changes,
-                                               std::string_view default_line_end) {
-  Editor editor(raw, default_line_end);
+                                               std::string_view default_line_end,
+                                               const ProfileText* parsed) {
+  Editor editor(raw, default_line_end, parsed);
   for (const ProfileChange& c : changes) editor.Make(c);
   return editor.Result();
 }

@@ -14,6 +14,8 @@
 
 namespace kvbase {
 
+class ProfileText;
+
 struct ProfileChange {
   enum class Kind {
     kSetKey,         // the first such key of the first such section; a new key
@@ -45,9 +47,12 @@ struct ProfileChange {
 // text already says what the changes say. Changes that do not touch the
 // same lines are made from one reading of the text, so a long list costs
 // about as much as one change.
+// `parsed`, when given, is ProfileText::Parse(raw), which a caller that
+// read the text has already made.
 std::optional<std::string> ApplyProfileChanges(std::string_view raw,
                                                const std::vector<ProfileChange>& changes,
-                                               std::string_view default_line_end);
+                                               std::string_view default_line_end,
+                                               const ProfileText* parsed = nullptr);
 
 }  // namespace kvbase
 
