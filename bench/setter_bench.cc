@@ -1,9 +1,15 @@
 // The record reset of one Event Cat2 row as the service sends it (the
 // response count, then the twelve responses "Unused"): thirteen DmiSetValue
 // processes against the same thirteen sets made by SetDmiAttribute in this
-// process, in one run, so the ratio does not depend on the machine.
+// process. And one DmiSetValue that changes a value against its floor: the
+// start of a static no-op, alone and with one durable rewrite of a file the
+// store's size in the store's folder. All in one run, so the ratios do not
+// depend on the machine.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -42,11 +48,16 @@ const std::vector<Arguments>& RecordReset() {
   return sets;
 }
 
-// A store of the agent's tables, made once for both benchmarks.
-bool AgentStore() {
+const std::string& StorePath() {
   static testsupport::ScratchDir scratch("setterbench");
+  static const std::string path = scratch.Path("dmi-store.dat");
+  return path;
+}
+
+// A store of the agent's tables, made once for all the benchmarks.
+bool AgentStore() {
   static const bool installed = [] {
-    pt::SetEnv("DMI_STORE", scratch.Path("dmi-store.dat"));
+    pt::SetEnv("DMI_STORE", StorePath());
     return Run("dmitables", {"install", testsupport::SourcePath("data/agent-tables.dmd")});
   }();
   return installed;
@@ -76,11 +87,68 @@ void BM_SetDmiAttributeInProcess(benchmark::State& state) {
 }
 BENCHMARK(BM_SetDmiAttributeInProcess)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Each set changes the value, so each one writes the store.
+void BM_OneDmiSetValue(benchmark::State& state) {
+  if (!AgentStore()) state.SkipWithError("the agent's tables did not install");
+  Arguments set = RecordReset()[0];
+  int value = 0;
+  for (auto _ : state) {
+    set[2] = std::to_string(++value % 2);
+    if (!Run("DmiSetValue", set)) state.SkipWithError("DmiSetValue failed");
+  }
+}
+BENCHMARK(BM_OneDmiSetValue)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_StaticNoop(benchmark::State& state) {
+  for (auto _ : state) {
+    if (!Run("noop_static", {})) state.SkipWithError("noop did not run");
+  }
+}
+BENCHMARK(BM_StaticNoop)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// What any durable replacement costs: a temporary file written and synced,
+// renamed over the old one, and the rename synced through the folder.
+bool DurableRewrite(const std::string& path, const std::string& data) {
+  const std::string temp = path + ".tmp";
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const bool written = ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size()) &&
+                       ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !written || ::rename(temp.c_str(), path.c_str()) != 0) return false;
+  const std::string dir = path.substr(0, path.rfind('/'));
+  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const bool synced = dfd >= 0 && ::fsync(dfd) == 0;
+  if (dfd >= 0) ::close(dfd);
+  return synced;
+}
+
+void BM_StaticNoopAndDurableRewrite(benchmark::State& state) {
+  if (!AgentStore()) state.SkipWithError("the agent's tables did not install");
+  const std::string& store = StorePath();
+  std::string data;
+  if (FILE* f = std::fopen(store.c_str(), "rb")) {
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) data.append(buf, n);
+    std::fclose(f);
+  }
+  const std::string copy = store + ".floor";
+  for (auto _ : state) {
+    if (!Run("noop_static", {}) || !DurableRewrite(copy, data)) {
+      state.SkipWithError("noop or rewrite failed");
+    }
+  }
+}
+BENCHMARK(BM_StaticNoopAndDurableRewrite)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 }  // namespace
 
 int main(int argc, char** argv) {
   return RunAndPrintRatios(
       argc, argv,
       {{"BM_DmiSetValueProcesses/real_time", "BM_SetDmiAttributeInProcess/real_time",
-        "13 DmiSetValue processes / 13 SetDmiAttribute calls in one process: %.2f\n"}});
+        "13 DmiSetValue processes / 13 SetDmiAttribute calls in one process: %.2f\n"},
+       {"BM_OneDmiSetValue/real_time", "BM_StaticNoop/real_time",
+        "one DmiSetValue / start of a static no-op: %.2f (goal <= 2.0)\n"},
+       {"BM_OneDmiSetValue/real_time", "BM_StaticNoopAndDurableRewrite/real_time",
+        "one DmiSetValue / start of a static no-op + one durable rewrite: %.2f (goal <= 1.5)\n"}});
 }
