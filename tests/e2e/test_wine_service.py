@@ -48,8 +48,12 @@ def reports_since(offset):
 
 
 def wine(*args, check=True, env=None):
-    return subprocess.run([WINE_RUN, *args], stdin=subprocess.DEVNULL,
-                          capture_output=True, text=True, check=check, env=env)
+    result = subprocess.run([WINE_RUN, *args], stdin=subprocess.DEVNULL,
+                            capture_output=True, text=True, env=env)
+    # What the program said is what explains its failure.
+    if check and result.returncode:
+        raise AssertionError(f"{args} exited {result.returncode}: {result.stderr.strip()}")
+    return result
 
 
 def control(command, env=None):
