@@ -41,8 +41,9 @@ class ProfileEditorTest(unittest.TestCase):
             "EventCat2=User Alarms\n[EventCat2 List]\nNumber of Cat2 Events=0\n" +
             "".join(f"Cat2:{i}=Unused\n" for i in range(1, 13)) +
             "[Scheduler Profiles]\nNumber of Profiles=0\n")
-        # Every program runs on one shifted clock, 5 s before a minute.
-        self.shift = 55 - time.time() % 60
+        # Every program runs on one shifted clock, 20 s into a minute: the
+        # first one-time event, added a few seconds on, is due at the next.
+        self.shift = 20 - time.time() % 60
         self.env = dict(TZ="UTC", LD_PRELOAD=faketime(), FAKETIME=f"{self.shift:+.3f}",
                         FAKETIME_DONT_FAKE_MONOTONIC="1")
         self.service = None
@@ -125,8 +126,10 @@ class ProfileEditorTest(unittest.TestCase):
         return data
 
     def add_one_time(self, name):
-        """A One Time profile due at the start of the minute after next."""
-        when = time.gmtime(self.now() // 60 * 60 + 120)
+        """A One Time profile due at the start of the next minute at least
+        30 s away, so that it fires after the check that follows the add."""
+        due = self.now() // 60 * 60 + 60
+        when = time.gmtime(due if due - self.now() >= 30 else due + 60)
         return self.profile("add", name, "--frequency", "One Time", "--year", str(when.tm_year),
                             "--month", time.strftime("%B", when), "--day-of-month",
                             str(when.tm_mday), "--hour", str(when.tm_hour), "--minute",
