@@ -161,6 +161,9 @@ class Editor {
     line_end_ = text_->LineEnd(raw_);
     if (line_end_.empty()) line_end_ = std::string(default_line_end);
   }
+  // text_ may point into the object itself.
+  Editor(const Editor&) = delete;
+  Editor& operator=(const Editor&) = delete;
 
   void Make(const ProfileChange& change) {
     const std::string section = FoldProfileName(change.section);
