@@ -21,6 +21,7 @@
 #include "platform/shared_snapshot.h"
 #include "platform/testing.h"
 #include "support/engine_fixture.h"
+#include "support/scoped_globals.h"
 #include "support/scratch_dir.h"
 
 namespace worker {
@@ -111,6 +112,9 @@ class SchedulerWorkerTest : public testsupport::AgentTest {
     return std::count(all.begin(), all.end(), command);
   }
 
+  // A queue publication of this test's own (on Linux it is named after the
+  // registry file): the worker tests run side by side.
+  testsupport::ScopedEnv registry_{"SCHEDEXE_REGISTRY", (data_.dir() + "/registry").c_str()};
   // Never "TARNSCHED": a scheduler may be running on this machine.
   const std::string event_name_ = testsupport::UniqueName("SchedExeWorkerTest");
   Worker worker_;
