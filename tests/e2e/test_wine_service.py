@@ -48,8 +48,8 @@ def reports_since(offset):
 
 
 def wine(*args, check=True, env=None):
-    result = subprocess.run([WINE_RUN, *args], stdin=subprocess.DEVNULL,
-                            capture_output=True, text=True, env=env)
+    result = subprocess.run([WINE_RUN, *args], stdin=subprocess.DEVNULL, capture_output=True,
+                            text=True, errors="replace", env=env, timeout=120)
     # What the program said is what explains its failure.
     if check and result.returncode:
         raise AssertionError(f"{args} exited {result.returncode}: {result.stderr.strip()}")
