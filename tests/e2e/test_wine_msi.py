@@ -12,24 +12,22 @@ import tempfile
 import time
 import unittest
 
+import test_wine_service
+from test_wine_service import AGENT_KEY, SERVICE_KEY, SOURCE_KEY, WINE_RUN
+
 BIN = os.environ.get("SCHEDEXE_BIN", "")
 VERSION = os.environ.get("SCHEDEXE_VERSION", "")
 PREFIX = os.environ.get("WINEPREFIX", "")
 SOURCE = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "../.."))
-WINE_RUN = os.path.join(SOURCE, "tests/wine/wine_run.sh")
 DRIVE = os.path.join(PREFIX, "drive_c")
 TTX = "C:\\Agent Folder"  # a blank, as in "Program Files"
 CLIENT = TTX + "\\KVClient\\"
 PROGRAMS = "C:\\Program Files\\schedExe\\"
-SERVICE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\schedExe"
-SOURCE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\schedExe"
-AGENT_KEY = "HKLM\\SOFTWARE\\Corvane\\Teltrix"
 PROFILE_TABLE = "CORVANEX|Events, Alarms & Responses Creation||CORVANEX|Scheduler Profile Table|"
 
 
 def wine(*args):
-    return subprocess.run([WINE_RUN, *args], stdin=subprocess.DEVNULL, capture_output=True,
-                          text=True, errors="replace", timeout=120)
+    return test_wine_service.wine(*args, check=False)
 
 
 def host(path):

@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -20,20 +19,6 @@ struct Name {
   const char* text;
   std::string Show() const { return text ? "\"" + std::string(text) + "\"" : "NULL"; }
 };
-
-std::string Escape(const std::string& s) {
-  std::string out;
-  for (unsigned char c : s) {
-    if (c >= 0x20 && c < 0x7F && c != '\\') {
-      out += static_cast<char>(c);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    }
-  }
-  return out;
-}
 
 class ProfileCompatTest : public ::testing::Test {
  protected:
@@ -58,7 +43,7 @@ class ProfileCompatTest : public ::testing::Test {
     const std::string call = what + " [" + section.Show() + "] " + key.Show() + " def " +
                              def.Show() + " size " + std::to_string(size);
     EXPECT_EQ(static_cast<int>(n_theirs), n_ours) << call;
-    EXPECT_EQ(Escape(theirs), Escape(ours)) << call;
+    EXPECT_EQ(theirs, ours) << call;
   }
 
   void CompareInt(const std::string& file, Name section, Name key, int def,
@@ -114,7 +99,7 @@ class ProfileCompatTest : public ::testing::Test {
         dump += k + "=" + value + "\n";
       }
     }
-    return Escape(dump);
+    return dump;
   }
 
   // One write through both, on copies of one file; then the results must
@@ -138,7 +123,7 @@ class ProfileCompatTest : public ::testing::Test {
     const std::string theirs_bytes = FileContents(theirs_file);
     const std::string ours_bytes = FileContents(ours_file);
     if (same_bytes) {
-      EXPECT_EQ(Escape(theirs_bytes), Escape(ours_bytes)) << what;
+      EXPECT_EQ(theirs_bytes, ours_bytes) << what;
     }
     // Whatever the bytes, both files must read the same.
     EXPECT_EQ(Dump(theirs_bytes), Dump(ours_bytes)) << what;
@@ -335,7 +320,8 @@ TEST_F(ProfileCompatTest, RandomFilesMatchWindows) {
     std::string contents;
     const int pieces = static_cast<int>(rng() % 40);
     for (int i = 0; i < pieces; ++i) contents += atoms[rng() % atoms.size()];
-    const std::string what = "random " + std::to_string(round) + ": " + Escape(contents);
+    const std::string what =
+        "random " + std::to_string(round) + ": " + ::testing::PrintToString(contents);
     CompareReads(contents, {{"a"}, {"b"}, {""}}, {{"a"}, {"b"}, {nullptr}}, what);
     const Name section = rng() % 2 ? Name{"a"} : Name{"b"};
     const Name key = rng() % 4 ? (rng() % 2 ? Name{"a"} : Name{"b"}) : Name{nullptr};

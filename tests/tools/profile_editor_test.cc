@@ -39,6 +39,18 @@ std::string List(int count, const std::vector<std::string>& names) {
   return f + "[Scheduler Profiles]\nNumber of Profiles=" + std::to_string(count) + "\n";
 }
 
+// A profile of `frequency` on a day at `time` ("HH:MM"), of 2027 if it happens once.
+ProfileFields Dated(const std::string& frequency, const char* month, const char* day,
+                    const std::string& time) {
+  ProfileFields f{{"Frequency", frequency},
+                  {"Month", month},
+                  {"DayOfMonth", day},
+                  {"Hour", time.substr(0, 2)},
+                  {"Minute", time.substr(3)}};
+  if (frequency == "One Time") f["Year"] = "2027";
+  return f;
+}
+
 // "User Alarms" listed as category 1.
 std::string Swapped(std::string file) {
   const std::string order = "EventCat1=System\nEventCat2=User Alarms\n";
@@ -165,29 +177,10 @@ TEST_F(ProfileEditorTest, RefusalsNameTheFieldAndLeaveTheFileAlone) {
       {file, add({{"Frequency", "Hourly"}, {"Minute", "-1"}}), "Minute"},
       {file, add({{"Frequency", "Weekly"}, {"DayOfWeek", "Tues"}, {"Hour", "9"}, {"Minute", "0"}}),
        "DayOfWeek"},
-      {file,
-       add({{"Frequency", "Yearly"},
-            {"Month", "Sept"},
-            {"DayOfMonth", "1"},
-            {"Hour", "9"},
-            {"Minute", "0"}}),
-       "Month"},
-      {file,
-       add({{"Frequency", "Yearly"},
-            {"Month", "April"},
-            {"DayOfMonth", "31"},
-            {"Hour", "9"},
-            {"Minute", "0"}}),
-       "DayOfMonth"},
+      {file, add(Dated("Yearly", "Sept", "1", "09:00")), "Month"},
+      {file, add(Dated("Yearly", "April", "31", "09:00")), "DayOfMonth"},
       // Now is 2027-04-14 10:20 UTC.
-      {file,
-       add({{"Frequency", "One Time"},
-            {"Year", "2027"},
-            {"Month", "April"},
-            {"DayOfMonth", "14"},
-            {"Hour", "10"},
-            {"Minute", "19"}}),
-       "Year/Month/DayOfMonth/Hour/Minute"},
+      {file, add(Dated("One Time", "April", "14", "10:19")), "Year/Month/DayOfMonth/Hour/Minute"},
       {Swapped(List(2, {"Alpha"})), add(daily), "TARN Event Categories EventCat2"},
       {file, {EditKind::kChange, "Beta", {{"Hour", "8"}}}, "Name"},
       {file, {EditKind::kChange, "Alpha", {}}, "FIELD=VALUE"},
@@ -278,14 +271,7 @@ TEST_F(ProfileEditorTest, WritersInBetweenLoseNothing) {
 
   // A one-time firing marks the added profile deleted after the pass: the
   // editor leaves "Delete" for the next pass rather than write "Active".
-  const EditRequest add{EditKind::kAdd,
-                        "Once",
-                        {{"Frequency", "One Time"},
-                         {"Year", "2027"},
-                         {"Month", "April"},
-                         {"DayOfMonth", "14"},
-                         {"Hour", "11"},
-                         {"Minute", "0"}}};
+  const EditRequest add{EditKind::kAdd, "Once", Dated("One Time", "April", "14", "11:00")};
   ASSERT_EQ(Begin(&add, nullptr), std::nullopt);
   Reload();
   config::WriteProfileText(data_.data_file(), "Scheduler Profile 2", "State", "Delete");
