@@ -40,7 +40,7 @@ class ProfileEditorTest(unittest.TestCase):
         # Where libfaketime can be preloaded, every program runs on one clock
         # shifted to 20 s into a minute: the first one-time event, added a few
         # seconds on, is due at the next. Elsewhere the test waits for it.
-        clock = faketime()
+        clock = self.preload()
         self.shift = 20 - time.time() % 60 if clock else 0.0
         self.env = dict(LD_PRELOAD=clock, FAKETIME=f"{self.shift:+.3f}",
                         FAKETIME_DONT_FAKE_MONOTONIC="1") if clock else {}
@@ -53,6 +53,9 @@ class ProfileEditorTest(unittest.TestCase):
         lock = "/dev/shm/" + queue_object(agent.registry).replace(".queue.", ".editor.")
         self.addCleanup(lambda: os.path.exists(lock) and os.unlink(lock))
         return agent
+
+    def preload(self):
+        return faketime()
 
     def command(self, name, *args):
         return [os.path.join(BIN, name), *args]
@@ -246,6 +249,9 @@ class WineProfileEditorTest(ProfileEditorTest):
         self.addCleanup(self.end_service)
         return WineAgent(os.path.join(root, "agent"), client,
                          os.path.join(client, "agent-journal.log"), os.path.join(root, "data"))
+
+    def preload(self):
+        return None  # Wine's programs keep the real clock
 
     def command(self, name, *args):
         return [WINE_RUN, os.path.join(BIN, name + ".exe"), *args]
