@@ -9,6 +9,7 @@
 #include "engine/scheduler_host.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/working_set.h"
 
 namespace engine {
 
@@ -19,6 +20,8 @@ constexpr char kActivationText[] = "wactivate /category:2 /event:";
 int ExecutionThread(EventExecution* execution) {
   execution->host->RunFiredEvent(*execution->event);
   delete execution;
+  // Nothing runs again before the next event or reload.
+  platform::TrimWhenIdle();
   return 1;
 }
 

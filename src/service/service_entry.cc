@@ -11,6 +11,7 @@
 #include "platform/program_entry.h"
 #include "platform/service_dispatcher.h"
 #include "platform/thread.h"
+#include "platform/working_set.h"
 #include "service/command_line.h"
 #include "service/service_control.h"
 #include "worker/scheduler_worker.h"
@@ -62,6 +63,7 @@ int ProcessEntry(void* instance, void*, char*, int) {
   platform::StartServiceLog(kServiceName);
   platform::PrepareProcessSignals(worker::kReloadEventName);
   platform::SetStatusSink(&platform::SetServiceStatusText);
+  platform::SetTrimWhenIdle(true);
   static PlatformServiceEnvironment environment;
   SetServiceEnvironment(&environment);
 

@@ -17,6 +17,7 @@
 #include "platform/log.h"
 #include "platform/retry_pause.h"
 #include "platform/service_dispatcher.h"
+#include "platform/working_set.h"
 
 namespace worker {
 
@@ -176,6 +177,9 @@ void StartBackupCommands(const std::string& dataFile) {
 
 void ServeOneReload(Worker* worker) {
   platform::PausePoint();
+  // Until the next signal the worker has nothing to do: what the passes
+  // touched need not stay resident.
+  platform::TrimWhenIdle();
   // Auto-reset: any number of signals given meanwhile is one more reload.
   worker->reload_event->Wait(platform::kInfinite);
   // A suspended wait takes no signal, so every signal given until continue
