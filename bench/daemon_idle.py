@@ -99,6 +99,9 @@ def install(bin_dir, root):
         env.pop(name, None)
     subprocess.run([os.path.join(client, "dmitables"), "install", TABLES], env=env, check=True,
                    stdout=subprocess.DEVNULL)
+    # On disk, as installed programs are: pages of a file still being written
+    # back cannot leave memory.
+    os.sync()
     return os.path.join(programs, "schedExe"), env, journal
 
 
