@@ -7,6 +7,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,11 +19,18 @@ namespace {
 
 constexpr size_t kPages = 32;
 
-size_t Resident(void* at, size_t pages) {
-  std::vector<unsigned char> in(pages);
-  if (mincore(at, pages * 4096, in.data()) != 0) return SIZE_MAX;
+// Pages of [at, at + pages) that this process has in memory (the page
+// table's present bit), whether or not the file's cache still holds them.
+size_t Resident(const void* at, size_t pages) {
+  const int pagemap = open("/proc/self/pagemap", O_RDONLY | O_CLOEXEC);
+  if (pagemap < 0) return SIZE_MAX;
+  std::vector<uint64_t> entries(pages);
+  const auto offset = static_cast<off_t>(reinterpret_cast<uintptr_t>(at) / 4096 * 8);
+  const ssize_t read = pread(pagemap, entries.data(), pages * 8, offset);
+  close(pagemap);
+  if (read != static_cast<ssize_t>(pages * 8)) return SIZE_MAX;
   size_t resident = 0;
-  for (unsigned char page : in) resident += page & 1;
+  for (uint64_t entry : entries) resident += entry >> 63;
   return resident;
 }
 
