@@ -129,6 +129,7 @@ bool SchedulerHost::RemoveQueued(const EventRef& event) {
 bool SchedulerHost::StartPublishing(const std::string& name) {
   auto publisher = platform::SnapshotPublisher::Create(name);
   platform::MutexLock lock(mutex_);
+  publication_ = name;
   publisher_ = std::move(publisher);
   PublishLocked();
   // A fault that comes or goes is published at once, not with the next
@@ -150,6 +151,7 @@ void SchedulerHost::NoteFired(const schedule::ScheduleEvent& event) {
 
 void SchedulerHost::BeginPass() {
   platform::MutexLock lock(mutex_);
+  RetryPublishingLocked();
   passing_ = true;
   ++passes_;
   PublishLocked();
@@ -157,8 +159,17 @@ void SchedulerHost::BeginPass() {
 
 void SchedulerHost::EndPass() {
   platform::MutexLock lock(mutex_);
+  RetryPublishingLocked();
   passing_ = false;
   PublishLocked();
+}
+
+void SchedulerHost::RetryPublishingLocked() {
+  // The name may still have been held at the start by a scheduler that was
+  // ending (a restart): it is free by the time a pass begins or ends.
+  if (!publisher_ && !publication_.empty()) {
+    publisher_ = platform::SnapshotPublisher::Create(publication_);
+  }
 }
 
 void SchedulerHost::PublishLocked() {

@@ -83,6 +83,7 @@ class SchedulerHost : public config::LiveQueue {
 
  private:
   void PublishLocked() REQUIRES(mutex_);
+  void RetryPublishingLocked() REQUIRES(mutex_);
 
   // Takes this very object out of the queue; false when it is not there.
   bool RemoveQueued(const EventRef& event) EXCLUDES(mutex_);
@@ -90,6 +91,7 @@ class SchedulerHost : public config::LiveQueue {
   platform::Mutex mutex_;  // one queue operation at a time; never held across Wake
   std::string dataFile GUARDED_BY(mutex_);
   EventQueue* const queue PT_GUARDED_BY(mutex_);
+  std::string publication_ GUARDED_BY(mutex_);  // its name once StartPublishing named it
   std::unique_ptr<platform::SnapshotPublisher> publisher_ GUARDED_BY(mutex_);
   std::map<std::string, platform::TimeValue> last_fired_ GUARDED_BY(mutex_);
   bool passing_ GUARDED_BY(mutex_) = false;
