@@ -23,37 +23,63 @@ fi
 # Each stage says how far into the run it starts.
 stage() { echo "== $* (at ${SECONDS} s)"; }
 
+# The builds keep both cores busy; the test stages mostly wait for the
+# processes, timers and Wine they start. So each test stage runs beside the
+# next build, its output kept until it ends, and the builds beside them run
+# at the lowest priority, so that the tests get the processor whenever they
+# want it, as on a quiet machine.
+pids=()
+beside() {  # beside LOG COMMAND...: runs in a process group of its own
+  local log=$1; shift
+  setsid -w "$@" >"$log" 2>&1 &
+  pids+=($!)
+}
+# A stage that fails leaves none of those beside it running.
+trap 'for p in "${pids[@]}"; do kill -- -"$p" 2>/dev/null || true; done' EXIT
+# joined PID LOG TITLE: waits for a stage beside, then shows its output.
+joined() {
+  local rc=0
+  wait "$1" || rc=$?
+  stage "$3"
+  cat "$2"
+  return "$rc"
+}
+build() { cmake --preset "$1" >/dev/null && nice -n 19 cmake --build --preset "$1"; }
+
 stage layers
 cmake/check_layers.sh
 
 stage "native build"
 cmake --preset native >/dev/null
 cmake --build --preset native
-# The container mostly waits for systemd: it runs beside the mingw-w64
-# build, and its output follows the build's.
-stage_log=build/systemd-stage.log
-tests/e2e/systemd_stage.py >"$stage_log" 2>&1 &
+# Beside the mingw-w64 build: the container, which mostly waits for systemd,
+# and the native tests.
+beside build/systemd-stage.log tests/e2e/systemd_stage.py
 container=$!
-stage "mingw-w64 build"
-cmake --preset mingw >/dev/null
-built=0; cmake --build --preset mingw || built=$?
-rc=0; wait "$container" || rc=$?
-stage "the package under a real systemd: the README's Linux steps in a container"
-cat "$stage_log"
-[ "$built" -eq 0 ] || exit "$built"
+beside build/native-tests.log ctest --preset native -j2
+native=$!
+stage "mingw-w64 build (beside it: the package under a real systemd, the native tests)"
+built=0; build mingw || built=$?
+rc=0
+joined "$container" build/systemd-stage.log \
+  "the package under a real systemd: the README's Linux steps in a container" || rc=$?
 # 77: the kernel refused the container's namespaces (the stage says so).
 [ "$rc" -eq 0 ] || [ "$rc" -eq 77 ] || exit "$rc"
+joined "$native" build/native-tests.log "native tests"
+[ "$built" -eq 0 ] || exit "$built"
 
-stage "native tests"
-ctest --preset native -j2
-stage "tests under Wine"
-# Three at a time: under Wine the tests mostly wait for processes to start.
-ctest --preset mingw -j3
-stage "AddressSanitizer and UndefinedBehaviorSanitizer build and tests"
-cmake --preset asan >/dev/null
-cmake --build --preset asan
-ctest --preset asan -j2
+# Beside the sanitizer and fuzz builds and the sanitizer tests: the tests
+# under Wine, three at a time (under Wine they mostly wait for processes to
+# start).
+beside build/wine-tests.log ctest --preset mingw -j3
+wine=$!
+stage "AddressSanitizer and UndefinedBehaviorSanitizer build (beside it: the tests under Wine)"
+build asan
+beside build/asan-tests.log ctest --preset asan -j2
+asan=$!
+stage "fuzz build (beside it: the tests under Wine and the sanitizer tests)"
+build fuzz
+joined "$wine" build/wine-tests.log "tests under Wine"
+joined "$asan" build/asan-tests.log "AddressSanitizer and UndefinedBehaviorSanitizer tests"
 stage "fuzz targets: seed corpus and a fixed run each"
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
 ctest --preset fuzz -j2
