@@ -183,7 +183,7 @@ class ProfileEditorTest(unittest.TestCase):
         os.kill(self.service.pid, signal.SIGSTOP)
         editor = subprocess.Popen(
             self.command("schedexe-profile", "add", "Late", "--frequency", "Hourly", "--minute",
-                         "45"), env=self.tool_env(), stdin=subprocess.DEVNULL,
+                         str((minute + 15) % 60)), env=self.tool_env(), stdin=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
         a.wait_for(lambda: "Late" in a.read_data(), what="the first write")
         editor.kill()
