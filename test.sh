@@ -31,7 +31,9 @@ stage() { echo "== $* (at ${SECONDS} s)"; }
 pids=()
 beside() {  # beside LOG COMMAND...: runs in a process group of its own
   local log=$1; shift
-  setsid -w "$@" >"$log" 2>&1 &
+  # Not a session of its own: with the kernel's autogroups every session
+  # gets an equal share of the processor, whatever the nice values in it.
+  perl -e 'setpgrp; exec @ARGV or die "$ARGV[0]: $!\n"' "$@" >"$log" 2>&1 &
   pids+=($!)
 }
 # A stage that fails leaves none of those beside it running.
