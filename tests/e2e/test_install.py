@@ -27,6 +27,7 @@ class PackageTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.scratch = tempfile.mkdtemp(prefix="schedexe-package-")
+        cls.addClassCleanup(shutil.rmtree, cls.scratch)
         subprocess.run(["cpack", "-G", "DEB", "-B", cls.scratch,
                         "--config", os.path.join(BUILD, "CPackConfig.cmake")],
                        check=True, stdout=subprocess.DEVNULL)
@@ -36,10 +37,6 @@ class PackageTest(unittest.TestCase):
         # As unpacked, before a test runs the programs in it.
         cls.unpacked = {"/" + str(p.relative_to(cls.root)): p for p in cls.root.rglob("*")
                         if p.is_file() or p.is_symlink()}
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.scratch)
 
     def test_files_where_the_readme_says_and_nothing_run_on_install(self):
         listed, unpacked = readme_files(), self.unpacked

@@ -131,7 +131,6 @@ class MsiTest(unittest.TestCase):
                      "LOGFILE=C:\\AgentData\\schedExe.log", "LOGLEVEL=info")
         self.assertEqual(self.service_state(), "4")
         image = re.search(r"ImagePath\s+REG_\w+\s+(.*)", self.reg(SERVICE_KEY)).group(1).strip()
-        print(f"image path: {image}", flush=True)
         self.assertEqual(image, f'"{PROGRAMS}schedExe.exe"')
         self.assertIn("TypesSupported", self.reg(SOURCE_KEY))
         for name in ("dmiapi32.dll", "WDMI2API.DLL", "dmiprov.dll"):
@@ -156,13 +155,16 @@ class MsiTest(unittest.TestCase):
         self.msiexec("repair", "/i", second, "REINSTALL=ALL", "REINSTALLMODE=vomus")
         self.assertTrue(os.path.exists(host(PROGRAMS + "tarnprofile.exe")))
         # The same package again, and a rebuild of its version, which
-        # replaces it: one product, its service running.
-        self.msiexec("same-again", "/i", second)
-        self.msiexec("rebuilt", "/i", rebuilt)
+        # replaces it: one product, its service running. Each waits for the
+        # service's pass, whose DmiSetValue.exe cannot be replaced until then.
+        for name, package in (("same-again", second), ("rebuilt", rebuilt)):
+            self.service_process()
+            self.msiexec(name, "/i", package)
         self.assertEqual(self.service_state(), "4")
         products = self.reg("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", "/s")
         self.assertEqual(re.findall(r"DisplayVersion\s+REG_SZ\s+(\S+)", products or ""), [raised])
 
+        self.service_process()
         self.msiexec("uninstall", "/x", rebuilt)
         self.assertIsNone(self.reg(SERVICE_KEY))
         self.assertIsNone(self.reg(SOURCE_KEY))
