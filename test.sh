@@ -28,16 +28,13 @@ stage() { echo "== $* (at ${SECONDS} s)"; }
 # next build, its output kept until it ends, and the builds beside them run
 # at the lowest priority, so that the tests get the processor whenever they
 # want it, as on a quiet machine.
-pids=()
-beside() {  # beside LOG COMMAND...: runs in a process group of its own
+beside() {  # beside LOG COMMAND...
   local log=$1; shift
-  # Not a session of its own: with the kernel's autogroups every session
-  # gets an equal share of the processor, whatever the nice values in it.
-  perl -e 'setpgrp; exec @ARGV or die "$ARGV[0]: $!\n"' "$@" >"$log" 2>&1 &
-  pids+=($!)
+  "$@" >"$log" 2>&1 &
 }
-# A stage that fails leaves none of those beside it running.
-trap 'for p in "${pids[@]}"; do kill -- -"$p" 2>/dev/null || true; done' EXIT
+# A run that fails still waits for the stages beside it, so that their tests
+# end the processes they started; their output stays in build/*.log.
+trap wait EXIT
 # joined PID LOG TITLE: waits for a stage beside, then shows its output.
 joined() {
   local rc=0
