@@ -13,7 +13,6 @@ bool UpdateFileLocked(const std::string& native_path, const FileEdit& edit, std:
   const std::string target = platform::WriteTarget(native_path);
   std::unique_ptr<platform::FileWriteLock> lock = platform::FileWriteLock::Acquire(target, error);
   if (!lock) return false;
-  platform::RemoveStaleTemporaries(target);
   std::string current;
   const platform::FileStatus st = platform::ReadFileContents(target, &current, nullptr);
   if (st == platform::FileStatus::kError ||
@@ -23,6 +22,9 @@ bool UpdateFileLocked(const std::string& native_path, const FileEdit& edit, std:
   }
   std::string replacement;
   if (!edit(current, st == platform::FileStatus::kOk, &replacement)) return true;
+  // What a writer that died left behind goes with the next write; a read
+  // that changes nothing does not list the folder.
+  platform::RemoveStaleTemporaries(target);
   return platform::ReplaceFileContents(target, replacement, error);
 }
 

@@ -366,7 +366,6 @@ bool WriteProfileString(const char* section, const char* key, const char* value,
   const std::string path = platform::WriteTarget(named);
   std::unique_ptr<platform::FileWriteLock> lock = platform::FileWriteLock::Acquire(path, error);
   if (!lock) return false;
-  platform::RemoveStaleTemporaries(path);
 
   std::string raw;
   const platform::FileStatus st = platform::ReadFileContents(path, &raw, nullptr);
@@ -391,6 +390,8 @@ bool WriteProfileString(const char* section, const char* key, const char* value,
   if (!updated) return true;  // nothing to change: no file is created either
   ForgetCached(named);
   ForgetCached(path);
+  // Left by a writer that died: cleared only when there is something to write.
+  platform::RemoveStaleTemporaries(path);
   if (!platform::ReplaceFileContents(path, *updated, error)) return false;
   ForgetCached(named);
   ForgetCached(path);
