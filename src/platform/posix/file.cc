@@ -308,10 +308,20 @@ bool ReplaceFileContents(const std::string& native_path, std::string_view data,
   };
   if (existed) {
     // Keep owner and mode; the owner only if we may (root, or already ours).
-    if (::fchown(fd, old_st.st_uid, old_st.st_gid) != 0) {
-      // Not ours to give away: the mode still carries over.
+    // Usually the new file has both already (ours, and the umask took
+    // nothing): its inode is then left alone.
+    struct stat new_st;
+    const bool known = ::fstat(fd, &new_st) == 0;
+    bool set_mode = !known || (new_st.st_mode & 07777) != (old_st.st_mode & 07777);
+    if (!known || new_st.st_uid != old_st.st_uid || new_st.st_gid != old_st.st_gid) {
+      set_mode = true;  // a change of owner may clear the set-id bits
+      if (::fchown(fd, old_st.st_uid, old_st.st_gid) != 0) {
+        // Not ours to give away: the mode still carries over.
+      }
     }
-    if (::fchmod(fd, old_st.st_mode & 07777) != 0) return fail("cannot set mode of", errno);
+    if (set_mode && ::fchmod(fd, old_st.st_mode & 07777) != 0) {
+      return fail("cannot set mode of", errno);
+    }
   }
   if (!WriteAll(fd, data)) return fail("cannot write", errno);
   if (::fsync(fd) != 0) return fail("cannot flush", errno);
