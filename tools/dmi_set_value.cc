@@ -63,6 +63,9 @@ int Set(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The caller's thread waits while the provider's works, one command at a
+  // time.
+  platform::KeepThreadsTogether();
   const int result = Set(argc, argv);
   // Installed for real, it keeps no journal unless one is asked for.
   AppendJournalLine(platform::OwnCommandLine(argc, argv), /*only_if_kept=*/true);

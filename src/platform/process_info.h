@@ -28,6 +28,12 @@ std::string ExecutableDirectory();
 // This process's id.
 uint32_t CurrentProcessId();
 
+// For a short program whose threads take turns, each waiting while another
+// works: from now on its threads run on the processor it runs on now, and
+// share one heap. A hand-over then wakes no idle processor, and a helper
+// thread builds no heap of its own. Call it before starting any thread.
+void KeepThreadsTogether();
+
 // Appends `data` to the file (created when missing) in one write under an
 // exclusive lock, so lines of concurrent writers never interleave.
 bool AppendExclusive(const std::string& native_path, std::string_view data);

@@ -44,6 +44,9 @@ std::string Sep();
 // few details tests must allow for); always false on Linux.
 bool RunningUnderWine();
 
+// The processor the calling thread runs on now.
+int CurrentProcessor();
+
 // Sends the notice a set of the clock gives, without setting it: Windows
 // broadcasts WM_TIMECHANGE to the top-level windows. False where the notice
 // comes only with a real set (Linux).

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -28,6 +29,23 @@ TEST(ProcessInfoTest, KnowsItself) {
   EXPECT_EQ(GetEnvironmentVariable("SCHEDEXE_TEST_VARIABLE"), "a b=c");
   pt::UnsetEnv("SCHEDEXE_TEST_VARIABLE");
   EXPECT_EQ(GetEnvironmentVariable("SCHEDEXE_TEST_VARIABLE"), "");
+}
+
+// In a process of its own, started afresh: it binds the whole process.
+TEST(ProcessInfoTest, ThreadsKeptTogetherRunOnOneProcessor) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        KeepThreadsTogether();
+        bool together = true;
+        for (int i = 0; i < 50 && together; ++i) {
+          int theirs = -1;
+          std::thread([&theirs] { theirs = pt::CurrentProcessor(); }).join();
+          together = theirs == pt::CurrentProcessor();
+        }
+        std::exit(together ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST(ProcessInfoTest, ConcurrentAppendsNeverInterleave) {

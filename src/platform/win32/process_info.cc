@@ -15,6 +15,11 @@ std::string OwnCommandLine(int, char**) { return GetCommandLineA(); }
 
 uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
 
+void KeepThreadsTogether() {
+  // The process has one heap already.
+  SetProcessAffinityMask(GetCurrentProcess(), DWORD_PTR{1} << GetCurrentProcessorNumber());
+}
+
 std::string ExecutableDirectory() {
   // Paths may exceed MAX_PATH; a cut result fills the buffer exactly, so
   // grow until the name fits (the longest Windows path is 32767 characters).

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <ftw.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
@@ -147,6 +148,8 @@ std::string ExeSuffix() { return ""; }
 std::string Sep() { return "/"; }
 
 bool RunningUnderWine() { return false; }
+
+int CurrentProcessor() { return ::sched_getcpu(); }
 
 bool AnnounceClockSet() { return false; }
 

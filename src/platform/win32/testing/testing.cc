@@ -170,6 +170,8 @@ void ReleasePipeReaders(const std::string& path) {
   if (it != PipeServers().end()) DisconnectNamedPipe(it->second);
 }
 
+int CurrentProcessor() { return static_cast<int>(GetCurrentProcessorNumber()); }
+
 bool RunningUnderWine() {
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
