@@ -17,6 +17,7 @@
 #include "config/schedule_config.h"
 #include "config/synchronisation_passes.h"
 #include "dmi/command_runner.h"
+#include "dmi/dmi_setter.h"
 #include "engine/event_execution.h"
 #include "engine/queue_publication.h"
 #include "json_text.h"
@@ -245,10 +246,27 @@ class Editor {
   }
 
   // What the transaction wrote, into the DMI tables, one DmiSetValue each.
+  // The edit is done whatever they answer: a row not set is told, not fatal.
   void Mirror(const std::set<int>& slots) {
     config::ScheduleConfig now(nullptr, file_);
-    for (const std::string& command : tools::MirrorCommands(now, slots)) {
-      dmi::RunAgentCommand(command);
+    for (const std::string& command : tools::MirrorCommands(now, slots)) SetRow(command);
+  }
+
+  // A set that failed for a passing reason (not started, a crash, the store
+  // not written) is tried once more; DmiSetValue's other answers would not
+  // change.
+  static void SetRow(const std::string& command) {
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+      std::string line;
+      platform::ProcessOutcome outcome;
+      const bool started = dmi::RunAgentCommand(command, &line, &outcome) != 0;
+      if (started && outcome.exit_code_known && outcome.exit_code == 0) return;
+      Say(0, "DMI row not set: " + (line.empty() ? command : line) + ": " +
+                 (started ? dmi::OutcomeText(outcome) : "not started"));
+      if (started && outcome.exit_code_known && outcome.signal == 0 &&
+          outcome.exit_code >= dmi::kSetRegistrationFailed && outcome.exit_code < dmi::kSetFailed) {
+        return;
+      }
     }
   }
 

@@ -28,6 +28,8 @@ def parse(text):
 
 
 class ProfileEditorTest(unittest.TestCase):
+    said = ""  # what the last edit wrote on its standard error
+
     def setUp(self):
         self.reports = sanitizer_reports()
         self.a = self.make_agent()
@@ -91,6 +93,7 @@ class ProfileEditorTest(unittest.TestCase):
         started = time.monotonic()
         run = self.run_tool("schedexe-profile", *args)
         self.assertEqual(run.returncode, 0, f"{args}: {run.stderr}")
+        self.said = run.stderr
         return time.monotonic() - started
 
     def signal_reload(self):
@@ -125,7 +128,7 @@ class ProfileEditorTest(unittest.TestCase):
         for n in range(1, 13):
             name = names.get(n, "Unused")
             self.assertEqual((table[n + 1], profiles[n + 6], cat2[n + 12], events[n + 1]),
-                             (name,) * 4, n)
+                             (name,) * 4, f"{n}, the editor said: {self.said}")
             self.assertEqual(state[n + 1], "Active" if n in in_use else "Unused", n)
         return data
 
