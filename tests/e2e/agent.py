@@ -348,14 +348,18 @@ class Agent(AgentFiles):
         self.listeners = []
 
     def write_registry(self, data_dir=None):
-        """The agent's registry; without `data_dir`, no DatsPath value."""
-        with open(self.registry, "w") as f:
+        """The agent's registry; without `data_dir`, no DatsPath value.
+
+        Replaced whole, as a registry edit is: a running service never reads
+        it half written."""
+        with open(self.registry + ".new", "w") as f:
             f.write("Windows Registry Editor Version 5.00\r\n\r\n"
                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Teltrix]\r\n"
                     f'"TTX Path"="{self.agent_dir}"\r\n\r\n')
             if data_dir:
                 f.write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Teltrix\\ZIZ2UDE]\r\n"
                         f'"DatsPath"="{data_dir}"\r\n')
+        os.replace(self.registry + ".new", self.registry)
 
     def env(self, **extra):
         env = dict(os.environ)
