@@ -8,13 +8,13 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <thread>
 
 #include "platform/process_info.h"
 #include "platform/testing.h"
 #include "support/scoped_globals.h"
+#include "support/scratch_dir.h"
 
 namespace platform {
 namespace {
@@ -50,10 +50,7 @@ TEST(NamedMutexChildProcess, HoldUntilReleased) {
 
 class NamedMutexTest : public ::testing::Test {
  protected:
-  ~NamedMutexTest() override {
-    pt::RemoveNamedMutex(name_);
-    pt::RemoveTree(dir_.string());
-  }
+  ~NamedMutexTest() override { pt::RemoveNamedMutex(name_); }
 
   std::unique_ptr<pt::ChildProcess> StartHolder() {
     testsupport::ScopedEnv name(kChildNameVar, name_.c_str());
@@ -64,10 +61,9 @@ class NamedMutexTest : public ::testing::Test {
   }
 
   // Unique per run, never the service's own name: a service may be running.
-  const std::string name_ =
-      "SchedExeTestMutex-" + std::to_string(std::random_device()()) + "-" +
-      std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-  const fs::path dir_ = pt::MakeTempDir("namedmutex");
+  const std::string name_ = testsupport::UniqueName("SchedExeTestMutex");
+  testsupport::ScratchDir scratch_{"namedmutex"};
+  const fs::path dir_ = scratch_.dir();
 };
 
 TEST_F(NamedMutexTest, OneHolderAtATimeAndAKilledHolderHandsItOver) {

@@ -105,23 +105,17 @@ TEST_F(ProcessPosixTest, ProgramsThatCannotRunAreNotStarted) {
   const struct {
     const char* name;
     const char* text;
-    mode_t mode;
     bool wait, started;
-  } programs[] = {{"plain", "#!/bin/sh\n", 0644, true, false},
-                  {"nointerp", "#!/no/such/shell\n", 0755, true, false},
-                  {"garbage",
-                   "\x7f"
-                   "ELF junk",
-                   0755, false, false},
+  } programs[] = {{"nointerp", "#!/no/such/shell\n", true, false},
+                  {"garbage", "\177ELF junk", false, false},
                   // A program that runs and fails was still started.
-                  {"script", "#!/bin/sh\nexit 3\n", 0755, true, true}};
+                  {"script", "#!/bin/sh\nexit 3\n", true, true}};
   for (const auto& p : programs) {
     const std::string path = dir_ + "/" + p.name;
     std::ofstream(path) << p.text;
-    chmod(path.c_str(), p.mode);
+    chmod(path.c_str(), 0755);
     EXPECT_EQ(DefaultEnv().StartProcess(path.c_str(), 0, p.wait), p.started) << p.name;
   }
-  EXPECT_FALSE(DefaultEnv().StartProcess(dir_.c_str(), 0, true));
 }
 
 TEST_F(ProcessPosixTest, ChildrenNotWaitedForAreReaped) {

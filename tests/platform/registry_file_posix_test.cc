@@ -70,7 +70,6 @@ TEST(RegistryFilePosixTest, ReadsWhatRegImportWouldApply) {
     EXPECT_EQ(Value(file, kKey, ""), "default");
     EXPECT_EQ(Value(file, kKey, "Expand"), "/opt");
     EXPECT_EQ(Value(file, std::string(kKey) + "\\ZIZ2UDE", "DatsPath"), "/second");
-    EXPECT_EQ(Value(file, "HKEY_LOCAL_MACHINE\\SOFTWARE", "x"), "<none>");
     EXPECT_EQ(file.FindKey(std::string(kKey) + "\\Gone"), nullptr);
   }
 
@@ -125,15 +124,10 @@ TEST(RegistryFilePosixTest, MalformedFilesReadAsMissing) {
   testsupport::ScratchDir dir("regfile");
   const std::string path = dir.Path("registry.reg");
   testsupport::ScopedEnv file_env("SCHEDEXE_REGISTRY", path.c_str());
+  std::ofstream(path) << "REGEDIT4\n" << key << "\"v\"=\"ok\"\n\"d\"=dword:1\ngarbage\n";
   char buffer[16] = "junk";
-  Env& env = DefaultEnv();
-  std::ofstream(path) << "REGEDIT4\n" << key << "\"v\"=\"ok\"\n\"d\"=dword:1\n";
-  EXPECT_EQ(env.ReadRegistryString("K", "v", buffer, sizeof buffer), RegistryStatus::kOk);
-  EXPECT_STREQ(buffer, "ok");
-  EXPECT_EQ(env.ReadRegistryString("K", "d", buffer, sizeof buffer), RegistryStatus::kUnreadable);
-  EXPECT_STREQ(buffer, "");
-  std::ofstream(path, std::ios::app) << "garbage\n";
-  EXPECT_EQ(env.ReadRegistryString("K", "v", buffer, sizeof buffer), RegistryStatus::kNoKey);
+  EXPECT_EQ(DefaultEnv().ReadRegistryString("K", "v", buffer, sizeof buffer),
+            RegistryStatus::kNoKey);
   // The test helper refuses to rewrite a file it cannot read.
   EXPECT_FALSE(pt::SetRegistryString("K", "v", "new"));
 
@@ -202,6 +196,7 @@ TEST(RegistryFilePosixTest, WrittenValuesReadBackOrAreRefused) {
     if (!c.before.empty()) {
       EXPECT_EQ(DefaultEnv().ReadRegistryString("K", "b", buffer, sizeof buffer),
                 RegistryStatus::kUnreadable);
+      EXPECT_STREQ(buffer, "");
     }
   }
 }

@@ -64,13 +64,20 @@ class RegistryTest : public ::testing::Test {
 using Backends = ::testing::Types<RealRegistry, FakeRegistry>;
 TYPED_TEST_SUITE(RegistryTest, Backends);
 
-TYPED_TEST(RegistryTest, ReadsWholeValuesOrNothing) {
+TYPED_TEST(RegistryTest, ReadsWholeValuesOrNothingAndTellsAMissingKeyFromAMissingValue) {
   const std::string& key = this->key_;
   char* buffer = this->buffer_;
-  ASSERT_TRUE(this->registry_.Set(key, "TTX Path", "/opt/agent"));
+  EXPECT_EQ(this->Read(key, "TTX Path", 64), RegistryStatus::kNoKey);
+  EXPECT_STREQ(buffer, "");
   ASSERT_TRUE(this->registry_.Set(key + "\\ZIZ2UDE", "DatsPath", "C:\\Program Files\\\"agent\"\\"));
-  ASSERT_TRUE(this->registry_.Set(key, "Empty", ""));
+  // The parent key exists once a subkey was written; it has no such value.
+  EXPECT_EQ(this->Read(key, "TTX Path", 64), RegistryStatus::kUnreadable);
+  EXPECT_STREQ(buffer, "");
+  EXPECT_EQ(this->Read(key + "\\ZIZ2UDE", "Other", 64), RegistryStatus::kUnreadable);
+  EXPECT_EQ(this->Read(key + "\\Missing", "DatsPath", 64), RegistryStatus::kNoKey);
 
+  ASSERT_TRUE(this->registry_.Set(key, "TTX Path", "/opt/agent"));
+  ASSERT_TRUE(this->registry_.Set(key, "Empty", ""));
   EXPECT_EQ(this->Read(key, "TTX Path", 1024), RegistryStatus::kOk);
   EXPECT_STREQ(buffer, "/opt/agent");
   // Key and value names compare without regard to case.
@@ -92,19 +99,6 @@ TYPED_TEST(RegistryTest, ReadsWholeValuesOrNothing) {
   ASSERT_TRUE(this->registry_.Set(key, "ttx path", "/srv/other"));
   EXPECT_EQ(this->Read(key, "TTX Path", 1024), RegistryStatus::kOk);
   EXPECT_STREQ(buffer, "/srv/other");
-}
-
-TYPED_TEST(RegistryTest, MissingKeyAndMissingValueDiffer) {
-  const std::string& key = this->key_;
-  EXPECT_EQ(this->Read(key, "TTX Path", 64), RegistryStatus::kNoKey);
-  EXPECT_STREQ(this->buffer_, "");
-
-  ASSERT_TRUE(this->registry_.Set(key + "\\ZIZ2UDE", "DatsPath", "/var/lib/agent"));
-  // The parent key exists once a subkey was written; it has no such value.
-  EXPECT_EQ(this->Read(key, "TTX Path", 64), RegistryStatus::kUnreadable);
-  EXPECT_STREQ(this->buffer_, "");
-  EXPECT_EQ(this->Read(key + "\\ZIZ2UDE", "Other", 64), RegistryStatus::kUnreadable);
-  EXPECT_EQ(this->Read(key + "\\Missing", "DatsPath", 64), RegistryStatus::kNoKey);
 
   // A deleted key takes its subkeys along.
   ASSERT_TRUE(this->registry_.Delete(key));

@@ -6,7 +6,6 @@
 #include "platform/process_info.h"
 #include "platform/service_dispatcher.h"
 #include "platform/testing.h"
-#include "support/scoped_globals.h"
 
 namespace platform {
 namespace {
@@ -56,15 +55,6 @@ TEST(ServiceDispatcherPosixTest, OutsideSystemdNothingCanBeReported) {
        {std::string("/nonexistent/schedexe-notify"), std::string("@schedexe-no-listener-here"),
         std::string("relative/socket"), std::string(), "/" + std::string(200, 'x')}) {
     EXPECT_FALSE(posix::SendNotification(path, "READY=1\n")) << path;
-  }
-  // The dispatcher refuses at once, as outside the service control manager.
-  {
-    testsupport::ScopedEnv no_socket("NOTIFY_SOCKET", nullptr);
-    static bool service_main_ran = false;
-    EXPECT_FALSE(
-        RunServiceDispatcher("schedExe", [](uint32_t, char**) { service_main_ran = true; }));
-    EXPECT_EQ(LastError(), kErrorFailedServiceControllerConnect);
-    EXPECT_FALSE(service_main_ran);
   }
   // Neither a handler nor a report without the dispatcher.
   EXPECT_EQ(RegisterServiceControlHandler("schedExe", [](uint32_t) {}), nullptr);

@@ -44,8 +44,7 @@ class FakeSetup final : public ServiceSetup {
     return Change("delete service", "", &service, false);
   }
   uint32_t SetServiceBinaryPath(const char* name, const std::string& binary_path) override {
-    bool unused = false;
-    return Change("program", std::string(name) + " " + binary_path, &unused, true);
+    return Change("program", std::string(name) + " " + binary_path);
   }
   uint32_t CreateEventSource(const char*, const std::string& file) override {
     return Change("source", file, &source, true);
@@ -59,17 +58,17 @@ class FakeSetup final : public ServiceSetup {
     return Step("read");
   }
   uint32_t WriteString(const char* key, const char* name, const std::string& data) override {
-    bool unused = false;
-    const uint32_t result = Change("write", std::string(name) + "=" + data, &unused, true);
+    const uint32_t result = Change("write", std::string(name) + "=" + data);
     if (result == 0) values[std::string(key) + "|" + name] = data;
     return result;
   }
 
  private:
-  uint32_t Change(const std::string& step, const std::string& what, bool* flag, bool to) {
+  uint32_t Change(const std::string& step, const std::string& what, bool* flag = nullptr,
+                  bool to = false) {
     if (const uint32_t result = Step(step)) return result;
     changes.push_back(step + (what.empty() ? "" : " " + what));
-    *flag = to;
+    if (flag) *flag = to;
     return 0;
   }
 };
@@ -123,6 +122,7 @@ TEST(ServiceInstallTest, RefusalsChangeNothing) {
       {"no program", [](FakeSetup& s, InstallRequest&) { s.files.clear(); }, kErrorFileNotFound},
       {"quote", [](FakeSetup&, InstallRequest& r) { r.binary = "C:\\a\"b.exe"; },
        kErrorInvalidParameter},
+      {"no path", [](FakeSetup&, InstallRequest& r) { r.binary = ""; }, kErrorInvalidParameter},
       {"no data folder", [](FakeSetup& s, InstallRequest&) { s.folders.erase("D:\\Data"); },
        kErrorPathNotFound},
       {"unreadable", [](FakeSetup& s, InstallRequest&) { s.failing = "read"; }, 5},
@@ -195,12 +195,6 @@ TEST(ServiceInstallTest, AgentValuesKeepTheAgentsAndWriteTheGivenParameters) {
   request.binary = "C:\\a\"b.exe";
   EXPECT_EQ(SetAgentValues(setup, request, &report), kErrorInvalidParameter);
   EXPECT_EQ(setup.changes, std::vector<std::string>());
-}
-
-TEST(ServiceInstallTest, BinaryPathIsQuotedOrRefused) {
-  EXPECT_EQ(QuotedBinaryPath(kProgram), std::string("\"") + kProgram + "\"");
-  EXPECT_EQ(QuotedBinaryPath(""), "");
-  EXPECT_EQ(QuotedBinaryPath("C:\\a\"b"), "");
 }
 
 }  // namespace

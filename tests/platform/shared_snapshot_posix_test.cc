@@ -15,16 +15,20 @@ namespace {
 
 TEST(SharedSnapshotPosixTest, ADeadPublishersSnapshotIsAbsent) {
   const std::string name = testsupport::UniqueName("SchedExeSnapshot");
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  const std::string object = "/dev/shm/schedexe." + name;
+  // Runs `body`, which ends the process, in a child; true if it exited with 0.
+  const auto in_child = [](auto body) {
+    const pid_t child = fork();
+    if (child == 0) body();
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+  };
+  ASSERT_TRUE(in_child([&] {
     auto publisher = SnapshotPublisher::Create(name);
     _exit(publisher && publisher->Publish("left behind") ? 0 : 1);  // as a crash: no clean-up
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  ASSERT_EQ(access(("/dev/shm/schedexe." + name).c_str(), F_OK), 0) << "the object stays";
+  }));
+  ASSERT_EQ(access(object.c_str(), F_OK), 0) << "the object stays";
   std::string bytes;
   uint32_t pid = 0;
   EXPECT_EQ(ReadSnapshot(name, &bytes, &pid), SnapshotStatus::kAbsent);
@@ -34,19 +38,12 @@ TEST(SharedSnapshotPosixTest, ADeadPublishersSnapshotIsAbsent) {
   EXPECT_EQ(bytes, "");
   EXPECT_EQ(pid, static_cast<uint32_t>(getpid()));
   publisher.reset();  // removes the object it took over
-  EXPECT_NE(access(("/dev/shm/schedexe." + name).c_str(), F_OK), 0);
+  EXPECT_NE(access(object.c_str(), F_OK), 0);
 
   // A process that ends the way the service does (no destructors) leaves
   // nothing behind, as the last handle's close does on Windows.
-  const pid_t ender = fork();
-  ASSERT_GE(ender, 0);
-  if (ender == 0) {
-    const SnapshotPublisher* kept = SnapshotPublisher::Create(name).release();
-    EndProcess(kept ? 0 : 1);
-  }
-  ASSERT_EQ(waitpid(ender, &status, 0), ender);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_NE(access(("/dev/shm/schedexe." + name).c_str(), F_OK), 0);
+  ASSERT_TRUE(in_child([&] { EndProcess(SnapshotPublisher::Create(name).release() ? 0 : 1); }));
+  EXPECT_NE(access(object.c_str(), F_OK), 0);
 }
 
 }  // namespace
