@@ -24,11 +24,7 @@ TEST_F(CommandRunnerTest, CommandsRunFromTheClientDirectoryAndAreWaitedFor) {
   const std::string dir = "C:\\Program Files\\Agent\\KVClient\\";
   // Unquoted program path, directory glued to the command text.
   EXPECT_EQ(env_.starts()[0].command_line, dir + kSynchCommand);
-  EXPECT_EQ(env_.starts()[1].command_line,
-            dir +
-                "DmiSetValue \"CORVANEX|Events, Alarms & Responses "
-                "Creation||CORVANEX|Scheduler Profile Table|\" 7 \"Delete\" "
-                "\"A1|4\" 8");
+  EXPECT_EQ(env_.starts()[1].command_line, dir + ProfileDeleteCommand(4));
   for (const auto& start : env_.starts()) {
     EXPECT_TRUE(start.wait);
     EXPECT_EQ(start.flags, platform::kNormalPriorityClass);
