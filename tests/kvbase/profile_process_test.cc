@@ -25,12 +25,6 @@ constexpr char kChildFileVar[] = "SCHEDEXE_KV_CHILD_FILE";
 constexpr char kChildKeysVar[] = "SCHEDEXE_KV_CHILD_KEYS";
 constexpr int kKeysPerChild = 40;
 
-bool UnderWindows() { return pt::ExeSuffix() == ".exe"; }
-
-std::string Beside(const std::string& program) {
-  return platform::ExecutableDirectory() + pt::Sep() + program + pt::ExeSuffix();
-}
-
 // The bodies of the child processes: this test binary started again with a
 // filter that selects one of these. In an ordinary run they do nothing.
 TEST(KvbaseChildProcess, RewriteForever) {
@@ -62,8 +56,9 @@ class ProfileProcessTest : public ::testing::Test {
   std::unique_ptr<pt::ChildProcess> StartChild(const std::string& test, const std::string& keys) {
     testsupport::ScopedEnv file(kChildFileVar, file_.c_str());
     testsupport::ScopedEnv prefix(kChildKeysVar, keys.empty() ? nullptr : keys.c_str());
-    return pt::ChildProcess::Start(Beside("unit_tests"),
-                                   {"--gtest_filter=KvbaseChildProcess." + test});
+    return pt::ChildProcess::Start(
+        platform::ExecutableDirectory() + pt::Sep() + "unit_tests" + pt::ExeSuffix(),
+        {"--gtest_filter=KvbaseChildProcess." + test});
   }
 
   std::vector<std::string> DirectoryNames() {
@@ -124,7 +119,7 @@ TEST_F(ProfileProcessTest, KilledWriterLeavesOldOrNewFile) {
   };
 
   std::mt19937 rng(77);
-  const int kills = UnderWindows() ? 8 : 30;
+  const int kills = pt::ExeSuffix() == ".exe" ? 8 : 30;  // fewer where processes start slowly
   for (int k = 0; k < kills; ++k) {
     std::string before;
     ASSERT_TRUE(version_of(&before)) << before;
