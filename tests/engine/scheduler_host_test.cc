@@ -29,11 +29,6 @@ class SchedulerHostTest : public testsupport::EngineTest {
         "[Scheduler Profile 3]\nName=Nobody\n");
   }
 
-  // Queues the event as the worker would, and lets the engine settle.
-  void Add(const ScheduleEvent& event) {
-    ASSERT_TRUE(time_->Run([this, event] { host_->AddEvent(event); }));
-  }
-
   static ScheduleEvent Daily(const std::string& task, int hour, int minute) {
     ScheduleEvent e;
     e.SetDaily(task, hour, minute);

@@ -151,21 +151,6 @@ TEST_F(ScheduleEventTest, AdvanceAddsFixedSpansAndDriftsAgainstTheCalendar) {
   EXPECT_EQ(AddSpan(INT32_MAX, 1), INT32_MIN);
 }
 
-TEST_F(ScheduleEventTest, SecondsUntilAndOrdering) {
-  SetNow(2027, 4, 14, 10, 20, 0);
-  ScheduleEvent now, earlier, later, same;
-  now.SetDaily("1", 10, 20);
-  earlier.SetDaily("2", 10, 19);
-  later.SetDaily("3", 11, 0);
-  same.SetHourly("4", 20);
-  EXPECT_EQ(SecondsUntil(now), 0);
-  EXPECT_EQ(SecondsUntil(earlier), -60);
-  EXPECT_EQ(SecondsUntil(later), 2400);
-  EXPECT_EQ(CompareEvents(earlier, now), -1);
-  EXPECT_EQ(CompareEvents(later, now), 1);
-  EXPECT_EQ(CompareEvents(same, now), 0);
-}
-
 TEST_F(ScheduleEventTest, UpcomingFiringsFollowTheDispatchersAdvance) {
   SetNow(2027, 1, 15, 12, 0, 0);
   auto days = [](const ScheduleEvent& e, int n) {

@@ -36,7 +36,7 @@ class FakeServiceEnvironment final : public ServiceEnvironment {
     changed_.notify_all();
     return ok;
   }
-  uint32_t LastError() override { return last_error; }
+  uint32_t LastError() override { return 1053; }
   bool StartWorker() override {
     ++worker_starts;
     return !worker_start_fails;
@@ -62,7 +62,6 @@ class FakeServiceEnvironment final : public ServiceEnvironment {
   bool register_fails = false;
   bool worker_start_fails = false;
   int failing_report = -1;  // index of the report that fails
-  uint32_t last_error = 1053;
   std::atomic<int> worker_starts{0};
   std::atomic<int> pauses{0};
   std::atomic<int> resumes{0};
@@ -110,17 +109,14 @@ class ServiceControlTest : public ::testing::Test {
     SetServiceEnvironment(nullptr);
   }
 
-  void StartServiceMain() {
+  // Runs ServiceMain until it is running.
+  void StartRunning() {
     service_main_ = std::thread([this] {
       char name[] = "schedExe";
       char* argv[] = {name, nullptr};
       ServiceMain(1, argv);
       finished_ = true;
     });
-  }
-  // Runs ServiceMain until it is running.
-  void StartRunning() {
-    StartServiceMain();
     ASSERT_TRUE(env_.AwaitReports(3));
     ASSERT_NE(env_.handler, nullptr);
   }
@@ -225,7 +221,6 @@ TEST_F(ServiceControlTest, AFailedStartStepReportsStoppedWithItsError) {
     EXPECT_EQ(env.worker_starts.load(), c.worker_starts);
     EXPECT_FALSE(WorkerRunning());
   }
-  SetServiceEnvironment(&env_);
 }
 
 TEST_F(ServiceControlTest, AFailedReportWhileRunningStopsTheService) {

@@ -30,7 +30,8 @@ std::string DataDir::Read() const { return platform::testing::FileContents(nativ
 std::vector<std::string> DataDir::Commands() const {
   std::vector<std::string> texts;
   const std::string prefix = client_dir();
-  for (const std::string& line : env_.command_lines()) {
+  for (const FakeEnv::Start& start : env_.starts()) {
+    const std::string& line = start.command_line;
     texts.push_back(line.rfind(prefix, 0) == 0 ? line.substr(prefix.size()) : line);
   }
   return texts;

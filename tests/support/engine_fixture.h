@@ -52,6 +52,11 @@ class EngineTest : public AgentTest {
   }
   ~EngineTest() override { EXPECT_TRUE(TakeDown(host_)) << "engine threads did not end"; }
 
+  // Queues the event as the worker would, and lets the engine settle.
+  void Add(const schedule::ScheduleEvent& event) {
+    ASSERT_TRUE(time_->Run([this, event] { host_->AddEvent(event); }));
+  }
+
   engine::EventQueue queue_;
   std::unique_ptr<engine::SchedulerHost> host_;
   std::optional<VirtualTime> time_;

@@ -47,12 +47,6 @@ std::vector<FakeEnv::Start> FakeEnv::starts() {
   return starts_;
 }
 
-std::vector<std::string> FakeEnv::command_lines() {
-  std::vector<std::string> lines;
-  for (const Start& s : starts()) lines.push_back(s.command_line);
-  return lines;
-}
-
 int64_t FakeEnv::start_count() {
   std::lock_guard<std::mutex> g(mutex_);
   return start_count_;

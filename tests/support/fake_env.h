@@ -46,7 +46,6 @@ class FakeEnv : public platform::Env {
   bool keep_starts = true;
 
   std::vector<Start> starts();
-  std::vector<std::string> command_lines();
   int registry_reads();
   int64_t start_count();
 
