@@ -297,8 +297,6 @@ class Stage:
         command = fired.search(self.journal())[1]
         new = self.box.sh(f"cat {AGENT_JOURNAL}", echo=False).stdout.splitlines()[journaled:]
         check(any(line.endswith(command) for line in new), f"the stand-in journaled no {command}")
-        self.box.sh(f"journalctl -q --no-pager -o cat -u schedexe --since=@{self.round_start} "
-                    f"| grep -F '\"{name}\"'; tail -n {len(new)} {AGENT_JOURNAL} | grep wactivate")
         # The fired one-time profile's slot is left at "Delete" for the next
         # pass; a stop before that lands would have the next start find it
         # overdue again.

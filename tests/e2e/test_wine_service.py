@@ -27,10 +27,6 @@ SERVICE_TRACE = os.environ.get("WINEPREFIX", "") + ".service-trace.log"
 TRACED_REPORT = re.compile(r"trace:service:SetServiceStatus \S+" + r" (\w+)" * 7 + "$")
 
 
-def trace_size():
-    return os.path.getsize(SERVICE_TRACE) if os.path.exists(SERVICE_TRACE) else 0
-
-
 def reports_since(offset):
     """(state, checkpoint, wait hint, controls, Win32 exit code) of every
     status report of an own-process service traced after `offset`."""
@@ -67,10 +63,6 @@ def windows_path(path):
 def status():
     out = control("query").stdout
     return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
-
-
-def wait_state(state):
-    wait(lambda: status().get("STATE") == str(state), 30, lambda: f"state {state}: {status()}")
 
 
 AGENT_KEY = "HKLM\\SOFTWARE\\Corvane\\Teltrix"
@@ -125,8 +117,8 @@ class WineAgent(AgentFiles):
     def host_path(self, path):
         return windows_path(path)
 
-    def dmitables(self, *args):
-        return wine(os.path.join(self.client, "dmitables.exe"), *args).stdout
+    def run(self, program, *args, check=False):
+        return wine(program + ".exe", *args, check=check)
 
 
 @unittest.skipUnless(BIN, "needs SCHEDEXE_BIN (the cross build's bin folder)")
@@ -157,7 +149,7 @@ class WineServiceTest(Scenarios, unittest.TestCase):
         shutil.copy(os.path.join(BIN, "kvcmd.exe"), folder)
 
     def start_service(self):
-        self.offset = trace_size()
+        self.offset = os.path.getsize(SERVICE_TRACE) if os.path.exists(SERVICE_TRACE) else 0
         wine("net", "start", SERVICE)
 
     def reports(self):
@@ -166,17 +158,11 @@ class WineServiceTest(Scenarios, unittest.TestCase):
     def control(self, name):
         control(name)
 
-    def reload(self, times=1):
-        # The event exists once the initial pass has ended.
-        signal = [os.path.join(BIN, "tarnsched-signal.exe"), "--times", str(times)]
-        self.a.wait_for(lambda: wine(*signal, check=False).returncode == 0,
-                        what="the reload event")
-
     def running(self):
         return status().get("STATE") == "4"
 
     def assert_ended(self):
-        wait_state(1)
+        wait(lambda: status().get("STATE") == "1", 30, lambda: f"state 1: {status()}")
         self.assertEqual(status()["WIN32_EXIT_CODE"], "0")
 
     def kvcmd_commands(self):
@@ -205,7 +191,6 @@ class WineServiceTest(Scenarios, unittest.TestCase):
         data = self.a.read_data()
         self.assertIn("[Event Cat2:1]\nEvent Status=True\n", data)
         self.assertIn(f"Minute={due.minute}\nState=Delete\n", data)
-        self.assertTrue(self.running())
 
         def lines():
             with open(log, newline="") as f:
@@ -298,7 +283,6 @@ class WineForegroundTest(unittest.TestCase):
                              stderr=subprocess.DEVNULL)
         try:
             self.a.wait_for_count(SYNCH, passes)
-            self.assertEqual(self.a.commands().count(SYNCH), passes, command_line)
             self.assertIsNone(p.poll())
             # The worker starts before the window exists: a fast pass can
             # end before the window is there to close.
