@@ -162,8 +162,9 @@ class ProfileEditorTest(unittest.TestCase):
         # Reloads, half of them with the change mark forced by another program.
         for i in range(10):
             if i % 2:
-                self.run_tool("tarnprofile", "set", a.host_path(a.data_file), "EventCat2 List", "Changed",
-                              "True")
+                marked = self.run_tool("tarnprofile", "set", a.host_path(a.data_file),
+                                       "EventCat2 List", "Changed", "True")
+                self.assertEqual(marked.returncode, 0, marked.stderr)
             before = self.view()["passes"]
             self.signal_reload()
             a.wait_for(lambda: self.view()["passes"] > before, what="the reload")

@@ -168,7 +168,11 @@ class MsiTest(unittest.TestCase):
         self.msiexec("uninstall", "/x", rebuilt)
         self.assertIsNone(self.reg(SERVICE_KEY))
         self.assertIsNone(self.reg(SOURCE_KEY))
-        self.assertFalse(os.path.exists(host(PROGRAMS)))
+        if os.path.exists(host(PROGRAMS)):
+            with open(host("C:\\msi-uninstall.log"), "rb") as f:
+                said = [line for line in f.read().decode(errors="replace").splitlines()
+                        if re.search(r"(?i)delet|in use|reboot|Remove|StopServices", line)]
+            self.fail(f"left behind: {os.listdir(host(PROGRAMS))}\n" + "\n".join(said[-30:]))
         self.assertEqual(sorted(os.listdir(host(CLIENT))), ["agent-journal.log", "dmi-store.dat"])
         with open(host(CLIENT + "agent-journal.log")) as journal:
             self.assertIn("DmiSetValue", journal.read())
