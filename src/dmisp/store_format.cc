@@ -79,23 +79,46 @@ bool ParseNumberValue(std::string_view text, Value* value) {
   return true;
 }
 
-std::vector<std::string_view> Words(std::string_view text) {
-  std::vector<std::string_view> words;
+// Calls `take` with each word of `text` (words are separated by blanks)
+// until it returns false.
+template <typename Take>
+void ForEachWord(std::string_view text, const Take& take) {
   size_t i = 0;
   while (i < text.size()) {
     while (i < text.size() && text[i] == ' ') ++i;
     const size_t start = i;
     while (i < text.size() && text[i] != ' ') ++i;
-    if (i > start) words.push_back(text.substr(start, i - start));
+    if (i > start && !take(text.substr(start, i - start))) return;
   }
+}
+
+std::vector<std::string_view> Words(std::string_view text) {
+  std::vector<std::string_view> words;
+  ForEachWord(text, [&](std::string_view word) {
+    words.push_back(word);
+    return true;
+  });
   return words;
+}
+
+// The first words of `text` into `words`, and how many there were: N at
+// most, so N words and more read alike.
+template <size_t N>
+size_t SplitWords(std::string_view text, std::string_view (&words)[N]) {
+  size_t count = 0;
+  ForEachWord(text, [&](std::string_view word) {
+    words[count++] = word;
+    return count < N;
+  });
+  return count;
 }
 
 struct GroupParts {
   bool seen = false;
   Group group;
   std::map<uint32_t, Attribute> attributes;
-  std::map<uint32_t, std::map<uint32_t, std::string>> rows;  // row number -> attribute -> text
+  // row number -> attribute -> text, in the parsed file
+  std::map<uint32_t, std::map<uint32_t, std::string_view>> rows;
 };
 
 struct ComponentParts {
@@ -124,9 +147,16 @@ std::string EncodeStoreText(std::string_view bytes) {
 }
 
 bool DecodeStoreText(std::string_view text, std::string* bytes) {
+  // Most texts have nothing escaped.
+  const size_t first = text.find('%');
+  if (first == std::string_view::npos) {
+    bytes->assign(text);
+    return true;
+  }
   std::string out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
+  out.append(text.substr(0, first));
+  for (size_t i = first; i < text.size(); ++i) {
     if (text[i] != '%') {
       out.push_back(text[i]);
       continue;
@@ -403,16 +433,17 @@ bool ParseStoreText(const kvbase::ProfileText& text, Tables* tables, std::string
   std::string where;
   const auto fail = [&](const std::string& what) {
     if (section) {
-      where = "line " + std::to_string(section->header_line + 1) + " [" + section->name + "]";
+      where = "line " + std::to_string(section->header_line + 1) + " [" +
+              std::string(section->name) + "]";
     }
     *error = where + ": " + what;
     return false;
   };
   const auto decode = [&](const kvbase::ProfileKey& key, std::string* out) {
-    return DecodeStoreText(key.value, out) || fail("bad escape in " + key.name);
+    return DecodeStoreText(key.value, out) || fail("bad escape in " + std::string(key.name));
   };
   const auto number = [&](const kvbase::ProfileKey& key, uint32_t* out) {
-    return ParseNumber(key.value, out) || fail("bad number in " + key.name);
+    return ParseNumber(key.value, out) || fail("bad number in " + std::string(key.name));
   };
   for (const kvbase::ProfileSection& s : text.sections()) {
     if (s.header_line == kvbase::ProfileSection::kNoHeader) continue;
@@ -420,18 +451,19 @@ bool ParseStoreText(const kvbase::ProfileText& text, Tables* tables, std::string
     // into it: a repeated section or key counts in its first place only.
     if (text.FindSection(s.folded) != &s) continue;
     section = &s;
-    const std::vector<std::string_view> w = Words(s.folded);
+    std::string_view w[7];
+    const size_t word_count = SplitWords(s.folded, w);
     uint32_t ids[3] = {0, 0, 0};
-    for (size_t i = 1; i < w.size() && i < 6; i += 2) {
+    for (size_t i = 1; i < word_count && i < 6; i += 2) {
       if (!ParseNumber(w[i], &ids[i / 2]) || ids[i / 2] == 0) return fail("bad section name");
     }
-    const bool is_component = !w.empty() && w[0] == "component" && w.size() % 2 == 0;
-    if (w.size() == 1 && w[0] == "store") {
+    const bool is_component = word_count > 0 && w[0] == "component" && word_count % 2 == 0;
+    if (word_count == 1 && w[0] == "store") {
       for (const kvbase::ProfileKey& k : s.keys) {
         if (kvbase::ProfileText::FindKey(s, k.folded) != &k) continue;
         if (k.has_value && k.folded == "generation" && !number(k, &result.generation)) return false;
       }
-    } else if (is_component && w.size() == 2) {
+    } else if (is_component && word_count == 2) {
       ComponentParts& c = components[ids[0]];
       c.seen = true;
       for (const kvbase::ProfileKey& k : s.keys) {
@@ -440,7 +472,7 @@ bool ParseStoreText(const kvbase::ProfileText& text, Tables* tables, std::string
         if (k.folded == "name" && !decode(k, &c.component.name)) return false;
         if (k.folded == "language" && !decode(k, &c.component.language)) return false;
       }
-    } else if (is_component && w.size() == 4 && w[2] == "group") {
+    } else if (is_component && word_count == 4 && w[2] == "group") {
       GroupParts& g = components[ids[0]].groups[ids[1]];
       g.seen = true;
       for (const kvbase::ProfileKey& k : s.keys) {
@@ -456,10 +488,10 @@ bool ParseStoreText(const kvbase::ProfileText& text, Tables* tables, std::string
           }
         }
       }
-    } else if (is_component && w.size() == 6 && w[2] == "group" && w[4] == "attribute") {
+    } else if (is_component && word_count == 6 && w[2] == "group" && w[4] == "attribute") {
       Attribute& a = components[ids[0]].groups[ids[1]].attributes[ids[2]];
       a.id = ids[2];
-      std::string initial;
+      std::string_view initial;
       for (const kvbase::ProfileKey& k : s.keys) {
         if (kvbase::ProfileText::FindKey(s, k.folded) != &k) continue;
         if (!k.has_value) continue;
@@ -470,22 +502,22 @@ bool ParseStoreText(const kvbase::ProfileText& text, Tables* tables, std::string
         if (k.folded.rfind("enum ", 0) == 0) {
           int32_t value = 0;
           std::string enum_text;
-          if (!ParseNumber(std::string_view(k.folded).substr(5), &value)) {
-            return fail("bad enumeration value " + k.name);
+          if (!ParseNumber(k.folded.substr(5), &value)) {
+            return fail("bad enumeration value " + std::string(k.name));
           }
           if (!decode(k, &enum_text)) return false;
           a.enumeration[value] = std::move(enum_text);
         }
       }
       if (!ParseStoreValue(a.type, initial, &a.initial)) return fail("bad initial value");
-    } else if (is_component && w.size() == 6 && w[2] == "group" && w[4] == "row") {
+    } else if (is_component && word_count == 6 && w[2] == "group" && w[4] == "row") {
       auto& row = components[ids[0]].groups[ids[1]].rows[ids[2]];
       if (!row.empty()) return fail("duplicate row");
       for (const kvbase::ProfileKey& k : s.keys) {
         if (kvbase::ProfileText::FindKey(s, k.folded) != &k) continue;
         uint32_t id = 0;
         if (!k.has_value || k.folded.size() < 2 || k.folded[0] != 'a') continue;
-        if (!ParseNumber(std::string_view(k.folded).substr(1), &id)) return fail("bad " + k.name);
+        if (!ParseNumber(k.folded.substr(1), &id)) return fail("bad " + std::string(k.name));
         row[id] = k.value;
       }
     } else {

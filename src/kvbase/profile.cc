@@ -253,7 +253,8 @@ size_t ListSections(const ProfileText& text, char* buffer, size_t size) {
       *p = '\0';
       return size - 2;
     }
-    std::memcpy(p, s.name.c_str(), n);
+    std::memcpy(p, s.name.data(), n - 1);
+    p[n - 1] = '\0';
     p += n;
     room -= n;
   }

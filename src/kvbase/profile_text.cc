@@ -1,6 +1,6 @@
 #include "kvbase/profile_text.h"
 
-#include <array>
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -11,43 +11,32 @@ namespace kvbase {
 
 namespace {
 
-struct CharTables {
-  std::array<bool, 256> space{};
-  std::array<char, 256> lower{};
-  CharTables() {
-    for (size_t c = 0; c < 256; ++c) {
-      lower[c] = static_cast<char>(c);
-      const uint32_t u = platform::Cp1252ToUtf16(static_cast<unsigned char>(c));
-      // The C blanks, and Ctrl-Z (an old end-of-file mark) which the
-      // profile functions also skip; not the no-break space.
-      space[c] = (u >= 0x09 && u <= 0x0D) || u == 0x20 || u == 0x1A;
-    }
-    // Only ASCII letters compare without regard to case: É and é differ.
-    for (size_t c = 'A'; c <= 'Z'; ++c) lower[c] = static_cast<char>(c + 32);
-  }
-};
-
-const CharTables& Tables() {
-  static const CharTables tables;
-  return tables;
+// The C blanks, and Ctrl-Z (an old end-of-file mark) which the profile
+// functions also skip; not the no-break space. Every one of them is ASCII,
+// and so the same byte in Windows-1252.
+constexpr bool IsSpace(unsigned char c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x1A;
 }
+
+// Only ASCII letters compare without regard to case: É and é differ.
+constexpr char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
 std::string_view TrimStart(std::string_view t) {
   size_t b = 0;
-  while (b < t.size() && IsProfileSpace(static_cast<unsigned char>(t[b]))) ++b;
+  while (b < t.size() && IsSpace(static_cast<unsigned char>(t[b]))) ++b;
   return t.substr(b);
 }
 
 std::string_view TrimEnd(std::string_view t) {
   size_t e = t.size();
-  while (e > 0 && IsProfileSpace(static_cast<unsigned char>(t[e - 1]))) --e;
+  while (e > 0 && IsSpace(static_cast<unsigned char>(t[e - 1]))) --e;
   return t.substr(0, e);
 }
 
 // Names and values end at a NUL byte, as C strings do.
-std::string CutAtNul(std::string_view t) {
+std::string_view CutAtNul(std::string_view t) {
   const size_t nul = t.find('\0');
-  return std::string(nul == std::string_view::npos ? t : t.substr(0, nul));
+  return nul == std::string_view::npos ? t : t.substr(0, nul);
 }
 
 size_t UnitSize(TextEncoding e) {
@@ -72,10 +61,12 @@ uint32_t UnitAt(std::string_view raw, size_t pos, TextEncoding e) {
 // Next CR or LF at or after `pos`, or npos.
 size_t FindLineBreak(std::string_view raw, size_t pos, size_t end, TextEncoding e) {
   if (UnitSize(e) == 1) {
-    for (size_t i = pos; i < end; ++i) {
-      if (raw[i] == '\n' || raw[i] == '\r') return i;
-    }
-    return std::string_view::npos;
+    const char* from = raw.data() + pos;
+    const auto* lf = static_cast<const char*>(std::memchr(from, '\n', end - pos));
+    const size_t span = lf ? static_cast<size_t>(lf - from) : end - pos;
+    const auto* cr = static_cast<const char*>(std::memchr(from, '\r', span));
+    if (cr) return static_cast<size_t>(cr - raw.data());
+    return lf ? static_cast<size_t>(lf - raw.data()) : std::string_view::npos;
   }
   for (size_t i = pos; i < end; i += 2) {
     const uint32_t u = UnitAt(raw, i, e);
@@ -145,12 +136,11 @@ TextEncoding EncodingOf(std::string_view raw, size_t* mark_length) {
   return e;
 }
 
-bool IsProfileSpace(unsigned char c) { return Tables().space[c]; }
+bool IsProfileSpace(unsigned char c) { return IsSpace(c); }
 
 std::string FoldProfileName(std::string_view text) {
-  const auto& lower = Tables().lower;
   std::string out(text);
-  for (char& c : out) c = lower[static_cast<unsigned char>(c)];
+  for (char& c : out) c = Lower(c);
   return out;
 }
 
@@ -162,12 +152,40 @@ ProfileText ProfileText::Parse(std::string_view raw) {
   const TextEncoding enc = p.encoding_;
   const size_t unit = UnitSize(enc);
   const size_t end = p.body_start_ + (raw.size() - p.body_start_) / unit * unit;
+  // A line's kept text and its folded name take at most twice its bytes
+  // (decoding only shrinks a line), so the block never moves and the views
+  // into it stay put.
+  p.text_ = std::make_unique_for_overwrite<char[]>(2 * raw.size() + 1);
+  size_t used = 0;
+  const auto keep = [&](std::string_view t) {
+    char* out = p.text_.get() + used;
+    if (!t.empty()) std::memcpy(out, t.data(), t.size());
+    used += t.size();
+    return std::string_view(out, t.size());
+  };
+  const auto fold = [&](std::string_view name) {
+    if (std::none_of(name.begin(), name.end(), [](char c) { return Lower(c) != c; })) return name;
+    char* out = p.text_.get() + used;
+    for (size_t k = 0; k < name.size(); ++k) out[k] = Lower(name[k]);
+    used += name.size();
+    return std::string_view(out, name.size());
+  };
+  // Room for lines of 16 bytes or more: growing moves only offsets and views.
+  p.lines_.reserve(raw.size() / 16 + 8);
+  p.keys_.reserve(raw.size() / 16 + 8);
 
+  // Where each section's keys start in keys_; spans are made once keys_ is
+  // complete.
+  std::vector<size_t> first_key{0};
+  p.sections_.emplace_back();  // the nameless section before any header
+  bool prev_nameless = false;  // the section's last key so far has no name
+  bool has_key = false;
+  std::string decoded;
   // A line ends at CR, LF or CRLF.
   for (size_t pos = p.body_start_; pos < end;) {
     ProfileLine line;
     line.begin = pos;
-    size_t brk = FindLineBreak(raw, pos, end, enc);
+    const size_t brk = FindLineBreak(raw, pos, end, enc);
     if (brk == std::string_view::npos) {
       line.end = line.content_end = end;
     } else {
@@ -177,15 +195,10 @@ ProfileText ProfileText::Parse(std::string_view raw) {
         line.end += unit;
       }
     }
+    const size_t i = p.lines_.size();
     p.lines_.push_back(line);
     pos = line.end;
-  }
 
-  p.sections_.emplace_back();  // the nameless section before any header
-  const ProfileKey* prev_key = nullptr;
-  std::string decoded;
-  for (size_t i = 0; i < p.lines_.size(); ++i) {
-    const ProfileLine& line = p.lines_[i];
     std::string_view text;
     if (enc == TextEncoding::kAnsi) {
       text = raw.substr(line.begin, line.content_end - line.begin);
@@ -193,49 +206,54 @@ ProfileText ProfileText::Parse(std::string_view raw) {
       decoded = p.DecodeLine(raw, i);
       text = decoded;
     }
-    text = TrimProfileSpace(text);
+    text = TrimEnd(TrimStart(text));
     if (text.empty()) continue;
+    const bool has_nul = text.find('\0') != std::string_view::npos;
+    const auto cut = [has_nul](std::string_view t) { return has_nul ? CutAtNul(t) : t; };
     if (text[0] == '[') {
       const size_t close = text.rfind(']');
       if (close != std::string_view::npos && close > 0) {
         p.sections_.back().end_line = i;
-        ProfileSection s;
-        s.name = CutAtNul(TrimProfileSpace(text.substr(1, close - 1)));
-        s.folded = FoldProfileName(s.name);
+        ProfileSection& s = p.sections_.emplace_back();
+        s.name = keep(cut(TrimEnd(TrimStart(text.substr(1, close - 1)))));
+        s.folded = fold(s.name);
         s.header_line = i;
-        p.sections_.push_back(std::move(s));
-        prev_key = nullptr;
+        first_key.push_back(p.keys_.size());
+        prev_nameless = has_key = false;
         continue;
       }
     }
-    ProfileKey key;
-    key.line = i;
     const size_t eq = text.find('=');
     std::string_view name = text;
-    if (eq != std::string_view::npos) {
-      name = TrimEnd(text.substr(0, eq));
-      key.value = CutAtNul(TrimStart(text.substr(eq + 1)));
-      key.has_value = true;
-    }
+    if (eq != std::string_view::npos) name = TrimEnd(text.substr(0, eq));
     // A nameless entry directly after another nameless one is dropped, as
     // the Windows loader does (it matters only to key listings).
-    const bool keep = !name.empty() || !prev_key || !prev_key->name.empty();
-    if (!keep) continue;
-    key.name = CutAtNul(name);
-    key.folded = FoldProfileName(key.name);
-    auto& keys = p.sections_.back().keys;
-    keys.push_back(std::move(key));
-    prev_key = &keys.back();
+    if (name.empty() && has_key && prev_nameless) continue;
+    text = keep(text);
+    ProfileKey& key = p.keys_.emplace_back();
+    key.line = i;
+    key.name = cut(text.substr(0, name.size()));
+    key.folded = fold(key.name);
+    if (eq != std::string_view::npos) {
+      key.value = cut(TrimStart(text.substr(eq + 1)));
+      key.has_value = true;
+    }
+    prev_nameless = key.name.empty();
+    has_key = true;
   }
   p.sections_.back().end_line = p.lines_.size();
+  first_key.push_back(p.keys_.size());
+  p.first_section_.reserve(p.sections_.size());
   for (size_t i = 0; i < p.sections_.size(); ++i) {
+    p.sections_[i].keys =
+        std::span<const ProfileKey>(p.keys_).subspan(first_key[i], first_key[i + 1] - first_key[i]);
     p.first_section_.emplace(p.sections_[i].folded, i);
   }
   return p;
 }
 
 const ProfileSection* ProfileText::FindSection(std::string_view folded_name) const {
-  auto it = first_section_.find(std::string(folded_name));
+  auto it = first_section_.find(folded_name);
   return it == first_section_.end() ? nullptr : &sections_[it->second];
 }
 

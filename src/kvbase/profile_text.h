@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -35,27 +37,36 @@ struct ProfileLine {
   size_t end = 0;          // raw offset after the line end
 };
 
+// Names and values are views into the text that the ProfileText holding
+// them owns: they last as long as it does.
 struct ProfileKey {
-  std::string name;        // trimmed, cut at the first NUL
-  std::string folded;      // FoldProfileName(name)
-  std::string value;       // trimmed, cut at the first NUL
-  bool has_value = false;  // false for a line without '='
+  std::string_view name;    // trimmed, cut at the first NUL
+  std::string_view folded;  // FoldProfileName(name)
+  std::string_view value;   // trimmed, cut at the first NUL
+  bool has_value = false;   // false for a line without '='
   size_t line = 0;
 };
 
 struct ProfileSection {
   static constexpr size_t kNoHeader = static_cast<size_t>(-1);
-  std::string name;
-  std::string folded;
+  std::string_view name;
+  std::string_view folded;
   size_t header_line = kNoHeader;  // kNoHeader: the lines before any header
   size_t end_line = 0;             // one past its last line
-  std::vector<ProfileKey> keys;
+  std::span<const ProfileKey> keys;
 };
 
 class ProfileText {
  public:
   // Never fails: any bytes are some profile.
   static ProfileText Parse(std::string_view raw);
+
+  ProfileText() = default;
+  ProfileText(ProfileText&&) = default;
+  ProfileText& operator=(ProfileText&&) = default;
+  // A copy would still point into the original's text.
+  ProfileText(const ProfileText&) = delete;
+  ProfileText& operator=(const ProfileText&) = delete;
 
   TextEncoding encoding() const { return encoding_; }
   // Byte order mark length.
@@ -79,9 +90,13 @@ class ProfileText {
  private:
   TextEncoding encoding_ = TextEncoding::kAnsi;
   size_t body_start_ = 0;
+  // The trimmed (and decoded) text of the lines and the folded names, which
+  // the names and values view: a store of thousands of keys is one block.
+  std::unique_ptr<char[]> text_;
   std::vector<ProfileLine> lines_;
+  std::vector<ProfileKey> keys_;
   std::vector<ProfileSection> sections_;
-  std::unordered_map<std::string, size_t> first_section_;
+  std::unordered_map<std::string_view, size_t> first_section_;
 };
 
 }  // namespace kvbase
