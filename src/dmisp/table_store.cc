@@ -43,7 +43,9 @@ struct CacheEntry {
 };
 
 platform::Mutex cache_mutex;
-std::vector<CacheEntry> cache GUARDED_BY(cache_mutex);
+// Never destroyed: a process ends without freeing the parsed stores one by
+// one, and the provider's thread may still be reading them as it does.
+std::vector<CacheEntry>* const cache PT_GUARDED_BY(cache_mutex) = new std::vector<CacheEntry>;
 uint64_t use_counter GUARDED_BY(cache_mutex) = 0;
 
 std::shared_ptr<const Tables> EmptyTables() {
@@ -52,7 +54,7 @@ std::shared_ptr<const Tables> EmptyTables() {
 }
 
 CacheEntry* FindEntry(const std::string& path) REQUIRES(cache_mutex) {
-  for (CacheEntry& e : cache) {
+  for (CacheEntry& e : *cache) {
     if (e.path == path) return &e;
   }
   return nullptr;
@@ -60,12 +62,12 @@ CacheEntry* FindEntry(const std::string& path) REQUIRES(cache_mutex) {
 
 CacheEntry* EntryFor(const std::string& path) REQUIRES(cache_mutex) {
   if (CacheEntry* e = FindEntry(path)) return e;
-  if (cache.size() < kCacheSlots) {
-    cache.emplace_back().path = path;
-    return &cache.back();
+  if (cache->size() < kCacheSlots) {
+    cache->emplace_back().path = path;
+    return &cache->back();
   }
-  CacheEntry* oldest = &cache[0];
-  for (CacheEntry& e : cache) {
+  CacheEntry* oldest = &(*cache)[0];
+  for (CacheEntry& e : *cache) {
     if (e.last_use < oldest->last_use) oldest = &e;
   }
   *oldest = CacheEntry();
