@@ -117,8 +117,8 @@ struct GroupParts {
   bool seen = false;
   Group group;
   std::map<uint32_t, Attribute> attributes;
-  // row number -> attribute -> text, in the parsed file
-  std::map<uint32_t, std::map<uint32_t, std::string_view>> rows;
+  // row number -> (attribute, text in the parsed file), in the file's order
+  std::map<uint32_t, std::vector<std::pair<uint32_t, std::string_view>>> rows;
 };
 
 struct ComponentParts {
@@ -518,7 +518,7 @@ bool ParseStoreText(const kvbase::ProfileText& text, Tables* tables, std::string
         uint32_t id = 0;
         if (!k.has_value || k.folded.size() < 2 || k.folded[0] != 'a') continue;
         if (!ParseNumber(k.folded.substr(1), &id)) return fail("bad " + std::string(k.name));
-        row[id] = k.value;
+        row.emplace_back(id, k.value);
       }
     } else {
       return fail("unknown section");
@@ -535,8 +535,14 @@ bool ParseStoreText(const kvbase::ProfileText& text, Tables* tables, std::string
       g.group.id = gid;
       for (auto& [aid, a] : g.attributes) g.group.attributes.push_back(std::move(a));
       for (auto& [row_number, texts] : g.rows) {
+        // Of two keys that name one attribute (A1, A01), the later counts.
+        std::stable_sort(texts.begin(), texts.end(),
+                         [](const auto& x, const auto& y) { return x.first < y.first; });
         Row row;
-        for (auto& [aid, value_text] : texts) {
+        row.values.reserve(texts.size());
+        for (size_t i = 0; i < texts.size(); ++i) {
+          if (i + 1 < texts.size() && texts[i + 1].first == texts[i].first) continue;
+          const auto& [aid, value_text] = texts[i];
           const Attribute* a = FindAttribute(g.group, aid);
           if (!ParseStoreValue(a ? a->type : 0, value_text, &row.values[aid])) {
             return fail("row " + std::to_string(row_number) + ": bad value of A" +

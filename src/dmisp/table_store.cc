@@ -1,8 +1,10 @@
 #include "dmisp/table_store.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -127,6 +129,45 @@ void Remember(const std::string& path, std::string raw, std::shared_ptr<const Ta
 }
 
 }  // namespace
+
+namespace {
+
+// The first value of `items` whose id is not below `id`.
+template <typename Items>
+auto LowerBound(Items& items, uint32_t id) {
+  return std::lower_bound(items.begin(), items.end(), id,
+                          [](const auto& item, uint32_t key) { return item.first < key; });
+}
+
+}  // namespace
+
+RowValues::iterator RowValues::find(uint32_t id) {
+  const auto it = LowerBound(items_, id);
+  return it != items_.end() && it->first == id ? it : items_.end();
+}
+
+RowValues::const_iterator RowValues::find(uint32_t id) const {
+  const auto it = LowerBound(items_, id);
+  return it != items_.end() && it->first == id ? it : items_.end();
+}
+
+Value& RowValues::operator[](uint32_t id) { return emplace(id, Value()).first->second; }
+
+const Value& RowValues::at(uint32_t id) const {
+  const auto it = find(id);
+  if (it == end()) throw std::out_of_range("no value of attribute " + std::to_string(id));
+  return it->second;
+}
+
+std::pair<RowValues::iterator, bool> RowValues::emplace(uint32_t id, Value value) {
+  // A row is mostly built in ascending order: then this appends.
+  auto it = items_.end();
+  if (!items_.empty() && items_.back().first >= id) {
+    it = LowerBound(items_, id);
+    if (it->first == id) return {it, false};
+  }
+  return {items_.insert(it, value_type(id, std::move(value))), true};
+}
 
 std::string StorePath() {
   std::string path = platform::GetEnvironmentVariable(dmi::kDmiStoreVariable);

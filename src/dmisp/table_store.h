@@ -34,9 +34,42 @@ struct Attribute {
   bool operator==(const Attribute&) const = default;
 };
 
+// A row's values by attribute id, in ascending order: one block per row, not
+// a node per value, as a store holds thousands of them and every process
+// that reads the store builds and copies them all. Inserting may move the
+// values already there.
+class RowValues {
+ public:
+  using value_type = std::pair<uint32_t, Value>;
+  using iterator = std::vector<value_type>::iterator;
+  using const_iterator = std::vector<value_type>::const_iterator;
+
+  iterator begin() { return items_.begin(); }
+  iterator end() { return items_.end(); }
+  const_iterator begin() const { return items_.begin(); }
+  const_iterator end() const { return items_.end(); }
+  size_t size() const { return items_.size(); }
+  bool empty() const { return items_.empty(); }
+  void reserve(size_t count) { items_.reserve(count); }
+
+  iterator find(uint32_t id);
+  const_iterator find(uint32_t id) const;
+  // The value of `id`, made empty first when the row has none.
+  Value& operator[](uint32_t id);
+  // The value of `id`; throws std::out_of_range when the row has none.
+  const Value& at(uint32_t id) const;
+  // Adds `value` as the value of `id` unless the row has one.
+  std::pair<iterator, bool> emplace(uint32_t id, Value value);
+
+  bool operator==(const RowValues&) const = default;
+
+ private:
+  std::vector<value_type> items_;
+};
+
 // One row: a value for every attribute of its group, by attribute id.
 struct Row {
-  std::map<uint32_t, Value> values;
+  RowValues values;
 
   bool operator==(const Row&) const = default;
 };
