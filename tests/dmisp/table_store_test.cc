@@ -178,6 +178,25 @@ TEST_F(TableStoreTest, EveryValueReadsBackExactly) {
   }
 }
 
+// Hand edits read as the profile functions read them: of two keys naming one
+// attribute (A5, A005) the later counts, of two sections of one name the first.
+TEST(StoreText, RepeatedKeysAndSectionsOfAHandEdit) {
+  const std::string text =
+      "[Store]\nGeneration=1\n[Component 1]\nName=C\n"
+      "[Component 1 Group 1]\nName=G\nClass=T|G|001\nKeys=\n"
+      "[Component 1 Group 1 Attribute 5]\nName=n\nType=" +
+      std::to_string(dmi::kDmiInteger) +
+      "\nSize=4\nInitial=0\n"
+      "[Component 1 Group 1 Row 1]\na05=9\nA5=7\nA005=-4\n"
+      "[component 1 group 1 row 1]\nA5=1\n";
+  Tables t;
+  std::string error;
+  ASSERT_TRUE(ParseStore(text, &t, &error)) << error;
+  const Row& row = t.components.at(0).groups.at(0).rows.at(0);
+  EXPECT_EQ(row.values.size(), 1u);
+  EXPECT_EQ(NumberOf(row.values.at(5)), -4);
+}
+
 TEST_F(TableStoreTest, GenerationRefusalsAndFailures) {
   Tables t;
   ASSERT_TRUE(ReadStore(store_, &t, &error_)) << error_;  // missing: empty tables
