@@ -280,12 +280,18 @@ class Stage:
                       "schedexe.service: Failed with result 'signal'.")
 
     def firing(self, name):
-        """A One Time profile for the next minute, added as an operator would:
+        """A One Time profile for a minute ahead, added as an operator would:
         it fires, the stand-in journals its command line, the log tells it."""
         journaled = len(self.box.sh(f"cat {AGENT_JOURNAL} 2>/dev/null || true",
                                     echo=False).stdout.splitlines())
         now = time.time()
-        due = time.localtime(now + 60 + (8 if now % 60 > 52 else 0))
+        ahead = 60 + (8 if now % 60 > 52 else 0)
+        # Not a minute of the example's own events (hourly at :15, 09:00,
+        # Monday 08:30): one due within the two seconds after another
+        # firing is found overdue and deleted unrun, as the service must.
+        while time.localtime(now + ahead).tm_min in (0, 15, 30):
+            ahead += 60
+        due = time.localtime(now + ahead)
         self.box.sh(f"schedexe-profile add '{name}' --frequency 'One Time' --year {due.tm_year} "
                     f"--month {time.strftime('%B', due)} --day-of-month {due.tm_mday} "
                     f"--hour {due.tm_hour} --minute {due.tm_min}")
