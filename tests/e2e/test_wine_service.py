@@ -46,9 +46,13 @@ def reports_since(offset):
 def wine(*args, check=True, env=None):
     result = subprocess.run([WINE_RUN, *args], stdin=subprocess.DEVNULL, capture_output=True,
                             text=True, errors="replace", env=env, timeout=120)
-    # What the program said is what explains its failure.
+    # What the program said is what explains its failure; an exit code that
+    # is a Windows exception code reads best in hex.
     if check and result.returncode:
-        raise AssertionError(f"{args} exited {result.returncode}: {result.stderr.strip()}")
+        said = "\n".join(filter(None, (result.stderr.strip(), result.stdout.strip()[-2000:])))
+        code = result.returncode
+        raise AssertionError(f"{args} exited {code} ({code & 0xFFFFFFFF:#x}): "
+                             f"{said or '(nothing on stdout or stderr)'}")
     return result
 
 
