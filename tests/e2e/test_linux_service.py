@@ -402,9 +402,10 @@ class ServiceTest(Scenarios, unittest.TestCase):
 
     def test_log_says_what_is_wrong_while_serving(self):
         a = self.a
-        # Slot 1 fires 2 s after the start; slot 2 was due last year; slot 4
-        # lies beyond a count of 3; wactivate and DmiSetValue fail every time
-        # (tarnprofile in their place: a usage error, 2).
+        # Slot 1 fires 10 s after the start (room for a slow start-up on a
+        # busy machine); slot 2 was due last year; slot 4 lies beyond a count
+        # of 3; wactivate and DmiSetValue fail every time (tarnprofile in
+        # their place: a usage error, 2).
         clock = faketime()
         a.write_data(tarn(profile(1, "Alpha", "Add", "One Time", 2027, "April", 14, 10, 20),
                           profile(2, "Beta", "Add", "One Time", 2026, "April", 14, 10, 20),
@@ -414,7 +415,7 @@ class ServiceTest(Scenarios, unittest.TestCase):
         a.replace_program("DmiSetValue", "tarnprofile")
         self.service_env = dict(SCHEDEXE_LOG_LEVEL="info")
         if clock:
-            self.service_env.update(TZ="UTC", LD_PRELOAD=clock, FAKETIME="@2027-04-14 10:19:58",
+            self.service_env.update(TZ="UTC", LD_PRELOAD=clock, FAKETIME="@2027-04-14 10:19:50",
                                     FAKETIME_DONT_FAKE_MONOTONIC="1")
         self.start_service()
         self.wait_reports(len(START))
