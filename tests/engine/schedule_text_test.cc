@@ -74,6 +74,8 @@ TEST_F(ScheduleTextTest, SavedScheduleLoadsBackUnchanged) {
           "Monthly event: 5 on the 20 of the month at 8:0", "Weekly event: 4 on Tuesday at 9:30",
           "Onetime event: 1 12/24/2027 at 18:5", "Yearly event: 6 on 12/31 at 7:45"}));
   EXPECT_EQ(form_->NextDescription(), "");
+  // Its dispatcher reads the queue: it ends before the queue does.
+  EXPECT_TRUE(testsupport::TakeDown(host_));
 }
 
 TEST_F(ScheduleTextTest, LoadingStopsAtTheFirstSectionWithoutATask) {
