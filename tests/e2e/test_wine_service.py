@@ -44,8 +44,15 @@ def reports_since(offset):
 
 
 def wine(*args, check=True, env=None):
-    result = subprocess.run([WINE_RUN, *args], stdin=subprocess.DEVNULL, capture_output=True,
-                            text=True, errors="replace", env=env, timeout=120)
+    def run():
+        return subprocess.run([WINE_RUN, *args], stdin=subprocess.DEVNULL, capture_output=True,
+                              text=True, errors="replace", env=env, timeout=120)
+    result = run()
+    # Wine on a busy machine now and then fails to start a program: exit 1
+    # and nothing said. Where the caller counts on the program running, it
+    # is started once more; one that really fails says so again.
+    if check and result.returncode == 1 and not (result.stdout or result.stderr):
+        result = run()
     # What the program said is what explains its failure; an exit code that
     # is a Windows exception code reads best in hex.
     if check and result.returncode:
