@@ -39,6 +39,21 @@ def digest(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
+def agent_programs_running():
+    """Whether a program of the agent's client folder runs in this prefix."""
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                if b"\\KVClient\\" not in f.read():
+                    continue
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if f"WINEPREFIX={PREFIX}".encode() in f.read().split(b"\0"):
+                    return True
+        except OSError:
+            continue
+    return False
+
+
 def build_package(version, out_dir, bin_dir=BIN):
     output = os.path.join(out_dir, f"schedexe-{version}.msi")
     return output, subprocess.run(
@@ -88,12 +103,14 @@ class MsiTest(unittest.TestCase):
 
     def service_process(self):
         """The service's process id as schedexe-timers reports it, once the
-        service runs and its first pass is over."""
+        service runs, its first pass is over and the programs the pass
+        started have gone (a program ending may still hold its files)."""
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline:
             out = wine(PROGRAMS + "schedexe-timers.exe").stdout
             match = re.search(r"running \(process (\d+)\)", out)
-            if match and "3 queued" in out and "during a synchronisation pass" not in out:
+            if match and "3 queued" in out and "during a synchronisation pass" not in out \
+                    and not agent_programs_running():
                 return match.group(1)
             time.sleep(0.5)
         self.fail(f"no queue published: {out}")
