@@ -166,6 +166,10 @@ int main(int argc, char** argv) {
         "13 DmiSetValue processes / 13 SetDmiAttribute calls in one process: %.2f\n"},
        {"BM_OneDmiSetValue/real_time", "BM_StaticNoop/real_time",
         "one DmiSetValue / start of a static no-op: %.2f (goal <= 2.0)\n"},
+       // Any program that makes the durable write pays this much: the goal
+       // above is only reachable where it is below 2.0.
+       {"BM_StaticNoopAndDurableRewrite/real_time", "BM_StaticNoop/real_time",
+        "start of a static no-op + one durable rewrite / start of a static no-op: %.2f\n"},
        {"BM_OneDmiSetValue/real_time", "BM_StaticNoopAndDurableRewrite/real_time",
         "one DmiSetValue / start of a static no-op + one durable rewrite: %.2f (goal <= 1.5)\n"},
        {"BM_OneDmiSetValue/real_time", "BM_StaticDurableRewrite/real_time",
